@@ -1,0 +1,85 @@
+#include "CommandLine.h"
+
+#include "NumText.h"
+
+#include <filesystem>
+
+namespace lumora {
+
+namespace {
+bool EndsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+} // namespace
+
+bool IsIeSwitch(const std::string& arg) {
+    // "/ie" in any letter case, also inside a longer word; but a workbook path such as
+    // /data/ieee/run.xlsx is no switch.
+    const std::string l = LCase(arg);
+    if (l.find("/ie") == std::string::npos) return false;
+    if (EndsWith(l, ".xls") || EndsWith(l, ".xlsx") || EndsWith(l, ".ods")) return false;
+    std::error_code ec;
+    return !std::filesystem::exists(arg, ec);
+}
+
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error) {
+    CommandLine cl;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (IsIeSwitch(a)) {
+            cl.noLimits = true;
+        } else if (a == "--batch") {
+            cl.batch = true;
+            if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) cl.workbook = args[++i];
+        } else if (a == "--optimize") {
+            cl.optimize = true;
+        } else if (a == "--export") {
+            cl.exportSolutions = true;
+        } else if (a == "--json") {
+            cl.json = true;
+        } else if (a == "--host") {
+            if (i + 1 >= args.size()) {
+                error = "--host needs a value (embedded or libreoffice)";
+                return std::nullopt;
+            }
+            cl.host = LCase(args[++i]);
+            if (cl.host != "embedded" && cl.host != "libreoffice") {
+                error = "Unknown host \"" + args[i] + "\" (embedded or libreoffice)";
+                return std::nullopt;
+            }
+        } else if (a == "--help" || a == "-h") {
+            cl.help = true;
+        } else if (a.rfind("--", 0) == 0) {
+            error = "Unknown option " + a;
+            return std::nullopt;
+        } else if (cl.workbook.empty()) {
+            cl.workbook = a;
+        } else {
+            error = "More than one workbook given: " + a;
+            return std::nullopt;
+        }
+    }
+    if (cl.batch && cl.workbook.empty()) {
+        error = "--batch needs a workbook";
+        return std::nullopt;
+    }
+    if (!cl.batch && (cl.optimize || cl.exportSolutions || cl.json)) {
+        error = "--optimize, --export and --json go with --batch";
+        return std::nullopt;
+    }
+    return cl;
+}
+
+std::string UsageText() {
+    return "Usage:\n"
+           "  lumora [/ie] [--host embedded|libreoffice] [WORKBOOK]\n"
+           "  lumora --batch WORKBOOK [--optimize] [--export] [--json] [/ie]\n"
+           "         [--host embedded|libreoffice]\n"
+           "\n"
+           "  /ie         skip the temperature, pressure and density range checks\n"
+           "  --optimize  refine the Gibbs energies and their 95 % intervals\n"
+           "  --export    write Solutions.txt beside the workbook\n"
+           "  --json      print a JSON summary as the last line\n";
+}
+
+} // namespace lumora

@@ -1,0 +1,39 @@
+#pragma once
+// The program's command line: desktop and batch forms.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumora {
+
+struct CommandLine {
+    /// "--batch WORKBOOK": run without a display
+    bool batch = false;
+    /// "--optimize": optimize (with intervals) after reading
+    bool optimize = false;
+    /// "--export": write Solutions.txt
+    bool exportSolutions = false;
+    /// "--json": last line of stdout is a JSON summary
+    bool json = false;
+    /// "/ie" among the options (any letter case): no range checks
+    bool noLimits = false;
+    /// "--host embedded|libreoffice"; empty for automatic choice
+    std::string host;
+    /// The workbook path given on the command line, "" when none
+    std::string workbook;
+    /// "--help"
+    bool help = false;
+};
+
+/// Parses the arguments (without the program name). On a usage error returns nothing
+/// and sets error.
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error);
+
+/// True for an argument that is the "/ie" switch rather than a workbook path.
+bool IsIeSwitch(const std::string& arg);
+
+/// Usage text for --help and errors.
+std::string UsageText();
+
+} // namespace lumora

@@ -1,0 +1,1 @@
+// Gaussian band math lands here.

@@ -1,0 +1,71 @@
+#pragma once
+// A scripted Ui for tests: records every message and status text, answers
+// questions from a script, and can raise the interrupt at the n-th yield.
+
+#include "app/State.h"
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumora::test {
+
+class TestUi : public Ui {
+public:
+    explicit TestUi(State& st) : st_(st) { st.ui = this; }
+    ~TestUi() override {
+        if (st_.ui == this) st_.ui = &DefaultUi();
+    }
+
+    struct Shown {
+        std::string text;
+        Icon icon;
+    };
+
+    void yield() override {
+        ++yields;
+        if (interruptAtYield > 0 && yields == interruptAtYield) st_.ErrCode = kInterrupt;
+    }
+    void status(const std::string& text) override { statuses.push_back(text); }
+    void progress(double fraction) override { progresses.push_back(fraction); }
+    void message(const std::string& text, Icon icon) override { messages.push_back({text, icon}); }
+    bool ask(const std::string& text) override {
+        questions.push_back(text);
+        if (answers.empty()) return defaultAnswer;
+        const bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void setButtons(bool enable, int keep) override { buttonCalls.push_back({enable, keep}); }
+    bool fileDialog(const std::string&, const std::string& filterName, const std::string& filterPattern,
+                    std::string& folder, std::string& fileName, bool) override {
+        dialogFilter = filterName + "|" + filterPattern;
+        if (!dialogFolder) return false;
+        folder = *dialogFolder;
+        fileName = dialogFile;
+        return true;
+    }
+    bool goalWindowVisible() const override { return goalVisible; }
+    void refreshGoalList() override { ++goalListRefreshes; }
+
+    std::vector<Shown> messages;
+    std::vector<std::string> statuses;
+    std::vector<double> progresses;
+    std::vector<std::string> questions;
+    std::deque<bool> answers;
+    bool defaultAnswer = false;
+    long yields = 0;
+    long interruptAtYield = 0;
+    std::vector<std::pair<bool, int>> buttonCalls;
+    std::optional<std::string> dialogFolder; ///< set to make the dialog succeed
+    std::string dialogFile;
+    std::string dialogFilter;
+    bool goalVisible = false;
+    int goalListRefreshes = 0;
+
+private:
+    State& st_;
+};
+
+} // namespace lumora::test
