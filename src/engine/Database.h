@@ -1,0 +1,100 @@
+#pragma once
+// The thermodynamic database: elements and species with their models and sources,
+// read from a TOML file. Used by the properties component and the solver.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace lumora {
+
+/// One chemical element.
+struct ElementInfo {
+    /// Symbol ("Co")
+    std::string symbol;
+    /// Atomic number
+    int16_t z = 0;
+    /// Molar mass (g/mol)
+    double molarMass = 0.0;
+};
+
+/// How a species' standard Gibbs energy is found.
+enum class SpeciesModel {
+    Water,     ///< IAPWS-95 on the geochemical convention
+    Proton,    ///< H+, zero by convention
+    Hydroxide, ///< OH- from the ionization constant of water
+    Hkf,       ///< revised HKF equation of state
+    LogK,      ///< formation reaction with log K(T, density)
+    Other      ///< species of other phases (gases, minerals)
+};
+
+/// Revised HKF parameters in the SUPCRT scaling (cal, bar, K).
+struct HkfParams {
+    /// Apparent standard Gibbs energy of formation at 25 C, 1 bar (cal/mol)
+    double Gf = 0;
+    /// Enthalpy of formation (cal/mol)
+    double Hf = 0;
+    /// Entropy (cal/(mol K))
+    double S = 0;
+    /// a1 x 10 (cal/(mol bar)), a2 x 1e-2 (cal/mol), a3 (cal K/(mol bar)), a4 x 1e-4 (cal K/mol)
+    double a1 = 0, a2 = 0, a3 = 0, a4 = 0;
+    /// c1 (cal/(mol K)), c2 x 1e-4 (cal K/mol)
+    double c1 = 0, c2 = 0;
+    /// omega x 1e-5 (cal/mol)
+    double omega = 0;
+};
+
+/// Formation reaction: the species forms from `reactants` (species name, coefficient);
+/// log K(T, rho) = a + b/T + c/T^2 + d/T^3 + (e + f/T + g/T^2) log10(rho), T in K,
+/// rho in g/cm3 (a density model of the Anderson et al. 1991 kind).
+struct LogKParams {
+    std::vector<std::pair<std::string, double>> reactants;
+    double a = 0, b = 0, c = 0, d = 0, e = 0, f = 0, g = 0;
+};
+
+struct SpeciesRecord {
+    /// Name as data sets write it ("CoCl+", "CoCl2(aq)")
+    std::string name;
+    /// Chemical formula without charge ("CoCl", "CoCl2")
+    std::string formula;
+    /// Charge
+    double charge = 0;
+    /// Phase ("aqueous", "gas", "mineral")
+    std::string phase = "aqueous";
+    /// SpeciesCode: 0 water, 1 H+, 2 OH-, 3..1023 HKF, 1024..2047 log K, 2048.. other phases
+    int16_t code = -1;
+    SpeciesModel model = SpeciesModel::Other;
+    HkfParams hkf;
+    LogKParams logk;
+    /// Ion size parameter of the B-dot model (Angstrom)
+    double ionSize = 0;
+    /// Literature source of the numbers
+    std::string source;
+};
+
+class Database {
+public:
+    /// Reads a TOML database; false with a message naming file, line and problem.
+    bool Load(const std::string& path, std::string& message);
+    const std::string& Path() const { return path_; }
+
+    /// Number of species; species are numbered 1..Count().
+    int Count() const { return static_cast<int>(species_.size()); }
+    /// Species by 1-based index.
+    const SpeciesRecord& Species(int index) const { return species_.at(static_cast<size_t>(index - 1)); }
+    /// 1-based index of the species with this exact name, -1 when absent.
+    int Find(const std::string& name) const;
+
+    /// Element by symbol or atomic number; nullptr when unknown.
+    const ElementInfo* Element(const std::string& symbol) const;
+    const ElementInfo* ElementByZ(int z) const;
+    const std::vector<ElementInfo>& Elements() const { return elements_; }
+
+private:
+    std::string path_;
+    std::vector<ElementInfo> elements_;
+    std::vector<SpeciesRecord> species_;
+};
+
+} // namespace lumora
