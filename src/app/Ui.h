@@ -44,6 +44,13 @@ public:
     /// Whether the absorption view is shown, and its unloading.
     virtual bool absorptionViewVisible() const { return false; }
     virtual void unloadAbsorptionView() {}
+    /// Shows (or refreshes) the absorption view after a run.
+    virtual void showAbsorptionView() {}
+    /// Status-label geometry for the progress box (left, top, width, height in pixels).
+    virtual void statusGeometry(int& left, int& top, int& width, int& height) const {
+        left = top = 0;
+        width = height = 0;
+    }
     /// Gives the focus back to the main window.
     virtual void focusMain() {}
 
