@@ -1,1 +1,0 @@
-// Gaussian band math lands here.
