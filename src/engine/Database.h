@@ -53,6 +53,10 @@ struct LogKParams {
     double a = 0, b = 0, c = 0, d = 0, e = 0, f = 0, g = 0;
 };
 
+/// Ion size (Angstrom) of charged species without a published value, the usual choice
+/// for complexes in B-dot databases.
+inline constexpr double kDefaultIonSize = 4.0;
+
 struct SpeciesRecord {
     /// Name as data sets write it ("CoCl+", "CoCl2(aq)")
     std::string name;
@@ -67,7 +71,8 @@ struct SpeciesRecord {
     SpeciesModel model = SpeciesModel::Other;
     HkfParams hkf;
     LogKParams logk;
-    /// Ion size parameter of the B-dot model (Angstrom)
+    /// Ion size parameter of the B-dot model (Angstrom); kDefaultIonSize for charged
+    /// species whose file entry gives none
     double ionSize = 0;
     /// Literature source of the numbers
     std::string source;
@@ -82,7 +87,9 @@ public:
     /// Number of species; species are numbered 1..Count().
     int Count() const { return static_cast<int>(species_.size()); }
     /// Species by 1-based index.
-    const SpeciesRecord& Species(int index) const { return species_.at(static_cast<size_t>(index - 1)); }
+    const SpeciesRecord& Species(int index) const {
+        return species_.at(static_cast<size_t>(index - 1));
+    }
     /// 1-based index of the species with this exact name, -1 when absent.
     int Find(const std::string& name) const;
 

@@ -1,0 +1,299 @@
+#include "Database.h"
+
+#include "Formula.h"
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <sstream>
+
+namespace lumora {
+
+namespace {
+
+// Code ranges of the species models.
+constexpr int kFirstHkfCode = 3;
+constexpr int kLastHkfCode = 1023;
+constexpr int kFirstLogKCode = 1024;
+constexpr int kLastLogKCode = 2047;
+constexpr int kFirstOtherCode = 2048;
+constexpr int kLastOtherCode = 32767;
+
+/// A load failure: the problem and the line it was found on (0 = whole file).
+struct LoadError {
+    std::string what;
+    int line = 0;
+};
+
+int LineOf(const toml::node& n) {
+    return static_cast<int>(n.source().begin.line);
+}
+
+std::optional<SpeciesModel> ModelFromName(std::string_view s) {
+    if (s == "water") return SpeciesModel::Water;
+    if (s == "proton") return SpeciesModel::Proton;
+    if (s == "hydroxide") return SpeciesModel::Hydroxide;
+    if (s == "hkf") return SpeciesModel::Hkf;
+    if (s == "logk") return SpeciesModel::LogK;
+    if (s == "other") return SpeciesModel::Other;
+    return std::nullopt;
+}
+
+/// Reads keys of one TOML table with the line of the table for messages.
+class TableReader {
+public:
+    TableReader(const toml::table& t, std::string what) : t_(t), what_(std::move(what)) {}
+
+    std::string Text(const char* key, bool required = true, std::string fallback = {}) const {
+        const toml::node* n = t_.get(key);
+        if (n == nullptr) {
+            if (required) Throw(n, std::string("missing '") + key + "'");
+            return fallback;
+        }
+        if (auto v = n->value_exact<std::string>()) return *v;
+        Throw(n, std::string("'") + key + "' must be a text");
+        return {};
+    }
+
+    double Number(const char* key, bool required = true, double fallback = 0.0) const {
+        const toml::node* n = t_.get(key);
+        if (n == nullptr) {
+            if (required) Throw(n, std::string("missing '") + key + "'");
+            return fallback;
+        }
+        std::optional<double> v;
+        if (n->is_integer())
+            v = static_cast<double>(*n->value_exact<int64_t>());
+        else if (n->is_floating_point())
+            v = *n->value_exact<double>();
+        if (!v || !std::isfinite(*v))
+            Throw(n, std::string("'") + key + "' must be a finite number");
+        return *v;
+    }
+
+    const toml::table* Table(const char* key, bool required) const {
+        const toml::node* n = t_.get(key);
+        if (n == nullptr) {
+            if (required) Throw(n, std::string("missing table '") + key + "'");
+            return nullptr;
+        }
+        if (!n->is_table()) Throw(n, std::string("'") + key + "' must be a table");
+        return n->as_table();
+    }
+
+    [[noreturn]] void Throw(const toml::node* n, const std::string& why) const {
+        throw LoadError{what_ + ": " + why, n != nullptr ? LineOf(*n) : LineOf(t_)};
+    }
+
+    const toml::table& table() const { return t_; }
+
+private:
+    const toml::table& t_;
+    std::string what_;
+};
+
+ElementInfo ReadElement(const toml::table& t, int number) {
+    TableReader r(t, "element " + std::to_string(number));
+    ElementInfo e;
+    e.symbol = r.Text("symbol");
+    const double z = r.Number("z");
+    if (z < 1 || z > 118 || z != std::floor(z)) r.Throw(t.get("z"), "atomic number out of range");
+    e.z = static_cast<int16_t>(z);
+    e.molarMass = r.Number("mass");
+    if (e.molarMass <= 0) r.Throw(t.get("mass"), "molar mass must be positive");
+    if (e.symbol.empty() || !std::isupper(static_cast<unsigned char>(e.symbol[0])) ||
+        !std::all_of(e.symbol.begin() + 1, e.symbol.end(),
+                     [](char c) { return std::islower(static_cast<unsigned char>(c)) != 0; }))
+        r.Throw(t.get("symbol"), "invalid element symbol '" + e.symbol + "'");
+    return e;
+}
+
+HkfParams ReadHkf(const TableReader& outer) {
+    const toml::table* t = outer.Table("hkf", true);
+    TableReader r(*t, "hkf parameters");
+    HkfParams h;
+    h.Gf = r.Number("Gf");
+    h.Hf = r.Number("Hf");
+    h.S = r.Number("S");
+    h.a1 = r.Number("a1");
+    h.a2 = r.Number("a2");
+    h.a3 = r.Number("a3");
+    h.a4 = r.Number("a4");
+    h.c1 = r.Number("c1");
+    h.c2 = r.Number("c2");
+    h.omega = r.Number("omega");
+    return h;
+}
+
+LogKParams ReadLogK(const TableReader& outer) {
+    const toml::table* t = outer.Table("logk", true);
+    TableReader r(*t, "logk parameters");
+    LogKParams k;
+    const toml::table* reaction = r.Table("reaction", true);
+    for (const auto& [key, node] : *reaction) {
+        std::optional<double> nu;
+        if (node.is_integer())
+            nu = static_cast<double>(*node.value_exact<int64_t>());
+        else if (node.is_floating_point())
+            nu = *node.value_exact<double>();
+        if (!nu || !std::isfinite(*nu) || *nu == 0)
+            r.Throw(&node, "reaction coefficient of '" + std::string(key.str()) +
+                               "' must be a non-zero number");
+        k.reactants.emplace_back(std::string(key.str()), *nu);
+    }
+    if (k.reactants.empty()) r.Throw(reaction, "empty reaction");
+    k.a = r.Number("a", false);
+    k.b = r.Number("b", false);
+    k.c = r.Number("c", false);
+    k.d = r.Number("d", false);
+    k.e = r.Number("e", false);
+    k.f = r.Number("f", false);
+    k.g = r.Number("g", false);
+    return k;
+}
+
+} // namespace
+
+bool Database::Load(const std::string& path, std::string& message) {
+    message.clear();
+    std::vector<ElementInfo> oldElements = elements_;
+    std::vector<ElementInfo> elements;
+    std::vector<SpeciesRecord> species;
+    try {
+        toml::table root;
+        try {
+            root = toml::parse_file(path);
+        } catch (const toml::parse_error& e) {
+            throw LoadError{std::string(e.description()), static_cast<int>(e.source().begin.line)};
+        }
+
+        const toml::array* els = root["elements"].as_array();
+        if (els == nullptr) throw LoadError{"missing 'elements' list", 0};
+        int number = 0;
+        for (const toml::node& n : *els) {
+            ++number;
+            if (!n.is_table())
+                throw LoadError{"element " + std::to_string(number) + " must be a table",
+                                LineOf(n)};
+            ElementInfo e = ReadElement(*n.as_table(), number);
+            for (const ElementInfo& old : elements)
+                if (old.symbol == e.symbol || old.z == e.z)
+                    throw LoadError{"element '" + e.symbol + "' defined twice", LineOf(n)};
+            elements.push_back(std::move(e));
+        }
+        elements_ = elements; // the formula checks below need the element table
+
+        const toml::array* sps = root["species"].as_array();
+        if (sps == nullptr) throw LoadError{"missing 'species' tables", 0};
+        int nextHkf = kFirstHkfCode, nextLogK = kFirstLogKCode, nextOther = kFirstOtherCode;
+        number = 0;
+        for (const toml::node& n : *sps) {
+            ++number;
+            if (!n.is_table())
+                throw LoadError{"species " + std::to_string(number) + " must be a table",
+                                LineOf(n)};
+            const toml::table& t = *n.as_table();
+            TableReader r(t, "species " + std::to_string(number));
+            SpeciesRecord s;
+            s.name = r.Text("name");
+            if (s.name.empty()) r.Throw(t.get("name"), "empty name");
+            TableReader rs(t, "species '" + s.name + "'");
+            for (const SpeciesRecord& old : species)
+                if (old.name == s.name) rs.Throw(t.get("name"), "defined twice");
+            s.formula = rs.Text("formula");
+            s.charge = rs.Number("charge", false, 0.0);
+            s.phase = rs.Text("phase", false, "aqueous");
+            s.source = rs.Text("source");
+            s.ionSize = rs.Number("ionSize", false, s.charge != 0 ? kDefaultIonSize : 0.0);
+            if (s.ionSize < 0) rs.Throw(t.get("ionSize"), "ion size must not be negative");
+
+            std::vector<std::pair<int, double>> parsed;
+            std::string problem;
+            if (!ParseFormula(*this, s.formula, parsed, problem))
+                rs.Throw(t.get("formula"), "formula '" + s.formula + "': " + problem);
+
+            const std::string modelName = rs.Text("model");
+            const auto model = ModelFromName(modelName);
+            if (!model) rs.Throw(t.get("model"), "unknown model '" + modelName + "'");
+            s.model = *model;
+            auto unique = [&](SpeciesModel m, int16_t code) {
+                for (const SpeciesRecord& old : species)
+                    if (old.model == m)
+                        rs.Throw(t.get("model"), "model '" + modelName + "' used twice");
+                s.code = code;
+            };
+            switch (s.model) {
+            case SpeciesModel::Water:
+                unique(s.model, 0);
+                break;
+            case SpeciesModel::Proton:
+                unique(s.model, 1);
+                break;
+            case SpeciesModel::Hydroxide:
+                unique(s.model, 2);
+                break;
+            case SpeciesModel::Hkf:
+                s.hkf = ReadHkf(rs);
+                if (nextHkf > kLastHkfCode) rs.Throw(&t, "too many HKF species");
+                s.code = static_cast<int16_t>(nextHkf++);
+                break;
+            case SpeciesModel::LogK:
+                s.logk = ReadLogK(rs);
+                // Reactants must come first: that keeps the reactions free of cycles.
+                for (const auto& [name, nu] : s.logk.reactants) {
+                    const bool known =
+                        std::any_of(species.begin(), species.end(),
+                                    [&](const SpeciesRecord& o) { return o.name == name; });
+                    if (!known)
+                        rs.Throw(t.get("logk"), "reactant '" + name + "' must be defined earlier");
+                }
+                if (nextLogK > kLastLogKCode) rs.Throw(&t, "too many log K species");
+                s.code = static_cast<int16_t>(nextLogK++);
+                break;
+            case SpeciesModel::Other:
+                if (t.get("hkf") != nullptr) s.hkf.Gf = ReadHkf(rs).Gf;
+                if (nextOther > kLastOtherCode) rs.Throw(&t, "too many species");
+                s.code = static_cast<int16_t>(nextOther++);
+                break;
+            }
+            if (s.model != SpeciesModel::Other && s.phase != "aqueous")
+                rs.Throw(t.get("phase"), "model '" + modelName + "' needs phase \"aqueous\"");
+            species.push_back(std::move(s));
+        }
+        if (species.size() > 32767) throw LoadError{"too many species", 0};
+    } catch (const LoadError& e) {
+        elements_ = std::move(oldElements);
+        std::ostringstream os;
+        os << path;
+        if (e.line > 0) os << ", line " << e.line;
+        os << ": " << e.what;
+        message = os.str();
+        return false;
+    }
+    path_ = path;
+    elements_ = std::move(elements);
+    species_ = std::move(species);
+    return true;
+}
+
+int Database::Find(const std::string& name) const {
+    for (size_t i = 0; i < species_.size(); ++i)
+        if (species_[i].name == name) return static_cast<int>(i) + 1;
+    return -1;
+}
+
+const ElementInfo* Database::Element(const std::string& symbol) const {
+    for (const ElementInfo& e : elements_)
+        if (e.symbol == symbol) return &e;
+    return nullptr;
+}
+
+const ElementInfo* Database::ElementByZ(int z) const {
+    for (const ElementInfo& e : elements_)
+        if (e.z == z) return &e;
+    return nullptr;
+}
+
+} // namespace lumora
