@@ -34,8 +34,12 @@ std::string Significant(double x, int digits) {
 char DecimalSeparator() { return g_sep; }
 void SetDecimalSeparator(char sep) { g_sep = sep; }
 void UseSystemDecimalSeparator() {
+    // Read the user's separator, then keep the C library in the "C" numeric locale:
+    // the conversions here rely on printf and strtod using '.'.
+    std::setlocale(LC_NUMERIC, "");
     const lconv* lc = std::localeconv();
     g_sep = (lc && lc->decimal_point && lc->decimal_point[0]) ? lc->decimal_point[0] : '.';
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 std::string NumberToText(double x) { return Localize(Significant(x, 15)); }

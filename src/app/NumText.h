@@ -11,7 +11,8 @@ namespace lumora {
 /// Decimal separator used by conversions (the user's locale; '.' unless set).
 char DecimalSeparator();
 void SetDecimalSeparator(char sep);
-/// Takes the separator from the C library's current LC_NUMERIC locale.
+/// Takes the separator from the user's locale (LC_NUMERIC / LANG) and leaves the C
+/// library's numeric locale at "C".
 void UseSystemDecimalSeparator();
 
 /// A double as the toolkit prints it: "0.5", "1E-05", "123456789012345", "1.5E+20".

@@ -1,0 +1,236 @@
+#include "Batch.h"
+
+#include "BatchUi.h"
+#include "Commands.h"
+#include "HostChoice.h"
+#include "NumText.h"
+#include "ReaderMessage.h"
+#include "SaveAfterCommand.h"
+
+#include "engine/EngineFactory.h"
+#include "workbook/ReadDataSet.h"
+
+#if __has_include("fit/Optimize.h")
+#include "fit/Optimize.h"
+#define LUMORA_HAVE_OPTIMIZE 1
+#endif
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <sstream>
+
+namespace lumora {
+
+namespace {
+
+double CellNumber(State& st, int row, int col, double fallback) {
+    if (!st.xlSheet) return fallback;
+    try {
+        const CellValue v = st.xlSheet->Value(row, col);
+        if (const double* d = std::get_if<double>(&v)) return *d;
+    } catch (const RuntimeError&) {
+    }
+    return fallback;
+}
+
+std::string JsonString(const std::string& s) {
+    std::string r = "\"";
+    for (const char c : s) {
+        switch (c) {
+        case '"': r += "\\\""; break;
+        case '\\': r += "\\\\"; break;
+        case '\n': r += "\\n"; break;
+        case '\r': r += "\\r"; break;
+        case '\t': r += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                r += buf;
+            } else {
+                r += c;
+            }
+        }
+    }
+    return r + "\"";
+}
+
+std::string JsonNumber(double x) {
+    if (!std::isfinite(x)) return "null";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.10g", x);
+    return buf;
+}
+
+void Collect(State& st, bool optimized, BatchSummary& s) {
+    s.ErrCode = st.ErrCode;
+    s.ErrMsg = st.ErrMsg;
+    s.nSol = st.nSol;
+    s.nWl = st.nWl;
+    s.iterations = optimized ? st.IterCount : 0;
+    s.evaluations = st.GoalCalls;
+    s.species.clear();
+    if (st.nSp <= 0 || !st.SpName.Dimensioned()) return;
+    // The mean error as the sheet shows it: "Result" column after a run, else "Initial".
+    const int row = st.nSp + 10;
+    s.RmsErr = CellNumber(st, row, optimized ? 4 : 3, CellNumber(st, row, 3, 0.0));
+    for (int i = 1; i <= st.nSp && i <= st.SpName.UBound(); ++i) {
+        BatchSummary::Species sp;
+        sp.name = st.SpName(i);
+        sp.initial = st.G0Init(i);
+        sp.free = st.SpFree(i) != kFalse;
+        sp.result = sp.free && optimized ? st.G0(i) : st.G0Res(i);
+        sp.pm = st.GErr.Dimensioned() ? st.GErr(i) : 0.0f;
+        s.species.push_back(sp);
+    }
+}
+
+} // namespace
+
+int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
+    const auto t0 = std::chrono::steady_clock::now();
+    st.GoalCalls = 0;
+    st.ErrCode = 0;
+    bool optimized = false;
+    int exitCode = 0;
+
+    st.ui->status("Reading " + cl.workbook);
+    ReadDataSet(st);
+    st.ErrMsg = ReaderMessage(st.ErrCode, st.ErrMsg);
+    if (st.ErrCode != 0) {
+        st.ui->message(st.ErrMsg, Icon::Critical);
+        exitCode = 2;
+    }
+
+    if (exitCode == 0 && cl.optimize) {
+#ifdef LUMORA_HAVE_OPTIMIZE
+        st.solver->SetControl(27, 0);
+        Optimize(st);
+        optimized = true;
+        if (st.ErrCode > 0) st.ui->message("Optimization: " + st.ErrMsg, Icon::Critical);
+        if (st.ErrCode != 0) exitCode = 1;
+#else
+        st.ErrCode = -1;
+        st.ErrMsg = "The optimizer is not part of this build";
+        st.ui->message(st.ErrMsg, Icon::Critical);
+        exitCode = 1;
+#endif
+    }
+
+    if (exitCode == 0 && cl.exportSolutions) {
+        if (AppCommands().exportSolutions) {
+            AppCommands().exportSolutions(st);
+            if (st.ErrCode != 0) exitCode = 1;
+        } else {
+            st.ErrCode = -1;
+            st.ErrMsg = "The export is not part of this build";
+            st.ui->message(st.ErrMsg, Icon::Critical);
+            exitCode = 1;
+        }
+    }
+
+    // The workbook keeps what the commands wrote, also after a failure.
+    std::string saveError;
+    if (!SaveAfterCommand(st, saveError)) {
+        st.ui->message(saveError, Icon::Critical);
+        if (exitCode == 0) {
+            st.ErrCode = -1;
+            st.ErrMsg = saveError;
+        }
+        exitCode = 4;
+    }
+
+    Collect(st, optimized, summary);
+    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return exitCode;
+}
+
+int RunBatch(const CommandLine& cl, std::FILE* out, std::FILE* err) {
+    State st;
+    BatchUi ui(out, err);
+    st.ui = &ui;
+    st.NoLimits = cl.noLimits;
+    BatchSummary summary;
+
+    auto finish = [&](int code) {
+        std::fputs(SummaryText(summary).c_str(), out);
+        if (cl.json) std::fprintf(out, "%s\n", SummaryJson(summary).c_str());
+        std::fflush(out);
+        return code;
+    };
+
+    st.solver = CreateSolver();
+    st.props = CreateProps();
+    st.sysReader = CreateSysReader();
+    if (!st.solver || !st.props || !st.sysReader) {
+        summary.ErrCode = -1;
+        summary.ErrMsg = "This program requires Vexil to be installed";
+        ui.message(summary.ErrMsg, Icon::Critical);
+        return finish(3);
+    }
+    if (st.solver->Version() < 66 || st.props->Version() < 66 || st.sysReader->Version() < 66) {
+        summary.ErrCode = -1;
+        summary.ErrMsg = "Please upgrade your Vexil package";
+        ui.message(summary.ErrMsg, Icon::Critical);
+        return finish(3);
+    }
+    std::string hostError;
+    st.hooks.attachHost = MakeHostAttach(cl.host, hostError);
+    if (!st.hooks.attachHost) {
+        summary.ErrCode = -3;
+        summary.ErrMsg = hostError;
+        ui.message(hostError, Icon::Critical);
+        return finish(3);
+    }
+    st.hooks.readDataSet = [](State& s) { ReadDataSet(s); };
+
+    const std::filesystem::path p = std::filesystem::absolute(cl.workbook);
+    st.WorkDir = p.parent_path().string();
+    if (st.WorkDir.empty() || st.WorkDir.back() != '/') st.WorkDir += '/';
+    ui.setFileText(p.filename().string());
+
+    const int code = RunBatchCommands(st, cl, summary);
+    if (st.solver) st.solver->Shutdown();
+    return finish(code);
+}
+
+std::string SummaryJson(const BatchSummary& s) {
+    std::ostringstream o;
+    o << "{\"ErrCode\":" << s.ErrCode << ",\"ErrMsg\":" << JsonString(s.ErrMsg)
+      << ",\"RmsErr\":" << JsonNumber(s.RmsErr) << ",\"nSol\":" << s.nSol << ",\"nWl\":" << s.nWl
+      << ",\"species\":[";
+    for (size_t i = 0; i < s.species.size(); ++i) {
+        const auto& sp = s.species[i];
+        o << (i ? "," : "") << "{\"name\":" << JsonString(sp.name) << ",\"initial\":" << JsonNumber(sp.initial)
+          << ",\"result\":" << JsonNumber(sp.result) << ",\"pm\":" << JsonNumber(sp.pm)
+          << ",\"free\":" << (sp.free ? "true" : "false") << "}";
+    }
+    o << "],\"iterations\":" << s.iterations << ",\"evaluations\":" << s.evaluations
+      << ",\"seconds\":" << JsonNumber(s.seconds) << "}";
+    return o.str();
+}
+
+std::string SummaryText(const BatchSummary& s) {
+    std::ostringstream o;
+    if (s.species.empty()) return "";
+    char line[256];
+    std::snprintf(line, sizeof line, "Solutions: %d, wavelengths: %d, iterations: %d\n", s.nSol, s.nWl,
+                  s.iterations);
+    o << line << "Mean err.: " << FormatNumber(s.RmsErr, "0.000000") << "\n";
+    std::snprintf(line, sizeof line, "%-16s %14s %14s %10s\n", "Species", "Initial", "Result", "±");
+    o << line;
+    for (const auto& sp : s.species) {
+        std::snprintf(line, sizeof line, "%-16s %14.4f %14.4f %10s%s\n", sp.name.c_str(), sp.initial,
+                      sp.result, sp.pm != 0 ? FormatNumber(sp.pm, "0.0000").c_str() : "",
+                      sp.free ? "" : "  (fixed)");
+        o << line;
+    }
+    const double per = s.evaluations > 0 ? s.seconds / static_cast<double>(s.evaluations) * 1000.0 : 0.0;
+    std::snprintf(line, sizeof line, "Goal evaluations: %ld (%.3f ms each), time: %.3f s\n", s.evaluations,
+                  per, s.seconds);
+    o << line;
+    return o.str();
+}
+
+} // namespace lumora

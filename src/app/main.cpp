@@ -1,0 +1,54 @@
+// lumora: the desktop program, or batch mode with --batch.
+
+#include "Batch.h"
+#include "CommandLine.h"
+#include "HostChoice.h"
+#include "MainWindow.h"
+#include "NumText.h"
+#include "QtUi.h"
+#include "SaveAfterCommand.h"
+
+#include "workbook/ReadDataSet.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <filesystem>
+
+int main(int argc, char** argv) {
+    using namespace lumora;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    const auto cl = ParseCommandLine(args, error);
+    if (!cl) {
+        std::fprintf(stderr, "lumora: %s\n\n%s", error.c_str(), UsageText().c_str());
+        return 2;
+    }
+    if (cl->help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    UseSystemDecimalSeparator();
+    if (cl->batch) return RunBatch(*cl);
+
+    QApplication app(argc, argv);
+    UseSystemDecimalSeparator(); // QApplication may have changed the C locale
+    State st;
+    QtUi ui;
+    st.ui = &ui;
+    st.NoLimits = cl->noLimits;
+    st.hooks.readDataSet = [](State& s) { ReadDataSet(s); };
+    std::string hostError;
+    st.hooks.attachHost = MakeHostAttach(cl->host, hostError);
+
+    Form1 form(st, std::filesystem::current_path().string());
+    ui.setForm(&form);
+    form.afterCommand = [&st] {
+        std::string why;
+        if (!SaveAfterCommand(st, why)) st.ui->message(why + "  ", Icon::Critical);
+    };
+    if (!form.Form_Load()) return 1;
+    if (!hostError.empty()) st.ui->message(hostError + "  ", Icon::Exclamation);
+    form.SetWorkbookPath(cl->workbook);
+    return app.exec();
+}
