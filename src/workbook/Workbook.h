@@ -6,6 +6,13 @@ namespace lumora {
 
 class Worksheet;
 
+/// Outcome of Workbook::ReloadIfChangedOnDisk.
+enum class ReloadResult {
+    Unchanged, ///< the file is as the program last loaded or saved it
+    Reloaded,  ///< another program changed it; the sheets now hold the new contents
+    Failed     ///< it changed but cannot be read; the sheets are as they were
+};
+
 class Workbook {
 public:
     virtual ~Workbook() = default;
@@ -24,6 +31,21 @@ public:
     virtual bool Dirty() const = 0;
     /// Saves the file (atomically where the host writes it itself); false with a reason.
     virtual bool Save(std::string& error) = 0;
+
+    /// True when another program changed the file since the program last loaded or
+    /// saved it (the program's own saves do not count). Hosts that see edits live
+    /// (through change events) have nothing to check.
+    virtual bool ChangedOnDisk() { return false; }
+    /// Reloads the workbook from its file when ChangedOnDisk() is true; call it at the
+    /// start of a refresh of an already open workbook. Sheet objects stay valid: a sheet
+    /// is refilled from the sheet of the same name in the file (its change handler and
+    /// events switch stay); a sheet that the file no longer has is left empty and out
+    /// of Worksheets(). Unsaved writes of the program are dropped: the file is the
+    /// user's. Failed leaves everything as it was, with the reason in error.
+    virtual ReloadResult ReloadIfChangedOnDisk(std::string& error) {
+        (void)error;
+        return ReloadResult::Unchanged;
+    }
 };
 
 } // namespace lumora

@@ -7,6 +7,28 @@
 namespace lumora {
 
 class Worksheet;
+class xls;
+
+/// The watcher's Changed flag. It reads like a bool; reading it also looks at the
+/// file of the watched sheet's workbook, so a version saved on disk by another
+/// program counts as an edit (Workbook::ChangedOnDisk). The flag then stays set
+/// until it is assigned false; a refresh clears the cause by reloading the file
+/// (Workbook::ReloadIfChangedOnDisk) before it reads the sheet.
+class ChangedFlag {
+public:
+    explicit ChangedFlag(xls* owner) : owner_(owner) {}
+    ChangedFlag(const ChangedFlag&) = delete;
+    ChangedFlag& operator=(const ChangedFlag&) = delete;
+    ChangedFlag& operator=(bool value) {
+        value_ = value;
+        return *this;
+    }
+    operator bool() const;
+
+private:
+    xls* owner_;
+    mutable bool value_ = false;
+};
 
 class xls {
 public:
@@ -22,9 +44,12 @@ public:
     void SetEvents(bool on);
     /// Raised for every edit while events are on.
     void Sheet_Change();
+    /// True when the watched sheet's file was saved by another program since the
+    /// program last loaded or saved it.
+    bool ChangedOnDisk() const;
 
     /// True after any edit of the watched sheet since the last successful read.
-    bool Changed = false;
+    ChangedFlag Changed{this};
 
 private:
     Worksheet* sheet_ = nullptr;

@@ -1,0 +1,162 @@
+#include "GridSheet.h"
+
+#include "CellRef.h"
+#include "GridWorkbook.h"
+#include "app/RuntimeError.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace lumora {
+
+namespace {
+
+/// The automation error the spreadsheet raises for a bad cell address.
+constexpr const char* kBadCellAccess = "Application-defined or object-defined error";
+constexpr size_t kMaxTextLength = 32767;
+
+void CheckCell(int row, int col) {
+    if (!ValidCell(row, col)) throw RuntimeError(kBadCellAccess);
+}
+
+} // namespace
+
+GridSheet::GridSheet(GridWorkbook* parent, std::string name)
+    : parent_(parent), name_(std::move(name)) {}
+
+Workbook* GridSheet::Parent() {
+    return parent_;
+}
+
+CellValue GridSheet::Value(int row, int col) const {
+    CheckCell(row, col);
+    auto it = cells_.find(Key(row, col));
+    return it == cells_.end() ? CellValue{} : it->second.value;
+}
+
+void GridSheet::SetValue(int row, int col, const CellValue& value) {
+    CheckCell(row, col);
+    if (auto* d = std::get_if<double>(&value); d && !std::isfinite(*d))
+        throw RuntimeError(kOverflow);
+    if (auto* s = std::get_if<std::string>(&value); s && s->size() > kMaxTextLength)
+        throw RuntimeError(kBadCellAccess);
+    // An empty text is an empty cell, as in the spreadsheet.
+    bool empty = IsEmpty(value) || (std::holds_alternative<std::string>(value) &&
+                                    std::get<std::string>(value).empty());
+    uint64_t key = Key(row, col);
+    if (empty) {
+        auto it = cells_.find(key);
+        if (it != cells_.end()) {
+            it->second.value = {};
+            if (it->second.Empty()) cells_.erase(it);
+        }
+    } else {
+        cells_[key].value = value;
+    }
+    edits_[key].value = true;
+    Touched(true);
+}
+
+std::optional<std::string> GridSheet::Comment(int row, int col) const {
+    CheckCell(row, col);
+    auto it = cells_.find(Key(row, col));
+    return it == cells_.end() ? std::nullopt : it->second.comment;
+}
+
+void GridSheet::SetComment(int row, int col, const std::optional<std::string>& text) {
+    CheckCell(row, col);
+    uint64_t key = Key(row, col);
+    if (text) {
+        cells_[key].comment = *text;
+    } else if (auto it = cells_.find(key); it != cells_.end()) {
+        it->second.comment.reset();
+        if (it->second.Empty()) cells_.erase(it);
+    }
+    edits_[key].comment = true;
+    Touched(true);
+}
+
+void GridSheet::CheckRange(int& row1, int& col1, int& row2, int& col2) const {
+    CheckCell(row1, col1);
+    CheckCell(row2, col2);
+    if (row1 > row2) std::swap(row1, row2);
+    if (col1 > col2) std::swap(col1, col2);
+}
+
+void GridSheet::ClearBlock(int row1, int col1, int row2, int col2, bool formats) {
+    CheckRange(row1, col1, row2, col2);
+    for (int r = row1; r <= row2; ++r) {
+        for (int c = col1; c <= col2; ++c) {
+            uint64_t key = Key(r, c);
+            auto it = cells_.find(key);
+            if (it != cells_.end()) {
+                it->second.value = {};
+                if (formats) it->second.align = 0;
+                if (it->second.Empty()) cells_.erase(it);
+            }
+            CellEdit& e = edits_[key];
+            e.value = true;
+            if (formats) {
+                e.dropStyle = true;
+                e.align = 0;
+            }
+        }
+    }
+    Touched(true);
+}
+
+void GridSheet::ClearContents(int row1, int col1, int row2, int col2) {
+    ClearBlock(row1, col1, row2, col2, false);
+}
+
+void GridSheet::Clear(int row1, int col1, int row2, int col2) {
+    ClearBlock(row1, col1, row2, col2, true);
+}
+
+void GridSheet::SetHorizontalAlignment(int row1, int col1, int row2, int col2, int align) {
+    CheckRange(row1, col1, row2, col2);
+    for (int r = row1; r <= row2; ++r) {
+        for (int c = col1; c <= col2; ++c) {
+            cells_[Key(r, c)].align = align;
+            edits_[Key(r, c)].align = align;
+        }
+    }
+    // A format change is no edit of the data: no change event, as in the spreadsheet.
+    Touched(false);
+}
+
+int GridSheet::HorizontalAlignment(int row, int col) const {
+    auto it = cells_.find(Key(row, col));
+    return it == cells_.end() ? 0 : it->second.align;
+}
+
+std::pair<int, int> GridSheet::UsedExtent() const {
+    int rows = 0, cols = 0;
+    for (const auto& [key, cell] : cells_) {
+        if (IsEmpty(cell.value) && !cell.comment) continue;
+        rows = std::max(rows, RowOf(key));
+        cols = std::max(cols, ColOf(key));
+    }
+    return {rows, cols};
+}
+
+void GridSheet::LoadValue(int row, int col, CellValue value) {
+    if (IsEmpty(value)) return;
+    cells_[Key(row, col)].value = std::move(value);
+}
+
+void GridSheet::LoadComment(int row, int col, std::string text) {
+    cells_[Key(row, col)].comment = std::move(text);
+}
+
+void GridSheet::TakeCells(GridSheet& fresh) {
+    cells_ = std::move(fresh.cells_);
+    edits_.clear();
+}
+
+void GridSheet::Touched(bool notify) {
+    if (parent_) parent_->MarkDirty();
+    if (notify && events_ && handler_) handler_();
+}
+
+} // namespace lumora
