@@ -13,7 +13,7 @@ public:
 
     virtual int16_t Version() = 0;
     virtual void OpenDatabase(const std::string& path) = 0;
-    /// Index of the species in the database, or a negative value when absent.
+    /// 1-based index of the species in the database, -1 when absent.
     virtual int16_t FindSpecies(const std::string& name) = 0;
     /// -1 not found, 0 water, 1 H+, 2 OH-, 3..1023 HKF species, 1024..2047 log K species,
     /// 2048 and above other phases.
@@ -25,7 +25,8 @@ public:
     virtual std::string FormulaElements(const std::string& formula) = 0;
     /// Saturation pressure (bar) at T.
     virtual float SaturationPressure(float T) = 0;
-    /// Density of water (g/cm3) at T, bar; flag 0 selects the liquid root.
+    /// Density of water (g/cm3) at T, bar (0 = saturation pressure); flag 0 selects the
+    /// liquid (or supercritical) root, 1 the vapour root.
     virtual float WaterDensity(float T, float bar, int16_t flag) = 0;
     /// Dielectric constant of water.
     virtual float WaterValueA(float T, float density) = 0;
@@ -38,6 +39,8 @@ public:
     /// Gibbs energy (kJ/mol) of a log K species (codes 1024..2047); magnitude >= 1e33 on failure.
     virtual float StartValueHigh(int16_t code, float T, float bar, float density, float waterA,
                                  int16_t flag) = 0;
+    /// Why the last OpenDatabase or formula failed ("" after success).
+    virtual std::string LastMessage() { return {}; }
 };
 
 } // namespace lumora

@@ -1,0 +1,165 @@
+#include "ThermoCommands.h"
+
+#include "Database.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+
+namespace lumora {
+
+const std::vector<ThermoCommandEntry>& ThermoCommands() {
+    static const std::vector<ThermoCommandEntry> table = {
+        {"water", "T P", ThermoWater},
+        {"species", "NAME T P", ThermoSpecies},
+    };
+    return table;
+}
+
+namespace {
+
+void Usage(std::ostream& err) {
+    err << "Usage: lumora-thermo [--db FILE] [--json] COMMAND ARGS\n"
+           "Temperatures in C, pressures in bar (0 = saturation pressure).\n";
+    for (const ThermoCommandEntry& c : ThermoCommands())
+        err << "  lumora-thermo " << c.name << " " << c.usage << "\n";
+}
+
+} // namespace
+
+int ThermoMain(const std::vector<std::string>& args, const std::string& exePath, std::ostream& out,
+               std::ostream& err) {
+    ThermoArgs a;
+    std::string command;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& s = args[i];
+        if (s == "--json") {
+            a.json = true;
+        } else if (s == "--db") {
+            if (i + 1 >= args.size()) {
+                err << "--db needs a file name\n";
+                return 2;
+            }
+            a.database = args[++i];
+        } else if (s == "--help" || s == "-h") {
+            Usage(out);
+            return 0;
+        } else if (command.empty()) {
+            command = s;
+        } else {
+            a.args.push_back(s);
+        }
+    }
+    if (command.empty()) {
+        Usage(err);
+        return 2;
+    }
+    if (a.database.empty()) a.database = BundledDatabase(exePath);
+    for (const ThermoCommandEntry& c : ThermoCommands())
+        if (command == c.name) return c.run(a, out, err);
+    err << "Unknown command: " << command << "\n";
+    Usage(err);
+    return 2;
+}
+
+std::string BundledDatabase(const std::string& exePath) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!exePath.empty()) {
+        const fs::path beside = fs::path(exePath).parent_path() / "data" / "thermo.toml";
+        if (fs::exists(beside, ec)) return beside.string();
+    }
+    return std::string(LUMORA_DATA_DIR) + "/thermo.toml";
+}
+
+bool ParseNumber(const std::string& text, double& value) {
+    try {
+        size_t used = 0;
+        const double v = std::stod(text, &used);
+        if (used != text.size() || !std::isfinite(v)) return false;
+        value = v;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool ParseTP(const ThermoArgs& a, size_t first, double& tC, double& pBar, std::ostream& err) {
+    if (a.args.size() != first + 2) {
+        err << "Expected temperature (C) and pressure (bar)\n";
+        return false;
+    }
+    if (!ParseNumber(a.args[first], tC)) {
+        err << "Invalid temperature: " << a.args[first] << "\n";
+        return false;
+    }
+    if (!ParseNumber(a.args[first + 1], pBar)) {
+        err << "Invalid pressure: " << a.args[first + 1] << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool LoadDatabase(const ThermoArgs& a, Database& db, std::ostream& err) {
+    std::string msg;
+    if (db.Load(a.database, msg)) return true;
+    err << msg << "\n";
+    return false;
+}
+
+std::string FormatNumber(double v) {
+    if (!std::isfinite(v)) return "null";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.10g", v);
+    return buf;
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+void ThermoRecord::Print(std::ostream& out, bool json) const {
+    if (json) {
+        out << "{";
+        for (size_t i = 0; i < fields.size(); ++i)
+            out << (i ? ", " : "") << JsonString(fields[i].first) << ": " << fields[i].second;
+        out << "}\n";
+        return;
+    }
+    size_t width = 0;
+    for (const auto& f : fields) width = std::max(width, f.first.size());
+    for (const auto& [key, value] : fields) {
+        std::string shown = value;
+        if (shown.size() >= 2 && shown.front() == '"') shown = shown.substr(1, shown.size() - 2);
+        out << key << std::string(width + 2 - key.size(), ' ') << shown << "\n";
+    }
+}
+
+} // namespace lumora
