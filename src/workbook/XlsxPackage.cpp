@@ -70,6 +70,15 @@ std::unique_ptr<ZipArchive> ZipArchive::OpenFile(const std::string& path, bool c
     return std::unique_ptr<ZipArchive>(new ZipArchive(za));
 }
 
+std::vector<std::string> ZipArchive::Names() const {
+    std::vector<std::string> names;
+    zip_int64_t n = zip_get_num_entries(za_, 0);
+    for (zip_int64_t i = 0; i < n; ++i)
+        if (const char* name = zip_get_name(za_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS))
+            names.emplace_back(name);
+    return names;
+}
+
 std::optional<std::string> ZipArchive::Find(const std::string& part) const {
     zip_int64_t idx = zip_name_locate(za_, part.c_str(), ZIP_FL_ENC_GUESS);
     if (idx < 0) idx = zip_name_locate(za_, part.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_GUESS);

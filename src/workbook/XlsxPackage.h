@@ -29,6 +29,8 @@ public:
     static std::unique_ptr<ZipArchive> OpenFile(const std::string& path, bool create,
                                                 std::string& error);
 
+    /// Names of all parts, in archive order.
+    std::vector<std::string> Names() const;
     /// The stored name of a part (part names compare ignoring case), nothing when absent.
     std::optional<std::string> Find(const std::string& part) const;
     /// Reads a part; fails for a missing, damaged or implausibly large part.
