@@ -119,6 +119,8 @@ TEST(SpeciesHkf, SaturationCurveAgainstSupcrt92) {
         {"Cu+2", "Cu+2"},
         {"CuCl+ SSH97 alone", "CuCl+"},
         {"H+", "H+"},
+        {"Ni+2", "Ni+2"},
+        {"NiCl+", "NiCl+"},
     };
     const auto rows = ReadSupcrt();
     ASSERT_GT(rows.size(), 100u);
@@ -134,8 +136,9 @@ TEST(SpeciesHkf, SaturationCurveAgainstSupcrt92) {
         double G = 0;
         ASSERT_TRUE(StandardGibbs(Db(), index, w, G));
         const double d = std::fabs(G / kCal - r.G);
-        // SUPCRT92 rounds to 1 cal/mol; HGK and IAPWS-95 water part a few cal/mol at 300 C.
-        EXPECT_LT(d, r.tC <= 100 ? 1.0 : 8.0) << r.name << " at " << r.tC << " C";
+        // SUPCRT92 rounds to 1 cal/mol; HGK and IAPWS-95 water part by a few cal/mol at
+        // 300 C and more near the critical point.
+        EXPECT_LT(d, r.tC <= 100 ? 1.0 : r.tC <= 300 ? 8.0 : 15.0) << r.name << " at " << r.tC;
         worst = std::max(worst, d);
         ++tested;
     }
