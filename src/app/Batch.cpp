@@ -5,10 +5,10 @@
 #include "HostChoice.h"
 #include "NumText.h"
 #include "ReaderMessage.h"
-#include "SaveAfterCommand.h"
 
 #include "engine/EngineFactory.h"
 #include "workbook/ReadDataSet.h"
+#include "workbook/SaveDirtyWorkbooks.h"
 
 #if __has_include("fit/Optimize.h")
 #include "fit/Optimize.h"
@@ -38,11 +38,21 @@ std::string JsonString(const std::string& s) {
     std::string r = "\"";
     for (const char c : s) {
         switch (c) {
-        case '"': r += "\\\""; break;
-        case '\\': r += "\\\\"; break;
-        case '\n': r += "\\n"; break;
-        case '\r': r += "\\r"; break;
-        case '\t': r += "\\t"; break;
+        case '"':
+            r += "\\\"";
+            break;
+        case '\\':
+            r += "\\\\";
+            break;
+        case '\n':
+            r += "\\n";
+            break;
+        case '\r':
+            r += "\\r";
+            break;
+        case '\t':
+            r += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
                 char buf[8];
@@ -132,7 +142,7 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
 
     // The workbook keeps what the commands wrote, also after a failure.
     std::string saveError;
-    if (!SaveAfterCommand(st, saveError)) {
+    if (st.xlApp && !SaveDirtyWorkbooks(*st.xlApp, saveError)) {
         st.ui->message(saveError, Icon::Critical);
         if (exitCode == 0) {
             st.ErrCode = -1;
@@ -202,9 +212,9 @@ std::string SummaryJson(const BatchSummary& s) {
       << ",\"species\":[";
     for (size_t i = 0; i < s.species.size(); ++i) {
         const auto& sp = s.species[i];
-        o << (i ? "," : "") << "{\"name\":" << JsonString(sp.name) << ",\"initial\":" << JsonNumber(sp.initial)
-          << ",\"result\":" << JsonNumber(sp.result) << ",\"pm\":" << JsonNumber(sp.pm)
-          << ",\"free\":" << (sp.free ? "true" : "false") << "}";
+        o << (i ? "," : "") << "{\"name\":" << JsonString(sp.name)
+          << ",\"initial\":" << JsonNumber(sp.initial) << ",\"result\":" << JsonNumber(sp.result)
+          << ",\"pm\":" << JsonNumber(sp.pm) << ",\"free\":" << (sp.free ? "true" : "false") << "}";
     }
     o << "],\"iterations\":" << s.iterations << ",\"evaluations\":" << s.evaluations
       << ",\"seconds\":" << JsonNumber(s.seconds) << "}";
@@ -215,20 +225,22 @@ std::string SummaryText(const BatchSummary& s) {
     std::ostringstream o;
     if (s.species.empty()) return "";
     char line[256];
-    std::snprintf(line, sizeof line, "Solutions: %d, wavelengths: %d, iterations: %d\n", s.nSol, s.nWl,
-                  s.iterations);
+    std::snprintf(line, sizeof line, "Solutions: %d, wavelengths: %d, iterations: %d\n", s.nSol,
+                  s.nWl, s.iterations);
     o << line << "Mean err.: " << FormatNumber(s.RmsErr, "0.000000") << "\n";
     std::snprintf(line, sizeof line, "%-16s %14s %14s %10s\n", "Species", "Initial", "Result", "±");
     o << line;
     for (const auto& sp : s.species) {
-        std::snprintf(line, sizeof line, "%-16s %14.4f %14.4f %10s%s\n", sp.name.c_str(), sp.initial,
-                      sp.result, sp.pm != 0 ? FormatNumber(sp.pm, "0.0000").c_str() : "",
+        std::snprintf(line, sizeof line, "%-16s %14.4f %14.4f %10s%s\n", sp.name.c_str(),
+                      sp.initial, sp.result,
+                      sp.pm != 0 ? FormatNumber(sp.pm, "0.0000").c_str() : "",
                       sp.free ? "" : "  (fixed)");
         o << line;
     }
-    const double per = s.evaluations > 0 ? s.seconds / static_cast<double>(s.evaluations) * 1000.0 : 0.0;
-    std::snprintf(line, sizeof line, "Goal evaluations: %ld (%.3f ms each), time: %.3f s\n", s.evaluations,
-                  per, s.seconds);
+    const double per =
+        s.evaluations > 0 ? s.seconds / static_cast<double>(s.evaluations) * 1000.0 : 0.0;
+    std::snprintf(line, sizeof line, "Goal evaluations: %ld (%.3f ms each), time: %.3f s\n",
+                  s.evaluations, per, s.seconds);
     o << line;
     return o.str();
 }

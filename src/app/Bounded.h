@@ -16,9 +16,7 @@ public:
     explicit Vec(int n) { Redim(n); }
 
     /// Size to 0..n, every element reset. n < 0 leaves the array undimensioned.
-    void Redim(int n) {
-        data_.assign(n >= 0 ? static_cast<size_t>(n) + 1 : 0, T{});
-    }
+    void Redim(int n) { data_.assign(n >= 0 ? static_cast<size_t>(n) + 1 : 0, T{}); }
     /// Size to 0..n keeping the elements that remain in range.
     void RedimPreserve(int n) { data_.resize(n >= 0 ? static_cast<size_t>(n) + 1 : 0, T{}); }
     /// Undimension (the original's Erase).
@@ -33,11 +31,13 @@ public:
     int Size() const { return static_cast<int>(data_.size()); }
 
     T& operator()(int i) {
-        if (i < 0 || static_cast<size_t>(i) >= data_.size()) throw RuntimeError(kSubscriptOutOfRange);
+        if (i < 0 || static_cast<size_t>(i) >= data_.size())
+            throw RuntimeError(kSubscriptOutOfRange);
         return data_[static_cast<size_t>(i)];
     }
     const T& operator()(int i) const {
-        if (i < 0 || static_cast<size_t>(i) >= data_.size()) throw RuntimeError(kSubscriptOutOfRange);
+        if (i < 0 || static_cast<size_t>(i) >= data_.size())
+            throw RuntimeError(kSubscriptOutOfRange);
         return data_[static_cast<size_t>(i)];
     }
     void Fill(const T& v) { std::fill(data_.begin(), data_.end(), v); }

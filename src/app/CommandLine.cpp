@@ -22,7 +22,8 @@ bool IsIeSwitch(const std::string& arg) {
     return !std::filesystem::exists(arg, ec);
 }
 
-std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error) {
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
+                                            std::string& error) {
     CommandLine cl;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];

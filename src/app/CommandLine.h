@@ -28,7 +28,8 @@ struct CommandLine {
 
 /// Parses the arguments (without the program name). On a usage error returns nothing
 /// and sets error.
-std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error);
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
+                                            std::string& error);
 
 /// True for an argument that is the "/ie" switch rather than a workbook path.
 bool IsIeSwitch(const std::string& arg);

@@ -62,7 +62,9 @@ Form1::Form1(State& st, std::string settingsFolder, QWidget* parent)
     Layout();
 }
 
-Form1::~Form1() { Shutdown(); }
+Form1::~Form1() {
+    Shutdown();
+}
 
 void Form1::Layout() {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -71,15 +73,18 @@ void Form1::Layout() {
     st_.TwipsX = static_cast<float>(1440.0 / dpiX);
     st_.TwipsY = static_cast<float>(1440.0 / dpiY);
     auto px = [this](int l, int t, int w, int h) {
-        return QRect(static_cast<int>(std::lround(l / st_.TwipsX)), static_cast<int>(std::lround(t / st_.TwipsY)),
-                     static_cast<int>(std::lround(w / st_.TwipsX)), static_cast<int>(std::lround(h / st_.TwipsY)));
+        return QRect(static_cast<int>(std::lround(l / st_.TwipsX)),
+                     static_cast<int>(std::lround(t / st_.TwipsY)),
+                     static_cast<int>(std::lround(w / st_.TwipsX)),
+                     static_cast<int>(std::lround(h / st_.TwipsY)));
     };
     setFixedSize(px(0, 0, kInnerW, kInnerH).size());
     fn_->setGeometry(px(600, 240, 730, 260));
     txtFile_->setGeometry(px(1320, 210, 3135, 285));
     const int lefts[3] = {240, 1920, 3600};
     for (int i = 0; i < 6; ++i)
-        buttons_[static_cast<size_t>(i)]->setGeometry(px(lefts[i % 3], i < 3 ? 720 : 1800, 1575, 375));
+        buttons_[static_cast<size_t>(i)]->setGeometry(
+            px(lefts[i % 3], i < 3 ? 720 : 1800, 1575, 375));
     status_->setGeometry(px(240, 1320, 4935, 270));
     nfo_->setGeometry(px(240, 2400, 2415, 255));
     crt_->setGeometry(px(3000, 2400, 2175, 255));
@@ -87,9 +92,13 @@ void Form1::Layout() {
 
 bool Form1::Form_Load() {
     st_.GaussArg = true;
-    st_.solver = CreateSolver();
-    if (st_.solver) st_.props = CreateProps();
-    if (st_.props) st_.sysReader = CreateSysReader();
+    if (createComponents) {
+        createComponents(st_);
+    } else {
+        st_.solver = CreateSolver();
+        if (st_.solver) st_.props = CreateProps();
+        if (st_.props) st_.sysReader = CreateSysReader();
+    }
     if (!st_.solver || !st_.props || !st_.sysReader) {
         st_.ui->message("This program requires Vexil to be installed  ", Icon::None);
         close();
@@ -124,7 +133,9 @@ void Form1::SetWorkbookPath(const std::string& path) {
     txtFile_->setText(QString::fromStdString(p.filename().string()));
 }
 
-bool Form1::CommandRunning() const { return !Button(1)->isEnabled(); }
+bool Form1::CommandRunning() const {
+    return !Button(1)->isEnabled();
+}
 
 void Form1::Button_Click(int index) {
     Commands& cmd = AppCommands();

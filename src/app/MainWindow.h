@@ -42,6 +42,8 @@ public:
 
     /// The goal-function window, for the focus hand-over (nullptr until it exists).
     QWidget* goalWindow = nullptr;
+    /// Creates the three engine components (the engine's factory unless replaced).
+    std::function<void(State&)> createComponents;
     /// Called after every command, e.g. to save the workbook the command wrote into.
     std::function<void()> afterCommand;
     /// Draws the progress box over the Status label (fraction < 0 clears it).

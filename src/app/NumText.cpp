@@ -2,13 +2,13 @@
 
 #include "RuntimeError.h"
 
+#include <algorithm>
 #include <cctype>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 
 namespace lumora {
 
@@ -31,8 +31,12 @@ std::string Significant(double x, int digits) {
 }
 } // namespace
 
-char DecimalSeparator() { return g_sep; }
-void SetDecimalSeparator(char sep) { g_sep = sep; }
+char DecimalSeparator() {
+    return g_sep;
+}
+void SetDecimalSeparator(char sep) {
+    g_sep = sep;
+}
 void UseSystemDecimalSeparator() {
     // Read the user's separator, then keep the C library in the "C" numeric locale:
     // the conversions here rely on printf and strtod using '.'.
@@ -42,8 +46,12 @@ void UseSystemDecimalSeparator() {
     std::setlocale(LC_NUMERIC, "C");
 }
 
-std::string NumberToText(double x) { return Localize(Significant(x, 15)); }
-std::string SingleToText(float x) { return Localize(Significant(static_cast<double>(x), 7)); }
+std::string NumberToText(double x) {
+    return Localize(Significant(x, 15));
+}
+std::string SingleToText(float x) {
+    return Localize(Significant(static_cast<double>(x), 7));
+}
 
 std::string Str(double x) {
     std::string s = Significant(x, 15);
@@ -131,7 +139,9 @@ double TextToDouble(const std::string& text) {
     return *v;
 }
 
-bool IsNumeric(const std::string& text) { return TextToNumber(text).has_value(); }
+bool IsNumeric(const std::string& text) {
+    return TextToNumber(text).has_value();
+}
 
 double Val(const std::string& text) {
     size_t i = 0;

@@ -12,16 +12,23 @@ namespace lumora {
 
 QMessageBox::Icon QtUi::ToQt(Icon icon) {
     switch (icon) {
-    case Icon::Critical: return QMessageBox::Critical;
-    case Icon::Exclamation: return QMessageBox::Warning;
-    case Icon::Question: return QMessageBox::Question;
-    case Icon::Information: return QMessageBox::Information;
-    case Icon::None: break;
+    case Icon::Critical:
+        return QMessageBox::Critical;
+    case Icon::Exclamation:
+        return QMessageBox::Warning;
+    case Icon::Question:
+        return QMessageBox::Question;
+    case Icon::Information:
+        return QMessageBox::Information;
+    case Icon::None:
+        break;
     }
     return QMessageBox::NoIcon;
 }
 
-void QtUi::yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtUi::yield() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void QtUi::status(const std::string& text) {
     if (form_) form_->Status()->setText(QString::fromStdString(text));
@@ -63,13 +70,16 @@ bool QtUi::fileDialog(const std::string& title, const std::string& filterName,
                       const std::string& filterPattern, std::string& folder, std::string& fileName,
                       bool save) {
     QString start = QString::fromStdString(folder);
-    if (start.isEmpty()) start = QString::fromLocal8Bit(std::getenv("HOME") ? std::getenv("HOME") : "/");
+    if (start.isEmpty())
+        start = QString::fromLocal8Bit(std::getenv("HOME") ? std::getenv("HOME") : "/");
     const QString filters = QString::fromStdString(filterName + " (" + filterPattern + ")") +
                             (save ? QString() : QStringLiteral(";;All files (*)"));
-    const QString proposed = start + (start.endsWith('/') ? "" : "/") + QString::fromStdString(fileName);
+    const QString proposed =
+        start + (start.endsWith('/') ? "" : "/") + QString::fromStdString(fileName);
     const QString path =
-        save ? QFileDialog::getSaveFileName(form_, QString::fromStdString(title), proposed, filters)
-             : QFileDialog::getOpenFileName(form_, QString::fromStdString(title), proposed, filters);
+        save
+            ? QFileDialog::getSaveFileName(form_, QString::fromStdString(title), proposed, filters)
+            : QFileDialog::getOpenFileName(form_, QString::fromStdString(title), proposed, filters);
     if (path.isEmpty()) return false;
     const QFileInfo info(path);
     folder = info.absolutePath().toStdString();
@@ -78,7 +88,9 @@ bool QtUi::fileDialog(const std::string& title, const std::string& filterName,
     return true;
 }
 
-bool QtUi::goalWindowVisible() const { return form_ && form_->goalWindow && form_->goalWindow->isVisible(); }
+bool QtUi::goalWindowVisible() const {
+    return form_ && form_->goalWindow && form_->goalWindow->isVisible();
+}
 
 void QtUi::focusMain() {
     if (form_) form_->activateWindow();

@@ -20,7 +20,9 @@ double CheckedSqrt(double x) {
     return std::sqrt(x);
 }
 
-double CheckedExp(double x) { return CheckFinite(std::exp(x)); }
+double CheckedExp(double x) {
+    return CheckFinite(std::exp(x));
+}
 
 double CheckedLog(double x) {
     if (!(x > 0.0)) throw RuntimeError(kInvalidCall);

@@ -44,6 +44,8 @@ public:
     /// Whether the absorption view is shown, and its unloading.
     virtual bool absorptionViewVisible() const { return false; }
     virtual void unloadAbsorptionView() {}
+    /// List index of the absorption view's solution list (above 0: one solution shown).
+    virtual int absorptionViewIndex() const { return 0; }
     /// Shows (or refreshes) the absorption view after a run.
     virtual void showAbsorptionView() {}
     /// Status-label geometry for the progress box (left, top, width, height in pixels).

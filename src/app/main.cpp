@@ -6,9 +6,9 @@
 #include "MainWindow.h"
 #include "NumText.h"
 #include "QtUi.h"
-#include "SaveAfterCommand.h"
 
 #include "workbook/ReadDataSet.h"
+#include "workbook/SaveDirtyWorkbooks.h"
 
 #include <QApplication>
 
@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
     ui.setForm(&form);
     form.afterCommand = [&st] {
         std::string why;
-        if (!SaveAfterCommand(st, why)) st.ui->message(why + "  ", Icon::Critical);
+        if (st.xlApp && !SaveDirtyWorkbooks(*st.xlApp, why))
+            st.ui->message(why + "  ", Icon::Critical);
     };
     if (!form.Form_Load()) return 1;
     if (!hostError.empty()) st.ui->message(hostError + "  ", Icon::Exclamation);

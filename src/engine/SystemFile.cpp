@@ -1,5 +1,7 @@
 #include "SystemFile.h"
 
+#include "DataPath.h"
+
 #include "Database.h"
 #include "Formula.h"
 
@@ -121,22 +123,6 @@ bool ReadSystemFile(const std::string& path, SystemFile& sys, std::string& messa
         sys.phases.push_back(std::move(ph));
     }
     return true;
-}
-
-std::string ResolveDataPath(const std::string& path, const std::string& baseDir) {
-    std::error_code ec;
-    if (path.empty()) return path;
-    const fs::path p(path);
-    if (fs::is_regular_file(p, ec)) return path;
-    if (p.is_relative()) {
-        std::vector<fs::path> candidates;
-        if (!baseDir.empty()) candidates.push_back(fs::path(baseDir) / p);
-        candidates.push_back(fs::path(LUMORA_DATA_DIR) / p);
-        candidates.push_back(fs::path(LUMORA_DATA_DIR) / "systems" / p);
-        for (const auto& c : candidates)
-            if (fs::is_regular_file(c, ec)) return c.string();
-    }
-    return path;
 }
 
 std::string SystemDatabasePath(const SystemFile& sys) {

@@ -1,4 +1,6 @@
 #pragma once
+
+#include "DataPath.h"
 // System files: the database species of one chemical system, grouped by phase.
 //
 //   database = "thermo.toml"     # optional: relative to this file, then the bundled data
@@ -51,9 +53,6 @@ struct SystemFile {
 /// Reads a system file; false with "FILE, line N: problem" in `message`.
 bool ReadSystemFile(const std::string& path, SystemFile& sys, std::string& message);
 
-/// Existing file for `path`: as given, else relative to `baseDir`, else in the bundled data
-/// folder and its systems folder. Returns `path` unchanged when none exists.
-std::string ResolveDataPath(const std::string& path, const std::string& baseDir = {});
 
 /// The database file a system uses: the one it names, else the bundled thermo.toml.
 std::string SystemDatabasePath(const SystemFile& sys);

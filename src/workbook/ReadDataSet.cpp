@@ -10,6 +10,7 @@
 #include "app/NumText.h"
 #include "app/RuntimeError.h"
 #include "app/State.h"
+#include "engine/DataPath.h"
 #include "fit/Chi2Quantile95.h"
 #include "fit/Goal.h"
 #include "gauss/GaussBand.h"
@@ -101,19 +102,6 @@ std::string FilterPattern(const std::vector<std::string>& extensions) {
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
-// The bundled data folder: an installed copy beside the executable first, then the
-// source tree's.
-std::vector<fs::path> BundledDataFolders() {
-    std::vector<fs::path> dirs;
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) dirs.push_back(exe.parent_path() / "data");
-#ifdef LUMORA_DATA_DIR
-    dirs.emplace_back(LUMORA_DATA_DIR);
-#endif
-    return dirs;
 }
 
 // Step 2: which workbook. Returns false with ErrCode set when the read stops.
@@ -607,20 +595,6 @@ std::string DataErrorText(int16_t code) {
 
 bool DataErrorHasPosition(int16_t code) {
     return code == 3 || code == 4 || code == 5 || (code >= 10 && code <= 23);
-}
-
-std::string ResolveDataPath(const std::string& path, const std::string& bookFolder) {
-    if (path.empty() || fs::path(path).is_absolute()) return path;
-    std::error_code ec;
-    if (!bookFolder.empty()) {
-        const fs::path p = fs::path(bookFolder) / path;
-        if (fs::exists(p, ec)) return p.lexically_normal().string();
-    }
-    for (const fs::path& dir : BundledDataFolders()) {
-        const fs::path p = dir / path;
-        if (fs::exists(p, ec)) return p.lexically_normal().string();
-    }
-    return path;
 }
 
 void ReadDataSet(State& st) {

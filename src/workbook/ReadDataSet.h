@@ -22,9 +22,4 @@ std::string DataErrorText(int16_t code);
 /// Whether a data error's message carries the "(row=..., col=...)" position.
 bool DataErrorHasPosition(int16_t code);
 
-/// Resolves a relative "Database:" or "System:" path: against the workbook's folder
-/// first, then against the bundled data folder; absolute paths and paths found in
-/// neither place are returned unchanged (the engine reports them).
-std::string ResolveDataPath(const std::string& path, const std::string& bookFolder);
-
 } // namespace lumora

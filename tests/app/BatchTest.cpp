@@ -53,11 +53,12 @@ TEST(BatchSummaryTest, JsonLine) {
     s.iterations = 7;
     s.evaluations = 120;
     s.seconds = 0.25;
-    EXPECT_EQ(SummaryJson(s),
-              "{\"ErrCode\":0,\"ErrMsg\":\"say \\\"hi\\\"\\n\",\"RmsErr\":0.00123,\"nSol\":12,\"nWl\":3,"
-              "\"species\":[{\"name\":\"CoCl+\",\"initial\":-216.5,\"result\":-217.25,\"pm\":0.5,"
-              "\"free\":true},{\"name\":\"Co+2\",\"initial\":-54.4,\"result\":-54.4,\"pm\":0,"
-              "\"free\":false}],\"iterations\":7,\"evaluations\":120,\"seconds\":0.25}");
+    EXPECT_EQ(
+        SummaryJson(s),
+        "{\"ErrCode\":0,\"ErrMsg\":\"say \\\"hi\\\"\\n\",\"RmsErr\":0.00123,\"nSol\":12,\"nWl\":3,"
+        "\"species\":[{\"name\":\"CoCl+\",\"initial\":-216.5,\"result\":-217.25,\"pm\":0.5,"
+        "\"free\":true},{\"name\":\"Co+2\",\"initial\":-54.4,\"result\":-54.4,\"pm\":0,"
+        "\"free\":false}],\"iterations\":7,\"evaluations\":120,\"seconds\":0.25}");
     const std::string text = SummaryText(s);
     EXPECT_NE(text.find("Mean err.: 0.001230"), std::string::npos);
     EXPECT_NE(text.find("(fixed)"), std::string::npos);

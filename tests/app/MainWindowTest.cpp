@@ -1,15 +1,18 @@
 // The main window: button states, the dispatch of reader codes, the interrupt key,
 // closing during a command and the function keys. Runs offscreen.
 
+#include "app/MainWindow.h"
 #include "TestUi.h"
 #include "app/Commands.h"
-#include "app/MainWindow.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QTest>
+
+#include <filesystem>
+#include <fstream>
 
 namespace lumora {
 namespace {
@@ -80,7 +83,8 @@ TEST_F(MainWindowTest, SetButtonsOrderAndGaussianMode) {
     form.SetButtons(true, 0);
     EXPECT_EQ(form.Button(2)->text().toStdString(), "Goal function");
     for (auto& s : spies) s->order = nullptr;
-    for (int i = 1; i <= 6; ++i) form.Button(i)->removeEventFilter(spies[static_cast<size_t>(i - 1)].get());
+    for (int i = 1; i <= 6; ++i)
+        form.Button(i)->removeEventFilter(spies[static_cast<size_t>(i - 1)].get());
 }
 
 TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
@@ -97,7 +101,8 @@ TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
         {-3, "", "Could not run Excel  ", true},
         {-2, "", "Incorrect file type  ", true},
         {-1, "", "File not open  ", true},
-        {4, "Incorrect keyword (row=2, col=1)", "Source data: Incorrect keyword (row=2, col=1)  ", false},
+        {4, "Incorrect keyword (row=2, col=1)", "Source data: Incorrect keyword (row=2, col=1)  ",
+         false},
         {0, "", "", false},
     };
     for (const Case& c : cases) {
@@ -117,7 +122,8 @@ TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
             EXPECT_TRUE(form.Status()->text().isEmpty());
         }
         if (c.onlyOpen)
-            EXPECT_EQ(Enabled(), (std::vector<bool>{true, false, false, false, false, false})) << c.code;
+            EXPECT_EQ(Enabled(), (std::vector<bool>{true, false, false, false, false, false}))
+                << c.code;
         else
             EXPECT_EQ(Enabled(), std::vector<bool>(6, true)) << c.code;
         EXPECT_EQ(st.ErrCode, 0) << "reset after every command";
@@ -187,6 +193,116 @@ TEST_F(MainWindowTest, GoalScanPlaceholderRestoresControls) {
     EXPECT_EQ(Enabled(), std::vector<bool>(6, true));
     EXPECT_TRUE(form.txtFile()->isEnabled());
     EXPECT_EQ(st.ErrCode, 0);
+}
+
+// Minimal components that only report a version.
+struct FakeSolver : Solver {
+    int16_t version = 70;
+    void Shutdown() override { ++shutdowns; }
+    void SetOptions(const std::string&) override {}
+    void OpenDatabase(const std::string&) override {}
+    void OpenSystem(const std::string&) override {}
+    void SetSpeciesG(int16_t, float) override {}
+    std::string LastMessage() override { return ""; }
+    void SetControl(int, int) override {}
+    void Equilibrate(float, float, std::span<double>, std::span<const double>, std::span<double>,
+                     std::span<double>, int16_t& code) override {
+        code = 0;
+    }
+    int16_t Version() override { return version; }
+    static inline int shutdowns = 0;
+};
+struct FakeProps : Props {
+    int16_t Version() override { return 70; }
+    void OpenDatabase(const std::string&) override {}
+    int16_t FindSpecies(const std::string&) override { return -1; }
+    int16_t SpeciesCode(int16_t) override { return -1; }
+    float ElementCoefficient(const std::string&, int16_t) override { return 0; }
+    std::string FormulaElements(const std::string&) override { return ""; }
+    float SaturationPressure(float) override { return 1; }
+    float WaterDensity(float, float, int16_t) override { return 1; }
+    float WaterValueA(float, float) override { return 78; }
+    float WaterValueB(float, float, float) override { return -237183; }
+    float StartValueCode2(float, float, float) override { return 0; }
+    float StartValueLow(int16_t, float, float, float, float) override { return 0; }
+    float StartValueHigh(int16_t, float, float, float, float, int16_t) override { return 0; }
+};
+struct FakeSysReader : SysReader {
+    int16_t Version() override { return 70; }
+    void ReadSystem(const std::string&, SysRec&) override {}
+    std::string LastMessage() override { return ""; }
+};
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::path(LUMORA_TEST_BUILD_DIR) / "startup";
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir / "Lumora.ini") << "WorkDir=  /stored/folder/  \nsecond line\n";
+    }
+    std::string Ini() {
+        std::ifstream in(dir / "Lumora.ini");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::filesystem::path dir;
+};
+
+TEST_F(StartupTest, MissingEngineLeavesSettingsAlone) {
+    State st;
+    test::TestUi ui(st);
+    {
+        Form1 form(st, dir.string());
+        form.createComponents = [](State&) {};
+        EXPECT_FALSE(form.Form_Load());
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].text, "This program requires Vexil to be installed  ");
+    }
+    EXPECT_EQ(Ini(), "WorkDir=  /stored/folder/  \nsecond line\n");
+}
+
+TEST_F(StartupTest, NormalStartAndShutdownRewritesOneLine) {
+    State st;
+    test::TestUi ui(st);
+    FakeSolver::shutdowns = 0;
+    {
+        Form1 form(st, dir.string());
+        form.createComponents = [](State& s) {
+            s.solver = std::make_unique<FakeSolver>();
+            s.props = std::make_unique<FakeProps>();
+            s.sysReader = std::make_unique<FakeSysReader>();
+        };
+        EXPECT_TRUE(form.Form_Load());
+        EXPECT_TRUE(ui.messages.empty());
+        EXPECT_EQ(st.WorkDir, "/stored/folder/");
+        EXPECT_TRUE(st.GaussArg);
+        EXPECT_EQ(st.ScanSpan, 10.0f);
+        EXPECT_GT(st.TwipsX, 0.0f);
+        st.WorkDir = "/new/place/";
+        form.close();
+    }
+    EXPECT_EQ(FakeSolver::shutdowns, 1);
+    EXPECT_EQ(Ini(), "WorkDir=/new/place/\n");
+}
+
+TEST_F(StartupTest, OldEngineIsRefusedButSettingsKept) {
+    State st;
+    test::TestUi ui(st);
+    {
+        Form1 form(st, dir.string());
+        form.createComponents = [](State& s) {
+            auto solver = std::make_unique<FakeSolver>();
+            solver->version = 65;
+            s.solver = std::move(solver);
+            s.props = std::make_unique<FakeProps>();
+            s.sysReader = std::make_unique<FakeSysReader>();
+        };
+        EXPECT_FALSE(form.Form_Load());
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].text, "Please upgrade your Vexil package  ");
+    }
+    // The settings were read, so the exit rewrites them (first line only).
+    EXPECT_EQ(Ini(), "WorkDir=/stored/folder/\n");
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // The settings file and the command line.
 
-#include "app/CommandLine.h"
 #include "app/Settings.h"
+#include "app/CommandLine.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +17,16 @@ namespace fs = std::filesystem;
 class SettingsFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::path(LUMORA_TEST_BUILD_DIR) / ("settings_" + std::to_string(::getpid()) + "_" +
-                                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::path(LUMORA_TEST_BUILD_DIR) /
+              ("settings_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
     void TearDown() override { fs::remove_all(dir); }
-    void Write(const std::string& text) { std::ofstream(dir / "Lumora.ini", std::ios::binary) << text; }
+    void Write(const std::string& text) {
+        std::ofstream(dir / "Lumora.ini", std::ios::binary) << text;
+    }
     std::string Read() {
         std::ifstream in(dir / "Lumora.ini", std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -83,7 +86,8 @@ TEST(CommandLineTest, Forms) {
     EXPECT_TRUE(cl->noLimits) << "the switch inside a longer word";
     EXPECT_EQ(cl->workbook, "");
 
-    cl = ParseCommandLine({"--batch", "set.xlsx", "--optimize", "--json", "/ie", "--host", "Embedded"}, err);
+    cl = ParseCommandLine(
+        {"--batch", "set.xlsx", "--optimize", "--json", "/ie", "--host", "Embedded"}, err);
     ASSERT_TRUE(cl);
     EXPECT_TRUE(cl->batch && cl->optimize && cl->json && cl->noLimits);
     EXPECT_FALSE(cl->exportSolutions);
