@@ -118,7 +118,16 @@ float EngineProps::WaterValueA(float T, float density) {
 float EngineProps::WaterValueB(float T, float bar, float density) {
     (void)bar; // the density fixes the state
     if (!ValidT(T) || !ValidRho(density)) return kFailed;
-    return ToFloat(WaterGibbsEnergy(T, density));
+    return ToFloat(WaterG(T, density));
+}
+
+double EngineProps::WaterG(float T, float density) {
+    if (T != cachedT_ || density != cachedRho_) {
+        cachedG_ = WaterGibbsEnergy(T, density);
+        cachedT_ = T;
+        cachedRho_ = density;
+    }
+    return cachedG_;
 }
 
 float EngineProps::StartValueCode2(float T, float density, float waterB) {
@@ -139,7 +148,7 @@ float EngineProps::StartValue(int16_t code, float T, float bar, float density, f
     w.rho = density;
     w.P = bar > 0 ? static_cast<double>(bar) : iapws95::Pressure(T, density * 1000.0) * 10.0;
     w.eps = waterA;
-    w.G = WaterGibbsEnergy(T, density);
+    w.G = WaterG(T, density);
     w.ok = std::isfinite(w.P) && std::isfinite(w.G);
     double G = 0;
     if (!StandardGibbs(db_, indexOfCode_[code], w, G)) return kFailed;

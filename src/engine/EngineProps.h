@@ -35,11 +35,16 @@ public:
 
 private:
     float StartValue(int16_t code, float T, float bar, float density, float waterA);
+    /// Gibbs energy of water at (T, density), remembered for the run of species that the
+    /// reader asks for at one state.
+    double WaterG(float T, float density);
 
     Database db_;
     std::string message_;
     /// Database index of each species code (0 when the code is not used).
     std::vector<int> indexOfCode_;
+    float cachedT_ = -1, cachedRho_ = -1;
+    double cachedG_ = 0;
 };
 
 } // namespace lumora
