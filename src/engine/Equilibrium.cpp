@@ -135,11 +135,14 @@ struct Equilibrium::Config {
 
     // Per solve.
     int n = 0;
+    /// Activity coefficients apply (B-dot model and ions present)
+    bool act = false;
+    /// sqrt(I) is an unknown of the Newton method (else held fixed)
     bool useS = false;
     double Tw = 0;
     std::vector<double> q, tau, cm;
     // Newton state: x = (ln m of basis solutes, sqrt(I)).
-    std::vector<double> x, xt, dx, R, Rt, sc, sct, J, Jt, A;
+    std::vector<double> x, xt, dx, R, Rt, sc, sct, J, Jt, A, start;
     std::vector<double> m, g, gp;
     // Warm start.
     std::vector<double> warm;
@@ -362,7 +365,8 @@ void Equilibrium::BuildConfig(Config& c) const {
     c.q.assign(n, 0.0);
     c.tau.assign(n, 0.0);
     c.cm.assign(static_cast<size_t>(S) * n, 0.0);
-    for (auto* v : {&c.x, &c.xt, &c.dx, &c.R, &c.Rt, &c.sc, &c.sct, &c.warm}) v->assign(n, 0.0);
+    for (auto* v : {&c.x, &c.xt, &c.dx, &c.R, &c.Rt, &c.sc, &c.sct, &c.warm, &c.start})
+        v->assign(n, 0.0);
     for (auto* v : {&c.J, &c.Jt, &c.A}) v->assign(n * n, 0.0);
     for (auto* v : {&c.m, &c.g, &c.gp}) v->assign(static_cast<size_t>(S), 0.0);
 }
@@ -389,7 +393,7 @@ void Equilibrium::UpdateLogK(Config& c) const {
 bool Equilibrium::Evaluate(Config& c, const double* x, bool withJacobian, double* R,
                            double* scale) const {
     const int r = c.r, nb = r - 1, n = c.n, S = c.S;
-    const bool act = c.useS;
+    const bool act = c.act, useS = c.useS;
     const double s = act ? x[nb] : 0.0;
     double* J = c.Jt.data();
     std::fill(R, R + n, 0.0);
@@ -436,21 +440,21 @@ bool Equilibrium::Evaluate(Config& c, const double* x, bool withJacobian, double
             R[k] += cj[k] * mj;
             scale[k] += std::fabs(cj[k]) * mj;
         }
-        if (act) {
+        if (useS) {
             const double w = 0.5 * c.z2[static_cast<size_t>(j)] * mj;
             R[nb] += w;
             scale[nb] += w;
         }
         if (withJacobian) {
             for (int l = 0; l < nb; ++l) v[l] = nuj[l + 1];
-            if (act) v[nb] = hp;
+            if (useS) v[nb] = hp;
             for (int k = 0; k < nb; ++k) {
                 const double w = cj[k] * mj;
                 if (w == 0) continue;
                 double* row = J + k * n;
                 for (int l = 0; l < n; ++l) row[l] += w * v[l];
             }
-            if (act && c.z2[static_cast<size_t>(j)] != 0) {
+            if (useS && c.z2[static_cast<size_t>(j)] != 0) {
                 const double w = 0.5 * c.z2[static_cast<size_t>(j)] * mj;
                 double* row = J + nb * n;
                 for (int l = 0; l < n; ++l) row[l] += w * v[l];
@@ -462,7 +466,7 @@ bool Equilibrium::Evaluate(Config& c, const double* x, bool withJacobian, double
         R[k] -= t;
         scale[k] = std::max(scale[k] + std::fabs(t), DBL_MIN);
     }
-    if (act) {
+    if (useS) {
         R[nb] -= s * s;
         scale[nb] = std::max(scale[nb] + s * s, DBL_MIN);
         if (withJacobian) J[nb * n + nb] -= 2 * s;
@@ -478,11 +482,18 @@ void Equilibrium::InitialGuess(Config& c) const {
         c.x[static_cast<size_t>(k - 1)] = std::log(t > 1e-200 ? t : 1e-7);
         I += 0.5 * c.z2[static_cast<size_t>(c.basis[static_cast<size_t>(k)])] * std::max(t, 0.0);
     }
-    c.x[static_cast<size_t>(nb)] = std::sqrt(std::max(I, 1e-7));
+    const double s0 = std::sqrt(std::max(I, 1e-7));
+    c.x[static_cast<size_t>(nb)] = s0;
     // A few rounds of rescaling the components held only with positive coefficients,
-    // so that complexation does not start out many orders of magnitude off.
+    // so that complexation does not start out many orders of magnitude off. The ionic
+    // strength follows within a factor of 100 of its stoichiometric estimate.
+    std::copy(c.x.begin(), c.x.end(), c.xt.begin());
     for (int round = 0; round < 8; ++round) {
-        if (!Evaluate(c, c.x.data(), false, c.R.data(), c.sc.data())) break;
+        if (!Evaluate(c, c.x.data(), false, c.R.data(), c.sc.data())) {
+            std::copy(c.xt.begin(), c.xt.end(), c.x.begin());
+            break;
+        }
+        std::copy(c.x.begin(), c.x.end(), c.xt.begin());
         bool changed = false;
         for (int k = 1; k < r; ++k) {
             if (c.compSign[static_cast<size_t>(k)] != 1) continue;
@@ -495,11 +506,11 @@ void Equilibrium::InitialGuess(Config& c) const {
             if (std::fabs(f) > 0.1) changed = true;
             c.x[static_cast<size_t>(k - 1)] += std::clamp(f, -50.0, 50.0);
         }
-        if (c.useS) {
+        if (c.act) {
             double ion = 0;
             for (int j = 1; j < c.S; ++j)
                 ion += 0.5 * c.z2[static_cast<size_t>(j)] * c.m[static_cast<size_t>(j)];
-            c.x[static_cast<size_t>(nb)] = std::sqrt(std::max(ion, 1e-12));
+            c.x[static_cast<size_t>(nb)] = std::clamp(std::sqrt(ion), 0.1 * s0, 10 * s0);
         }
         if (!changed) break;
     }
@@ -561,6 +572,74 @@ int Equilibrium::Newton(Config& c, const EquilibriumOptions& o, double& maxRes) 
         std::swap(c.sc, c.sct);
         std::swap(c.J, c.Jt);
     }
+}
+
+/// From the initial guess: the full Newton method; if it stalls, Newton with the activity
+/// coefficients held at a fixed ionic strength, which is updated until it settles, then
+/// the full method again. Should that fail too, the outer updates go on to the end (slow,
+/// but it converges where the coupled iteration does not). Returns the steps of the last
+/// Newton run, or -1.
+int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRes, int& total) {
+    const int nb = c.r - 1;
+    auto frozen = [&](bool on) {
+        c.useS = !on && c.act;
+        c.n = nb + (c.useS ? 1 : 0);
+    };
+    // Most starts converge with the full method at once; give it a few dozen steps.
+    std::copy(c.x.begin(), c.x.end(), c.start.begin());
+    frozen(false);
+    EquilibriumOptions quick = o;
+    quick.maxIterations = std::min(o.maxIterations, 30);
+    int steps = Newton(c, quick, maxRes);
+    if (steps >= 0) {
+        total += steps;
+        return steps;
+    }
+    if (!c.act) return -1;
+    total += quick.maxIterations;
+    std::copy(c.start.begin(), c.start.end(), c.x.begin());
+    frozen(true);
+    steps = Newton(c, o, maxRes);
+    if (steps < 0) return -1;
+    total += steps;
+    auto ionic = [&] {
+        double ion = 0;
+        for (int j = 1; j < c.S; ++j)
+            ion += 0.5 * c.z2[static_cast<size_t>(j)] * c.m[static_cast<size_t>(j)];
+        return std::sqrt(ion);
+    };
+    auto settle = [&](double rel, int rounds) {
+        double last = 0;
+        for (int round = 0; round < rounds; ++round) {
+            double& s = c.x[static_cast<size_t>(nb)];
+            double next = ionic();
+            const double d = next - s;
+            if (round > 0 && d * last < 0) next = s + 0.5 * d; // damp an oscillation
+            last = d;
+            const bool close = std::fabs(d) <= rel * s;
+            s = next;
+            const int k = Newton(c, o, maxRes);
+            if (k < 0) return false;
+            total += k;
+            if (close) return true;
+        }
+        return false;
+    };
+    if (!settle(1e-2, 50)) return -1;
+    frozen(false);
+    std::copy(c.x.begin(), c.x.end(), c.start.begin());
+    steps = Newton(c, o, maxRes);
+    if (steps >= 0) {
+        total += steps;
+        return steps;
+    }
+    std::copy(c.start.begin(), c.start.end(), c.x.begin());
+    frozen(true);
+    if (!settle(1e-15, 500)) return -1;
+    frozen(false);
+    steps = Newton(c, o, maxRes);
+    if (steps >= 0) total += steps;
+    return steps;
 }
 
 EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<double> amounts,
@@ -648,22 +727,26 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
             c.cm[static_cast<size_t>(j * nb + k - 1)] =
                 c.nu[static_cast<size_t>(j * r + k)] -
                 c.tau[static_cast<size_t>(k)] * c.nu[static_cast<size_t>(j * r)];
-    c.useS = options.activity == ActivityModel::BDot && c.hasIons;
-    c.n = nb + (c.useS ? 1 : 0);
+    c.act = options.activity == ActivityModel::BDot && c.hasIons;
+    auto setMode = [&](bool full) {
+        c.useS = full && c.act;
+        c.n = nb + (c.useS ? 1 : 0);
+    };
 
     double maxRes = 0;
     int steps = -1;
     int total = 0;
     if (options.warmStart && c.haveWarm) {
+        setMode(true);
         c.x = c.warm;
         steps = Newton(c, options, maxRes);
         total = steps >= 0 ? steps : options.maxIterations;
     }
     if (steps < 0) {
         // No previous result, or it led nowhere: start afresh.
+        setMode(false);
         InitialGuess(c);
-        steps = Newton(c, options, maxRes);
-        if (steps >= 0) total += steps;
+        steps = ColdStart(c, options, maxRes, total);
     }
     res.iterations = total;
     if (steps < 0) {

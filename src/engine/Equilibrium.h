@@ -116,6 +116,7 @@ private:
     void UpdateLogK(Config& c) const;
     bool Evaluate(Config& c, const double* x, bool withJacobian, double* R, double* scale) const;
     int Newton(Config& c, const EquilibriumOptions& options, double& maxRes);
+    int ColdStart(Config& c, const EquilibriumOptions& options, double& maxRes, int& total);
     void InitialGuess(Config& c) const;
 
     std::vector<EquilibriumSpecies> species_;

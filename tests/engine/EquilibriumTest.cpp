@@ -1,0 +1,480 @@
+// The equilibrium core with fixed standard Gibbs energies: closed-form cases, an
+// independent law-of-mass-action computation, balances on random compositions.
+
+#include "engine/Equilibrium.h"
+
+#include "FuzzyCompare.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace lumora {
+namespace {
+
+constexpr double kCal = 4.184;
+constexpr double kR = 8.31446261815324;
+constexpr double kLn10 = 2.302585092994046;
+
+/// Apparent standard Gibbs energies (cal/mol) along the saturation curve computed with
+/// SUPCRT92 (Johnson, Oelkers and Helgeson 1992): Na+, Cl-, OH-, H2O, NaCl(aq) and
+/// HCl(aq) of Shock and Helgeson 1988, Sverjensky et al. 1997 and Tagirov et al. 1997;
+/// Co+2 of Shock et al. 1997; the Co chloride complexes of Liu et al. 2011.
+struct GibbsSet {
+    double tC;
+    std::map<std::string, double> cal;
+};
+
+const GibbsSet kAt25{25,
+                     {{"H2O", -56688},
+                      {"H+", 0},
+                      {"OH-", -37595},
+                      {"Na+", -62591},
+                      {"Cl-", -31379},
+                      {"NaCl(aq)", -92910},
+                      {"HCl(aq)", -30411},
+                      {"Co+2", -13000},
+                      {"CoCl+", -45108},
+                      {"CoCl2(aq)", -75782},
+                      {"CoCl4-2", -134150}}};
+const GibbsSet kAt300{300,
+                      {{"H2O", -63071},
+                       {"H+", 0},
+                       {"OH-", -33436},
+                       {"Na+", -67454},
+                       {"Cl-", -31508},
+                       {"NaCl(aq)", -101618},
+                       {"HCl(aq)", -34707},
+                       {"Co+2", -4371},
+                       {"CoCl+", -43028},
+                       {"CoCl2(aq)", -76945},
+                       {"CoCl4-2", -142391}}};
+
+/// Species of a Co-Na-Cl-H-O test system: name, H, O, Na, Cl, Co, charge, ion size.
+struct TestSpecies {
+    std::string name;
+    double h, o, na, cl, co, z, a;
+};
+
+const std::vector<TestSpecies> kCoSystem = {
+    {"H2O", 2, 1, 0, 0, 0, 0, 0},      {"H+", 1, 0, 0, 0, 0, 1, 9},
+    {"OH-", 1, 1, 0, 0, 0, -1, 3.5},   {"Na+", 0, 0, 1, 0, 0, 1, 4},
+    {"Cl-", 0, 0, 0, 1, 0, -1, 3},     {"NaCl(aq)", 0, 0, 1, 1, 0, 0, 0},
+    {"HCl(aq)", 1, 0, 0, 1, 0, 0, 0},  {"Co+2", 0, 0, 0, 0, 1, 2, 6},
+    {"CoCl+", 0, 0, 0, 1, 1, 1, 4},    {"CoCl2(aq)", 0, 0, 0, 2, 1, 0, 0},
+    {"CoCl4-2", 0, 0, 0, 4, 1, -2, 4},
+};
+const std::vector<std::string> kElements = {"H", "O", "Na", "Cl", "Co"};
+
+/// Builds the core for a subset of the species (water first), with elements in the
+/// order `perm` of kElements (perm[m] = position in kElements of element m).
+struct TestSystem {
+    Equilibrium eq;
+    std::vector<TestSpecies> species;
+    std::vector<int> perm;
+
+    TestSystem(const std::vector<std::string>& names, const GibbsSet& g,
+               std::vector<int> order = {0, 1, 2, 3, 4})
+        : perm(std::move(order)) {
+        std::vector<EquilibriumSpecies> sp;
+        for (const auto& n : names) {
+            const auto it = std::find_if(kCoSystem.begin(), kCoSystem.end(),
+                                         [&](const TestSpecies& s) { return s.name == n; });
+            species.push_back(*it);
+            const double all[5] = {it->h, it->o, it->na, it->cl, it->co};
+            EquilibriumSpecies e;
+            for (int p : perm) e.stoich.push_back(all[p]);
+            e.charge = it->z;
+            e.ionSize = it->a;
+            sp.push_back(e);
+        }
+        std::vector<std::string> el;
+        for (int p : perm) el.push_back(kElements[static_cast<size_t>(p)]);
+        std::string msg;
+        EXPECT_TRUE(eq.SetSpecies(sp, el, msg)) << msg;
+        for (size_t i = 0; i < names.size(); ++i)
+            eq.SetGibbs(static_cast<int>(i), g.cal.at(names[i]) * kCal);
+        eq.SetActivityParams({g.tC + 273.15, 0.5114, 0.3288, 0.041});
+    }
+    /// Bulk from water and element amounts given in kElements order.
+    std::vector<double> Bulk(double water, const double (&el)[5]) const {
+        std::vector<double> b{water};
+        for (int p : perm) b.push_back(el[p]);
+        return b;
+    }
+    int Index(const std::string& n) const {
+        for (size_t i = 0; i < species.size(); ++i)
+            if (species[i].name == n) return static_cast<int>(i);
+        return -1;
+    }
+};
+
+const std::vector<std::string> kAllNames = {"H2O",   "H+",        "OH-",     "Na+",
+                                            "Cl-",   "NaCl(aq)",  "HCl(aq)", "Co+2",
+                                            "CoCl+", "CoCl2(aq)", "CoCl4-2"};
+
+double Molality(const std::vector<double>& n, int i) {
+    return n[static_cast<size_t>(i)] * kWaterMolPerKg / n[0];
+}
+
+double Rt(double tC) {
+    return kR * (tC + 273.15);
+}
+
+/// Element and charge balances relative to the magnitude of their terms.
+void ExpectBalanced(const TestSystem& s, const std::vector<double>& bulk,
+                    const std::vector<double>& n, double tol) {
+    const size_t nEl = s.perm.size();
+    for (size_t e = 0; e <= nEl; ++e) {
+        double sum = 0, scale = 0;
+        for (size_t j = 0; j < s.species.size(); ++j) {
+            const auto& sp = s.species[j];
+            const double all[5] = {sp.h, sp.o, sp.na, sp.cl, sp.co};
+            const double c = e < nEl ? all[s.perm[e]] : sp.z;
+            sum += c * n[j];
+            scale += std::fabs(c * n[j]);
+        }
+        const double target = e < nEl ? bulk[0] * (s.perm[e] == 0   ? 2
+                                                   : s.perm[e] == 1 ? 1
+                                                                    : 0) +
+                                            bulk[e + 1]
+                                      : 0;
+        EXPECT_LE(std::fabs(sum - target), tol * std::max(scale, std::fabs(target)))
+            << (e < nEl ? kElements[static_cast<size_t>(s.perm[e])] : std::string("charge"));
+    }
+    for (double v : n) {
+        EXPECT_TRUE(std::isfinite(v));
+        EXPECT_GE(v, 0.0);
+    }
+}
+
+// ---- Known solutions -----------------------------------------------------------------
+
+TEST(Equilibrium, PureWaterIdealGivesHalfPkw) {
+    for (const GibbsSet* g : {&kAt25, &kAt300}) {
+        TestSystem s({"H2O", "H+", "OH-"}, *g);
+        std::vector<double> n(3);
+        EquilibriumOptions o;
+        o.activity = ActivityModel::Ideal;
+        const auto r = s.eq.Solve(std::vector<double>{kWaterMolPerKg, 0, 0, 0, 0, 0}, n, o);
+        ASSERT_EQ(r.code, kEqOk) << r.message;
+        const double dG = (g->cal.at("OH-") - g->cal.at("H2O")) * kCal;
+        const double pKw = dG / (kLn10 * Rt(g->tC));
+        EXPECT_FUZZY(-std::log10(Molality(n, 1)), pKw / 2, 1e-12);
+        EXPECT_FUZZY(n[1], n[2], 1e-13);
+        EXPECT_FUZZY(n[0] + n[2], kWaterMolPerKg, 1e-15);
+    }
+}
+
+TEST(Equilibrium, SingleComplexationMatchesQuadratic) {
+    // Co+2 + Cl- = CoCl+ alone, ideal: K = x / ((c - x)(2c - x)) in molalities.
+    for (double c : {1e-6, 1e-3, 0.05, 0.5}) {
+        TestSystem s({"H2O", "H+", "OH-", "Cl-", "Co+2", "CoCl+"}, kAt300);
+        std::vector<double> n(6);
+        EquilibriumOptions o;
+        o.activity = ActivityModel::Ideal;
+        const auto bulk = s.Bulk(kWaterMolPerKg, {0, 0, 0, 2 * c, c});
+        const auto r = s.eq.Solve(bulk, n, o);
+        ASSERT_EQ(r.code, kEqOk) << r.message;
+        const auto& g = kAt300.cal;
+        const double K = std::exp(-(g.at("CoCl+") - g.at("Co+2") - g.at("Cl-")) * kCal / Rt(300));
+        const double cm = c * kWaterMolPerKg / n[0];
+        // K x^2 - (3Kc + 1) x + 2Kc^2 = 0, smaller root in the stable form.
+        const double b = 3 * K * cm + 1, disc = std::sqrt(b * b - 8 * K * K * cm * cm);
+        const double x = 4 * K * cm * cm / (b + disc);
+        EXPECT_FUZZY(Molality(n, 5), x, 1e-10);
+        EXPECT_FUZZY(Molality(n, 4), cm - x, 1e-10);
+    }
+}
+
+TEST(Equilibrium, CobaltChlorideDistributionFollowsLogBeta) {
+    // Trace Co in 1 mol/kg NaCl without ion pairs: the fractions of Co+2, CoCl+, CoCl2(aq)
+    // and CoCl4-2 are beta_n m^n / sum with beta_n from the SUPCRT92 Gibbs energies.
+    for (const GibbsSet* g : {&kAt25, &kAt300}) {
+        TestSystem s({"H2O", "H+", "OH-", "Na+", "Cl-", "Co+2", "CoCl+", "CoCl2(aq)", "CoCl4-2"},
+                     *g);
+        std::vector<double> n(9);
+        EquilibriumOptions o;
+        o.activity = ActivityModel::Ideal;
+        const auto r = s.eq.Solve(s.Bulk(kWaterMolPerKg, {0, 0, 1.0, 1.0 + 2e-9, 1e-9}), n, o);
+        ASSERT_EQ(r.code, kEqOk) << r.message;
+        const double mCl = Molality(n, 4);
+        const auto& c = g->cal;
+        const double rt = Rt(g->tC);
+        const double base = c.at("Co+2") * kCal;
+        const double beta[4] = {
+            1, std::exp(-(c.at("CoCl+") * kCal - base - c.at("Cl-") * kCal) / rt),
+            std::exp(-(c.at("CoCl2(aq)") * kCal - base - 2 * c.at("Cl-") * kCal) / rt),
+            std::exp(-(c.at("CoCl4-2") * kCal - base - 4 * c.at("Cl-") * kCal) / rt)};
+        const int power[4] = {0, 1, 2, 4};
+        double sum = 0;
+        for (int k = 0; k < 4; ++k) sum += beta[k] * std::pow(mCl, power[k]);
+        const double coTotal = n[5] + n[6] + n[7] + n[8];
+        EXPECT_FUZZY(coTotal, 1e-9, 1e-12);
+        for (int k = 0; k < 4; ++k)
+            EXPECT_FUZZY(n[static_cast<size_t>(5 + k)] / coTotal,
+                         beta[k] * std::pow(mCl, power[k]) / sum, 1e-10)
+                << k;
+    }
+}
+
+// ---- Independent law-of-mass-action computation --------------------------------------
+
+/// The same equilibria solved with other unknowns: the kilograms of water W and the
+/// ionic strength by fixed-point iteration, free chloride by bisection, free metals in
+/// closed form and H+ from the charge balance.
+std::vector<double> ReferenceSpeciation(const GibbsSet& g, const ActivityParams& p, double bNa,
+                                        double bCl, double bCo, double bH) {
+    const auto& c = g.cal;
+    const double rt = Rt(g.tC);
+    auto G = [&](const char* n) { return c.at(n) * kCal; };
+    auto K = [&](double dG) { return std::exp(-dG / rt); };
+    const double kw = K(G("OH-") - G("H2O"));
+    const double kNaCl = K(G("NaCl(aq)") - G("Na+") - G("Cl-"));
+    const double kHCl = K(G("HCl(aq)") - G("Cl-"));
+    const double b1 = K(G("CoCl+") - G("Co+2") - G("Cl-"));
+    const double b2 = K(G("CoCl2(aq)") - G("Co+2") - 2 * G("Cl-"));
+    const double b4 = K(G("CoCl4-2") - G("Co+2") - 4 * G("Cl-"));
+    auto lng = [&](double z, double a, double I) {
+        const double s = std::sqrt(I);
+        return z == 0 ? 0.0 : kLn10 * (-p.A * z * z * s / (1 + a * p.B * s) + p.Bdot * I);
+    };
+    double W = 1, I = 0.5 * (bNa + bCl);
+    std::vector<double> m(11);
+    for (int outer = 0; outer < 2000; ++outer) {
+        const double gH = std::exp(lng(1, 9, I)), gOH = std::exp(lng(-1, 3.5, I));
+        const double gNa = std::exp(lng(1, 4, I)), gCl = std::exp(lng(-1, 3, I));
+        const double gCo = std::exp(lng(2, 6, I)), g1 = std::exp(lng(1, 4, I)),
+                     g4 = std::exp(lng(-2, 4, I));
+        const double naT = bNa / W, coT = bCo / W, clT = bCl / W;
+        auto species = [&](double mCl) {
+            const double aCl = gCl * mCl;
+            m[4] = mCl;
+            m[3] = naT / (1 + kNaCl * gNa * aCl);
+            m[5] = kNaCl * gNa * m[3] * aCl;
+            const double d = 1 / gCo + b1 * aCl / g1 + b2 * aCl * aCl + b4 * std::pow(aCl, 4) / g4;
+            const double aCo = coT / d;
+            m[7] = aCo / gCo;
+            m[8] = b1 * aCo * aCl / g1;
+            m[9] = b2 * aCo * aCl * aCl;
+            m[10] = b4 * aCo * std::pow(aCl, 4) / g4;
+            // Charge balance for H+: mH - kw/(gH gOH mH) + q = 0.
+            const double q = m[3] + 2 * m[7] + m[8] - mCl - 2 * m[10];
+            const double cc = kw / (gH * gOH);
+            const double mH = q >= 0 ? 2 * cc / (q + std::sqrt(q * q + 4 * cc))
+                                     : (-q + std::sqrt(q * q + 4 * cc)) / 2;
+            m[1] = mH;
+            m[2] = cc / mH;
+            m[6] = kHCl * gH * mH * aCl;
+            return mCl + m[5] + m[6] + m[8] + 2 * m[9] + 4 * m[10] - clT;
+        };
+        double lo = std::log(clT) - 60, hi = std::log(clT) + 1;
+        for (int it = 0; it < 300; ++it) {
+            const double mid = 0.5 * (lo + hi);
+            (species(std::exp(mid)) > 0 ? hi : lo) = mid;
+        }
+        species(std::exp(0.5 * (lo + hi)));
+        // Oxygen balance fixes the water: 55.50843 W + W mOH = 55.50843 + bO (bO = 0).
+        const double Wn = kWaterMolPerKg / (kWaterMolPerKg + m[2]);
+        double In = 0;
+        const double z[11] = {0, 1, -1, 1, -1, 0, 0, 2, 1, 0, -2};
+        for (int j = 1; j < 11; ++j) In += 0.5 * z[j] * z[j] * m[static_cast<size_t>(j)];
+        const bool done = std::fabs(Wn - W) <= 1e-16 * W && std::fabs(In - I) <= 1e-15 * I;
+        W = Wn;
+        I = In;
+        if (done) break;
+    }
+    (void)bH;
+    std::vector<double> n(11);
+    n[0] = kWaterMolPerKg * W;
+    for (int j = 1; j < 11; ++j) n[static_cast<size_t>(j)] = W * m[static_cast<size_t>(j)];
+    return n;
+}
+
+TEST(Equilibrium, AgreesWithIndependentMassActionSolution) {
+    struct Case {
+        const GibbsSet* g;
+        ActivityParams p;
+        double na, co;
+    };
+    const Case cases[] = {
+        {&kAt25, {298.15, 0.5114, 0.3288, 0.041}, 0.1, 0.01},
+        {&kAt25, {298.15, 0.5114, 0.3288, 0.041}, 2.0, 0.05},
+        {&kAt300, {573.15, 0.9737, 0.3743, 0.0}, 0.5, 0.02},
+        {&kAt300, {573.15, 0.9737, 0.3743, 0.0}, 3.0, 0.001},
+    };
+    for (const Case& k : cases) {
+        TestSystem s(kAllNames, *k.g);
+        s.eq.SetActivityParams(k.p);
+        const double cl = k.na + 2 * k.co;
+        const auto bulk = s.Bulk(kWaterMolPerKg, {0, 0, k.na, cl, k.co});
+        std::vector<double> n(11);
+        const auto r = s.eq.Solve(bulk, n, EquilibriumOptions{});
+        ASSERT_EQ(r.code, kEqOk) << r.message;
+        const auto ref = ReferenceSpeciation(*k.g, k.p, k.na, cl, k.co, 0);
+        for (size_t j = 0; j < 11; ++j)
+            EXPECT_FUZZY(n[j], ref[j], 1e-8) << kAllNames[j] << " Na " << k.na;
+    }
+}
+
+// ---- Balances on random compositions -------------------------------------------------
+
+struct RandomCase {
+    double na, hcl, co, naoh;
+};
+
+std::vector<RandomCase> RandomCases(unsigned seed, int count) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(0, 1);
+    std::vector<RandomCase> out;
+    for (int i = 0; i < count; ++i) {
+        RandomCase c;
+        c.na = std::pow(10, -4 + 4.7 * u(rng));
+        c.co = std::pow(10, -8 + 7.3 * u(rng));
+        const bool base = u(rng) < 0.2;
+        c.hcl = base ? 0 : std::pow(10, -8 + 8 * u(rng));
+        c.naoh = base ? std::pow(10, -6 + 5 * u(rng)) : 0;
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::vector<double> CaseBulk(const TestSystem& s, const RandomCase& c) {
+    // NaCl + HCl + CoCl2 + NaOH: H, O, Na, Cl, Co in excess of the water.
+    return s.Bulk(kWaterMolPerKg,
+                  {c.hcl + c.naoh, c.naoh, c.na + c.naoh, c.na + c.hcl + 2 * c.co, c.co});
+}
+
+TEST(Equilibrium, RandomCompositionsKeepBalancesAndOrderInvariance) {
+    const std::vector<int> permuted = {3, 4, 1, 2, 0};
+    for (const GibbsSet* g : {&kAt25, &kAt300}) {
+        TestSystem s(kAllNames, *g);
+        TestSystem p(kAllNames, *g, permuted);
+        for (const RandomCase& c : RandomCases(20261206u, 200)) {
+            std::vector<double> n(11), np(11);
+            const auto bulk = CaseBulk(s, c);
+            const auto r = s.eq.Solve(bulk, n, EquilibriumOptions{});
+            ASSERT_EQ(r.code, kEqOk)
+                << r.message << " Na " << c.na << " Co " << c.co << " HCl " << c.hcl;
+            ExpectBalanced(s, bulk, n, 1e-12);
+            const auto bp = CaseBulk(p, c);
+            ASSERT_EQ(p.eq.Solve(bp, np, EquilibriumOptions{}).code, kEqOk);
+            for (size_t j = 0; j < n.size(); ++j) EXPECT_FUZZY(np[j], n[j], 1e-9) << kAllNames[j];
+        }
+    }
+}
+
+TEST(Equilibrium, WarmStartGivesTheColdAnswer) {
+    TestSystem s(kAllNames, kAt300);
+    EquilibriumOptions warm;
+    warm.warmStart = true;
+    for (const RandomCase& c : RandomCases(7u, 100)) {
+        const auto bulk = CaseBulk(s, c);
+        std::vector<double> nw(11), nc(11);
+        ASSERT_EQ(s.eq.Solve(bulk, nw, warm).code, kEqOk);
+        ASSERT_EQ(s.eq.Solve(bulk, nc, EquilibriumOptions{}).code, kEqOk);
+        for (size_t j = 0; j < 11; ++j) EXPECT_FUZZY(nw[j], nc[j], 1e-11) << kAllNames[j];
+    }
+}
+
+TEST(Equilibrium, GibbsOverrideShiftsTheQuotientAsLogK) {
+    TestSystem s(kAllNames, kAt25);
+    EquilibriumOptions o;
+    o.activity = ActivityModel::Ideal;
+    const auto bulk = s.Bulk(kWaterMolPerKg, {0, 0, 1.0, 1.02, 0.01});
+    auto quotient = [&](std::vector<double>& n) {
+        EXPECT_EQ(s.eq.Solve(bulk, n, o).code, kEqOk);
+        return Molality(n, 8) / (Molality(n, 7) * Molality(n, 4));
+    };
+    std::vector<double> n1(11), n2(11);
+    const double q1 = quotient(n1);
+    const int i = s.Index("CoCl+");
+    s.eq.SetGibbs(i, s.eq.Gibbs(i) - 5000.0);
+    const double q2 = quotient(n2);
+    EXPECT_FUZZY(q2 / q1, std::exp(5000.0 / Rt(25)), 1e-10);
+    EXPECT_GT(n2[8], n1[8]);
+    EXPECT_LT(n2[7], n1[7]);
+}
+
+// ---- Robustness and edge cases -------------------------------------------------------
+
+TEST(Equilibrium, ZeroAmountElementsAreDroppedWithTheirSpecies) {
+    TestSystem s(kAllNames, kAt25);
+    std::vector<double> n(11, -1.0);
+    const auto bulk = s.Bulk(kWaterMolPerKg, {0, 0, 0.1, 0.1, 0});
+    const auto r = s.eq.Solve(bulk, n, EquilibriumOptions{});
+    ASSERT_EQ(r.code, kEqOk) << r.message;
+    for (int j = 7; j <= 10; ++j) EXPECT_EQ(n[static_cast<size_t>(j)], 0.0);
+    ExpectBalanced(s, bulk, n, 1e-12);
+    // Pure water: only H2O, H+ and OH-.
+    const auto water = s.Bulk(kWaterMolPerKg, {0, 0, 0, 0, 0});
+    ASSERT_EQ(s.eq.Solve(water, n, EquilibriumOptions{}).code, kEqOk);
+    for (int j = 3; j <= 10; ++j) EXPECT_EQ(n[static_cast<size_t>(j)], 0.0);
+    EXPECT_FUZZY(n[1], n[2], 1e-12);
+}
+
+TEST(Equilibrium, BadBulkIsRefusedWithoutNaN) {
+    TestSystem s(kAllNames, kAt25);
+    struct Case {
+        const char* what;
+        std::vector<double> bulk;
+        int16_t code;
+        const char* says;
+    };
+    const double nan = std::nan("");
+    const Case cases[] = {
+        {"NaN element", {kWaterMolPerKg, 0, 0, nan, 0.1, 0}, kEqBadInput, "not a number"},
+        {"infinite water", {INFINITY, 0, 0, 0.1, 0.1, 0}, kEqBadInput, "not a number"},
+        {"negative element", {kWaterMolPerKg, 0, 0, -0.1, 0.1, 0}, kEqBadInput, "negative"},
+        {"no water", {0, 0, 0, 0.1, 0.1, 0}, kEqBadInput, "no water"},
+        {"sodium alone", {kWaterMolPerKg, 0, 0, 0.1, 0, 0}, kEqInfeasible, "neutral"},
+        {"chloride excess", {kWaterMolPerKg, 0, 0, 0.1, 0.3, 0}, kEqInfeasible, "neutral"},
+        {"short bulk", {kWaterMolPerKg, 0, 0}, kEqBadInput, "fewer entries"},
+    };
+    for (const Case& c : cases) {
+        std::vector<double> n(11, 7.0);
+        const auto r = s.eq.Solve(c.bulk, n, EquilibriumOptions{});
+        EXPECT_EQ(r.code, c.code) << c.what;
+        EXPECT_NE(r.message.find(c.says), std::string::npos) << c.what << ": " << r.message;
+        for (double v : n) EXPECT_EQ(v, 0.0) << c.what;
+    }
+    std::vector<double> small(5);
+    EXPECT_EQ(
+        s.eq.Solve(s.Bulk(kWaterMolPerKg, {0, 0, 0.1, 0.1, 0}), small, EquilibriumOptions{}).code,
+        kEqBadInput);
+}
+
+TEST(Equilibrium, NonConvergenceIsReportedAndNonFiniteGibbsRefused) {
+    TestSystem s(kAllNames, kAt25);
+    EquilibriumOptions o;
+    o.maxIterations = 1;
+    std::vector<double> n(11, 7.0);
+    const auto r = s.eq.Solve(s.Bulk(kWaterMolPerKg, {0, 0, 3.0, 3.1, 0.05}), n, o);
+    EXPECT_EQ(r.code, kEqNoConvergence);
+    EXPECT_NE(r.message.find("no convergence"), std::string::npos) << r.message;
+    for (double v : n) EXPECT_EQ(v, 0.0);
+
+    s.eq.SetGibbs(8, std::nan(""));
+    const auto r2 =
+        s.eq.Solve(s.Bulk(kWaterMolPerKg, {0, 0, 0.1, 0.12, 0.01}), n, EquilibriumOptions{});
+    EXPECT_EQ(r2.code, kEqBadInput);
+    for (double v : n) EXPECT_TRUE(std::isfinite(v));
+}
+
+TEST(Equilibrium, ElementWithoutAqueousSpeciesIsReported) {
+    // Co in the bulk but no Co species in the system.
+    TestSystem s({"H2O", "H+", "OH-", "Na+", "Cl-"}, kAt25);
+    std::vector<double> n(5);
+    const auto r =
+        s.eq.Solve(s.Bulk(kWaterMolPerKg, {0, 0, 0.1, 0.12, 0.01}), n, EquilibriumOptions{});
+    EXPECT_EQ(r.code, kEqInfeasible);
+    EXPECT_NE(r.message.find("Co"), std::string::npos) << r.message;
+}
+
+} // namespace
+} // namespace lumora
