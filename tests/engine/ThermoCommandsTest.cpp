@@ -16,7 +16,7 @@ struct ThermoRun {
 
 ThermoRun Thermo(const std::vector<std::string>& args) {
     std::ostringstream out, err;
-    const int code = ThermoMain(args, "", out, err);
+    const int code = ThermoMain(args, out, err);
     return {code, out.str(), err.str()};
 }
 
