@@ -36,7 +36,10 @@ Form1::Form1(State& st, std::string settingsFolder, QWidget* parent)
     setWindowTitle("Lumora: Processing of Absorption Spectra");
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
-    setFont(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
+    // The layout is in twips for an 8-point dialog font; the system sans-serif at that size.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(8);
+    setFont(font);
 
     fn_ = new QLabel("Data file", this);
     txtFile_ = new QLineEdit(this);
@@ -106,8 +109,8 @@ bool Form1::Form_Load() {
     }
     st_.WorkDir = ReadWorkDir(settingsFolder_);
     settingsRead_ = true;
-    nfo_->setText("Lumora " LUMORA_VERSION ": spectra to Gibbs energies");
-    crt_->setText("Lumora developers, 2026");
+    nfo_->setText("Lumora " LUMORA_VERSION);
+    crt_->setText("\u00a9 2026 the Lumora team");
     show();
     Button(1)->setFocus();
     st_.ScanSpan = 10;
