@@ -92,7 +92,7 @@ void EngineSolver::SetOptions(const std::string& text) {
 
 bool EngineSolver::LoadDatabase(const std::string& path) {
     const std::string resolved =
-        path.empty() ? ResolveDataPath("thermo.toml") : ResolveDataPath(path);
+        path.empty() ? SystemDatabasePath(SystemFile{}) : ResolveDataPath(path);
     Database db;
     std::string msg;
     if (!db.Load(resolved, msg)) {

@@ -1,7 +1,6 @@
 #include "SystemFile.h"
 
 #include "DataPath.h"
-
 #include "Database.h"
 #include "Formula.h"
 

@@ -1,10 +1,8 @@
 #pragma once
-
-#include "DataPath.h"
 // System files: the database species of one chemical system, grouped by phase.
 //
-//   database = "thermo.toml"     # optional: relative to this file, then the bundled data
-//                                # folder; without it the bundled thermo.toml
+//   database = "thermo.toml"     # optional: relative to this file, then as given, then the
+//                                # bundled data folders; without it the bundled thermo.toml
 //   [[phase]]
 //   name = "aqueous"             # kind "aqueous"; water must be its first species
 //   species = ["H2O", "H+", "OH-", "Na+", "Cl-", "NaCl(aq)"]
@@ -20,6 +18,7 @@
 // in the formulas of the aqueous species (water first, so H and O lead), then of the
 // other phases.
 
+#include "DataPath.h"
 #include "SysRec.h"
 
 #include <string>
@@ -52,7 +51,6 @@ struct SystemFile {
 
 /// Reads a system file; false with "FILE, line N: problem" in `message`.
 bool ReadSystemFile(const std::string& path, SystemFile& sys, std::string& message);
-
 
 /// The database file a system uses: the one it names, else the bundled thermo.toml.
 std::string SystemDatabasePath(const SystemFile& sys);
