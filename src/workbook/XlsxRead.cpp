@@ -190,6 +190,10 @@ private:
 
 bool ReadXlsx(const std::string& bytes, XlsxBook& book, std::string& error) {
     book = {};
+    if (bytes.empty()) {
+        error = "Not an .xlsx workbook (the file is empty)";
+        return false;
+    }
     std::string why;
     auto zip = ZipArchive::OpenMemory(bytes, why);
     if (!zip) {
@@ -199,7 +203,9 @@ bool ReadXlsx(const std::string& bytes, XlsxBook& book, std::string& error) {
     Reader reader(*zip, why);
     if (!reader.Run(book)) {
         book = {};
-        error = "Damaged or unreadable workbook: " + why;
+        bool foreign = why.rfind("no workbook part", 0) == 0;
+        error = foreign ? "Not an .xlsx workbook (" + why + ")"
+                        : "Damaged or unreadable workbook: " + why;
         return false;
     }
     return true;
