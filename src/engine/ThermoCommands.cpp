@@ -1,5 +1,6 @@
 #include "ThermoCommands.h"
 
+#include "DataPath.h"
 #include "Database.h"
 
 #include <algorithm>
@@ -31,8 +32,7 @@ void Usage(std::ostream& err) {
 
 } // namespace
 
-int ThermoMain(const std::vector<std::string>& args, const std::string& exePath, std::ostream& out,
-               std::ostream& err) {
+int ThermoMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     ThermoArgs a;
     std::string command;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -58,7 +58,7 @@ int ThermoMain(const std::vector<std::string>& args, const std::string& exePath,
         Usage(err);
         return 2;
     }
-    if (a.database.empty()) a.database = BundledDatabase(exePath);
+    if (a.database.empty()) a.database = BundledDatabase();
     for (const ThermoCommandEntry& c : ThermoCommands())
         if (command == c.name) return c.run(a, out, err);
     err << "Unknown command: " << command << "\n";
@@ -66,12 +66,12 @@ int ThermoMain(const std::vector<std::string>& args, const std::string& exePath,
     return 2;
 }
 
-std::string BundledDatabase(const std::string& exePath) {
+std::string BundledDatabase() {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (!exePath.empty()) {
-        const fs::path beside = fs::path(exePath).parent_path() / "data" / "thermo.toml";
-        if (fs::exists(beside, ec)) return beside.string();
+    for (const std::string& dir : BundledDataFolders()) {
+        const fs::path candidate = fs::path(dir) / "thermo.toml";
+        if (fs::is_regular_file(candidate, ec)) return candidate.string();
     }
     return std::string(LUMORA_DATA_DIR) + "/thermo.toml";
 }

@@ -34,12 +34,10 @@ struct ThermoCommandEntry {
 const std::vector<ThermoCommandEntry>& ThermoCommands();
 
 /// Runs lumora-thermo with its arguments (argv[0] excluded); the exit code.
-int ThermoMain(const std::vector<std::string>& args, const std::string& exePath, std::ostream& out,
-               std::ostream& err);
+int ThermoMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-/// The bundled database: data/thermo.toml beside the executable if present, else the
-/// build's data folder.
-std::string BundledDatabase(const std::string& exePath);
+/// The bundled database: thermo.toml in the first bundled data folder that has one.
+std::string BundledDatabase();
 
 // Helpers shared by the subcommands.
 
