@@ -77,10 +77,12 @@ TEST_F(GaussTableTest, WavenumberBandsHaveHalfMaximumAtTheSheetWidth) {
     LoadGaussians(st, -1);
     ASSERT_EQ(BandCount(st), 2);
     EXPECT_TRUE(st.GaussArg);
-    // In wavenumber the band is at half height at C - W/2 and C + W/2 in wavelength.
+    // The width in wavenumber spans the abscissae of C - W/2 and C + W/2 in wavelength,
+    // and the centre sits at the abscissa of C.
     const double x1 = GaussAbscissa(st, 425.0), x2 = GaussAbscissa(st, 475.0);
-    EXPECT_FUZZY(GaussBand(st, 1, x1), 5.0, 1e-9);
-    EXPECT_FUZZY(GaussBand(st, 1, x2), 5.0, 1e-9);
+    EXPECT_FUZZY(st.GaussTab(2, 1), x1 - x2, 1e-12);
+    EXPECT_FUZZY(st.GaussTab(1, 1), GaussAbscissa(st, 450.0), 1e-12);
+    EXPECT_FUZZY(GaussBand(st, 1, GaussAbscissa(st, 450.0)), 10.0, 1e-12);
 }
 
 TEST_F(GaussTableTest, RefusedTables) {
