@@ -1,0 +1,165 @@
+// End to end: a data set written into a real .xlsx file, opened by the embedded
+// host and read with the real engine, the bundled database and system file, and
+// the real goal function.
+
+#include "FuzzyCompare.h"
+#include "TestUi.h"
+#include "engine/EngineFactory.h"
+#include "workbook/EmbeddedHost.h"
+#include "workbook/GridWorkbook.h"
+#include "workbook/ReadDataSet.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+namespace lumora::test {
+namespace {
+
+namespace fs = std::filesystem;
+using S = std::string;
+
+constexpr int kSol = 6;
+const double kNaCl[kSol] = {0.0, 1.0, 2.0, 3.0, 4.0, 5.0};
+const double kCoCl2 = 0.05, kHCl = 0.01;
+const double kWl[] = {480.0, 500.0, 550.0, 600.0, 650.0, 700.0, 720.0};
+
+// Co(II) in NaCl-HCl at 25 C with CoCl+ and CoCl4-2 refined; the spectra grow
+// with chloride so that the fit has something to explain.
+void WriteDataSet(GridWorkbook& book) {
+    GridSheet* sh = book.AddSheet("Data");
+    auto row = [&](int r, const std::vector<CellValue>& v) {
+        for (size_t c = 0; c < v.size(); ++c)
+            if (!IsEmpty(v[c])) sh->SetValue(r, static_cast<int>(c) + 1, v[c]);
+    };
+    row(1, {S("Co(II) chloride, real engine")});
+    row(2, {S("Database:"), S("thermo.toml")});
+    row(3, {S("System:"), S("systems/co-na-cl.toml")});
+    row(4, {S("Options:")});
+    row(5, {S("T, C:"), 25.0});
+    row(6, {S("P, bar:"), 1.0});
+    row(7, {S("wl_start:"), 500.0});
+    row(8, {S("wl_stop:"), 700.0});
+    row(9, {S("Species:"), 2.0, S("Initial"), S("Result"), S(" \u00B1")});
+    row(10, {CellValue{}, S("CoCl+")});
+    row(11, {CellValue{}, S("CoCl4-2")});
+    row(12, {S("Mean err.:")});
+    row(13, {CellValue{}, S("Composition, molality")});
+    std::vector<CellValue> co{S("CoCl2")}, na{S("NaCl")}, h{S("HCl")};
+    for (int j = 0; j < kSol; ++j) {
+        co.push_back(kCoCl2);
+        na.push_back(kNaCl[j]);
+        h.push_back(kHCl);
+    }
+    h.push_back(S("corrected"));
+    row(14, co);
+    row(15, na);
+    row(16, h);
+    row(17, {CellValue{}, S("Absorption spectra")});
+    std::vector<CellValue> names{S("Wave")};
+    for (int j = 1; j <= kSol; ++j) names.push_back(S("S") + std::to_string(j));
+    row(18, names);
+    int r = 19;
+    for (double wl : kWl) {
+        std::vector<CellValue> v{wl};
+        for (int j = 0; j < kSol; ++j) {
+            const double peak = std::exp(-std::pow((wl - 690.0) / 40.0, 2));
+            v.push_back(0.02 + 0.05 * kNaCl[j] * peak + 0.001 * j);
+        }
+        row(r++, v);
+    }
+}
+
+TEST(ReadDataSetFile, RealWorkbookAndEngine) {
+    const fs::path dir = fs::path(LUMORA_TEST_BUILD_DIR) / "reader-e2e";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string path = (dir / "co.xlsx").string();
+    {
+        GridWorkbook book(path);
+        WriteDataSet(book);
+        std::string error;
+        ASSERT_TRUE(book.Save(error)) << error;
+    }
+
+    State st;
+    TestUi ui(st);
+    st.solver = CreateSolver();
+    st.props = CreateProps();
+    st.sysReader = CreateSysReader();
+    auto host = std::make_shared<EmbeddedHost>();
+    st.hooks.attachHost = [host](bool) { return host; };
+    st.WorkDir = dir.string() + "/";
+    ui.setFileText("co.xlsx");
+
+    ReadDataSet(st);
+    ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg
+                             << (ui.messages.empty() ? "" : " / " + ui.messages[0].text);
+    EXPECT_EQ(st.Title, "Co(II) chloride, real engine");
+    EXPECT_EQ(st.nSp, 2);
+    EXPECT_EQ(st.nSol, kSol);
+    EXPECT_EQ(st.nComp, 3);
+    EXPECT_EQ(st.nWl, 5);
+    EXPECT_EQ(st.RowWlFirst, 20);
+    EXPECT_EQ(st.RowWlSkip, 25);
+    EXPECT_EQ(st.MeanWl, 600.0);
+    ASSERT_GT(st.AqLast, st.AqFirst);
+    EXPECT_EQ(st.sysRec.spName.at(st.AqFirst), "H2O");
+    EXPECT_EQ(st.sysRec.spName.at(st.SpIdx(1)), "CoCl+");
+    EXPECT_EQ(st.sysRec.spName.at(st.SpIdx(2)), "CoCl4-2");
+    EXPECT_EQ(st.nFree, 2);
+
+    // Start values from the database: finite Gibbs energies of formation in kJ/mol.
+    for (int i = 1; i <= 2; ++i) {
+        EXPECT_TRUE(std::isfinite(st.G0Init(i)));
+        EXPECT_LT(st.G0Init(i), 0.0f);
+        EXPECT_GT(st.G0Init(i), -2000.0f);
+    }
+
+    // Element amounts follow the formulas: Cl from CoCl2, NaCl and HCl; the marked
+    // HCl row alone in the corrected amounts.
+    int cl = 0, na = 0, co = 0;
+    for (int m = 1; m <= st.nEl; ++m) {
+        const int z = st.sysRec.elemCode.at(m);
+        if (z == 17) cl = m;
+        if (z == 11) na = m;
+        if (z == 27) co = m;
+    }
+    ASSERT_TRUE(cl && na && co);
+    for (int j = 1; j <= kSol; ++j) {
+        EXPECT_FUZZY(st.Bulk(cl, j), 2 * kCoCl2 + kNaCl[j - 1] + kHCl, 1e-6);
+        EXPECT_FUZZY(st.Bulk(na, j) + 1.0, kNaCl[j - 1] + 1.0, 1e-6);
+        EXPECT_FUZZY(st.Bulk(co, j), kCoCl2, 1e-6);
+        EXPECT_FUZZY(st.BulkCorr(cl, j), kHCl, 1e-6);
+        EXPECT_EQ(st.BulkCorr(co, j), 0.0);
+        EXPECT_EQ(st.Bulk(0, j), 55.50843);
+    }
+
+    // The goal function ran: a finite error, in the sheet and the status line.
+    EXPECT_TRUE(std::isfinite(st.RmsErr));
+    EXPECT_GT(st.RmsErr, 0.0);
+    EXPECT_EQ(ui.statuses.back().rfind("Initial data set.    Error: ", 0), 0u);
+
+    // What the reader wrote reaches the file and nothing else changed.
+    std::string error;
+    ASSERT_TRUE(st.xlBook->Save(error)) << error;
+    auto again = GridWorkbook::Load(path, error);
+    ASSERT_TRUE(again) << error;
+    Worksheet* sh = again->Worksheets(1);
+    EXPECT_EQ(std::get<double>(sh->Value(10, 3)), static_cast<double>(st.G0Init(1)));
+    EXPECT_EQ(std::get<double>(sh->Value(11, 3)), static_cast<double>(st.G0Init(2)));
+    EXPECT_FUZZY(std::get<double>(sh->Value(12, 3)), st.RmsErr, 1e-15);
+    EXPECT_EQ(std::get<std::string>(sh->Value(16, 8)), "corrected");
+    EXPECT_EQ(std::get<double>(sh->Value(19, 1)), 480.0);
+
+    // A second read of the same name is a refresh of the open workbook.
+    const double rms = st.RmsErr;
+    ReadDataSet(st);
+    ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
+    EXPECT_FUZZY(st.RmsErr, rms, 1e-9);
+    EXPECT_EQ(host->WorkbookCount(), 1);
+}
+
+} // namespace
+} // namespace lumora::test
