@@ -18,12 +18,14 @@ ChartSurface::ChartSurface(int width, int height, QRgb fill)
 void ChartSurface::Attach() {
     bits_ = image_.bits(); // the image is never shared, so this does not copy
     stride_ = image_.bytesPerLine();
+    width_ = image_.width();
+    height_ = image_.height();
 }
 
 void ChartSurface::Resize(int width, int height, QRgb fill) {
     width = std::max(1, width);
     height = std::max(1, height);
-    if (width == image_.width() && height == image_.height()) return;
+    if (width == width_ && height == height_) return;
     QImage next(width, height, QImage::Format_RGB32);
     next.fill(fill);
     {
@@ -35,7 +37,7 @@ void ChartSurface::Resize(int width, int height, QRgb fill) {
 }
 
 void ChartSurface::Line(int x1, int y1, int x2, int y2, QRgb c) {
-    const int w = image_.width(), h = image_.height();
+    const int w = width_, h = height_;
     if ((x1 < 0 && x2 < 0) || (y1 < 0 && y2 < 0) || (x1 >= w && x2 >= w) || (y1 >= h && y2 >= h))
         return;
     const int64_t dx = std::llabs(static_cast<int64_t>(x2) - x1),

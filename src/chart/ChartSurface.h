@@ -23,8 +23,8 @@ class ChartSurface {
 public:
     ChartSurface(int width, int height, QRgb fill);
 
-    int Width() const { return image_.width(); }
-    int Height() const { return image_.height(); }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
     const QImage& Image() const { return image_; }
 
     /// New size; the old picture stays at the top-left, new area filled.
@@ -33,13 +33,13 @@ public:
 
     /// Pixels outside the surface are ignored.
     void SetPixel(int x, int y, QRgb c) {
-        if (x >= 0 && y >= 0 && x < image_.width() && y < image_.height())
+        if (x >= 0 && y >= 0 && x < width_ && y < height_)
             reinterpret_cast<QRgb*>(bits_ + static_cast<ptrdiff_t>(y) * stride_)[x] =
                 c | 0xFF000000u;
     }
     /// Colour value of a pixel; -1 outside the surface.
     int32_t Pixel(int x, int y) const {
-        if (x < 0 || y < 0 || x >= image_.width() || y >= image_.height()) return -1;
+        if (x < 0 || y < 0 || x >= width_ || y >= height_) return -1;
         return ColorValueOfRgb(
             reinterpret_cast<const QRgb*>(bits_ + static_cast<ptrdiff_t>(y) * stride_)[x]);
     }
@@ -59,6 +59,7 @@ private:
     QImage image_;
     uchar* bits_ = nullptr;
     qsizetype stride_ = 0;
+    int width_ = 0, height_ = 0;
 };
 
 } // namespace lumora
