@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace lumora {
 namespace {
@@ -118,6 +119,35 @@ TEST(EngineProps, WithoutDatabase) {
     EXPECT_TRUE(Failed(props.StartValueLow(3, 298.15f, 1, 0.997f, 78)));
     // Water needs no database.
     EXPECT_NEAR(props.WaterDensity(298.15f, 1, 0), 0.99705, 1e-5);
+}
+
+} // namespace
+} // namespace lumora
+
+namespace lumora {
+namespace {
+
+// Seeded random calls with values in and out of range, including the missing-value
+// marker: every result is a finite value or a failure of magnitude 1e33 and above.
+TEST(EngineProps, RandomInputsNeverGiveNaN) {
+    EngineProps props;
+    props.OpenDatabase(kBundled);
+    std::mt19937 rng(4711);
+    std::uniform_real_distribution<float> uT(200, 1400), uP(-100, 12000), uRho(-0.2f, 1.8f),
+        uEps(-5, 120);
+    std::uniform_int_distribution<int> uCode(-3, 2100);
+    auto sane = [](float v) { return std::isfinite(v) || std::fabs(v) >= 1e33f; };
+    for (int i = 0; i < 3000; ++i) {
+        const float T = uT(rng), P = uP(rng), rho = uRho(rng), eps = uEps(rng);
+        const int16_t code = static_cast<int16_t>(uCode(rng));
+        ASSERT_TRUE(sane(props.SaturationPressure(T)));
+        ASSERT_TRUE(sane(props.WaterDensity(T, P, 0)));
+        ASSERT_TRUE(sane(props.WaterValueA(T, rho)));
+        ASSERT_TRUE(sane(props.WaterValueB(T, P, rho)));
+        ASSERT_TRUE(sane(props.StartValueCode2(T, rho, -237000.0f)));
+        ASSERT_TRUE(sane(props.StartValueLow(code, T, P, rho, eps)));
+        ASSERT_TRUE(sane(props.StartValueHigh(code, T, P, rho, eps, 0)));
+    }
 }
 
 } // namespace

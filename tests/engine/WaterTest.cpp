@@ -189,3 +189,32 @@ TEST(WaterDebyeHueckel, RoomTemperatureValues) {
 
 } // namespace
 } // namespace lumora
+
+namespace lumora {
+namespace {
+
+// Robustness: a grid over and beyond the formulation's range, P = 0 included; every state
+// is either refused or fully finite.
+TEST(WaterState, GridNeverYieldsNaN) {
+    int ok = 0, refused = 0;
+    for (double T = 240; T <= 1320; T += 7.3) {
+        for (const double P : {-5.0, 0.0, 0.5, 1.0, 10.0, 100.0, 220.64, 221.0, 500.0, 1000.0,
+                               3000.0, 5000.0, 10000.0, 10001.0}) {
+            const WaterState w = WaterAt(T, P);
+            if (!w.ok) {
+                ++refused;
+                continue;
+            }
+            ++ok;
+            for (const double v : {w.P, w.rho, w.eps, w.G, w.Agamma, w.Bgamma, w.Bdot})
+                ASSERT_TRUE(std::isfinite(v)) << T << " K, " << P << " bar";
+            EXPECT_GT(w.rho, 0);
+            EXPECT_GE(w.eps, 1);
+        }
+    }
+    EXPECT_GT(ok, 1000);
+    EXPECT_GT(refused, 100);
+}
+
+} // namespace
+} // namespace lumora
