@@ -23,9 +23,8 @@ constexpr const char* kBadPointData = "Incorrect PointData call";
 constexpr const char* kBadEmptyPoint = "Incorrect EmptyPoint call";
 constexpr const char* kBadSkipSeries = "Incorrect SkipSeries call";
 
-// Neighbours searched when the pointer is on background, frame or text. The two
-// below and below-left are left out on purpose: the pointer's hot spot sits at its
-// top-left, so those pixels are hidden under the arrow.
+// Neighbours searched, in this order, when the pointer is on background, frame or
+// text. The pixels straight below and below-left are not among them.
 constexpr int kProbes[6][2] = {{-1, -1}, {0, -1}, {-1, 0}, {1, -1}, {1, 0}, {1, 1}};
 } // namespace
 

@@ -165,6 +165,18 @@ TEST(ChartDraw, NoTitleNoTitleLine) {
               0);
 }
 
+TEST(ChartDraw, YTitleIsKeptButNotDrawn) {
+    mzChart chart;
+    chart.resize(300, 200);
+    Fill(chart, {0, 1}, {{0, 1}});
+    chart.Refresh();
+    const QImage without = chart.Surface().copy();
+    chart.SetYAxisTitle(QStringLiteral("Absorbance"));
+    chart.Refresh();
+    EXPECT_EQ(chart.Surface(), without);
+    EXPECT_EQ(chart.YAxisTitle(), QStringLiteral("Absorbance"));
+}
+
 TEST(ChartDraw, SegmentsAreClippedToTheFrame) {
     ChartMessages msgs;
     mzChart chart;
