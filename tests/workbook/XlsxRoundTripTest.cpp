@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 namespace lumora {
@@ -198,16 +199,21 @@ TEST(XlsxRoundTrip, FileWrittenLikeExcel) {
     EXPECT_EQ(p->Value(3, 1), CellValue(301.0));
 }
 
-/// Runs LibreOffice on a file; the CSV of its first sheet, or nothing without LibreOffice.
-std::optional<std::string> LibreOfficeCsv(const TempDir& dir, const std::string& file) {
+/// Converts a file with LibreOffice ("csv" gives the first sheet); the result, or
+/// nothing without LibreOffice.
+std::optional<std::string> LibreOfficeConvert(const TempDir& dir, const std::string& file,
+                                              const std::string& format) {
     if (std::system("command -v soffice >/dev/null 2>&1") != 0) return std::nullopt;
-    std::string cmd =
-        "cd '" + dir.dir + "' && HOME='" + dir.dir +
-        "' soffice --headless --convert-to csv:\"Text - txt - csv (StarCalc)\":44,34,76 '" + file +
-        "' >/dev/null 2>&1";
+    std::string filter = format == "csv" ? "csv:Text - txt - csv (StarCalc):44,34,76" : format;
+    std::string cmd = "cd '" + dir.dir + "' && HOME='" + dir.dir +
+                      "' soffice --headless --convert-to '" + filter + "' '" + file +
+                      "' >/dev/null 2>&1";
     if (std::system(cmd.c_str()) != 0) return std::string("conversion failed");
-    std::string csv = file.substr(0, file.rfind('.')) + ".csv";
-    return test::ReadBytes(dir.Path(csv));
+    return test::ReadBytes(dir.Path(file.substr(0, file.rfind('.')) + "." + format));
+}
+
+std::optional<std::string> LibreOfficeCsv(const TempDir& dir, const std::string& file) {
+    return LibreOfficeConvert(dir, file, "csv");
 }
 
 TEST(XlsxRoundTrip, LibreOfficeOpensWhatTheProgramWrites) {
@@ -233,6 +239,36 @@ TEST(XlsxRoundTrip, LibreOfficeOpensWhatTheProgramWrites) {
     auto csv = LibreOfficeCsv(dir, "made.xlsx");
     if (!csv) GTEST_SKIP() << "LibreOffice is not installed";
     EXPECT_EQ(*csv, "Species:,2, \xC2\xB1,\n,0.125,TRUE,written\n\"a,b\",,,\n");
+}
+
+TEST(XlsxRoundTrip, LibreOfficeOpensItsOwnFileAfterTheProgramWroteIntoIt) {
+    TempDir dir;
+    std::string path = dir.Path("lo.xlsx"), error;
+    std::filesystem::copy_file(test::Fixture("libreoffice-fixture.xlsx"), path);
+    {
+        auto book = LoadOk(path);
+        Worksheet* s = book->Worksheets(1);
+        s->SetValue(1, 2, 43.0);
+        s->SetValue(3, 1, std::string("new row"));
+        s->SetComment(3, 1, std::string("comment on a sheet without comments"));
+        book->Worksheets(2)->SetComment(4, 2, std::nullopt);
+        book->Worksheets(2)->SetComment(2, 2, std::string("added"));
+        ASSERT_TRUE(book->Save(error)) << error;
+    }
+    auto csv = LibreOfficeCsv(dir, "lo.xlsx");
+    if (!csv) GTEST_SKIP() << "LibreOffice is not installed";
+    EXPECT_EQ(*csv, "Notes,43\nkept as it is,\nnew row,\n");
+    // LibreOffice sees the comments as the program left them.
+    auto flat = LibreOfficeConvert(dir, "lo.xlsx", "fods");
+    ASSERT_TRUE(flat);
+    EXPECT_NE(flat->find("comment on a sheet without comments</text:p>"), std::string::npos);
+    EXPECT_NE(flat->find(">added</text:p>"), std::string::npos);
+    EXPECT_EQ(flat->find(">fixed</text:p>"), std::string::npos);
+    auto book = LoadOk(path);
+    EXPECT_EQ(book->Worksheets(1)->Comment(3, 1), "comment on a sheet without comments");
+    EXPECT_EQ(book->Worksheets(2)->Comment(2, 2), "added");
+    EXPECT_FALSE(book->Worksheets(2)->Comment(4, 2));
+    EXPECT_EQ(book->Worksheets(2)->Comment(5, 2), "two\nlines");
 }
 
 } // namespace
