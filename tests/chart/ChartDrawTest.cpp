@@ -9,6 +9,9 @@
 #include <QFontMetricsF>
 
 #include <cmath>
+#include <limits>
+#include <random>
+#include <set>
 
 namespace lumora {
 namespace {
@@ -371,6 +374,56 @@ TEST(ChartDraw, ResizeRedrawsOnlyWithPoints) {
     QApplication::processEvents();
     EXPECT_EQ(chart.PlotRight(), right + 200); // not redrawn
     EXPECT_EQ(chart.Surface().width(), 400);
+}
+
+// Random sizes, data and settings, including values no chart can show: every
+// drawing ends normally, with one of the chart's own messages at most.
+TEST(ChartDraw, RobustAgainstAnyInput) {
+    ChartMessages msgs;
+    std::mt19937 rng(42);
+    std::uniform_real_distribution<float> unit(0, 1);
+    const std::vector<float> odd = {0,
+                                    -0.0f,
+                                    1e-40f,
+                                    1e-35f,
+                                    -1e-30f,
+                                    1e30f,
+                                    -3e38f,
+                                    kChartAuto,
+                                    -kChartAuto,
+                                    std::numeric_limits<float>::infinity(),
+                                    std::nanf("")};
+    auto value = [&]() -> float {
+        const float r = unit(rng);
+        if (r < 0.15f) return odd[size_t(unit(rng) * odd.size()) % odd.size()];
+        return (unit(rng) - 0.3f) * std::pow(10.0f, float(int(unit(rng) * 12) - 6));
+    };
+    const std::set<std::string> known = {kAxisLimitsNotDefined, kAxisLimitsInvalid,
+                                         kTooManyDigits,        kInconsistentLabelFormat,
+                                         kInvalidMajorUnit,     kInternalError};
+    mzChart chart;
+    for (int round = 0; round < 300; ++round) {
+        chart.Clear();
+        chart.resize(1 + int(unit(rng) * 500), 1 + int(unit(rng) * 400));
+        const int series = int(unit(rng) * 4), points = int(unit(rng) * 30);
+        chart.Dimension(int16_t(series), int16_t(points));
+        for (int p = 1; p <= points; ++p)
+            for (int k = 0; k <= series; ++k) chart.SetPointData(int16_t(p), int16_t(k), value());
+        chart.SetXAxisLogScale(unit(rng) < 0.3f);
+        chart.SetYAxisLogScale(unit(rng) < 0.3f);
+        if (unit(rng) < 0.3f) chart.SetYAxisMin(value());
+        if (unit(rng) < 0.3f) chart.SetYAxisMax(value());
+        if (unit(rng) < 0.2f) chart.SetXAxisUnit(std::fabs(value()) + 1e-3f);
+        chart.SetYAxisParts(uint8_t(unit(rng) * 12));
+        chart.SetXAxisDigits(uint8_t(unit(rng) * 11));
+        msgs.texts.clear();
+        chart.Refresh(unit(rng) < 0.5f);
+        for (const std::string& m : msgs.texts) {
+            EXPECT_TRUE(known.count(m)) << m;
+        }
+        for (int i = 0; i < 20; ++i)
+            test::MoveMouse(chart, int(unit(rng) * 520) - 10, int(unit(rng) * 420) - 10);
+    }
 }
 
 // Three spectra-like series on a logarithmic Y axis, one broken by an empty point
