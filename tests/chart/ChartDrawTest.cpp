@@ -457,3 +457,33 @@ TEST(ChartDraw, Screenshot) {
 
 } // namespace
 } // namespace lumora
+
+namespace lumora {
+namespace {
+
+// Seventeen series on linear axes across zero (short half-way ticks left of zero),
+// saved beside the first screenshot.
+TEST(ChartDraw, ScreenshotLinear) {
+    ChartMessages msgs;
+    mzChart chart;
+    chart.resize(520, 360);
+    const int n = 60, series = 17;
+    chart.Dimension(series, n);
+    for (int p = 1; p <= n; ++p) {
+        const float x = -3.0f + 0.1f * p;
+        chart.SetPointData(int16_t(p), 0, x);
+        for (int k = 1; k <= series; ++k)
+            chart.SetPointData(int16_t(p), int16_t(k),
+                               std::sin(x + 0.35f * k) * (0.2f + 0.05f * k) - 0.1f);
+    }
+    chart.SetXAxisTitle(QStringLiteral("Parameter"));
+    chart.Refresh();
+    ASSERT_TRUE(msgs.texts.empty());
+    for (int k = 1; k <= series; ++k) EXPECT_NE(chart.RenderedColor(int16_t(k)), 0);
+    const QString path = QDir(QStringLiteral(LUMORA_TEST_BUILD_DIR))
+                             .filePath(QStringLiteral("chart_screenshot_linear.png"));
+    ASSERT_TRUE(chart.Surface().save(path, "PNG"));
+}
+
+} // namespace
+} // namespace lumora
