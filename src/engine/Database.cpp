@@ -253,7 +253,6 @@ bool Database::Load(const std::string& path, std::string& message) {
                 s.code = static_cast<int16_t>(nextLogK++);
                 break;
             case SpeciesModel::Other:
-                if (t.get("hkf") != nullptr) s.hkf.Gf = ReadHkf(rs).Gf;
                 if (nextOther > kLastOtherCode) rs.Throw(&t, "too many species");
                 s.code = static_cast<int16_t>(nextOther++);
                 break;

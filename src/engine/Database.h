@@ -45,7 +45,8 @@ struct HkfParams {
     double omega = 0;
 };
 
-/// Formation reaction: the species forms from `reactants` (species name, coefficient);
+/// Formation reaction: the species forms from `reactants` (species name, coefficient),
+/// which the database file lists before the species;
 /// log K(T, rho) = a + b/T + c/T^2 + d/T^3 + (e + f/T + g/T^2) log10(rho), T in K,
 /// rho in g/cm3 (a density model of the Anderson et al. 1991 kind).
 struct LogKParams {
