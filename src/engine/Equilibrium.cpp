@@ -142,8 +142,8 @@ struct Equilibrium::Config {
     double Tw = 0;
     std::vector<double> q, tau, cm;
     // Newton state: x = (ln m of basis solutes, sqrt(I)).
-    std::vector<double> x, xt, dx, R, Rt, sc, sct, J, Jt, A, start;
-    std::vector<double> m, g, gp;
+    std::vector<double> x, xt, dx, R, Rt, sc, sct, J, A, start;
+    std::vector<double> m, g, gp, hp;
     // Warm start.
     std::vector<double> warm;
     bool haveWarm = false;
@@ -367,8 +367,8 @@ void Equilibrium::BuildConfig(Config& c) const {
     c.cm.assign(static_cast<size_t>(S) * n, 0.0);
     for (auto* v : {&c.x, &c.xt, &c.dx, &c.R, &c.Rt, &c.sc, &c.sct, &c.warm, &c.start})
         v->assign(n, 0.0);
-    for (auto* v : {&c.J, &c.Jt, &c.A}) v->assign(n * n, 0.0);
-    for (auto* v : {&c.m, &c.g, &c.gp}) v->assign(static_cast<size_t>(S), 0.0);
+    for (auto* v : {&c.J, &c.A}) v->assign(n * n, 0.0);
+    for (auto* v : {&c.m, &c.g, &c.gp, &c.hp}) v->assign(static_cast<size_t>(S), 0.0);
 }
 
 void Equilibrium::UpdateLogK(Config& c) const {
@@ -390,15 +390,12 @@ void Equilibrium::UpdateLogK(Config& c) const {
 //   R_k = sum_j (nu_jk - tau_k nu_j0) m_j - 55.50843 tau_k   (component k, water eliminated)
 //   R_I = 1/2 sum_j z_j^2 m_j - I                             (ionic strength, B-dot only)
 // with ln m_j = ln K_j + sum_k nu_jk (ln m_k + ln gamma_k) - ln gamma_j, and their Jacobian.
-bool Equilibrium::Evaluate(Config& c, const double* x, bool withJacobian, double* R,
-                           double* scale) const {
+bool Equilibrium::Evaluate(Config& c, const double* x, double* R, double* scale) const {
     const int r = c.r, nb = r - 1, n = c.n, S = c.S;
     const bool act = c.act, useS = c.useS;
     const double s = act ? x[nb] : 0.0;
-    double* J = c.Jt.data();
     std::fill(R, R + n, 0.0);
     std::fill(scale, scale + n, 0.0);
-    if (withJacobian) std::fill(J, J + n * n, 0.0);
     if (act) {
         const double A = params_.A, B = params_.B, bd = params_.Bdot;
         for (int j = 1; j < S; ++j) {
@@ -413,7 +410,6 @@ bool Equilibrium::Evaluate(Config& c, const double* x, bool withJacobian, double
                 kLn10 * (-A * c.z2[static_cast<size_t>(j)] / (d * d) + 2 * bd * s);
         }
     }
-    double v[64];
     for (int j = 1; j < S; ++j) {
         const double* nuj = &c.nu[static_cast<size_t>(j * r)];
         double lnm = c.L[static_cast<size_t>(j)];
@@ -445,21 +441,7 @@ bool Equilibrium::Evaluate(Config& c, const double* x, bool withJacobian, double
             R[nb] += w;
             scale[nb] += w;
         }
-        if (withJacobian) {
-            for (int l = 0; l < nb; ++l) v[l] = nuj[l + 1];
-            if (useS) v[nb] = hp;
-            for (int k = 0; k < nb; ++k) {
-                const double w = cj[k] * mj;
-                if (w == 0) continue;
-                double* row = J + k * n;
-                for (int l = 0; l < n; ++l) row[l] += w * v[l];
-            }
-            if (useS && c.z2[static_cast<size_t>(j)] != 0) {
-                const double w = 0.5 * c.z2[static_cast<size_t>(j)] * mj;
-                double* row = J + nb * n;
-                for (int l = 0; l < n; ++l) row[l] += w * v[l];
-            }
-        }
+        c.hp[static_cast<size_t>(j)] = hp;
     }
     for (int k = 0; k < nb; ++k) {
         const double t = kWaterMolPerKg * c.tau[static_cast<size_t>(k + 1)];
@@ -469,9 +451,35 @@ bool Equilibrium::Evaluate(Config& c, const double* x, bool withJacobian, double
     if (useS) {
         R[nb] -= s * s;
         scale[nb] = std::max(scale[nb] + s * s, DBL_MIN);
-        if (withJacobian) J[nb * n + nb] -= 2 * s;
     }
     return true;
+}
+
+/// Jacobian of the residuals at the point last evaluated (its molalities in c.m).
+void Equilibrium::Jacobian(Config& c) const {
+    const int r = c.r, nb = r - 1, n = c.n;
+    double* J = c.J.data();
+    std::fill(J, J + n * n, 0.0);
+    double v[64];
+    for (int j = 1; j < c.S; ++j) {
+        const double mj = c.m[static_cast<size_t>(j)];
+        const double* nuj = &c.nu[static_cast<size_t>(j * r)];
+        const double* cj = &c.cm[static_cast<size_t>(j * nb)];
+        for (int l = 0; l < nb; ++l) v[l] = nuj[l + 1];
+        if (c.useS) v[nb] = c.hp[static_cast<size_t>(j)];
+        for (int k = 0; k < nb; ++k) {
+            const double w = cj[k] * mj;
+            if (w == 0) continue;
+            double* row = J + k * n;
+            for (int l = 0; l < n; ++l) row[l] += w * v[l];
+        }
+        if (c.useS && c.z2[static_cast<size_t>(j)] != 0) {
+            const double w = 0.5 * c.z2[static_cast<size_t>(j)] * mj;
+            double* row = J + nb * n;
+            for (int l = 0; l < n; ++l) row[l] += w * v[l];
+        }
+    }
+    if (c.useS) J[nb * n + nb] -= 2 * c.x[static_cast<size_t>(nb)];
 }
 
 void Equilibrium::InitialGuess(Config& c) const {
@@ -489,7 +497,7 @@ void Equilibrium::InitialGuess(Config& c) const {
     // strength follows within a factor of 100 of its stoichiometric estimate.
     std::copy(c.x.begin(), c.x.end(), c.xt.begin());
     for (int round = 0; round < 8; ++round) {
-        if (!Evaluate(c, c.x.data(), false, c.R.data(), c.sc.data())) {
+        if (!Evaluate(c, c.x.data(), c.R.data(), c.sc.data())) {
             std::copy(c.xt.begin(), c.xt.end(), c.x.begin());
             break;
         }
@@ -520,8 +528,7 @@ void Equilibrium::InitialGuess(Config& c) const {
 int Equilibrium::Newton(Config& c, const EquilibriumOptions& o, double& maxRes) {
     const int n = c.n, nb = c.r - 1;
     maxRes = INFINITY;
-    if (!Evaluate(c, c.x.data(), true, c.R.data(), c.sc.data())) return -1;
-    std::swap(c.J, c.Jt);
+    if (!Evaluate(c, c.x.data(), c.R.data(), c.sc.data())) return -1;
     for (int it = 0;; ++it) {
         maxRes = 0;
         double phi0 = 0;
@@ -532,6 +539,7 @@ int Equilibrium::Newton(Config& c, const EquilibriumOptions& o, double& maxRes) 
         }
         if (maxRes <= o.tolerance) return it;
         if (it >= o.maxIterations) return -1;
+        Jacobian(c);
         for (int k = 0; k < n; ++k) {
             const double f = 1.0 / c.sc[static_cast<size_t>(k)];
             for (int l = 0; l < n; ++l)
@@ -553,7 +561,7 @@ int Equilibrium::Newton(Config& c, const EquilibriumOptions& o, double& maxRes) 
                 c.xt[static_cast<size_t>(l)] =
                     c.x[static_cast<size_t>(l)] + lambda * c.dx[static_cast<size_t>(l)];
             if (!c.useS) c.xt[static_cast<size_t>(nb)] = c.x[static_cast<size_t>(nb)];
-            if (Evaluate(c, c.xt.data(), true, c.Rt.data(), c.sct.data())) {
+            if (Evaluate(c, c.xt.data(), c.Rt.data(), c.sct.data())) {
                 double phi = 0;
                 for (int k = 0; k < n; ++k) {
                     const double e = c.Rt[static_cast<size_t>(k)] / c.sc[static_cast<size_t>(k)];
@@ -570,7 +578,6 @@ int Equilibrium::Newton(Config& c, const EquilibriumOptions& o, double& maxRes) 
         std::swap(c.x, c.xt);
         std::swap(c.R, c.Rt);
         std::swap(c.sc, c.sct);
-        std::swap(c.J, c.Jt);
     }
 }
 

@@ -114,7 +114,8 @@ private:
     Config* FindConfig(uint64_t mask);
     void BuildConfig(Config& c) const;
     void UpdateLogK(Config& c) const;
-    bool Evaluate(Config& c, const double* x, bool withJacobian, double* R, double* scale) const;
+    bool Evaluate(Config& c, const double* x, double* R, double* scale) const;
+    void Jacobian(Config& c) const;
     int Newton(Config& c, const EquilibriumOptions& options, double& maxRes);
     int ColdStart(Config& c, const EquilibriumOptions& options, double& maxRes, int& total);
     void InitialGuess(Config& c) const;
