@@ -139,20 +139,30 @@ bool ZipArchive::Write(const std::string& part, std::string data, std::string& e
         error = part + ": " + ArchiveError(za_);
         return false;
     }
+    // libzip keeps a replaced entry at its highest (and slowest) compression level, so
+    // a large part is re-added at the fastest level instead; small parts keep their
+    // place (file-type sniffers look for "[Content_Types].xml" first).
+    constexpr size_t kReAddSize = 64 * 1024;
     auto name = Find(part);
-    zip_int64_t idx;
-    if (name) {
+    zip_int64_t idx = -1;
+    if (name && kept.size() < kReAddSize) {
         idx = zip_name_locate(za_, name->c_str(), 0);
         if (zip_file_replace(za_, static_cast<zip_uint64_t>(idx), src, 0) != 0) idx = -1;
     } else {
-        idx = zip_file_add(za_, part.c_str(), src, ZIP_FL_ENC_UTF_8);
+        if (name && zip_delete(za_, static_cast<zip_uint64_t>(
+                                        zip_name_locate(za_, name->c_str(), 0))) != 0) {
+            zip_source_free(src);
+            error = part + ": " + ArchiveError(za_);
+            return false;
+        }
+        idx = zip_file_add(za_, (name ? *name : part).c_str(), src, ZIP_FL_ENC_UTF_8);
     }
     if (idx < 0) {
         zip_source_free(src);
         error = part + ": " + ArchiveError(za_);
         return false;
     }
-    zip_set_file_compression(za_, static_cast<zip_uint64_t>(idx), ZIP_CM_DEFLATE, 0);
+    zip_set_file_compression(za_, static_cast<zip_uint64_t>(idx), ZIP_CM_DEFLATE, 1);
     return true;
 }
 
