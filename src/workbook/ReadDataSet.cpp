@@ -561,6 +561,9 @@ void InitialEvaluation(State& st) {
     st.xlSheet->SetValue(10 + st.nSp, 3, st.RmsErr);
     st.ui->status("Initial data set.    Error: " + Trim(FormatNumber(st.RmsErr, "0.000000")));
     st.ui->yield();
+    // The read is complete: an Esc pressed now has nothing left to interrupt and must
+    // not turn it into a failure with an empty message.
+    if (st.ErrCode == kInterrupt) st.ErrCode = 0;
 }
 
 } // namespace

@@ -159,6 +159,18 @@ TEST(ReadDataSetFile, RealWorkbookAndEngine) {
     ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
     EXPECT_FUZZY(st.RmsErr, rms, 1e-9);
     EXPECT_EQ(host->WorkbookCount(), 1);
+
+    // Another program saves the file: the next refresh reads the new version.
+    {
+        auto other = GridWorkbook::Load(path, error);
+        ASSERT_TRUE(other) << error;
+        other->Worksheets(1)->SetValue(20, 2, 0.375);
+        ASSERT_TRUE(other->Save(error)) << error;
+    }
+    ReadDataSet(st);
+    ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
+    EXPECT_EQ(st.AbsM(1, 1), 0.375);
+    EXPECT_EQ(host->WorkbookCount(), 1);
 }
 
 } // namespace

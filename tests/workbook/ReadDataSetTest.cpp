@@ -188,6 +188,26 @@ TEST_F(ReadDataSetTest, EngineCallsAndUiInOrder) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
+TEST_F(ReadDataSetTest, InterruptAfterTheReadIsIgnored) {
+    Read();
+    ASSERT_EQ(st.ErrCode, 0);
+    ui.yields = 0;
+    Read(); // a refresh, counting its yields
+    ASSERT_EQ(st.ErrCode, 0);
+    ui.interruptAtYield = ui.yields; // Esc at the last yield of the next refresh
+    ui.yields = 0;
+    Read();
+    EXPECT_EQ(ui.yields, ui.interruptAtYield);
+    EXPECT_EQ(st.ErrCode, 0);
+    EXPECT_EQ(st.ErrMsg, "");
+    EXPECT_FALSE(st.xlsWatch->Changed);
+
+    // An interrupt of the goal function fails the read.
+    goalCode = kInterrupt;
+    Read();
+    EXPECT_EQ(st.ErrCode, 9);
+}
+
 TEST_F(ReadDataSetTest, GoalWindowShownKeepsButtons) {
     ui.goalVisible = true;
     Read();
