@@ -218,3 +218,52 @@ TEST(WaterState, GridNeverYieldsNaN) {
 
 } // namespace
 } // namespace lumora
+
+namespace lumora {
+namespace {
+
+// IAPWS R6-95 (2018), Table 6: the Helmholtz function and its derivatives at T = 500 K,
+// rho = 838.025 kg/m3.
+TEST(WaterIapws95, HelmholtzDerivativesTable6) {
+    const iapws95::Helmholtz h = iapws95::Evaluate(838.025 / 322.0, 647.096 / 500.0);
+    EXPECT_FUZZY(h.phi0, 0.204797733e1, 5e-9);
+    EXPECT_FUZZY(h.phi0_t, 0.904611106e1, 5e-9);
+    EXPECT_FUZZY(h.phi0_tt, -0.193249185e1, 5e-9);
+    EXPECT_FUZZY(h.phir, -0.342693206e1, 5e-9);
+    EXPECT_FUZZY(h.phir_d, -0.364366650, 5e-9);
+    EXPECT_FUZZY(h.phir_dd, 0.856063701, 5e-9);
+    EXPECT_FUZZY(h.phir_t, -0.581403435e1, 5e-9);
+    EXPECT_FUZZY(h.phir_tt, -0.223440737e1, 5e-9);
+    EXPECT_FUZZY(h.phir_dt, -0.112176915e1, 5e-9);
+}
+
+// The analytic derivatives against central differences, near the critical point too,
+// where the non-analytic terms matter.
+TEST(WaterIapws95, DerivativesMatchFiniteDifferences) {
+    const struct {
+        double delta, tau;
+    } points[] = {{2.6, 1.29}, {1.05, 1.01}, {0.97, 0.995}, {1.3, 0.8}, {0.3, 0.9}, {3.5, 2.3}};
+    auto phir = [](double d, double t) {
+        iapws95::Helmholtz h;
+        iapws95::Residual(d, t, h);
+        return h;
+    };
+    for (const auto& p : points) {
+        const double e = 1e-6;
+        const iapws95::Helmholtz h = phir(p.delta, p.tau);
+        const auto dp = phir(p.delta + e, p.tau), dm = phir(p.delta - e, p.tau);
+        const auto tp = phir(p.delta, p.tau + e), tm = phir(p.delta, p.tau - e);
+        auto near = [&](double analytic, double numeric) {
+            return test::FuzzyEqual(analytic, numeric, 1e-6, 1.0);
+        };
+        SCOPED_TRACE(testing::Message() << "delta " << p.delta << ", tau " << p.tau);
+        EXPECT_TRUE(near(h.phir_d, (dp.phir - dm.phir) / (2 * e)));
+        EXPECT_TRUE(near(h.phir_dd, (dp.phir_d - dm.phir_d) / (2 * e)));
+        EXPECT_TRUE(near(h.phir_t, (tp.phir - tm.phir) / (2 * e)));
+        EXPECT_TRUE(near(h.phir_tt, (tp.phir_t - tm.phir_t) / (2 * e)));
+        EXPECT_TRUE(near(h.phir_dt, (tp.phir_d - tm.phir_d) / (2 * e)));
+    }
+}
+
+} // namespace
+} // namespace lumora
