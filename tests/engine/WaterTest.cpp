@@ -92,6 +92,15 @@ TEST(WaterIapws95, DensityInversionRoundTrip) {
         ++tested;
     }
     EXPECT_GT(tested, 500);
+    // Supercritical fluid down to gas-like densities, close to the critical point too.
+    std::uniform_real_distribution<double> uTs(650.0, 1273.0), uRhoS(20.0, 360.0);
+    for (int i = 0; i < 2000; ++i) {
+        const double T = uTs(rng), rho = uRhoS(rng);
+        const double p = iapws95::Pressure(T, rho);
+        double back = 0;
+        ASSERT_TRUE(iapws95::Density(T, p, iapws95::Root::Liquid, back)) << T << " " << p;
+        EXPECT_FUZZY(back, rho, 1e-9) << T << " " << p;
+    }
 }
 
 TEST(WaterIapws95, VapourRootAndMetastableLiquid) {
