@@ -466,6 +466,35 @@ TEST(Equilibrium, NonConvergenceIsReportedAndNonFiniteGibbsRefused) {
     for (double v : n) EXPECT_TRUE(std::isfinite(v));
 }
 
+TEST(Equilibrium, TwoOxidationStatesAreFixedByTheChargeBalance) {
+    // Cu+ and Cu+2 together: the charge is no longer a sum of element valences, so the
+    // charge balance is a constraint of its own. CuCl1.5 gives Cu+ : Cu+2 = 1 : 1.
+    // Elements H, O, Cl, Cu.
+    std::vector<EquilibriumSpecies> sp = {
+        {{2, 1, 0, 0}, 0, 0},  {{1, 0, 0, 0}, 1, 9}, {{1, 1, 0, 0}, -1, 3.5},
+        {{0, 0, 1, 0}, -1, 3}, {{0, 0, 0, 1}, 1, 4}, {{0, 0, 0, 1}, 2, 6},
+    };
+    Equilibrium eq;
+    std::string msg;
+    ASSERT_TRUE(eq.SetSpecies(sp, {"H", "O", "Cl", "Cu"}, msg)) << msg;
+    const double G[6] = {-237183, 0, -157297, -131290, 50000, 65000};
+    for (int i = 0; i < 6; ++i) eq.SetGibbs(i, G[i]);
+    eq.SetActivityParams({298.15, 0.5114, 0.3288, 0.041});
+    const std::vector<double> bulk = {kWaterMolPerKg, 0, 0, 1.5e-3, 1e-3};
+    std::vector<double> n(6);
+    const auto r = eq.Solve(bulk, n, EquilibriumOptions{});
+    ASSERT_EQ(r.code, kEqOk) << r.message;
+    double charge = 0, scale = 0;
+    for (int i = 0; i < 6; ++i) {
+        charge += sp[static_cast<size_t>(i)].charge * n[static_cast<size_t>(i)];
+        scale += std::fabs(sp[static_cast<size_t>(i)].charge * n[static_cast<size_t>(i)]);
+    }
+    EXPECT_LE(std::fabs(charge), 1e-12 * scale);
+    EXPECT_FUZZY(n[3], 1.5e-3, 1e-12);
+    EXPECT_FUZZY(n[4] + n[5], 1e-3, 1e-12);
+    EXPECT_FUZZY(n[4], 0.5e-3, 1e-3); // H+ and OH- shift it by about 1e-7
+}
+
 TEST(Equilibrium, ElementWithoutAqueousSpeciesIsReported) {
     // Co in the bulk but no Co species in the system.
     TestSystem s({"H2O", "H+", "OH-", "Na+", "Cl-"}, kAt25);

@@ -112,15 +112,15 @@ TEST(SystemReader, FillsTheRecordOfABundledSystem) {
     ASSERT_EQ(reader.LastMessage(), "");
     EXPECT_EQ(rec.nElem, 5);
     EXPECT_EQ(rec.elemCode, (std::vector<int16_t>{0, 1, 8, 11, 17, 27}));
-    EXPECT_EQ(rec.nAq, 11);
-    EXPECT_EQ(rec.lastAq, 11);
+    EXPECT_EQ(rec.nAq, 12);
+    EXPECT_EQ(rec.lastAq, 12);
     EXPECT_EQ(rec.nPmc, 0);
     ASSERT_EQ(rec.phases.size(), 1u);
     EXPECT_EQ(rec.phases[0].offset, 0);
-    EXPECT_EQ(rec.phases[0].nSpecies, 11);
+    EXPECT_EQ(rec.phases[0].nSpecies, 12);
     EXPECT_EQ(rec.spName[0], "");
     EXPECT_EQ(rec.spName[1], "H2O");
-    EXPECT_EQ(rec.spName[11], "CoCl4-2");
+    EXPECT_EQ(rec.spName[12], "CoCl4-2");
     // The bare name resolves in the bundled systems folder.
     SysRec again;
     reader.ReadSystem("co-na-cl.toml", again);
@@ -377,6 +377,38 @@ TEST_F(SolverTest, RandomCopperCompositionsBalancedAndWarmEqualsCold) {
     const auto bulk = Bulk({{"NaCl", 1.0}, {"CuCl2", 0.01}});
     ASSERT_EQ(Run(250, 0, bulk), 0);
     ExpectBalanced(solver, bulk, amounts, 1e-12);
+}
+
+TEST_F(SolverTest, EveryBundledSystemReadsAndEquilibrates) {
+    struct Case {
+        const char* file;
+        const char* salt;
+        int elements;
+    };
+    const Case cases[] = {
+        {"co-na-cl.toml", "CoCl2", 5}, {"cu2-na-cl.toml", "CuCl2", 5},
+        {"cu1-na-cl.toml", "CuCl", 5}, {"ni-na-cl.toml", "NiCl2", 5},
+        {"zn-na-cl.toml", "ZnCl2", 5}, {"fe2-na-cl.toml", "FeCl2", 5},
+        {"na-cl.toml", nullptr, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        EngineSysReader reader;
+        SysRec rec;
+        reader.ReadSystem(c.file, rec);
+        ASSERT_EQ(reader.LastMessage(), "");
+        EXPECT_EQ(rec.nElem, c.elements);
+        Open(kData + "/systems/" + c.file);
+        EXPECT_EQ(solver.System().spName, rec.spName);
+        EXPECT_EQ(solver.System().elemCode, rec.elemCode);
+        std::vector<std::pair<std::string, double>> parts = {{"NaCl", 2.0}, {"HCl", 0.05}};
+        if (c.salt) parts.emplace_back(c.salt, 0.02);
+        const auto bulk = Bulk(parts);
+        for (float t : {25.0f, 150.0f, 300.0f}) {
+            ASSERT_EQ(Run(t, 0, bulk), 0) << t << ": " << solver.LastMessage();
+            ExpectBalanced(solver, bulk, amounts, 1e-12);
+        }
+    }
 }
 
 TEST_F(SolverTest, BadInputGivesCodesAndMessagesNeverNaN) {
