@@ -39,7 +39,12 @@ int16_t EngineProps::Version() {
 
 void EngineProps::OpenDatabase(const std::string& path) {
     indexOfCode_.clear();
-    if (!db_.Load(path, message_)) return;
+    if (!db_.Load(path, message_)) {
+        // A data set naming a database that cannot be read must not go on with the
+        // previous one: every lookup now fails and the reader reports it.
+        db_ = Database();
+        return;
+    }
     for (int i = 1; i <= db_.Count(); ++i) {
         const int code = db_.Species(i).code;
         if (code < 0) continue;

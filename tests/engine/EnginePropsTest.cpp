@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <random>
 
 namespace lumora {
@@ -107,6 +108,21 @@ TEST_F(EnginePropsTest, FailuresAreLargeNeverNaN) {
     EXPECT_TRUE(Failed(props->StartValueLow(-5, 298.15f, 1, 0.997f, 78)));
     EXPECT_TRUE(Failed(props->StartValueHigh(1024, 298.15f, 1, 0.997f, 78, 0)));
     EXPECT_TRUE(Failed(props->StartValueHigh(3, 298.15f, 1, 0.997f, 78, 0)));
+}
+
+TEST(EngineProps, FailedOpenDropsThePreviousDatabase) {
+    EngineProps props;
+    props.OpenDatabase(kBundled);
+    ASSERT_GT(props.FindSpecies("Na+"), 0);
+    const std::string bad = std::string(LUMORA_TEST_BUILD_DIR) + "/broken-db.toml";
+    std::ofstream(bad) << "elements = [\n";
+    props.OpenDatabase(bad);
+    EXPECT_NE(props.LastMessage().find(bad + ", line "), std::string::npos) << props.LastMessage();
+    EXPECT_EQ(props.FindSpecies("Na+"), -1);
+    EXPECT_TRUE(Failed(props.StartValueLow(3, 298.15f, 1, 0.997f, 78)));
+    props.OpenDatabase(kBundled);
+    EXPECT_EQ(props.LastMessage(), "");
+    EXPECT_GT(props.FindSpecies("Na+"), 0);
 }
 
 TEST(EngineProps, WithoutDatabase) {
