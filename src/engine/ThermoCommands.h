@@ -1,6 +1,7 @@
 #pragma once
-// The subcommands of lumora-thermo. Each is a function in a file of its own, listed in
-// the dispatch table of ThermoCommands.cpp.
+// The subcommands of lumora-thermo. Each is a function in a file of its own (ThermoWater.cpp,
+// ThermoSpecies.cpp, ...), declared at the end of this header and listed in the dispatch
+// table of ThermoCommands.cpp; ThermoArgs carries --db, --json and the arguments.
 
 #include <iosfwd>
 #include <string>
