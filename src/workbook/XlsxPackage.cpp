@@ -317,7 +317,8 @@ std::string EncodeEscapes(const std::string& text) {
     for (size_t i = 0; i < text.size();) {
         auto b = static_cast<unsigned char>(text[i]);
         unsigned cp;
-        if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') {
+        // A raw carriage return would come back as a line feed (XML end-of-line rules).
+        if (b < 0x20 && b != '\t' && b != '\n') {
             char buf[8];
             std::snprintf(buf, sizeof buf, "_x%04X_", b);
             out += buf;

@@ -154,7 +154,10 @@ private:
         std::string_view type = c.attribute("t").value();
         auto v = Child(c, "v");
         if (type == "inlineStr") {
-            if (auto is = Child(c, "is")) value = RichText(is);
+            if (auto is = Child(c, "is"))
+                value = RichText(is);
+            else if (v) // some writers put the text in <v>
+                value = DecodeEscapes(v.text().get());
             return true;
         }
         if (!v) return true; // formatted but empty

@@ -110,7 +110,8 @@ std::map<std::string, std::string> ExcelLikeParts() {
     p["xl/worksheets/sheet2.xml"] =
         d + "<x:worksheet xmlns:x=\"" + kMain +
         "\"><x:sheetData><x:row r=\"1\"><x:c r=\"A1\"><x:v>300</x:v></x:c><x:c r=\"B1\">"
-        "<x:v>0.5</x:v></x:c></x:row><x:row r=\"3\"><x:c r=\"A3\"><x:v>301</x:v></x:c></x:row>"
+        "<x:v>0.5</x:v></x:c><x:c r=\"C1\" t=\"inlineStr\"><x:v>in v</x:v></x:c></x:row><x:row "
+        "r=\"3\"><x:c r=\"A3\"><x:v>301</x:v></x:c></x:row>"
         "</x:sheetData></x:worksheet>";
     p["customXml/item1.xml"] = "<unknown>kept  byte for byte\r\n</unknown>";
     return p;

@@ -31,6 +31,7 @@ const std::string kTexts[] = {"plain",
                               "<tag> & \"quotes\" 'apos'",
                               "two\nlines",
                               "tab\there",
+                              "carriage\r\nreturn",
                               std::string("ctrl\x01\x1F", 6),
                               "_x0041_ stays literal",
                               "Fe\xC2\xB3\xE2\x81\xBA \xE6\x97\xA5\xE6\x9C\xAC",
@@ -197,6 +198,7 @@ TEST(XlsxRoundTrip, FileWrittenLikeExcel) {
     Worksheet* p = book->Worksheets(2);
     EXPECT_EQ(p->Value(1, 1), CellValue(300.0));
     EXPECT_EQ(p->Value(3, 1), CellValue(301.0));
+    EXPECT_EQ(p->Value(1, 3), CellValue(std::string("in v")));
 }
 
 /// Converts a file with LibreOffice ("csv" gives the first sheet); the result, or
