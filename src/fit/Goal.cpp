@@ -1,9 +1,565 @@
 #include "Goal.h"
 
-// Placeholder until the goal function lands.
+#include "LinearAlgebra.h"
+#include "app/RuntimeError.h"
+#include "gauss/EvaluateGaussians.h"
+#include "gauss/GaussBand.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <span>
+#include <vector>
+
 namespace lumora {
-double Goal(State& st, int16_t) {
-    st.ErrCode = -1;
-    return 0.0;
+
+namespace {
+
+constexpr const char* kObjectNotSet = "Object variable or With block variable not set";
+
+/// Working storage of one evaluation, kept between calls so that the optimizer's
+/// thousands of calls do not allocate.
+struct GoalWork {
+    std::vector<double> x; ///< weighted data, (solution, wavelength), solution fastest
+    std::vector<double> y; ///< weighted unit concentrations, (solution, species), solution fastest
+    std::vector<double> gram;   ///< y'y over all solutions, (species, species)
+    std::vector<double> backup; ///< the normal matrix before any constraint, NormM layout
+    std::vector<double> p;      ///< the non-negative solution
+    std::vector<uint8_t> valid;
+    std::vector<double> absT;      ///< AbsM transposed, (wavelength, solution), wavelength fastest
+    std::vector<double> epsScaled; ///< Eps(k, w) * Conc(k, 0), (species, wavelength)
+    Mat<double> d;                 ///< covariance, then eigenvalues and eigenvectors
+    Mat<double> wf;                ///< factor scores (wavelength, factor)
+    Mat<double> z;                 ///< reconstructed data (solution, wavelength)
+    Mat<double> jac;               ///< Gaussian-mode Jacobian (solution, parameter)
+    Mat<double> nrm;               ///< Gaussian-mode normal matrix
+    std::vector<int> bandSpecies;
+};
+
+GoalWork& Work() {
+    thread_local GoalWork work;
+    return work;
 }
+
+template <class T> void EnsureDims(Mat<T>& m, int n1, int n2) {
+    if (!m.Dimensioned() || m.UBound1() != n1 || m.UBound2() != n2) m.Redim(n1, n2);
+}
+
+template <class T> std::span<T> All(Vec<T>& v) {
+    return std::span<T>(v.Data(), static_cast<size_t>(v.Size()));
+}
+
+bool Valid(double a) {
+    return a < kMissingLimit;
+}
+
+/// The failure exit: show the solver's last word unless it has nothing to say,
+/// then turn every status but the interrupt into the general failure.
+void FailureExit(State& st) {
+    if (!st.solver) throw RuntimeError(kObjectNotSet);
+    const std::string last = st.solver->LastMessage();
+    if (st.ErrCode != -1 && !last.empty() && last != "OK") st.Message(last, Icon::Critical);
+    if (st.ErrCode != kInterrupt) st.ErrCode = -1;
+}
+
+/// Equilibrates solution j with the element amounts of `bulk`; returns the factor
+/// that turns species amounts into concentrations, or false after the failure exit.
+bool Equilibrate(State& st, const Mat<double>& bulk, int j, double& f) {
+    for (int e = 0; e <= st.nEl; ++e) st.WBulk(e) = bulk(e, j);
+    if (st.ErrCode != 0) {
+        FailureExit(st);
+        return false;
+    }
+    int16_t code = 0;
+    st.solver->Equilibrate(st.TC, st.PBar, All(st.WArr1), All(st.WBulk), All(st.WAmt),
+                           All(st.WArr2), code);
+    st.ErrCode = code;
+    st.ui->yield();
+    if (st.ErrCode != 0) {
+        FailureExit(st);
+        return false;
+    }
+    f = CheckedDiv(kWaterMolality, st.WAmt(st.AqFirst)) * static_cast<double>(st.SolDens(j));
+    return true;
+}
+
+bool Speciate(State& st) {
+    if (!st.solver) throw RuntimeError(kObjectNotSet);
+    for (int i = 1; i <= st.nSp; ++i) st.solver->SetSpeciesG(st.SpIdx(i), CSng(st.G0(i)));
+    if (!st.WBulk.Dimensioned() || st.WBulk.UBound() != st.nEl) st.WBulk.Redim(st.nEl);
+    for (int j = 1; j <= st.nSol; ++j) {
+        double f = 0.0;
+        if (!Equilibrate(st, st.Bulk, j, f)) return false;
+        for (int k = 1; k <= st.nSp; ++k) st.Conc.At(k, j) = f * st.WAmt(st.SpIdx(k));
+        if (!Equilibrate(st, st.BulkCorr, j, f)) return false;
+        for (int k = 1; k <= st.nSp; ++k) st.Conc.At(k, j) -= f * st.WAmt(st.SpIdx(k));
+    }
+    return true;
+}
+
+/// Rows of Conc to unit length, the norm kept in Conc(k, 0).
+void Normalize(State& st) {
+    for (int k = 1; k <= st.nSp; ++k) {
+        double s = 0.0;
+        for (int j = 1; j <= st.nSol; ++j) s += st.Conc.At(k, j) * st.Conc.At(k, j);
+        const double n = CheckedSqrt(s);
+        st.Conc.At(k, 0) = n;
+        for (int j = 1; j <= st.nSol; ++j) st.Conc.At(k, j) = CheckedDiv(st.Conc.At(k, j), n);
+    }
+}
+
+/// Replaces the data by their projection on the first nFactors principal factors
+/// of the solutions (fewer when the data have fewer positive eigenvalues).
+const Mat<double>& ReconstructFactors(State& st, GoalWork& wk) {
+    const int nSol = st.nSol;
+    const int nWl = st.nWl;
+    const size_t ld = static_cast<size_t>(nWl) + 1;
+    // Transposed copy, so that the pair sums below run over contiguous memory.
+    wk.absT.assign(static_cast<size_t>(nSol + 1) * ld, 0.0);
+    for (int w = 1; w <= nWl; ++w)
+        for (int j = 1; j <= nSol; ++j) wk.absT[j * ld + w] = st.AbsM.At(j, w);
+    auto row = [&](int j) { return &wk.absT[j * ld]; };
+
+    Mat<double>& d = wk.d;
+    d.Redim(nSol, nSol);
+    for (int j = 1; j <= nSol; ++j) {
+        const double* a = row(j);
+        double sum = 0.0;
+        int cnt = 0;
+        for (int w = 1; w <= nWl; ++w)
+            if (Valid(a[w])) {
+                sum += a[w];
+                ++cnt;
+            }
+        d.At(j, 0) = CheckedDiv(sum, cnt);
+    }
+    for (int j1 = 1; j1 <= nSol; ++j1) {
+        const double* a1 = row(j1);
+        const double m1 = d.At(j1, 0);
+        for (int j2 = j1; j2 <= nSol; ++j2) {
+            const double* a2 = row(j2);
+            const double m2 = d.At(j2, 0);
+            const float wProd = st.SolWeight(j2) * st.SolWeight(j1);
+            const double r = CheckedSqrt(wProd);
+            double s = 0.0;
+            int cnt = 0;
+            for (int w = 1; w <= nWl; ++w)
+                if (Valid(a1[w]) && Valid(a2[w])) {
+                    s += (a2[w] - m2) * (a1[w] - m1) * r;
+                    ++cnt;
+                }
+            s = CheckedDiv(s * nWl, cnt);
+            d.At(j1, j2) = s;
+            d.At(j2, j1) = s;
+        }
+    }
+    SymmetricEigen(static_cast<int16_t>(nSol), d);
+
+    // A count chosen for another data set must not reach past the positive eigenvalues.
+    int m = 0;
+    while (m < st.nFactors && m < nSol && d.At(0, m + 1) > 0.0) ++m;
+    for (int i = 1; i <= m; ++i) d.At(0, i) = CheckedSqrt(d.At(0, i));
+
+    wk.wf.Redim(nWl, std::max(m, 0));
+    for (int w = 1; w <= nWl; ++w) {
+        for (int i = 1; i <= m; ++i) {
+            double s = 0.0;
+            for (int j = 1; j <= nSol; ++j) {
+                const double a = st.AbsM.At(j, w);
+                if (Valid(a)) s += (a - d.At(j, 0)) * d.At(j, i);
+            }
+            wk.wf.At(w, i) = CheckedDiv(s, d.At(0, i));
+        }
+    }
+    wk.z.Redim(nSol, nWl);
+    for (int w = 1; w <= nWl; ++w) {
+        for (int j = 1; j <= nSol; ++j) {
+            double v = d.At(j, 0);
+            for (int i = 1; i <= m; ++i) v += wk.wf.At(w, i) * d.At(j, i) * d.At(0, i);
+            wk.z.At(j, w) = v;
+        }
+    }
+    return wk.z;
+}
+
+/// X = sqrt(weight) * data where valid, Y = sqrt(weight) * unit concentrations.
+void Weight(State& st, const Mat<double>& a, GoalWork& wk) {
+    const int nSol = st.nSol;
+    const size_t ld = static_cast<size_t>(nSol) + 1;
+    wk.x.assign(ld * (static_cast<size_t>(st.nWl) + 1), 0.0);
+    wk.y.assign(ld * (static_cast<size_t>(st.nSp) + 1), 0.0);
+    for (int j = 1; j <= nSol; ++j) {
+        const double r = CheckedSqrt(st.SolWeight(j));
+        for (int w = 1; w <= st.nWl; ++w) {
+            const double v = a.At(j, w);
+            wk.x[w * ld + j] = Valid(v) ? r * v : v;
+        }
+        for (int k = 1; k <= st.nSp; ++k) wk.y[k * ld + j] = r * st.Conc.At(k, j);
+    }
+}
+
+/// Normal equations of one wavelength (damped diagonal), NormM(a, 0) the
+/// right-hand side; the same matrix is kept in the backup.
+void BuildNormal(State& st, GoalWork& wk, const double* xw, bool allValid) {
+    const int nSp = st.nSp;
+    const int nSol = st.nSol;
+    const size_t ld = static_cast<size_t>(nSol) + 1;
+    const size_t ldm = static_cast<size_t>(nSp) + 1;
+    const uint8_t* valid = wk.valid.data();
+    auto dot = [&](const double* u, const double* v) {
+        double s = 0.0;
+        if (allValid) {
+            for (int j = 1; j <= nSol; ++j) s += u[j] * v[j];
+        } else {
+            for (int j = 1; j <= nSol; ++j)
+                if (valid[j]) s += u[j] * v[j];
+        }
+        return s;
+    };
+    Mat<double>& nm = st.NormM;
+    for (int a = 1; a <= nSp; ++a) {
+        const double* ya = &wk.y[a * ld];
+        nm.At(a, 0) = dot(xw, ya);
+        for (int b = 1; b < a; ++b) {
+            const double s = allValid ? wk.gram[a * ldm + b] : dot(&wk.y[b * ld], ya);
+            nm.At(a, b) = s;
+            nm.At(b, a) = s;
+        }
+        const double s = allValid ? wk.gram[a * ldm + a] : dot(ya, ya);
+        nm.At(a, a) = (1.0 + st.Damping) * s;
+    }
+    std::copy(nm.Data(), nm.Data() + ldm * ldm, wk.backup.begin());
+}
+
+/// Restores NormM from the backup and holds every species at P = 0 at zero,
+/// except `keep`.
+void ClampZeros(State& st, GoalWork& wk, int keep) {
+    const int nSp = st.nSp;
+    Mat<double>& nm = st.NormM;
+    std::copy(wk.backup.begin(), wk.backup.end(), nm.Data());
+    for (int k = 1; k <= nSp; ++k) {
+        if (wk.p[k] != 0.0 || k == keep) continue;
+        for (int i = 1; i <= nSp; ++i) {
+            if (i == k) continue;
+            nm.At(k, i) = 0.0;
+            nm.At(i, k) = 0.0;
+        }
+        nm.At(k, 0) = 0.0;
+    }
+}
+
+/// Extinction coefficients by non-negative least squares at every wavelength
+/// (Lawson and Hanson's active-set method on damped normal equations).
+bool FitNormal(State& st, GoalWork& wk) {
+    const int nSp = st.nSp;
+    const int nSol = st.nSol;
+    const size_t ld = static_cast<size_t>(nSol) + 1;
+    const size_t ldm = static_cast<size_t>(nSp) + 1;
+    EnsureDims(st.NormM, nSp, nSp);
+    wk.backup.assign(ldm * ldm, 0.0);
+    wk.p.assign(ldm, 0.0);
+    wk.valid.assign(ld, 0);
+    // The concentration part of the normal matrix is the same at every wavelength
+    // where no value is missing.
+    wk.gram.assign(ldm * ldm, 0.0);
+    for (int a = 1; a <= nSp; ++a)
+        for (int b = 1; b <= a; ++b) {
+            const double* ya = &wk.y[a * ld];
+            const double* yb = &wk.y[b * ld];
+            double s = 0.0;
+            for (int j = 1; j <= nSol; ++j) s += yb[j] * ya[j];
+            wk.gram[a * ldm + b] = s;
+        }
+    Mat<double>& nm = st.NormM;
+    const double* bk = wk.backup.data();
+    auto B = [&](int r, int c) { return bk[static_cast<size_t>(c) * ldm + r]; };
+
+    for (int w = 1; w <= st.nWl; ++w) {
+        st.ui->yield();
+        const double* xw = &wk.x[w * ld];
+        bool allValid = true;
+        for (int j = 1; j <= nSol; ++j) {
+            wk.valid[j] = Valid(xw[j]);
+            allValid = allValid && wk.valid[j];
+        }
+        if (st.ErrCode != 0) {
+            FailureExit(st);
+            return false;
+        }
+        if (w == 1) std::fill(wk.p.begin() + 1, wk.p.end(), 1.0);
+        int t0 = 0;
+        BuildNormal(st, wk, xw, allValid);
+        for (;;) {
+            st.ui->yield();
+            if (st.ErrCode != 0) {
+                FailureExit(st);
+                return false;
+            }
+            SolveSystem(st.ErrCode, static_cast<int16_t>(nSp), nm);
+            if (st.ErrCode != 0) {
+                if (st.ErrCode == kInterrupt) {
+                    FailureExit(st);
+                    return false;
+                }
+                // A zero diagonal stays zero however much it is damped: asking again
+                // would repeat forever, so a Yes then ends like a No.
+                bool damping = true;
+                for (int k = 1; k <= nSp; ++k) damping = damping && B(k, k) != 0.0;
+                if (!st.ui->ask("Too high correlation. Reduce accuracy?  ") || !damping) {
+                    FailureExit(st);
+                    return false;
+                }
+                st.ErrCode = 0;
+                st.Damping = 10.0 * st.Damping;
+                BuildNormal(st, wk, xw, allValid);
+                continue;
+            }
+
+            // Step from P towards the candidate, as far as non-negativity allows.
+            double f = 1.0;
+            bool negative = false;
+            for (int k = 1; k <= nSp; ++k) {
+                const double e = nm.At(k, 0);
+                if (e < 0.0) {
+                    negative = true;
+                    f = std::min(f, wk.p[k] / (wk.p[k] - e));
+                }
+            }
+            if (negative) {
+                for (int k = 1; k <= nSp; ++k) {
+                    const double delta = (nm.At(k, 0) - wk.p[k]) * f;
+                    const double moved = wk.p[k] + delta;
+                    wk.p[k] = 1e-8 * std::fabs(delta) > std::fabs(moved) ? 0.0 : moved;
+                }
+                ClampZeros(st, wk, 0);
+                continue;
+            }
+            for (int k = 1; k <= nSp; ++k) wk.p[k] = nm.At(k, 0);
+
+            // Release the held species whose gradient points most into the feasible side.
+            int t = 0;
+            double best = 0.0;
+            for (int k = 1; k <= nSp; ++k) {
+                if (wk.p[k] != 0.0 || k == t0) continue;
+                double s = 0.0;
+                double big = std::fabs(B(k, 0));
+                for (int i = 1; i <= nSp; ++i) {
+                    const double prod = B(k, i) * wk.p[i];
+                    big = std::max(big, std::fabs(prod));
+                    s += prod;
+                    big = std::max(big, std::fabs(s));
+                }
+                s -= B(k, 0);
+                if (st.Damping * big > std::fabs(s)) s = 0.0;
+                const double q = CheckedDiv(s, B(k, k));
+                if (q < best) {
+                    best = q;
+                    t = k;
+                }
+            }
+            if (t == 0) break;
+            ClampZeros(st, wk, t);
+            t0 = t;
+        }
+        for (int k = 1; k <= nSp; ++k) st.Eps.At(k, w) = CheckedDiv(wk.p[k], st.Conc.At(k, 0));
+    }
+    return true;
+}
+
+/// Refines the Gaussian bands by damped Gauss-Newton steps, each limited so that
+/// centres stay inside the spectrum, widths positive and heights within a factor
+/// e, until a step of at least GaussLimit of the full step was taken.
+bool FitGaussian(State& st, GoalWork& wk) {
+    const int nG = BandCount(st);
+    const int np = 3 * nG;
+    const int nSol = st.nSol;
+    double lo = 0.0;
+    double hi = 0.0;
+    GaussAbscissaRange(st, lo, hi);
+    wk.bandSpecies.assign(static_cast<size_t>(nG) + 1, 0);
+    for (int g = 1; g <= nG; ++g) {
+        const int k = BandSpecies(st, g);
+        if (k < 1 || k > st.nSp) throw RuntimeError(kSubscriptOutOfRange);
+        wk.bandSpecies[g] = k;
+        (void)st.GaussTab(3, g);
+    }
+    auto fixed = [&](int a) { return a < st.GaussFixed.Size() && st.GaussFixed(a) != 0; };
+    Mat<double>& jac = wk.jac;
+    Mat<double>& nrm = wk.nrm;
+    EnsureDims(jac, nSol, np);
+    EnsureDims(nrm, np, np);
+    Mat<double>& tab = st.GaussTab;
+
+    for (;;) {
+        st.ui->yield();
+        if (st.ErrCode == kInterrupt) return false;
+        nrm.Fill(0.0);
+        for (int w = st.nWl; w >= 1; --w) {
+            const double x = GaussAbscissa(st, st.AbsM(0, w));
+            for (int g = 1; g <= nG; ++g) {
+                const double v = GaussBand(st, static_cast<int16_t>(g), x);
+                const double h = tab.At(2, g);
+                const double u = (x - tab.At(1, g)) / h;
+                jac.At(0, 3 * g) = v;
+                jac.At(0, 3 * g - 2) = v * 8.0 * kLn2 * u / h;
+                jac.At(0, 3 * g - 1) = jac.At(0, 3 * g - 2) * u;
+            }
+            for (int j = 1; j <= nSol; ++j) {
+                double residual = st.AbsM.At(j, w);
+                if (!Valid(residual)) {
+                    // A missing absorbance has nothing to fit.
+                    for (int a = 0; a <= np; ++a) jac.At(j, a) = 0.0;
+                    continue;
+                }
+                for (int g = 1; g <= nG; ++g) {
+                    const int k = wk.bandSpecies[g];
+                    const double q = st.Conc.At(k, 0) * st.Conc.At(k, j);
+                    for (int a = 3 * g - 2; a <= 3 * g; ++a) jac.At(j, a) = q * jac.At(0, a);
+                    residual -= jac.At(j, 3 * g);
+                }
+                jac.At(j, 0) = residual;
+            }
+            for (int a = 1; a <= np; ++a) {
+                const double* ja = &jac.At(0, a);
+                for (int b = 0; b <= a; ++b) {
+                    const double* jb = &jac.At(0, b);
+                    double s = 0.0;
+                    for (int j = 1; j <= nSol; ++j) s += ja[j] * jb[j];
+                    nrm.At(a, b) += s;
+                }
+            }
+        }
+        for (int a = 1; a <= np; ++a) {
+            if (!fixed(a)) continue;
+            for (int b = 0; b < a; ++b) nrm.At(a, b) = 0.0;
+            nrm.At(a, a) = 1.0;
+            for (int b = a + 1; b <= np; ++b) nrm.At(b, a) = 0.0;
+        }
+        for (int a = 1; a <= np; ++a) {
+            nrm.At(a, a) = (1.0 + st.Damping) * nrm.At(a, a);
+            for (int b = 1; b < a; ++b) nrm.At(b, a) = nrm.At(a, b);
+        }
+
+        SolveSystem(st.ErrCode, static_cast<int16_t>(np), nrm);
+        if (st.ErrCode == kInterrupt) return false;
+        if (st.ErrCode != 0) {
+            st.Message("Cannot refine Gaussians. Try another set  ", Icon::Critical);
+            st.ErrCode = -1;
+            return false;
+        }
+
+        double f = 1.0;
+        for (int g = 1; g <= nG; ++g) {
+            const double c = tab.At(1, g);
+            const double h = tab.At(2, g);
+            const double dc = nrm.At(3 * g - 2, 0);
+            const double dh = nrm.At(3 * g - 1, 0);
+            const double dl = nrm.At(3 * g, 0);
+            if (dc > 0.0 && dc > (hi - c) / 2) f = std::min(f, ((hi - c) / 2) / dc);
+            if (dc < 0.0 && dc < (lo - c) / 2) f = std::min(f, ((lo - c) / 2) / dc);
+            if (dh + h / 2 < 0.0) f = std::min(f, (-h / 2) / dh);
+            if (std::fabs(dl) > 1.0) f = std::min(f, 1.0 / std::fabs(dl));
+        }
+        if (f == 0.0) {
+            // A centre pinned to the end of the spectrum: no parameter can move, and
+            // the next step would be this one again, for ever.
+            st.Message("Cannot refine Gaussians. Try another set  ", Icon::Critical);
+            st.ErrCode = -1;
+            return false;
+        }
+        for (int g = 1; g <= nG; ++g)
+            for (int i = 1; i <= 3; ++i) tab.At(i, g) += f * nrm.At(3 * (g - 1) + i, 0);
+        if (!(f < st.GaussLimit)) break;
+    }
+
+    for (int w = 1; w <= st.nWl; ++w)
+        for (int k = 1; k <= st.nSp; ++k) st.Eps.At(k, w) = 0.0;
+    for (int w = 1; w <= st.nWl; ++w) {
+        const double x = GaussAbscissa(st, st.AbsM(0, w));
+        for (int g = 1; g <= nG; ++g)
+            st.Eps.At(wk.bandSpecies[g], w) += GaussBand(st, static_cast<int16_t>(g), x);
+    }
+    return true;
+}
+
+/// AbsC from Eps and Conc; the weighted sum of the solutions' mean squares.
+double Misfit(State& st, const Mat<double>& a, GoalWork& wk) {
+    const int nSp = st.nSp;
+    const size_t ldk = static_cast<size_t>(nSp) + 1;
+    wk.epsScaled.assign(ldk * (static_cast<size_t>(st.nWl) + 1), 0.0);
+    for (int w = 1; w <= st.nWl; ++w)
+        for (int k = 1; k <= nSp; ++k)
+            wk.epsScaled[w * ldk + k] = st.Eps.At(k, w) * st.Conc.At(k, 0);
+    double total = 0.0;
+    for (int j = 1; j <= st.nSol; ++j) {
+        const double* cj = &st.Conc.At(0, j);
+        double s = 0.0;
+        int n = 0;
+        for (int w = 1; w <= st.nWl; ++w) {
+            const double* e = &wk.epsScaled[w * ldk];
+            double calc = 0.0;
+            for (int k = 1; k <= nSp; ++k) calc += e[k] * cj[k];
+            st.AbsC.At(j, w) = CSng(calc);
+            const double v = a.At(j, w);
+            if (Valid(v)) {
+                s += (calc - v) * (calc - v);
+                ++n;
+            }
+        }
+        const double ms = CheckedDiv(s, n);
+        st.AbsC.At(j, 0) = CSng(std::sqrt(ms));
+        total += static_cast<double>(st.SolWeight(j)) * ms;
+    }
+    return total;
+}
+
+double Evaluate(State& st) {
+    GoalWork& wk = Work();
+    EnsureDims(st.Conc, st.nSp, st.nSol);
+    EnsureDims(st.Eps, st.nSp, st.nWl);
+    EnsureDims(st.AbsC, st.nSol, st.nWl);
+    (void)st.AbsM(st.nSol, st.nWl); // the data must cover every solution and wavelength
+
+    if (!Speciate(st)) return 0.0;
+    Normalize(st);
+    const Mat<double>& a = st.nFactors > 0 ? ReconstructFactors(st, wk) : st.AbsM;
+    Weight(st, a, wk);
+    const bool gauss = st.FitMode == 1;
+    if (!(gauss ? FitGaussian(st, wk) : FitNormal(st, wk))) return 0.0;
+    const double total = Misfit(st, a, wk);
+    const double dof = gauss ? st.nSol - CheckedDiv(3.0 * BandCount(st), st.nWl)
+                             : static_cast<double>(st.nSol - st.nSp);
+    return CheckedDiv(total, dof);
+}
+
+} // namespace
+
+double Goal(State& st, int16_t probe) {
+    ++st.GoalCalls;
+    const bool restoreBands = probe != 0 && st.FitMode == 1;
+    if (restoreBands) st.GaussSave = st.GaussTab;
+    st.ErrCode = 0;
+    double result = 0.0;
+    try {
+        result = Evaluate(st);
+    } catch (const RuntimeError& e) {
+        st.Message("Cannot calculate goal function: " + e.Description(), Icon::Critical);
+        st.ErrCode = -1;
+    } catch (const std::bad_alloc&) {
+        st.Message("Cannot calculate goal function: Out of memory", Icon::Critical);
+        st.ErrCode = -1;
+    } catch (const std::exception& e) {
+        st.Message(std::string("Cannot calculate goal function: ") + e.what(), Icon::Critical);
+        st.ErrCode = -1;
+    }
+    if (st.ErrCode != 0) result = 0.0;
+    if (restoreBands) {
+        st.GaussTab = st.GaussSave;
+        const int16_t code = st.ErrCode;
+        EvaluateGaussians(st);
+        st.ErrCode = code;
+    }
+    return result;
+}
+
 } // namespace lumora

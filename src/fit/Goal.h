@@ -1,11 +1,20 @@
 #pragma once
+// The goal function: from the Gibbs energies G0 to the weighted misfit between
+// measured and calculated absorbances, leaving the concentrations (Conc), the
+// extinction coefficients (Eps) and the calculated absorbances (AbsC) behind
+// for the views and the optimizer.
 
 #include "app/State.h"
 
+#include <cstdint>
+
 namespace lumora {
 
-/// The goal function: weighted mean-square misfit at the parameters G0. probe != 0
-/// marks a probe evaluation that leaves the Gaussian bands unchanged.
+/// Weighted mean-square misfit at the parameters G0, divided by the degrees of
+/// freedom. ErrCode 0 on success; otherwise the value is meaningless (0) and
+/// ErrCode is -1 (after a message as a rule) or -16384 (interrupt, nothing shown).
+/// probe != 0 marks a probe evaluation: in the Gaussian mode the band table is
+/// restored on exit and Eps recomputed from it, so a probe never moves the bands.
 double Goal(State& st, int16_t probe);
 
 } // namespace lumora
