@@ -3,6 +3,7 @@
 #include "XlsxPatch.h"
 #include "XlsxRead.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -254,10 +255,16 @@ bool GridWorkbook::Save(std::string& error) {
                          "read it again before writing into it";
         return false;
     }
-    std::string temp = FolderOf(path_) + "/." + Name() + ".XXXXXX";
+    // Through a symbolic link the file it points to is replaced, not the link.
+    std::string target = path_;
+    if (char* real = ::realpath(path_.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    std::string temp = FolderOf(target) + "/." + Name() + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0) {
-        error = prefix + "cannot create a temporary file in " + FolderOf(path_) + ": " +
+        error = prefix + "cannot create a temporary file in " + FolderOf(target) + ": " +
                 std::strerror(errno);
         return false;
     }
@@ -288,7 +295,7 @@ bool GridWorkbook::Save(std::string& error) {
     if (!ReadWholeFile(temp, bytes, why)) return fail(why);
     struct stat st {};
     mode_t mode = 0644;
-    if (::stat(path_.c_str(), &st) == 0) {
+    if (::stat(target.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
     } else {
         mode_t mask = ::umask(0);
@@ -299,9 +306,9 @@ bool GridWorkbook::Save(std::string& error) {
     if (!SyncPath(temp, O_RDONLY))
         return fail(std::string("cannot flush the temporary file: ") + std::strerror(errno));
     if (fault_ && !fault_(SaveStep::BeforeRename)) return fail("interrupted");
-    if (::rename(temp.c_str(), path_.c_str()) != 0)
+    if (::rename(temp.c_str(), target.c_str()) != 0)
         return fail(std::string("cannot replace the file: ") + std::strerror(errno));
-    SyncPath(FolderOf(path_), O_RDONLY | O_DIRECTORY);
+    SyncPath(FolderOf(target), O_RDONLY | O_DIRECTORY);
 
     package_ = std::move(bytes);
     stamp_ = FileStamp::Of(path_);

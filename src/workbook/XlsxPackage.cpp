@@ -2,6 +2,7 @@
 
 #include <zip.h>
 
+#include <cctype>
 #include <cstring>
 #include <sstream>
 

@@ -261,6 +261,19 @@ TEST(XlsxSave, KeepsPermissionsAndSkipsCleanWorkbooks) {
     EXPECT_EQ(st1.st_mode & 07777, 0640u);
 }
 
+TEST(XlsxSave, ThroughALinkTheLinkedFileIsWritten) {
+    TempDir dir;
+    std::string real = dir.Path("real.xlsx"), link = dir.Path("link.xlsx"), error;
+    ASSERT_TRUE(WriteNewXlsx(real, {{"Data", {{1.0}}, {}}}, error)) << error;
+    std::filesystem::create_symlink(real, link);
+    auto book = LoadOk(link);
+    book->Worksheets(1)->SetValue(1, 1, 2.0);
+    ASSERT_TRUE(book->Save(error)) << error;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(LoadOk(real)->Worksheets(1)->Value(1, 1), CellValue(2.0));
+    EXPECT_FALSE(book->ChangedOnDisk());
+}
+
 TEST(XlsxSave, UnwritableFolderIsReported) {
     std::string error;
     EXPECT_FALSE(WriteNewXlsx("/nonexistent-folder/x.xlsx", {{"S", {{1.0}}, {}}}, error));
