@@ -12,11 +12,23 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
+
+/// Heap allocations of the whole program, to show that warm calls make none (the
+/// library's operator delete frees with free()).
+static std::atomic<long> gAllocations{0};
+[[gnu::noinline]] void* operator new(std::size_t n) {
+    ++gAllocations;
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
 
 namespace {
 
@@ -143,9 +155,10 @@ struct BenchSystem {
 
 struct CallStats {
     std::vector<double> us;
-    long iterations = 0, maxIterations = 0, calls = 0;
-    void Add(double t, int it) {
+    long iterations = 0, maxIterations = 0, calls = 0, allocations = 0;
+    void Add(double t, int it, long allocs) {
         us.push_back(t);
+        allocations += allocs;
         iterations += it;
         maxIterations = std::max<long>(maxIterations, it);
         ++calls;
@@ -155,6 +168,8 @@ struct CallStats {
         state.counters["median_us"] = us[us.size() / 2];
         state.counters["mean_iter"] = static_cast<double>(iterations) / static_cast<double>(calls);
         state.counters["max_iter"] = static_cast<double>(maxIterations);
+        state.counters["allocs_per_call"] =
+            static_cast<double>(allocations) / static_cast<double>(calls);
     }
 };
 
@@ -173,15 +188,17 @@ void Run(benchmark::State& state, bool warm) {
         ++sweep;
         for (size_t j = 0; j < b.full.size(); ++j) {
             for (const auto* bulk : {&b.full[j], &b.background[j]}) {
+                const long a0 = gAllocations;
                 const auto t0 = std::chrono::steady_clock::now();
                 b.solver.Equilibrate(200.0f, 0.0f, w1, *bulk, amounts, w2, code);
                 const auto t1 = std::chrono::steady_clock::now();
+                const long allocs = gAllocations - a0;
                 if (code != 0) {
                     state.SkipWithError(b.solver.LastMessage().c_str());
                     return;
                 }
                 stats.Add(std::chrono::duration<double, std::micro>(t1 - t0).count(),
-                          b.solver.LastResult().iterations);
+                          b.solver.LastResult().iterations, allocs);
                 benchmark::DoNotOptimize(amounts.data());
             }
         }
