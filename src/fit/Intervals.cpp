@@ -1,0 +1,185 @@
+#include "Intervals.h"
+
+#include "CallGoal.h"
+#include "Chi2Quantile95.h"
+#include "InvertSymmetric.h"
+#include "app/RuntimeError.h"
+
+#include <cmath>
+
+namespace lumora {
+
+namespace {
+
+/// Largest step of the difference quotients: doubling stops once h reaches 100,
+/// so the last step used is 0.01 x 2^14 = 163.84.
+constexpr double kStepLimit = 100.0;
+
+struct Phase {
+    State& st;
+    double e0 = 0.0;
+    /// The goal function ran away from the optimum, or was stopped there by Esc.
+    bool moved = false;
+    int count = 0;
+    int total = 0;
+
+    /// Goal(-1) at the current G0; false when the goal function failed or Esc was pressed.
+    bool Probe(double& e) {
+        moved = true;
+        e = CallGoal(st, -1);
+        return st.ErrCode == 0;
+    }
+    bool Significant(double e) const { return std::fabs(e0 - e) > e0 * st.RelTol; }
+
+    /// One more Hessian element: progress box and a chance for Esc.
+    bool Step() {
+        ++count;
+        st.ui->progress(static_cast<double>(count) / total);
+        st.ui->yield();
+        return st.ErrCode == 0;
+    }
+
+    bool Diagonal(int i, Mat<double>& H, int k) {
+        const double x0 = st.G0(i);
+        double h = 0.01;
+        double eHi = 0.0, eLo = 0.0;
+        for (;;) {
+            st.G0(i) = x0 + h;
+            if (!Probe(eHi)) return false;
+            st.G0(i) = x0 - h;
+            if (!Probe(eLo)) return false;
+            if (Significant(eHi) || Significant(eLo) || h >= kStepLimit) break;
+            h += h;
+        }
+        st.G0(i) = x0;
+        H(k, k) = CheckedDiv((eLo + eHi) - 2.0 * e0, h * h) * (1.0 + st.RelTol);
+        return true;
+    }
+
+    bool OffDiagonal(int i, int j, Mat<double>& H, int k, int l) {
+        const double x0 = st.G0(i);
+        const double y0 = st.G0(j);
+        static constexpr int kSign[4][3] = {{1, 1, 1}, {-1, -1, 1}, {1, -1, -1}, {-1, 1, -1}};
+        double h = 0.01;
+        double s = 0.0;
+        for (;;) {
+            s = 0.0;
+            bool significant = false;
+            for (const auto& c : kSign) {
+                st.G0(i) = x0 + c[0] * h;
+                st.G0(j) = y0 + c[1] * h;
+                double e = 0.0;
+                if (!Probe(e)) return false;
+                s += c[2] * e;
+                significant = significant || Significant(e);
+            }
+            if (significant || h >= kStepLimit) break;
+            h += h;
+        }
+        st.G0(i) = x0;
+        st.G0(j) = y0;
+        H(k, l) = CheckedDiv(s, h * h * 4.0);
+        H(l, k) = H(k, l);
+        return true;
+    }
+
+    void Run() {
+        st.ui->progress(-1.0);
+        st.ui->yield();
+        if (st.ErrCode != 0) return;
+
+        int16_t free = 0;
+        for (int i = 1; i <= st.nSp; ++i)
+            if (st.SpFree(i)) ++free;
+        st.nFree = free;
+        const int m = free;
+        st.GaussLimit = 0.99995;
+        total = m * (m + 1) / 2;
+
+        e0 = CallGoal(st, 0);
+        if (st.ErrCode != 0) {
+            // A half-done evaluation leaves half-updated results; a failure has
+            // already been reported and would only be repeated.
+            moved = st.ErrCode == kInterrupt;
+            return;
+        }
+        st.RmsErr = e0;
+
+        Mat<double> H(m, m);
+        int k = 0;
+        for (int i = 1; i <= st.nSp; ++i) {
+            if (!st.SpFree(i)) continue;
+            ++k;
+            if (!Step() || !Diagonal(i, H, k)) return;
+            int l = k;
+            for (int j = i + 1; j <= st.nSp; ++j) {
+                if (!st.SpFree(j)) continue;
+                ++l;
+                if (!Step() || !OffDiagonal(i, j, H, k, l)) return;
+            }
+        }
+
+        InvertSymmetric(st.nFree, H);
+        if (st.nFree == 0) {
+            st.Message("Could not invert Hessian  ", Icon::Exclamation);
+            st.GErr.Fill(0.0f);
+            return;
+        }
+
+        // Linear parameters: three per Gaussian band, else one extinction
+        // coefficient per species and wavelength.
+        const double linear =
+            st.FitMode == 1 ? 3.0 * st.GaussTab(0, 0) : static_cast<double>(st.nWl) * st.nSp;
+        const double absorbances = static_cast<double>(st.nWl) * st.nSol;
+        const double q = Chi2Quantile95(static_cast<int16_t>(m));
+        const double f = CheckedDiv(2.0 * q * m * e0, absorbances - linear);
+
+        k = 0;
+        for (int i = 1; i <= st.nSp; ++i) {
+            if (!st.SpFree(i)) {
+                st.GErr(i) = 0.0f;
+                continue;
+            }
+            ++k;
+            const double v = H(k, k);
+            if (v < 0.0) {
+                st.Message("Could not estimate intervals  ", Icon::Exclamation);
+                st.GErr.Fill(0.0f);
+                break;
+            }
+            st.GErr(i) = CSng(CheckedSqrt(v * f));
+        }
+        for (int i = 1; i <= st.nSp; ++i)
+            if (st.GErr(i) != 0.0f) st.xlSheet->SetValue(i + 9, 5, static_cast<double>(st.GErr(i)));
+    }
+};
+
+/// Back to the optimum: G0 as it was, and one probe evaluation there so that Conc,
+/// Eps and AbsC belong to the parameters on the sheet. A code already set (Esc, a
+/// failed probe) is kept for the command dispatcher.
+void ReturnToOptimum(State& st, const Vec<double>& optimum) {
+    st.G0 = optimum;
+    const int16_t code = st.ErrCode;
+    CallGoal(st, -1);
+    if (code != 0) st.ErrCode = code;
+}
+
+} // namespace
+
+void ConfidenceIntervals(State& st) {
+    const Vec<double> optimum = st.G0;
+    const double shownErr = st.RmsErr;
+    Phase phase{st};
+    try {
+        phase.Run();
+    } catch (...) {
+        st.RmsErr = shownErr;
+        if (phase.moved) ReturnToOptimum(st, optimum);
+        throw;
+    }
+    // The phase keeps the raw goal value in RmsErr; give back the shown error.
+    st.RmsErr = shownErr;
+    if (phase.moved) ReturnToOptimum(st, optimum);
+}
+
+} // namespace lumora
