@@ -588,13 +588,18 @@ int Equilibrium::Newton(Config& c, const EquilibriumOptions& o, double& maxRes) 
 /// Newton run, or -1.
 int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRes, int& total) {
     const int nb = c.r - 1;
-    auto frozen = [&](bool on) {
+    auto holdIonicStrength = [&](bool on) {
         c.useS = !on && c.act;
         c.n = nb + (c.useS ? 1 : 0);
     };
+    holdIonicStrength(false);
+    if (!c.act) {
+        const int steps = Newton(c, o, maxRes);
+        if (steps >= 0) total += steps;
+        return steps;
+    }
     // Most starts converge with the full method at once; give it a few dozen steps.
     std::copy(c.x.begin(), c.x.end(), c.start.begin());
-    frozen(false);
     EquilibriumOptions quick = o;
     quick.maxIterations = std::min(o.maxIterations, 30);
     int steps = Newton(c, quick, maxRes);
@@ -602,10 +607,9 @@ int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRe
         total += steps;
         return steps;
     }
-    if (!c.act) return -1;
     total += quick.maxIterations;
     std::copy(c.start.begin(), c.start.end(), c.x.begin());
-    frozen(true);
+    holdIonicStrength(true);
     steps = Newton(c, o, maxRes);
     if (steps < 0) return -1;
     total += steps;
@@ -633,7 +637,7 @@ int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRe
         return false;
     };
     if (!settle(1e-2, 50)) return -1;
-    frozen(false);
+    holdIonicStrength(false);
     std::copy(c.x.begin(), c.x.end(), c.start.begin());
     steps = Newton(c, o, maxRes);
     if (steps >= 0) {
@@ -641,9 +645,9 @@ int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRe
         return steps;
     }
     std::copy(c.start.begin(), c.start.end(), c.x.begin());
-    frozen(true);
+    holdIonicStrength(true);
     if (!settle(1e-15, 500)) return -1;
-    frozen(false);
+    holdIonicStrength(false);
     steps = Newton(c, o, maxRes);
     if (steps >= 0) total += steps;
     return steps;
