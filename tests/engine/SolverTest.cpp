@@ -204,6 +204,33 @@ TEST(SystemReader, PureMineralComponentIsCountedAndNotEquilibrated) {
     for (double v : amounts) EXPECT_EQ(v, 0.0);
 }
 
+TEST(SystemReader, SolverRefusesADatabaseThatOrdersTheElementsDifferently) {
+    // The system file names a database in which Na+ is made of K: the system reader
+    // would number the elements H, O, K, Cl while the solver's database gives H, O, Na, Cl.
+    std::ifstream in(kData + "/thermo.toml");
+    std::string db((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string from = "name = \"Na+\"\nformula = \"Na\"";
+    ASSERT_NE(db.find(from), std::string::npos);
+    db.replace(db.find(from), from.size(), "name = \"Na+\"\nformula = \"K\"");
+    WriteFile("potassium-db.toml", db);
+    const std::string sys =
+        WriteFile("odd-db.toml", "database = \"potassium-db.toml\"\n[[phase]]\nname = \"aqueous\"\n"
+                                 "species = [\"H2O\", \"H+\", \"OH-\", \"Na+\", \"Cl-\"]\n");
+    EngineSolver solver;
+    solver.OpenDatabase(kData + "/thermo.toml");
+    solver.OpenSystem(sys);
+    EXPECT_NE(solver.LastMessage().find("orders the elements differently"), std::string::npos)
+        << solver.LastMessage();
+    // Without a database of its own the solver takes the one the system names.
+    EngineSolver own;
+    own.OpenSystem(sys);
+    EXPECT_EQ(own.LastMessage(), "System file accepted");
+    EngineSysReader reader;
+    SysRec rec;
+    reader.ReadSystem(sys, rec);
+    EXPECT_EQ(rec.elemCode, own.System().elemCode);
+}
+
 TEST(SolverOptions, KnownSwitchesAcceptedOthersRefused) {
     struct Case {
         const char* text;
