@@ -29,45 +29,46 @@ const double kWl[] = {480.0, 500.0, 550.0, 600.0, 650.0, 700.0, 720.0};
 // with chloride so that the fit has something to explain.
 void WriteDataSet(GridWorkbook& book) {
     GridSheet* sh = book.AddSheet("Data");
-    auto row = [&](int r, const std::vector<CellValue>& v) {
-        for (size_t c = 0; c < v.size(); ++c)
-            if (!IsEmpty(v[c])) sh->SetValue(r, static_cast<int>(c) + 1, v[c]);
-    };
-    row(1, {S("Co(II) chloride, real engine")});
-    row(2, {S("Database:"), S("thermo.toml")});
-    row(3, {S("System:"), S("systems/co-na-cl.toml")});
-    row(4, {S("Options:")});
-    row(5, {S("T, C:"), 25.0});
-    row(6, {S("P, bar:"), 1.0});
-    row(7, {S("wl_start:"), 500.0});
-    row(8, {S("wl_stop:"), 700.0});
-    row(9, {S("Species:"), 2.0, S("Initial"), S("Result"), S(" \u00B1")});
-    row(10, {CellValue{}, S("CoCl+")});
-    row(11, {CellValue{}, S("CoCl4-2")});
-    row(12, {S("Mean err.:")});
-    row(13, {CellValue{}, S("Composition, molality")});
-    std::vector<CellValue> co{S("CoCl2")}, na{S("NaCl")}, h{S("HCl")};
+    auto text = [&](int r, int c, const char* t) { sh->SetValue(r, c, CellValue{S(t)}); };
+    auto num = [&](int r, int c, double x) { sh->SetValue(r, c, CellValue{x}); };
+    text(1, 1, "Co(II) chloride, real engine");
+    const char* keywords[] = {"Database:", "System:",   "Options:", "T, C:",
+                              "P, bar:",   "wl_start:", "wl_stop:", "Species:"};
+    for (int r = 2; r <= 9; ++r) text(r, 1, keywords[r - 2]);
+    text(2, 2, "thermo.toml");
+    text(3, 2, "systems/co-na-cl.toml");
+    num(5, 2, 25.0);
+    num(6, 2, 1.0);
+    num(7, 2, 500.0);
+    num(8, 2, 700.0);
+    num(9, 2, 2.0);
+    text(9, 3, "Initial");
+    text(9, 4, "Result");
+    text(9, 5, " \u00B1");
+    text(10, 2, "CoCl+");
+    text(11, 2, "CoCl4-2");
+    text(12, 1, "Mean err.:");
+    text(13, 2, "Composition, molality");
+    text(14, 1, "CoCl2");
+    text(15, 1, "NaCl");
+    text(16, 1, "HCl");
     for (int j = 0; j < kSol; ++j) {
-        co.push_back(kCoCl2);
-        na.push_back(kNaCl[j]);
-        h.push_back(kHCl);
+        num(14, j + 2, kCoCl2);
+        num(15, j + 2, kNaCl[j]);
+        num(16, j + 2, kHCl);
     }
-    h.push_back(S("corrected"));
-    row(14, co);
-    row(15, na);
-    row(16, h);
-    row(17, {CellValue{}, S("Absorption spectra")});
-    std::vector<CellValue> names{S("Wave")};
-    for (int j = 1; j <= kSol; ++j) names.push_back(S("S") + std::to_string(j));
-    row(18, names);
+    text(16, kSol + 2, "corrected");
+    text(17, 2, "Absorption spectra");
+    text(18, 1, "Wave");
+    for (int j = 1; j <= kSol; ++j) sh->SetValue(18, j + 1, CellValue{"S" + std::to_string(j)});
     int r = 19;
     for (double wl : kWl) {
-        std::vector<CellValue> v{wl};
+        num(r, 1, wl);
         for (int j = 0; j < kSol; ++j) {
             const double peak = std::exp(-std::pow((wl - 690.0) / 40.0, 2));
-            v.push_back(0.02 + 0.05 * kNaCl[j] * peak + 0.001 * j);
+            num(r, j + 2, 0.02 + 0.05 * kNaCl[j] * peak + 0.001 * j);
         }
-        row(r++, v);
+        ++r;
     }
 }
 
