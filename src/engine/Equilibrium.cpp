@@ -762,9 +762,11 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
     res.iterations = total;
     if (steps < 0) {
         c.haveWarm = false;
-        return fail(kEqNoConvergence, "Vexil: no convergence after " +
-                                          std::to_string(options.maxIterations) +
-                                          " iterations (residual " + Number(maxRes) + ")");
+        return fail(kEqNoConvergence,
+                    std::isfinite(maxRes)
+                        ? "Vexil: no convergence after " + std::to_string(options.maxIterations) +
+                              " iterations (relative residual " + Number(maxRes) + ")"
+                        : std::string("Vexil: no convergence (the amounts overflow)"));
     }
     // Amounts from molalities: kilograms of water W from the water component.
     double ion = 0, denom = kWaterMolPerKg;
