@@ -145,7 +145,7 @@ struct Equilibrium::Config {
     std::vector<double> x, xt, dx, R, Rt, sc, sct, J, A, start;
     std::vector<double> m, g, gp, hp;
     // Warm start.
-    std::vector<double> warm;
+    std::vector<double> warm, warmTau;
     bool haveWarm = false;
 };
 
@@ -365,7 +365,7 @@ void Equilibrium::BuildConfig(Config& c) const {
     c.q.assign(n, 0.0);
     c.tau.assign(n, 0.0);
     c.cm.assign(static_cast<size_t>(S) * n, 0.0);
-    for (auto* v : {&c.x, &c.xt, &c.dx, &c.R, &c.Rt, &c.sc, &c.sct, &c.warm, &c.start})
+    for (auto* v : {&c.x, &c.xt, &c.dx, &c.R, &c.Rt, &c.sc, &c.sct, &c.warm, &c.warmTau, &c.start})
         v->assign(n, 0.0);
     for (auto* v : {&c.J, &c.A}) v->assign(n * n, 0.0);
     for (auto* v : {&c.m, &c.g, &c.gp, &c.hp}) v->assign(static_cast<size_t>(S), 0.0);
@@ -750,6 +750,13 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
     if (options.warmStart && c.haveWarm) {
         setMode(true);
         c.x = c.warm;
+        // Components held only positively scale with their totals: start them there.
+        for (int k = 1; k < r; ++k) {
+            const double now = c.tau[static_cast<size_t>(k)],
+                         then = c.warmTau[static_cast<size_t>(k)];
+            if (c.compSign[static_cast<size_t>(k)] == 1 && now > 0 && then > 0)
+                c.x[static_cast<size_t>(k - 1)] += std::log(now / then);
+        }
         steps = Newton(c, options, maxRes);
         total = steps >= 0 ? steps : options.maxIterations;
     }
@@ -808,6 +815,7 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
     res.ionicStrength = c.useS ? c.x[static_cast<size_t>(nb)] * c.x[static_cast<size_t>(nb)] : ion;
     if (!c.useS) c.x[static_cast<size_t>(nb)] = std::sqrt(ion);
     c.warm = c.x;
+    c.warmTau = c.tau;
     c.haveWarm = true;
     return res;
 }
