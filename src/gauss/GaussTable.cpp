@@ -32,7 +32,7 @@ private:
 };
 
 Worksheet& Sheet(State& st) {
-    if (!st.xlSheet) throw RuntimeError(kSubscriptOutOfRange);
+    if (!st.xlSheet) throw RuntimeError("Object variable or With block variable not set");
     return *st.xlSheet;
 }
 

@@ -248,6 +248,9 @@ private:
     void ReadHeader() {
         st_.Title = ReadCell(st_, true, true);
         if (st_.Title.empty()) st_.Title = Next();
+        // Without the engine components nothing can be checked (a start-up that failed).
+        if (!st_.solver || !st_.props || !st_.sysReader)
+            throw RuntimeError("Object variable or With block variable not set");
 
         const std::string database = DataPath(Mandatory("Database:"));
         st_.solver->OpenDatabase(database);

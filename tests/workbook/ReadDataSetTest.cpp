@@ -407,7 +407,14 @@ TEST_F(ReadDataSetTest, GoalFailureIsCodeNine) {
     EXPECT_TRUE(st.xlsWatch->Changed);
 }
 
-TEST_F(ReadDataSetTest, FailingCellAccessIsCodeThreeOnlyInHostCalls) {
+TEST_F(ReadDataSetTest, MissingEngineIsCodeThree) {
+    st.props.reset();
+    Read();
+    EXPECT_EQ(st.ErrCode, 3);
+    EXPECT_EQ(st.ErrMsg, "Unexpected error (short file?) (row=1, col=2)");
+}
+
+TEST_F(ReadDataSetTest, FailingCellReadGivesEmptyText) {
     // A failing read of a cell gives the empty text: here the "T, C:" value is missing.
     edit = [](FakeSheet& s) { s.failing.insert({5, 2}); };
     Read();
