@@ -15,6 +15,8 @@ constexpr double kGasConstant = 8.31446261815324; // J/(mol K)
 /// Largest change of a log molality in one Newton step: keeps a cold start from jumping
 /// into overflow.
 constexpr double kMaxLogStep = 4.0;
+/// Newton steps a warm start (or a first cold attempt) gets before the next strategy.
+constexpr int kWarmIterations = 30;
 /// Highest log molality tried before a point counts as diverged.
 constexpr double kMaxLogMolality = 700.0;
 /// Relative size below which a reduced vector counts as dependent.
@@ -601,7 +603,7 @@ int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRe
     // Most starts converge with the full method at once; give it a few dozen steps.
     std::copy(c.x.begin(), c.x.end(), c.start.begin());
     EquilibriumOptions quick = o;
-    quick.maxIterations = std::min(o.maxIterations, 30);
+    quick.maxIterations = std::min(o.maxIterations, kWarmIterations);
     int steps = Newton(c, quick, maxRes);
     if (steps >= 0) {
         total += steps;
@@ -747,18 +749,28 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
     double maxRes = 0;
     int steps = -1;
     int total = 0;
-    if (options.warmStart && c.haveWarm) {
+    // A warm start only for a nearby composition: no component total may change sign or
+    // by more than a factor of 1000; components held only positively start scaled.
+    bool nearby = options.warmStart && c.haveWarm;
+    for (int k = 1; k < r && nearby; ++k) {
+        const double now = c.tau[static_cast<size_t>(k)], then = c.warmTau[static_cast<size_t>(k)];
+        nearby = (now > 0) == (then > 0) && (now < 0) == (then < 0) &&
+                 (now == then || std::fabs(std::log(now / then)) < std::log(1e3));
+    }
+    if (nearby) {
         setMode(true);
         c.x = c.warm;
-        // Components held only positively scale with their totals: start them there.
         for (int k = 1; k < r; ++k) {
             const double now = c.tau[static_cast<size_t>(k)],
                          then = c.warmTau[static_cast<size_t>(k)];
-            if (c.compSign[static_cast<size_t>(k)] == 1 && now > 0 && then > 0)
+            if (c.compSign[static_cast<size_t>(k)] == 1 && now != then)
                 c.x[static_cast<size_t>(k - 1)] += std::log(now / then);
         }
-        steps = Newton(c, options, maxRes);
-        total = steps >= 0 ? steps : options.maxIterations;
+        // A start that does not converge quickly is worse than a cold one.
+        EquilibriumOptions quick = options;
+        quick.maxIterations = std::min(options.maxIterations, kWarmIterations);
+        steps = Newton(c, quick, maxRes);
+        total = steps >= 0 ? steps : quick.maxIterations;
     }
     if (steps < 0) {
         // No previous result, or it led nowhere: start afresh.
