@@ -5,7 +5,8 @@
 // Options (SetOptions): switches "/key=value", case-insensitive, blanks between them
 // optional; every call starts from the defaults.
 //   /mode=0|1               1: each call starts from the previous result for the same set
-//                           of elements (warm start); 0 (default): every call starts cold
+//                           of elements when the composition is near it (warm start);
+//                           0 (default): every call starts cold
 //   /activity=bdot|ideal    activity model of the solutes (default bdot)
 //   /tol=X                  relative tolerance of the balances, 1e-15..1e-6 (default 1e-13)
 //   /maxit=N                Newton iterations per start, 1..10000 (default 200)
