@@ -11,8 +11,8 @@
 #include "app/RuntimeError.h"
 #include "app/State.h"
 #include "engine/DataPath.h"
+#include "fit/CallGoal.h"
 #include "fit/Chi2Quantile95.h"
-#include "fit/Goal.h"
 #include "gauss/GaussBand.h"
 #include "gauss/GaussTable.h"
 
@@ -552,7 +552,7 @@ void InitialEvaluation(State& st) {
 
     double goal = 0.0;
     try {
-        goal = st.hooks.goal ? st.hooks.goal(st, -1) : Goal(st, -1);
+        goal = CallGoal(st, -1);
         if (st.ErrCode == 0) st.RmsErr = CheckedSqrt(CheckFinite(goal));
     } catch (const std::exception&) {
         if (st.ErrCode == 0) st.ErrCode = -1;
