@@ -144,7 +144,10 @@ TEST(XlsxSave, ExcelLikeFormulasChainAndForeignParts) {
     s->SetValue(3, 3, std::string("in row 3")); // a row without positions
     s->SetComment(4, 1, std::string("new note"));
     Worksheet* p = book->Worksheets(2);
-    p->SetValue(2, 2, 0.75); // prefixed elements
+    p->SetValue(2, 2, 0.75);        // prefixed elements
+    p->SetValue(3, 3, 302.0);       // after the last cell of a row
+    s->SetValue(1, 6, 6.0);         // after E1
+    s->SetValue(4, 1, CellValue{}); // a formula cell cleared
     ASSERT_TRUE(book->Save(error)) << error;
 
     auto after = test::Parts(path);
@@ -165,11 +168,14 @@ TEST(XlsxSave, ExcelLikeFormulasChainAndForeignParts) {
     const std::string& x = after["xl/worksheets/sheet1.xml"];
     EXPECT_TRUE(Contains(x, "<c r=\"A2\"><v>99</v></c>")) << x;
     EXPECT_TRUE(Contains(x, "<c r=\"A3\"><f t=\"shared\" si=\"0\" ref=\"A2:A4\">C2*2</f>")) << x;
-    EXPECT_TRUE(Contains(x, "<c r=\"A4\"><f t=\"shared\" si=\"0\"/>")) << x;
+    EXPECT_TRUE(Contains(x, "<row r=\"4\"><c r=\"B4\" t=\"s\"><v>2</v></c></row>")) << x;
+    EXPECT_TRUE(
+        Contains(x, "<c r=\"E1\" t=\"e\"><v>#DIV/0!</v></c><c r=\"F1\"><v>6</v></c></row>"));
     EXPECT_TRUE(Contains(x, "<row r=\"3\"><c r=\"A3\">"));
     EXPECT_TRUE(Contains(x, "<c r=\"C3\" t=\"inlineStr\"><is><t>in row 3</t></is></c></row>"));
-    EXPECT_TRUE(Contains(after["xl/worksheets/sheet2.xml"],
-                         "<x:row r=\"2\"><x:c r=\"B2\"><x:v>0.75</x:v></x:c></x:row>"));
+    EXPECT_TRUE(Contains(
+        after["xl/worksheets/sheet2.xml"],
+        "</x:row><x:row r=\"2\"><x:c r=\"B2\"><x:v>0.75</x:v></x:c></x:row><x:row r=\"3\">"));
 
     auto again = LoadOk(path);
     EXPECT_EQ(again->Worksheets(1)->Value(2, 1), CellValue(99.0));
