@@ -23,7 +23,7 @@ constexpr double kMaxLogMolality = 700.0;
 constexpr double kRankTol = 1e-9;
 /// Relative tolerance on the consistency of dependent balances (neutrality of the bulk).
 constexpr double kDependentTol = 1e-11;
-/// Relative residual above which a "converged" result is refused.
+/// Relative residual above which a "converged" result is refused (or 100 x the tolerance).
 constexpr double kVerifyTol = 1e-9;
 
 /// Vectors reduced to echelon form one at a time; Add tells whether a vector is
@@ -816,7 +816,7 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
                                               bulk[static_cast<size_t>(e + 1)]
                                         : 0.0;
         scale = std::max(scale, std::fabs(target));
-        if (std::fabs(sum - target) > kVerifyTol * scale) {
+        if (std::fabs(sum - target) > std::max(kVerifyTol, 100 * options.tolerance) * scale) {
             c.haveWarm = false;
             return fail(kEqNoConvergence, "Vexil: no convergence (balance of " +
                                               (e < nElem ? elementNames_[static_cast<size_t>(e)]

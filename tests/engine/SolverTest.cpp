@@ -406,6 +406,13 @@ TEST_F(SolverTest, RandomCopperCompositionsBalancedAndWarmEqualsCold) {
     ExpectBalanced(solver, bulk, amounts, 1e-12);
 }
 
+TEST_F(SolverTest, LooseToleranceStillGivesAResult) {
+    Open(kCoSystem, "/tol=1e-6/maxit=5");
+    const auto bulk = Bulk({{"NaCl", 1.0}, {"CoCl2", 0.05}});
+    ASSERT_EQ(Run(100, 0, bulk), 0) << solver.LastMessage();
+    ExpectBalanced(solver, bulk, amounts, 1e-4);
+}
+
 TEST_F(SolverTest, EveryBundledSystemReadsAndEquilibrates) {
     struct Case {
         const char* file;
