@@ -29,7 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A data error: jump to the message step with this code.
+// A data error: ends the read with this code and its message.
 struct DataError {
     int16_t code;
 };
@@ -59,7 +59,7 @@ int16_t ToInteger(const std::string& text) {
     return CInt16(TextToDouble(text));
 }
 
-// Host look-ups in steps 2 and 3 never interrupt the read: a failure is a null.
+// Looking for the host and the workbook never interrupts the read: a failure is a null.
 std::shared_ptr<SpreadsheetApp> AttachHost(State& st, bool start) {
     if (!st.hooks.attachHost) return nullptr;
     try {
@@ -104,7 +104,7 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-// Step 2: which workbook. Returns false with ErrCode set when the read stops.
+// Which workbook. Returns false with ErrCode set when the read stops.
 bool ChooseWorkbook(State& st, std::string& fileName, bool& refresh) {
     refresh = false;
     if (fileName.empty()) {
@@ -148,7 +148,7 @@ bool ChooseWorkbook(State& st, std::string& fileName, bool& refresh) {
     return true;
 }
 
-// Step 3: attach, find or open the workbook, take its sheet. Returns false with
+// Attach, find or open the workbook, take its sheet. Returns false with
 // ErrCode set when the read stops; throws DataError{2} when there is no worksheet.
 bool OpenWorkbook(State& st, const std::string& fileName) {
     auto app = AttachHost(st, false);
@@ -532,7 +532,7 @@ void SizeWorkArrays(State& st) {
     st.AbsC.Redim(st.nSol, st.nWl);
 }
 
-// Step 16. Host failures raise to the caller; a failed goal function is code 9.
+// The initial error. Host failures raise to the caller; a failed goal function is code 9.
 void InitialEvaluation(State& st) {
     st.ui->status("Initial estimating...");
     st.ui->yield();
@@ -604,7 +604,6 @@ bool DataErrorHasPosition(int16_t code) {
 }
 
 void ReadDataSet(State& st) {
-    // Step 1
     st.ErrCode = 0;
     st.nFree = 0;
     std::string fileName = Trim(st.ui->fileText());
@@ -612,7 +611,6 @@ void ReadDataSet(State& st) {
     st.MeanWl = 0.0;
 
     try {
-        // Steps 2 and 3
         bool refresh = false;
         if (!ChooseWorkbook(st, fileName, refresh)) {
             st.xlsWatch->Changed = true;
@@ -628,13 +626,12 @@ void ReadDataSet(State& st) {
             return;
         }
 
-        // Step 4
         st.Damping = 1e-10;
         st.ui->status("Reading data file...");
         st.ui->yield();
         st.ui->setButtons(false, 0);
 
-        // Steps 5 to 15
+        // The sheet: any run-time error on the way is code 3.
         try {
             SheetReader(st).Read();
         } catch (const DataError&) {
@@ -644,7 +641,6 @@ void ReadDataSet(State& st) {
         }
         SizeWorkArrays(st);
 
-        // Step 16
         InitialEvaluation(st);
     } catch (const DataError& e) {
         st.ErrCode = e.code;
@@ -653,13 +649,13 @@ void ReadDataSet(State& st) {
         st.ErrCode = 3;
     }
 
-    // Step 17
+    // The message, with the position of the last cell read where it helps.
     st.ErrMsg = DataErrorText(st.ErrCode);
     if (DataErrorHasPosition(st.ErrCode))
         st.ErrMsg +=
             " (row=" + std::to_string(st.CurRow) + ", col=" + std::to_string(st.CurCol) + ")";
 
-    // Step 18: after a failure every command re-reads before it uses the half-read state.
+    // After a failure every command re-reads before it uses the half-read state.
     if (st.ErrCode == 0) {
         st.xlsWatch->Changed = false;
         st.xlsWatch->SetEvents(true);
@@ -668,7 +664,6 @@ void ReadDataSet(State& st) {
         st.xlsWatch->Changed = true;
     }
 
-    // Step 19
     st.RelTol = 1e-8;
     st.ui->refreshGoalList();
 }

@@ -329,7 +329,7 @@ TEST_F(ReadDataSetTest, EngineRefusalsHaveNoMessage) {
         Read();
         EXPECT_EQ(st.ErrCode, c.code);
         EXPECT_EQ(st.ErrMsg, "");
-        EXPECT_EQ(ui.goalListRefreshes, 1); // these pass through the message step
+        EXPECT_EQ(ui.goalListRefreshes, 1); // they end like data errors
     }
 }
 
