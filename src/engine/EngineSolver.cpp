@@ -144,7 +144,7 @@ bool EngineSolver::OpenSystemFile(const SystemFile& sys) {
     const int firstAq = rec.phases.back().offset + 1;
     std::vector<EquilibriumSpecies> species;
     for (int i = firstAq; i <= rec.lastAq; ++i) {
-        const SpeciesRecord& s = db_.Species(dbIndex[static_cast<size_t>(i)]);
+        const SpeciesRecord& s = db_.Species(dbIndex[i]);
         std::vector<std::pair<int, double>> elements;
         std::string problem;
         ParseFormula(db_, s.formula, elements, problem);
@@ -152,16 +152,15 @@ bool EngineSolver::OpenSystemFile(const SystemFile& sys) {
         e.stoich.assign(static_cast<size_t>(rec.nElem), 0.0);
         for (const auto& [z, n] : elements)
             for (int m = 1; m <= rec.nElem; ++m)
-                if (rec.elemCode[static_cast<size_t>(m)] == z)
-                    e.stoich[static_cast<size_t>(m - 1)] += n;
+                if (rec.elemCode[m] == z) e.stoich[m - 1] += n;
         e.charge = s.charge;
         e.ionSize = s.ionSize;
         species.push_back(std::move(e));
     }
     std::vector<std::string> names;
     for (int m = 1; m <= rec.nElem; ++m) {
-        const ElementInfo* el = db_.ElementByZ(rec.elemCode[static_cast<size_t>(m)]);
-        names.push_back(el ? el->symbol : std::to_string(rec.elemCode[static_cast<size_t>(m)]));
+        const ElementInfo* el = db_.ElementByZ(rec.elemCode[m]);
+        names.push_back(el ? el->symbol : std::to_string(rec.elemCode[m]));
     }
     std::string msg;
     if (!eq_.SetSpecies(std::move(species), std::move(names), msg)) {
@@ -186,12 +185,12 @@ void EngineSolver::SetSpeciesG(int16_t species, float g) {
     }
     const int local = species - (rec_.phases.back().offset + 1);
     if (local < 0) {
-        message_ = "Vexil: species " + rec_.spName[static_cast<size_t>(species)] +
+        message_ = "Vexil: species " + rec_.spName[species] +
                    " is not aqueous; its Gibbs energy is not used";
         return;
     }
     const double G = static_cast<double>(g) * 1000.0;
-    override_[static_cast<size_t>(local)] = G;
+    override_[local] = G;
     eq_.SetGibbs(local, G);
 }
 
@@ -225,12 +224,11 @@ bool EngineSolver::UpdateConditions(float t, float p) {
     }
     const int firstAq = rec_.phases.back().offset + 1;
     for (int k = 0; k < rec_.nAq; ++k) {
-        if (override_[static_cast<size_t>(k)]) continue;
+        if (override_[k]) continue;
         double G = 0;
-        if (!StandardGibbs(db_, dbIndex_[static_cast<size_t>(firstAq + k)], w, G) ||
-            !std::isfinite(G)) {
-            conditionsProblem_ = "Vexil: no standard Gibbs energy of " +
-                                 rec_.spName[static_cast<size_t>(firstAq + k)] + where();
+        if (!StandardGibbs(db_, dbIndex_[firstAq + k], w, G) || !std::isfinite(G)) {
+            conditionsProblem_ =
+                "Vexil: no standard Gibbs energy of " + rec_.spName[firstAq + k] + where();
             return false;
         }
         eq_.SetGibbs(k, G);

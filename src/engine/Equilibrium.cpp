@@ -36,16 +36,14 @@ public:
         for (double e : v) norm = std::max(norm, std::fabs(e));
         if (norm == 0) return false;
         for (size_t i = 0; i < rows_.size(); ++i) {
-            const double f =
-                v[static_cast<size_t>(pivots_[i])] / rows_[i][static_cast<size_t>(pivots_[i])];
+            const double f = v[pivots_[i]] / rows_[i][pivots_[i]];
             if (f != 0)
-                for (int k = 0; k < dim_; ++k)
-                    v[static_cast<size_t>(k)] -= f * rows_[i][static_cast<size_t>(k)];
+                for (int k = 0; k < dim_; ++k) v[k] -= f * rows_[i][k];
         }
         int p = 0;
         for (int k = 1; k < dim_; ++k)
-            if (std::fabs(v[static_cast<size_t>(k)]) > std::fabs(v[static_cast<size_t>(p)])) p = k;
-        if (std::fabs(v[static_cast<size_t>(p)]) <= kRankTol * norm) return false;
+            if (std::fabs(v[k]) > std::fabs(v[p])) p = k;
+        if (std::fabs(v[p]) <= kRankTol * norm) return false;
         rows_.push_back(std::move(v));
         pivots_.push_back(p);
         return true;
@@ -187,7 +185,7 @@ bool Equilibrium::SetSpecies(std::vector<EquilibriumSpecies> species,
 
 void Equilibrium::SetGibbs(int i, double G) {
     if (i < 0 || i >= SpeciesCount()) return;
-    G_[static_cast<size_t>(i)] = G;
+    G_[i] = G;
     ++gibbsVersion_;
 }
 
@@ -202,7 +200,7 @@ void Equilibrium::ForgetWarmStart() {
 
 double Equilibrium::LnGamma(int i, double I, ActivityModel model) const {
     if (i < 0 || i >= SpeciesCount() || model == ActivityModel::Ideal) return 0;
-    const auto& s = species_[static_cast<size_t>(i)];
+    const auto& s = species_[i];
     if (s.charge == 0 || !(I > 0)) return 0;
     const double sq = std::sqrt(I);
     return kLn10 * (-params_.A * s.charge * s.charge * sq / (1 + s.ionSize * params_.B * sq) +
@@ -225,8 +223,7 @@ void Equilibrium::BuildConfig(Config& c) const {
     for (int i = 0; i < SpeciesCount(); ++i) {
         bool ok = true;
         for (int e = 0; e < nElem && ok; ++e)
-            if (species_[static_cast<size_t>(i)].stoich[static_cast<size_t>(e)] != 0 && !active(e))
-                ok = false;
+            if (species_[i].stoich[e] != 0 && !active(e)) ok = false;
         if (ok)
             c.sp.push_back(i);
         else if (i == 0) {
@@ -249,16 +246,15 @@ void Equilibrium::BuildConfig(Config& c) const {
     rowsAll.push_back(-1);
     const int nRows = static_cast<int>(rowsAll.size());
     auto coef = [&](int row, int j) {
-        const auto& s = species_[static_cast<size_t>(c.sp[static_cast<size_t>(j)])];
-        return row < 0 ? s.charge : s.stoich[static_cast<size_t>(row)];
+        const auto& s = species_[c.sp[j]];
+        return row < 0 ? s.charge : s.stoich[row];
     };
     for (int row : rowsAll) {
         if (row < 0) continue;
         bool held = false;
         for (int j = 0; j < S && !held; ++j) held = coef(row, j) != 0;
         if (!held) {
-            c.problem = "Vexil: no aqueous species holds element " +
-                        elementNames_[static_cast<size_t>(row)];
+            c.problem = "Vexil: no aqueous species holds element " + elementNames_[row];
             c.problemCode = kEqInfeasible;
             return;
         }
@@ -278,8 +274,7 @@ void Equilibrium::BuildConfig(Config& c) const {
     Echelon cols(nRows);
     for (int j : order) {
         std::vector<double> v(static_cast<size_t>(nRows));
-        for (int i = 0; i < nRows; ++i)
-            v[static_cast<size_t>(i)] = coef(rowsAll[static_cast<size_t>(i)], j);
+        for (int i = 0; i < nRows; ++i) v[i] = coef(rowsAll[i], j);
         if (cols.Add(std::move(v))) c.basis.push_back(j);
     }
     const int r = static_cast<int>(c.basis.size());
@@ -289,55 +284,44 @@ void Equilibrium::BuildConfig(Config& c) const {
     std::vector<int> selected;
     for (int i = 0; i < nRows; ++i) {
         std::vector<double> v(static_cast<size_t>(r));
-        for (int k = 0; k < r; ++k)
-            v[static_cast<size_t>(k)] =
-                coef(rowsAll[static_cast<size_t>(i)], c.basis[static_cast<size_t>(k)]);
+        for (int k = 0; k < r; ++k) v[k] = coef(rowsAll[i], c.basis[k]);
         if (rowSet.Add(std::move(v))) selected.push_back(i);
     }
     // Inverse of the square matrix (selected rows x basis columns).
     std::vector<double> bsq(static_cast<size_t>(r * r));
     for (int i = 0; i < r; ++i)
-        for (int k = 0; k < r; ++k)
-            bsq[static_cast<size_t>(i * r + k)] =
-                coef(rowsAll[static_cast<size_t>(selected[static_cast<size_t>(i)])],
-                     c.basis[static_cast<size_t>(k)]);
+        for (int k = 0; k < r; ++k) bsq[i * r + k] = coef(rowsAll[selected[i]], c.basis[k]);
     c.binv.assign(static_cast<size_t>(r * r), 0.0);
     for (int col = 0; col < r; ++col) {
         std::vector<double> work(bsq), e(static_cast<size_t>(r), 0.0);
-        e[static_cast<size_t>(col)] = 1;
+        e[col] = 1;
         if (!SolveInPlace(work.data(), e.data(), r)) {
             c.problem = "Vexil: singular basis";
             c.problemCode = kEqNoConvergence;
             return;
         }
-        for (int i = 0; i < r; ++i)
-            c.binv[static_cast<size_t>(i * r + col)] = e[static_cast<size_t>(i)];
+        for (int i = 0; i < r; ++i) c.binv[i * r + col] = e[i];
     }
-    for (int i = 0; i < r; ++i)
-        c.rows.push_back(rowsAll[static_cast<size_t>(selected[static_cast<size_t>(i)])]);
+    for (int i = 0; i < r; ++i) c.rows.push_back(rowsAll[selected[i]]);
     // Stoichiometry of every species in the basis.
     c.nu.assign(static_cast<size_t>(S * r), 0.0);
     for (int j = 0; j < S; ++j)
         for (int k = 0; k < r; ++k) {
             double s = 0;
-            for (int i = 0; i < r; ++i)
-                s += c.binv[static_cast<size_t>(k * r + i)] *
-                     coef(c.rows[static_cast<size_t>(i)], j);
-            c.nu[static_cast<size_t>(j * r + k)] = Snap(s);
+            for (int i = 0; i < r; ++i) s += c.binv[k * r + i] * coef(c.rows[i], j);
+            c.nu[j * r + k] = Snap(s);
         }
     // Dependent rows: row d = sum_i y_i (selected row i).
     for (int d = 0; d < nRows; ++d) {
         if (std::find(selected.begin(), selected.end(), d) != selected.end()) continue;
-        c.depRow.push_back(rowsAll[static_cast<size_t>(d)]);
-        bool charge = rowsAll[static_cast<size_t>(d)] < 0;
+        c.depRow.push_back(rowsAll[d]);
+        bool charge = rowsAll[d] < 0;
         for (int i = 0; i < r; ++i) {
             double y = 0;
-            for (int l = 0; l < r; ++l)
-                y += coef(rowsAll[static_cast<size_t>(d)], c.basis[static_cast<size_t>(l)]) *
-                     c.binv[static_cast<size_t>(l * r + i)];
+            for (int l = 0; l < r; ++l) y += coef(rowsAll[d], c.basis[l]) * c.binv[l * r + i];
             y = Snap(y);
             c.depY.push_back(y);
-            if (c.rows[static_cast<size_t>(i)] < 0 && y != 0) charge = true;
+            if (c.rows[i] < 0 && y != 0) charge = true;
         }
         c.depCharge.push_back(charge ? 1 : 0);
     }
@@ -347,16 +331,16 @@ void Equilibrium::BuildConfig(Config& c) const {
         bool pos = true, neg = true;
         double mx = 0;
         for (int j = 1; j < S; ++j) {
-            const double v = c.nu[static_cast<size_t>(j * r + k)];
+            const double v = c.nu[j * r + k];
             if (v < 0) pos = false;
             if (v > 0) neg = false;
             mx = std::max(mx, std::fabs(v));
         }
-        c.compSign[static_cast<size_t>(k)] = pos ? 1 : (neg ? -1 : 0);
-        c.compMaxNu[static_cast<size_t>(k)] = mx;
+        c.compSign[k] = pos ? 1 : (neg ? -1 : 0);
+        c.compMaxNu[k] = mx;
     }
     for (int j = 0; j < S; ++j) {
-        const auto& s = species_[static_cast<size_t>(c.sp[static_cast<size_t>(j)])];
+        const auto& s = species_[c.sp[j]];
         c.z.push_back(s.charge);
         c.z2.push_back(s.charge * s.charge);
         c.a.push_back(s.ionSize);
@@ -377,14 +361,12 @@ void Equilibrium::UpdateLogK(Config& c) const {
     const double RT = kGasConstant * params_.T;
     const int r = c.r;
     for (int j = 0; j < c.S; ++j) {
-        double dG = G_[static_cast<size_t>(c.sp[static_cast<size_t>(j)])];
+        double dG = G_[c.sp[j]];
         for (int k = 0; k < r; ++k)
-            dG -=
-                c.nu[static_cast<size_t>(j * r + k)] *
-                G_[static_cast<size_t>(c.sp[static_cast<size_t>(c.basis[static_cast<size_t>(k)])])];
-        c.L[static_cast<size_t>(j)] = -dG / RT;
+            dG -= c.nu[j * r + k] * G_[c.sp[c.basis[static_cast<size_t>(k)]]];
+        c.L[j] = -dG / RT;
     }
-    for (int k = 0; k < r; ++k) c.L[static_cast<size_t>(c.basis[static_cast<size_t>(k)])] = 0;
+    for (int k = 0; k < r; ++k) c.L[c.basis[k]] = 0;
     c.gibbsVersion = gibbsVersion_;
 }
 
@@ -401,52 +383,50 @@ bool Equilibrium::Evaluate(Config& c, const double* x, double* R, double* scale)
     if (act) {
         const double A = params_.A, B = params_.B, bd = params_.Bdot;
         for (int j = 1; j < S; ++j) {
-            if (c.z2[static_cast<size_t>(j)] == 0) {
-                c.g[static_cast<size_t>(j)] = c.gp[static_cast<size_t>(j)] = 0;
+            if (c.z2[j] == 0) {
+                c.g[j] = c.gp[j] = 0;
                 continue;
             }
-            const double d = 1 + c.a[static_cast<size_t>(j)] * B * s;
-            c.g[static_cast<size_t>(j)] =
-                kLn10 * (-A * c.z2[static_cast<size_t>(j)] * s / d + bd * s * s);
-            c.gp[static_cast<size_t>(j)] =
-                kLn10 * (-A * c.z2[static_cast<size_t>(j)] / (d * d) + 2 * bd * s);
+            const double d = 1 + c.a[j] * B * s;
+            c.g[j] = kLn10 * (-A * c.z2[j] * s / d + bd * s * s);
+            c.gp[j] = kLn10 * (-A * c.z2[j] / (d * d) + 2 * bd * s);
         }
     }
     for (int j = 1; j < S; ++j) {
-        const double* nuj = &c.nu[static_cast<size_t>(j * r)];
-        double lnm = c.L[static_cast<size_t>(j)];
+        const double* nuj = &c.nu[j * r];
+        double lnm = c.L[j];
         double hp = 0;
         if (act) {
-            lnm -= c.g[static_cast<size_t>(j)];
-            hp = -c.gp[static_cast<size_t>(j)];
+            lnm -= c.g[j];
+            hp = -c.gp[j];
         }
         for (int k = 1; k < r; ++k) {
             const double nk = nuj[k];
             if (nk == 0) continue;
-            const int b = c.basis[static_cast<size_t>(k)];
+            const int b = c.basis[k];
             lnm += nk * x[k - 1];
             if (act) {
-                lnm += nk * c.g[static_cast<size_t>(b)];
-                hp += nk * c.gp[static_cast<size_t>(b)];
+                lnm += nk * c.g[b];
+                hp += nk * c.gp[b];
             }
         }
         if (!(lnm < kMaxLogMolality)) return false;
         const double mj = std::exp(lnm);
-        c.m[static_cast<size_t>(j)] = mj;
-        const double* cj = &c.cm[static_cast<size_t>(j * nb)];
+        c.m[j] = mj;
+        const double* cj = &c.cm[j * nb];
         for (int k = 0; k < nb; ++k) {
             R[k] += cj[k] * mj;
             scale[k] += std::fabs(cj[k]) * mj;
         }
         if (useS) {
-            const double w = 0.5 * c.z2[static_cast<size_t>(j)] * mj;
+            const double w = 0.5 * c.z2[j] * mj;
             R[nb] += w;
             scale[nb] += w;
         }
-        c.hp[static_cast<size_t>(j)] = hp;
+        c.hp[j] = hp;
     }
     for (int k = 0; k < nb; ++k) {
-        const double t = kWaterMolPerKg * c.tau[static_cast<size_t>(k + 1)];
+        const double t = kWaterMolPerKg * c.tau[k + 1];
         R[k] -= t;
         scale[k] = std::max(scale[k] + std::fabs(t), DBL_MIN);
     }
@@ -464,36 +444,36 @@ void Equilibrium::Jacobian(Config& c) const {
     std::fill(J, J + n * n, 0.0);
     double v[64];
     for (int j = 1; j < c.S; ++j) {
-        const double mj = c.m[static_cast<size_t>(j)];
-        const double* nuj = &c.nu[static_cast<size_t>(j * r)];
-        const double* cj = &c.cm[static_cast<size_t>(j * nb)];
+        const double mj = c.m[j];
+        const double* nuj = &c.nu[j * r];
+        const double* cj = &c.cm[j * nb];
         for (int l = 0; l < nb; ++l) v[l] = nuj[l + 1];
-        if (c.useS) v[nb] = c.hp[static_cast<size_t>(j)];
+        if (c.useS) v[nb] = c.hp[j];
         for (int k = 0; k < nb; ++k) {
             const double w = cj[k] * mj;
             if (w == 0) continue;
             double* row = J + k * n;
             for (int l = 0; l < n; ++l) row[l] += w * v[l];
         }
-        if (c.useS && c.z2[static_cast<size_t>(j)] != 0) {
-            const double w = 0.5 * c.z2[static_cast<size_t>(j)] * mj;
+        if (c.useS && c.z2[j] != 0) {
+            const double w = 0.5 * c.z2[j] * mj;
             double* row = J + nb * n;
             for (int l = 0; l < n; ++l) row[l] += w * v[l];
         }
     }
-    if (c.useS) J[nb * n + nb] -= 2 * c.x[static_cast<size_t>(nb)];
+    if (c.useS) J[nb * n + nb] -= 2 * c.x[nb];
 }
 
 void Equilibrium::InitialGuess(Config& c) const {
     const int r = c.r, nb = r - 1;
     double I = 0;
     for (int k = 1; k < r; ++k) {
-        const double t = kWaterMolPerKg * c.tau[static_cast<size_t>(k)];
-        c.x[static_cast<size_t>(k - 1)] = std::log(t > 1e-200 ? t : 1e-7);
-        I += 0.5 * c.z2[static_cast<size_t>(c.basis[static_cast<size_t>(k)])] * std::max(t, 0.0);
+        const double t = kWaterMolPerKg * c.tau[k];
+        c.x[k - 1] = std::log(t > 1e-200 ? t : 1e-7);
+        I += 0.5 * c.z2[c.basis[k]] * std::max(t, 0.0);
     }
     const double s0 = std::sqrt(std::max(I, 1e-7));
-    c.x[static_cast<size_t>(nb)] = s0;
+    c.x[nb] = s0;
     // A few rounds of rescaling the components held only with positive coefficients,
     // so that complexation does not start out many orders of magnitude off. The ionic
     // strength follows within a factor of 100 of its stoichiometric estimate.
@@ -506,21 +486,19 @@ void Equilibrium::InitialGuess(Config& c) const {
         std::copy(c.x.begin(), c.x.end(), c.xt.begin());
         bool changed = false;
         for (int k = 1; k < r; ++k) {
-            if (c.compSign[static_cast<size_t>(k)] != 1) continue;
-            const double t = kWaterMolPerKg * c.tau[static_cast<size_t>(k)];
+            if (c.compSign[k] != 1) continue;
+            const double t = kWaterMolPerKg * c.tau[k];
             double sum = 0;
-            for (int j = 1; j < c.S; ++j)
-                sum += c.nu[static_cast<size_t>(j * r + k)] * c.m[static_cast<size_t>(j)];
+            for (int j = 1; j < c.S; ++j) sum += c.nu[j * r + k] * c.m[j];
             if (!(t > 0) || !(sum > 0)) continue;
-            const double f = std::log(t / sum) / std::max(c.compMaxNu[static_cast<size_t>(k)], 1.0);
+            const double f = std::log(t / sum) / std::max(c.compMaxNu[k], 1.0);
             if (std::fabs(f) > 0.1) changed = true;
-            c.x[static_cast<size_t>(k - 1)] += std::clamp(f, -50.0, 50.0);
+            c.x[k - 1] += std::clamp(f, -50.0, 50.0);
         }
         if (c.act) {
             double ion = 0;
-            for (int j = 1; j < c.S; ++j)
-                ion += 0.5 * c.z2[static_cast<size_t>(j)] * c.m[static_cast<size_t>(j)];
-            c.x[static_cast<size_t>(nb)] = std::clamp(std::sqrt(ion), 0.1 * s0, 10 * s0);
+            for (int j = 1; j < c.S; ++j) ion += 0.5 * c.z2[j] * c.m[j];
+            c.x[nb] = std::clamp(std::sqrt(ion), 0.1 * s0, 10 * s0);
         }
         if (!changed) break;
     }
@@ -535,7 +513,7 @@ int Equilibrium::Newton(Config& c, const EquilibriumOptions& o, double& maxRes) 
         maxRes = 0;
         double phi0 = 0;
         for (int k = 0; k < n; ++k) {
-            const double e = c.R[static_cast<size_t>(k)] / c.sc[static_cast<size_t>(k)];
+            const double e = c.R[k] / c.sc[k];
             maxRes = std::max(maxRes, std::fabs(e));
             phi0 += e * e;
         }
@@ -543,30 +521,27 @@ int Equilibrium::Newton(Config& c, const EquilibriumOptions& o, double& maxRes) 
         if (it >= o.maxIterations) return -1;
         Jacobian(c);
         for (int k = 0; k < n; ++k) {
-            const double f = 1.0 / c.sc[static_cast<size_t>(k)];
-            for (int l = 0; l < n; ++l)
-                c.A[static_cast<size_t>(k * n + l)] = c.J[static_cast<size_t>(k * n + l)] * f;
-            c.dx[static_cast<size_t>(k)] = -c.R[static_cast<size_t>(k)] * f;
+            const double f = 1.0 / c.sc[k];
+            for (int l = 0; l < n; ++l) c.A[k * n + l] = c.J[k * n + l] * f;
+            c.dx[k] = -c.R[k] * f;
         }
         if (!SolveInPlace(c.A.data(), c.dx.data(), n)) return -1;
         double lambda = 1;
         double big = 0;
-        for (int l = 0; l < nb; ++l) big = std::max(big, std::fabs(c.dx[static_cast<size_t>(l)]));
+        for (int l = 0; l < nb; ++l) big = std::max(big, std::fabs(c.dx[l]));
         if (big > kMaxLogStep) lambda = kMaxLogStep / big;
         if (c.useS) {
-            const double s = c.x[static_cast<size_t>(nb)], ds = c.dx[static_cast<size_t>(nb)];
+            const double s = c.x[nb], ds = c.dx[nb];
             if (s + lambda * ds < 0.1 * s) lambda = 0.9 * s / -ds;
         }
         bool accepted = false;
         for (int tries = 0; tries < 40; ++tries) {
-            for (int l = 0; l < n; ++l)
-                c.xt[static_cast<size_t>(l)] =
-                    c.x[static_cast<size_t>(l)] + lambda * c.dx[static_cast<size_t>(l)];
-            if (!c.useS) c.xt[static_cast<size_t>(nb)] = c.x[static_cast<size_t>(nb)];
+            for (int l = 0; l < n; ++l) c.xt[l] = c.x[l] + lambda * c.dx[l];
+            if (!c.useS) c.xt[nb] = c.x[nb];
             if (Evaluate(c, c.xt.data(), c.Rt.data(), c.sct.data())) {
                 double phi = 0;
                 for (int k = 0; k < n; ++k) {
-                    const double e = c.Rt[static_cast<size_t>(k)] / c.sc[static_cast<size_t>(k)];
+                    const double e = c.Rt[k] / c.sc[k];
                     phi += e * e;
                 }
                 if (phi <= (1 - 1e-4 * lambda) * phi0 || tries == 39) {
@@ -617,14 +592,13 @@ int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRe
     total += steps;
     auto ionic = [&] {
         double ion = 0;
-        for (int j = 1; j < c.S; ++j)
-            ion += 0.5 * c.z2[static_cast<size_t>(j)] * c.m[static_cast<size_t>(j)];
+        for (int j = 1; j < c.S; ++j) ion += 0.5 * c.z2[j] * c.m[j];
         return std::sqrt(ion);
     };
     auto settle = [&](double rel, int rounds) {
         double last = 0;
         for (int round = 0; round < rounds; ++round) {
-            double& s = c.x[static_cast<size_t>(nb)];
+            double& s = c.x[nb];
             double next = ionic();
             const double d = next - s;
             if (round > 0 && d * last < 0) next = s + 0.5 * d; // damp an oscillation
@@ -676,9 +650,8 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
         return fail(kEqNoSystem,
                     "Vexil: no valid water properties at this temperature and pressure");
     for (int e = 0; e <= nElem; ++e) {
-        const double b = bulk[static_cast<size_t>(e)];
-        const std::string what =
-            e == 0 ? std::string("water") : "element " + elementNames_[static_cast<size_t>(e - 1)];
+        const double b = bulk[e];
+        const std::string what = e == 0 ? std::string("water") : "element " + elementNames_[e - 1];
         if (!std::isfinite(b))
             return fail(kEqBadInput, "Vexil: the amount of " + what + " is not a number");
         if (b < 0) return fail(kEqBadInput, "Vexil: the amount of " + what + " is negative");
@@ -687,24 +660,22 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
     // Active elements: those with an amount, and whatever water is made of.
     uint64_t mask = 0;
     for (int e = 0; e < nElem; ++e)
-        if (bulk[static_cast<size_t>(e + 1)] != 0 ||
-            species_[0].stoich[static_cast<size_t>(e)] != 0)
-            mask |= uint64_t{1} << e;
+        if (bulk[e + 1] != 0 || species_[0].stoich[e] != 0) mask |= uint64_t{1} << e;
     Config& c = *FindConfig(mask);
     if (!c.problem.empty()) return fail(c.problemCode, c.problem);
     if (c.gibbsVersion != gibbsVersion_) UpdateLogK(c);
     for (int j = 0; j < c.S; ++j)
-        if (!std::isfinite(c.L[static_cast<size_t>(j)]))
+        if (!std::isfinite(c.L[j]))
             return fail(kEqBadInput,
                         "Vexil: the standard Gibbs energy of a species is not a number");
     const int r = c.r;
-    auto rowBulk = [&](int row) { return row < 0 ? 0.0 : bulk[static_cast<size_t>(row + 1)]; };
+    auto rowBulk = [&](int row) { return row < 0 ? 0.0 : bulk[row + 1]; };
     // Dependent balances must hold for the bulk itself (e.g. neutrality without redox).
     for (size_t d = 0; d < c.depRow.size(); ++d) {
         double v = rowBulk(c.depRow[d]), scale = std::fabs(v);
         for (int i = 0; i < r; ++i) {
-            const double t = c.depY[d * static_cast<size_t>(r) + static_cast<size_t>(i)] *
-                             rowBulk(c.rows[static_cast<size_t>(i)]);
+            const double t =
+                c.depY[d * static_cast<size_t>(r) + static_cast<size_t>(i)] * rowBulk(c.rows[i]);
             v -= t;
             scale += std::fabs(t);
         }
@@ -719,27 +690,22 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
     // Component totals: water's own amount, plus the excess elements in the basis.
     for (int k = 0; k < r; ++k) {
         double s = 0;
-        for (int i = 0; i < r; ++i)
-            s += c.binv[static_cast<size_t>(k * r + i)] * rowBulk(c.rows[static_cast<size_t>(i)]);
-        c.q[static_cast<size_t>(k)] = s;
+        for (int i = 0; i < r; ++i) s += c.binv[k * r + i] * rowBulk(c.rows[i]);
+        c.q[k] = s;
     }
     c.Tw = bulk[0] + c.q[0];
     if (!(c.Tw > 0)) return fail(kEqInfeasible, "Vexil: the bulk composition leaves no water");
     for (int k = 1; k < r; ++k) {
-        c.tau[static_cast<size_t>(k)] = c.q[static_cast<size_t>(k)] / c.Tw;
-        const int sign = c.compSign[static_cast<size_t>(k)];
-        if ((sign == 1 && !(c.q[static_cast<size_t>(k)] > 0)) ||
-            (sign == -1 && !(c.q[static_cast<size_t>(k)] < 0)))
+        c.tau[k] = c.q[k] / c.Tw;
+        const int sign = c.compSign[k];
+        if ((sign == 1 && !(c.q[k] > 0)) || (sign == -1 && !(c.q[k] < 0)))
             return fail(
                 kEqInfeasible,
                 "Vexil: the element amounts cannot be matched by the species of the system");
     }
     const int nb = r - 1;
     for (int j = 0; j < c.S; ++j)
-        for (int k = 1; k < r; ++k)
-            c.cm[static_cast<size_t>(j * nb + k - 1)] =
-                c.nu[static_cast<size_t>(j * r + k)] -
-                c.tau[static_cast<size_t>(k)] * c.nu[static_cast<size_t>(j * r)];
+        for (int k = 1; k < r; ++k) c.cm[j * nb + k - 1] = c.nu[j * r + k] - c.tau[k] * c.nu[j * r];
     c.act = options.activity == ActivityModel::BDot && c.hasIons;
     auto setMode = [&](bool full) {
         c.useS = full && c.act;
@@ -753,7 +719,7 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
     // by more than a factor of 1000; components held only positively start scaled.
     bool nearby = options.warmStart && c.haveWarm;
     for (int k = 1; k < r && nearby; ++k) {
-        const double now = c.tau[static_cast<size_t>(k)], then = c.warmTau[static_cast<size_t>(k)];
+        const double now = c.tau[k], then = c.warmTau[k];
         nearby = (now > 0) == (then > 0) && (now < 0) == (then < 0) &&
                  (now == then || std::fabs(std::log(now / then)) < std::log(1e3));
     }
@@ -761,10 +727,8 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
         setMode(true);
         c.x = c.warm;
         for (int k = 1; k < r; ++k) {
-            const double now = c.tau[static_cast<size_t>(k)],
-                         then = c.warmTau[static_cast<size_t>(k)];
-            if (c.compSign[static_cast<size_t>(k)] == 1 && now != then)
-                c.x[static_cast<size_t>(k - 1)] += std::log(now / then);
+            const double now = c.tau[k], then = c.warmTau[k];
+            if (c.compSign[k] == 1 && now != then) c.x[k - 1] += std::log(now / then);
         }
         // A start that does not converge quickly is worse than a cold one.
         EquilibriumOptions quick = options;
@@ -790,42 +754,38 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
     // Amounts from molalities: kilograms of water W from the water component.
     double ion = 0, denom = kWaterMolPerKg;
     for (int j = 1; j < c.S; ++j) {
-        denom += c.nu[static_cast<size_t>(j * r)] * c.m[static_cast<size_t>(j)];
-        ion += 0.5 * c.z2[static_cast<size_t>(j)] * c.m[static_cast<size_t>(j)];
+        denom += c.nu[j * r] * c.m[j];
+        ion += 0.5 * c.z2[j] * c.m[j];
     }
     const double W = c.Tw / denom;
     if (!(W > 0) || !std::isfinite(W))
         return fail(kEqNoConvergence, "Vexil: no convergence (no water left)");
     std::fill(amounts.begin(), amounts.end(), 0.0);
     amounts[0] = kWaterMolPerKg * W;
-    for (int j = 1; j < c.S; ++j)
-        amounts[static_cast<size_t>(c.sp[static_cast<size_t>(j)])] =
-            W * c.m[static_cast<size_t>(j)];
+    for (int j = 1; j < c.S; ++j) amounts[c.sp[j]] = W * c.m[j];
     // Final check in element space: never hand out an unbalanced speciation.
     for (int e = 0; e <= nElem; ++e) {
         if (e < nElem && !(mask >> e & 1u)) continue;
         double sum = 0, scale = 0;
         for (int j = 0; j < c.S; ++j) {
-            const auto& sp = species_[static_cast<size_t>(c.sp[static_cast<size_t>(j)])];
-            const double coef = e < nElem ? sp.stoich[static_cast<size_t>(e)] : sp.charge;
-            const double t = coef * amounts[static_cast<size_t>(c.sp[static_cast<size_t>(j)])];
+            const auto& sp = species_[c.sp[j]];
+            const double coef = e < nElem ? sp.stoich[e] : sp.charge;
+            const double t = coef * amounts[c.sp[j]];
             sum += t;
             scale += std::fabs(t);
         }
-        const double target = e < nElem ? bulk[0] * species_[0].stoich[static_cast<size_t>(e)] +
-                                              bulk[static_cast<size_t>(e + 1)]
-                                        : 0.0;
+        const double target = e < nElem ? bulk[0] * species_[0].stoich[e] + bulk[e + 1] : 0.0;
         scale = std::max(scale, std::fabs(target));
         if (std::fabs(sum - target) > std::max(kVerifyTol, 100 * options.tolerance) * scale) {
             c.haveWarm = false;
-            return fail(kEqNoConvergence, "Vexil: no convergence (balance of " +
-                                              (e < nElem ? elementNames_[static_cast<size_t>(e)]
-                                                         : std::string("charge")) +
-                                              " off by " + Number(sum - target) + ")");
+            return fail(kEqNoConvergence,
+                        "Vexil: no convergence (balance of " +
+                            (e < nElem ? elementNames_[e] : std::string("charge")) + " off by " +
+                            Number(sum - target) + ")");
         }
     }
-    res.ionicStrength = c.useS ? c.x[static_cast<size_t>(nb)] * c.x[static_cast<size_t>(nb)] : ion;
-    if (!c.useS) c.x[static_cast<size_t>(nb)] = std::sqrt(ion);
+    res.ionicStrength = c.useS ? c.x[nb] * c.x[nb] : ion;
+    if (!c.useS) c.x[nb] = std::sqrt(ion);
     c.warm = c.x;
     c.warmTau = c.tau;
     c.haveWarm = true;

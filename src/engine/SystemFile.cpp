@@ -229,7 +229,7 @@ bool BuildSystem(const SystemFile& sys, const Database& db, SysRec& rec, std::ve
     rec.elemCode.assign(1, 0);
     auto addElements = [&](int from, int to) {
         for (int i = from; i <= to; ++i)
-            for (const auto& [z, n] : formulas[static_cast<size_t>(i)])
+            for (const auto& [z, n] : formulas[i])
                 if (n != 0 && std::find(rec.elemCode.begin() + 1, rec.elemCode.end(), z) ==
                                   rec.elemCode.end())
                     rec.elemCode.push_back(static_cast<int16_t>(z));

@@ -110,14 +110,14 @@ int ThermoEquilibrate(const ThermoArgs& a, std::ostream& out, std::ostream& err)
         }
         for (const auto& [z, n] : elements) {
             int m = 1;
-            while (m <= rec.nElem && rec.elemCode[static_cast<size_t>(m)] != z) ++m;
+            while (m <= rec.nElem && rec.elemCode[m] != z) ++m;
             if (m > rec.nElem) {
                 const ElementInfo* el = solver.Db().ElementByZ(z);
                 err << "Element " << (el ? el->symbol : std::to_string(z)) << " of " << formula
                     << " is not in the system\n";
                 return 1;
             }
-            bulk[static_cast<size_t>(m)] += molality * n;
+            bulk[m] += molality * n;
         }
     }
     std::vector<double> amounts(static_cast<size_t>(rec.lastAq) + 1), w1(1), w2(amounts.size());
@@ -129,13 +129,13 @@ int ThermoEquilibrate(const ThermoArgs& a, std::ostream& out, std::ostream& err)
         return 1;
     }
     const int firstAq = rec.phases.back().offset + 1;
-    const double water = amounts[static_cast<size_t>(firstAq)];
+    const double water = amounts[firstAq];
     std::vector<std::string> names;
     std::vector<double> molal, gamma;
     double pH = NAN;
     for (int i = firstAq + 1; i <= rec.lastAq; ++i) {
-        names.push_back(rec.spName[static_cast<size_t>(i)]);
-        molal.push_back(amounts[static_cast<size_t>(i)] * kWaterMolPerKg / water);
+        names.push_back(rec.spName[i]);
+        molal.push_back(amounts[i] * kWaterMolPerKg / water);
         gamma.push_back(solver.Gamma(i));
         if (names.back() == "H+" && molal.back() > 0) pH = -std::log10(molal.back() * gamma.back());
     }

@@ -94,7 +94,7 @@ struct TestSystem {
             sp.push_back(e);
         }
         std::vector<std::string> el;
-        for (int p : perm) el.push_back(kElements[static_cast<size_t>(p)]);
+        for (int p : perm) el.push_back(kElements[p]);
         std::string msg;
         EXPECT_TRUE(eq.SetSpecies(sp, el, msg)) << msg;
         for (size_t i = 0; i < names.size(); ++i)
@@ -119,7 +119,7 @@ const std::vector<std::string> kAllNames = {"H2O",   "H+",        "OH-",     "Na
                                             "CoCl+", "CoCl2(aq)", "CoCl4-2"};
 
 double Molality(const std::vector<double>& n, int i) {
-    return n[static_cast<size_t>(i)] * kWaterMolPerKg / n[0];
+    return n[i] * kWaterMolPerKg / n[0];
 }
 
 double Rt(double tC) {
@@ -145,7 +145,7 @@ void ExpectBalanced(const TestSystem& s, const std::vector<double>& bulk,
                                             bulk[e + 1]
                                       : 0;
         EXPECT_LE(std::fabs(sum - target), tol * std::max(scale, std::fabs(target)))
-            << (e < nEl ? kElements[static_cast<size_t>(s.perm[e])] : std::string("charge"));
+            << (e < nEl ? kElements[s.perm[e]] : std::string("charge"));
     }
     for (double v : n) {
         EXPECT_TRUE(std::isfinite(v));
@@ -217,9 +217,7 @@ TEST(Equilibrium, CobaltChlorideDistributionFollowsLogBeta) {
         const double coTotal = n[5] + n[6] + n[7] + n[8];
         EXPECT_FUZZY(coTotal, 1e-9, 1e-12);
         for (int k = 0; k < 4; ++k)
-            EXPECT_FUZZY(n[static_cast<size_t>(5 + k)] / coTotal,
-                         beta[k] * std::pow(mCl, power[k]) / sum, 1e-10)
-                << k;
+            EXPECT_FUZZY(n[5 + k] / coTotal, beta[k] * std::pow(mCl, power[k]) / sum, 1e-10) << k;
     }
 }
 
@@ -283,7 +281,7 @@ std::vector<double> ReferenceSpeciation(const GibbsSet& g, const ActivityParams&
         const double Wn = kWaterMolPerKg / (kWaterMolPerKg + m[2]);
         double In = 0;
         const double z[11] = {0, 1, -1, 1, -1, 0, 0, 2, 1, 0, -2};
-        for (int j = 1; j < 11; ++j) In += 0.5 * z[j] * z[j] * m[static_cast<size_t>(j)];
+        for (int j = 1; j < 11; ++j) In += 0.5 * z[j] * z[j] * m[j];
         const bool done = std::fabs(Wn - W) <= 1e-16 * W && std::fabs(In - I) <= 1e-15 * I;
         W = Wn;
         I = In;
@@ -292,7 +290,7 @@ std::vector<double> ReferenceSpeciation(const GibbsSet& g, const ActivityParams&
     (void)bH;
     std::vector<double> n(11);
     n[0] = kWaterMolPerKg * W;
-    for (int j = 1; j < 11; ++j) n[static_cast<size_t>(j)] = W * m[static_cast<size_t>(j)];
+    for (int j = 1; j < 11; ++j) n[j] = W * m[j];
     return n;
 }
 
@@ -409,12 +407,12 @@ TEST(Equilibrium, ZeroAmountElementsAreDroppedWithTheirSpecies) {
     const auto bulk = s.Bulk(kWaterMolPerKg, {0, 0, 0.1, 0.1, 0});
     const auto r = s.eq.Solve(bulk, n, EquilibriumOptions{});
     ASSERT_EQ(r.code, kEqOk) << r.message;
-    for (int j = 7; j <= 10; ++j) EXPECT_EQ(n[static_cast<size_t>(j)], 0.0);
+    for (int j = 7; j <= 10; ++j) EXPECT_EQ(n[j], 0.0);
     ExpectBalanced(s, bulk, n, 1e-12);
     // Pure water: only H2O, H+ and OH-.
     const auto water = s.Bulk(kWaterMolPerKg, {0, 0, 0, 0, 0});
     ASSERT_EQ(s.eq.Solve(water, n, EquilibriumOptions{}).code, kEqOk);
-    for (int j = 3; j <= 10; ++j) EXPECT_EQ(n[static_cast<size_t>(j)], 0.0);
+    for (int j = 3; j <= 10; ++j) EXPECT_EQ(n[j], 0.0);
     EXPECT_FUZZY(n[1], n[2], 1e-12);
 }
 
@@ -486,8 +484,8 @@ TEST(Equilibrium, TwoOxidationStatesAreFixedByTheChargeBalance) {
     ASSERT_EQ(r.code, kEqOk) << r.message;
     double charge = 0, scale = 0;
     for (int i = 0; i < 6; ++i) {
-        charge += sp[static_cast<size_t>(i)].charge * n[static_cast<size_t>(i)];
-        scale += std::fabs(sp[static_cast<size_t>(i)].charge * n[static_cast<size_t>(i)]);
+        charge += sp[i].charge * n[i];
+        scale += std::fabs(sp[i].charge * n[i]);
     }
     EXPECT_LE(std::fabs(charge), 1e-12 * scale);
     EXPECT_FUZZY(n[3], 1.5e-3, 1e-12);

@@ -57,7 +57,7 @@ protected:
     int Element(const std::string& symbol) const {
         const int z = solver.Db().Element(symbol)->z;
         for (int m = 1; m <= solver.System().nElem; ++m)
-            if (solver.System().elemCode[static_cast<size_t>(m)] == z) return m;
+            if (solver.System().elemCode[m] == z) return m;
         return -1;
     }
     /// Bulk of 1 kg water with the given substances (formula, mol).
@@ -70,8 +70,7 @@ protected:
             EXPECT_TRUE(ParseFormula(solver.Db(), formula, el, problem)) << problem;
             for (const auto& [z, n] : el)
                 for (int m = 1; m <= solver.System().nElem; ++m)
-                    if (solver.System().elemCode[static_cast<size_t>(m)] == z)
-                        b[static_cast<size_t>(m)] += n * mol;
+                    if (solver.System().elemCode[m] == z) b[m] += n * mol;
         }
         return b;
     }
@@ -83,8 +82,7 @@ protected:
     }
     double Molality(const std::string& name) const {
         const int first = solver.System().phases.back().offset + 1;
-        return amounts[static_cast<size_t>(Index(name))] * kWaterMolPerKg /
-               amounts[static_cast<size_t>(first)];
+        return amounts[Index(name)] * kWaterMolPerKg / amounts[first];
     }
     double LogQ(const std::string& complex, int n) const {
         return std::log10(Molality(complex) / (Molality("Co+2") * std::pow(Molality("Cl-"), n)));
@@ -292,7 +290,7 @@ TEST_F(SolverTest, PureWaterPhAgainstPublishedIonProduct) {
         const double pH = -std::log10(Molality("H+") * solver.Gamma(Index("H+")));
         EXPECT_NEAR(pH, c.pKw / 2, c.tol) << c.t;
         EXPECT_FUZZY(Molality("H+"), Molality("OH-"), 1e-12);
-        EXPECT_EQ(amounts[static_cast<size_t>(Index("Co+2"))], 0.0);
+        EXPECT_EQ(amounts[Index("Co+2")], 0.0);
     }
 }
 
@@ -354,8 +352,7 @@ void ExpectBalanced(const EngineSolver& s, const std::vector<double>& bulk,
     for (int m = 0; m <= rec.nElem; ++m) {
         double sum = 0, scale = 0, target = 0;
         for (int i = first; i <= rec.lastAq; ++i) {
-            const SpeciesRecord& sp =
-                s.Db().Species(s.Db().Find(rec.spName[static_cast<size_t>(i)]));
+            const SpeciesRecord& sp = s.Db().Species(s.Db().Find(rec.spName[i]));
             double c = sp.charge;
             if (m > 0) {
                 std::vector<std::pair<int, double>> el;
@@ -363,13 +360,13 @@ void ExpectBalanced(const EngineSolver& s, const std::vector<double>& bulk,
                 ParseFormula(s.Db(), sp.formula, el, problem);
                 c = 0;
                 for (const auto& [z, k] : el)
-                    if (z == rec.elemCode[static_cast<size_t>(m)]) c = k;
+                    if (z == rec.elemCode[m]) c = k;
                 if (i == first) target = bulk[0] * c;
             }
-            sum += c * n[static_cast<size_t>(i)];
-            scale += std::fabs(c * n[static_cast<size_t>(i)]);
+            sum += c * n[i];
+            scale += std::fabs(c * n[i]);
         }
-        if (m > 0) target += bulk[static_cast<size_t>(m)];
+        if (m > 0) target += bulk[m];
         EXPECT_LE(std::fabs(sum - target), tol * std::max(scale, std::fabs(target)))
             << "element " << m;
     }
@@ -480,16 +477,16 @@ TEST_F(SolverTest, ZeroAmountElementsDropTheirSpecies) {
     const auto bulk = Bulk({{"NaCl", 0.3}});
     ASSERT_EQ(Run(150, 0, bulk), 0) << solver.LastMessage();
     for (const char* name : {"Co+2", "CoCl+", "CoCl2(aq)", "CoCl4-2"})
-        EXPECT_EQ(amounts[static_cast<size_t>(Index(name))], 0.0) << name;
+        EXPECT_EQ(amounts[Index(name)], 0.0) << name;
     EXPECT_GT(Molality("NaCl(aq)"), 0.0);
     ExpectBalanced(solver, bulk, amounts, 1e-12);
     // The background electrolyte and the full solution alternate, as in a goal function.
     const auto full = Bulk({{"NaCl", 0.3}, {"CoCl2", 0.01}});
     for (int k = 0; k < 3; ++k) {
         ASSERT_EQ(Run(150, 0, full), 0);
-        EXPECT_GT(amounts[static_cast<size_t>(Index("CoCl+"))], 0.0);
+        EXPECT_GT(amounts[Index("CoCl+")], 0.0);
         ASSERT_EQ(Run(150, 0, bulk), 0);
-        EXPECT_EQ(amounts[static_cast<size_t>(Index("CoCl+"))], 0.0);
+        EXPECT_EQ(amounts[Index("CoCl+")], 0.0);
     }
 }
 
