@@ -134,12 +134,16 @@ struct Equilibrium::Config {
     uint64_t gibbsVersion = 0;
 
     // Per solve.
+    /// Number of Newton unknowns
     int n = 0;
     /// Activity coefficients apply (B-dot model and ions present)
     bool act = false;
     /// sqrt(I) is an unknown of the Newton method (else held fixed)
     bool useS = false;
+    /// Water component total (mol)
     double Tw = 0;
+    /// Component totals of the excess bulk (mol), their ratios to Tw, and the
+    /// stoichiometry with water eliminated: cm[j * (r - 1) + k - 1] = nu_jk - tau_k nu_j0
     std::vector<double> q, tau, cm;
     // Newton state: x = (ln m of basis solutes, sqrt(I)).
     std::vector<double> x, xt, dx, R, Rt, sc, sct, J, A, start;
