@@ -4,15 +4,13 @@
 #include "Intervals.h"
 #include "app/NumText.h"
 #include "app/RuntimeError.h"
+#include "gauss/GaussTable.h"
+#include "workbook/ReadFixedMarks.h"
 
 #include <algorithm>
 #include <cmath>
 #include <new>
 #include <string>
-
-// MARK(reader): switch these on when ReadFixedMarks and WriteGaussianTable land.
-// #include "gauss/GaussTable.h"
-// #include "workbook/ReadFixedMarks.h"
 
 namespace lumora {
 
@@ -114,7 +112,7 @@ private:
         st_.GaussLimit = 0.95;
         std::string tag;
         if (st_.FitMode != 0) {
-            // MARK(reader): ReadFixedMarks(st_);
+            ReadFixedMarks(st_);
             tag = "Gauss";
         } else {
             st_.GaussFixed.Erase();
@@ -215,9 +213,7 @@ private:
             for (int i = 1; i <= st_.nSp; ++i)
                 if (st_.SpFree(i)) WriteNumber(i + 9, 4, st_.G0(i));
             WriteNumber(st_.nSp + 10, 4, st_.RmsErr);
-            if (st_.FitMode == 1) {
-                // MARK(reader): WriteGaussianTable(st_, 0);
-            }
+            if (st_.FitMode == 1) WriteGaussianTable(st_, 0);
             if (ui_.absorptionViewVisible() && ui_.absorptionViewIndex() > 0)
                 ui_.showAbsorptionView();
 

@@ -285,6 +285,11 @@ TEST(Optimize, GaussianModeRaisesGaussLimitInStages) {
     fx.st.GaussTab(1, 1) = 1.0; // center
     fx.st.GaussTab(2, 1) = 0.1; // width
     fx.st.GaussTab(3, 1) = 3.0; // log height
+    fx.st.GaussArg = false;     // bands in wavelength
+    fx.sheet.SetEvents(false);
+    fx.sheet.SetValue(10, 7, 1.0);                    // one band
+    fx.sheet.SetComment(10, 9, std::string("fixed")); // its width held fixed
+    fx.sheet.SetEvents(true);
     Optimize(fx.st);
     ASSERT_EQ(fx.st.ErrCode, 0);
     ASSERT_TRUE(fx.ui.messages.empty()) << fx.ui.messages[0].text;
@@ -295,6 +300,15 @@ TEST(Optimize, GaussianModeRaisesGaussLimitInStages) {
     EXPECT_DOUBLE_EQ(fx.st.RelTol, 1e-5); // three collapses from 1e-8
     EXPECT_EQ(fx.st.GaussLimit, 0.95);
     EXPECT_EQ(fx.sheet.Value(fx.ErrRow(), 5), CellValue{std::string("Gauss")});
+    // The fixed marks were read, and the bands written back with every iteration.
+    ASSERT_EQ(fx.st.GaussFixed.UBound(), 3);
+    EXPECT_EQ(fx.st.GaussFixed(1), 0);
+    EXPECT_EQ(fx.st.GaussFixed(2), 1);
+    EXPECT_EQ(fx.st.GaussFixed(3), 0);
+    EXPECT_FUZZY(fx.sheet.Number(10, 8), 325.0, 1e-12);
+    EXPECT_FUZZY(fx.sheet.Number(10, 9), 32.5, 1e-12);
+    EXPECT_FUZZY(fx.sheet.Number(10, 10), std::exp(3.0), 1e-12);
+    EXPECT_EQ(fx.WritesWithEventsOn(), 0);
     EXPECT_EQ(fx.sheet.alignment[std::make_pair(fx.ErrRow(), 5)], kAlignCenter);
 }
 
