@@ -107,6 +107,14 @@ TEST_F(GaussTableTest, RefusedTables) {
          false},
         {"NoWidthHeaderQuiet", [](FakeSheet& s) { s.Put(9, 9, S("w")); }, 0, nullptr, true},
         {"NoKind", [](FakeSheet& s) { s.Put(9, 7, S("wl")); }, -1, nullptr, false},
+        // In wavenumber a width of twice the centre reaches wavelength 0.
+        {"WavenumberTooWide",
+         [](FakeSheet& s) {
+             s.Put(9, 7, S("wN"));
+             s.Put(11, 9, 1000.0);
+         },
+         -1, "Gaussians not loaded due to errors", false},
+        {"WavenumberWide", [](FakeSheet& s) { s.Put(9, 7, S("wN")); }, -1, nullptr, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
