@@ -148,8 +148,9 @@ bool ChooseWorkbook(State& st, std::string& fileName, bool& refresh) {
     return true;
 }
 
-// Attach, find or open the workbook, take its sheet. Returns false with
-// ErrCode set when the read stops; throws DataError{2} when there is no worksheet.
+// Attach, find or open the workbook, take its sheet. Returns false with ErrCode
+// set when the read stops; throws DataError{2} when there is no worksheet or a
+// changed file cannot be read again.
 bool OpenWorkbook(State& st, const std::string& fileName) {
     auto app = AttachHost(st, false);
     if (!app) app = AttachHost(st, true);
@@ -174,6 +175,9 @@ bool OpenWorkbook(State& st, const std::string& fileName) {
         if (b && SameName(Quietly([&] { return b->Name(); }, std::string()), fileName)) book = b;
     }
     if (book) {
+        // An open workbook that another program saved since: take the saved version.
+        std::string error;
+        if (book->ReloadIfChangedOnDisk(error) == ReloadResult::Failed) Fail(2);
         Workbook* active = Quietly([&] { return app->ActiveWorkbook(); }, nullptr);
         const std::string name = Quietly([&] { return book->Name(); }, std::string());
         if (!active || !SameName(Quietly([&] { return active->Name(); }, std::string()), name))

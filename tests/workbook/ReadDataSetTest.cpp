@@ -574,6 +574,22 @@ TEST_F(ReadDataSetTest, RefreshAfterTheFileChangedOnDisk) {
     EXPECT_TRUE(st.xlsWatch->Changed);
 }
 
+TEST_F(ReadDataSetTest, ReopeningAnOpenWorkbookTakesTheSavedVersion) {
+    Read();
+    ASSERT_EQ(st.ErrCode, 0);
+    host->files["/data/b.xlsx"] = [](FakeBook& b) { FillValidDataSet(*b.AddSheet()); };
+    Read("b.xlsx");
+    ASSERT_EQ(st.ErrCode, 0);
+    host->books.front()->onDisk = [](FakeSheet& s) {
+        FillValidDataSet(s);
+        s.Put(22, 3, 0.625);
+    };
+    Read(kFile);
+    ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
+    EXPECT_EQ(st.AbsM(2, 1), 0.625);
+    EXPECT_EQ(host->opened.size(), 2u);
+}
+
 TEST_F(ReadDataSetTest, GaussianModeWithoutBandsFallsBack) {
     Read();
     ASSERT_EQ(st.ErrCode, 0);
