@@ -35,7 +35,8 @@ public:
 
     /// Takes a workbook made in memory (tests, generators); it becomes active.
     GridWorkbook* Add(std::unique_ptr<GridWorkbook> book);
-    /// Closes every workbook (unsaved changes are dropped).
+    /// Closes every workbook (unsaved changes are dropped). Pointers to them and their
+    /// sheets (the state's xlBook and xlSheet, the watcher's Sheet) must be let go first.
     void CloseAll();
 
     bool DisplayStatusBar() const override { return displayStatusBar_; }

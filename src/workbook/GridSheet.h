@@ -49,7 +49,7 @@ public:
 
     /// Alignment the program gave the cell since it was loaded, 0 when none.
     int HorizontalAlignment(int row, int col) const;
-    /// Number of cells with a value or a comment.
+    /// Number of cells held (with a value, a comment or an alignment).
     size_t CellCount() const { return cells_.size(); }
     /// Largest row and column holding a value or comment (0, 0 for an empty sheet).
     std::pair<int, int> UsedExtent() const;

@@ -120,21 +120,33 @@ void GridWorkbook::Adopt(Loaded&& loaded) {
         e.name = s.name;
         e.part = s.part;
         if (s.worksheet) {
-            auto sheet = std::make_unique<GridSheet>(this, s.name);
-            for (auto& c : s.cells) sheet->LoadValue(c.row, c.col, std::move(c.value));
-            for (auto& c : s.comments) sheet->LoadComment(c.row, c.col, std::move(c.text));
-            // Keep the object the program already holds for a sheet of this name.
-            for (auto& old : entries_) {
-                if (old.sheet && LowerCase(old.name) == LowerCase(s.name)) {
-                    old.sheet->TakeCells(*sheet);
-                    old.sheet->Rename(s.name);
-                    sheet = std::move(old.sheet);
-                    break;
-                }
-            }
-            e.sheet = std::move(sheet);
+            e.sheet = std::make_unique<GridSheet>(this, s.name);
+            for (auto& c : s.cells) e.sheet->LoadValue(c.row, c.col, std::move(c.value));
+            for (auto& c : s.comments) e.sheet->LoadComment(c.row, c.col, std::move(c.text));
         }
         fresh.push_back(std::move(e));
+    }
+    // The program keeps its sheet objects: each takes the contents of the sheet of the
+    // same name, else (a sheet renamed in another program) of the same position.
+    auto takeOver = [](Entry& old, Entry& now) {
+        old.sheet->TakeCells(*now.sheet);
+        old.sheet->Rename(now.name);
+        now.sheet = std::move(old.sheet);
+    };
+    std::vector<bool> matched(fresh.size(), false);
+    for (auto& old : entries_) {
+        for (size_t i = 0; old.sheet && i < fresh.size(); ++i) {
+            if (!matched[i] && fresh[i].sheet && LowerCase(fresh[i].name) == LowerCase(old.name)) {
+                takeOver(old, fresh[i]);
+                matched[i] = true;
+            }
+        }
+    }
+    for (size_t i = 0; i < entries_.size() && i < fresh.size(); ++i) {
+        if (entries_[i].sheet && !matched[i] && fresh[i].sheet) {
+            takeOver(entries_[i], fresh[i]);
+            matched[i] = true;
+        }
     }
     for (auto& old : entries_) {
         if (!old.sheet) continue;

@@ -38,10 +38,12 @@ public:
     virtual bool ChangedOnDisk() { return false; }
     /// Reloads the workbook from its file when ChangedOnDisk() is true; call it at the
     /// start of a refresh of an already open workbook. Sheet objects stay valid: a sheet
-    /// is refilled from the sheet of the same name in the file (its change handler and
-    /// events switch stay); a sheet that the file no longer has is left empty and out
-    /// of Worksheets(). Unsaved writes of the program are dropped: the file is the
-    /// user's. Failed leaves everything as it was, with the reason in error.
+    /// is refilled from the sheet of the same name in the file, else from the one at its
+    /// position (renamed by the user), keeping its change handler and events switch; a
+    /// sheet that the file no longer has is left empty and out of Worksheets() (take
+    /// ActiveSheet() again when it matters). Unsaved writes of the program are dropped:
+    /// the file is the user's. Failed leaves everything as it was, with the reason in
+    /// error.
     virtual ReloadResult ReloadIfChangedOnDisk(std::string& error) {
         (void)error;
         return ReloadResult::Unchanged;

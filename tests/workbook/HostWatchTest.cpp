@@ -218,14 +218,26 @@ TEST_F(Watch, DamagedVersionOnDiskKeepsTheSheet) {
     EXPECT_EQ(test::ReadBytes(path), "half-written");
 }
 
-TEST_F(Watch, ASheetGoneFromTheFileIsLeftEmpty) {
+TEST_F(Watch, ARenamedSheetKeepsItsObjectAGoneOneIsLeftEmpty) {
     std::string error;
-    ASSERT_TRUE(WriteNewXlsx(path, {{"Renamed", {{1.0}}, {}}}, error)) << error;
-    ASSERT_EQ(book->ReloadIfChangedOnDisk(error), ReloadResult::Reloaded);
-    EXPECT_NE(book->ActiveSheet(), sheet);
-    EXPECT_EQ(book->ActiveSheet()->Name(), "Renamed");
-    EXPECT_TRUE(IsEmpty(sheet->Value(1, 1)));
+    // Renamed in another program, and a sheet added in front of it.
+    ASSERT_TRUE(WriteNewXlsx(path, {{"Renamed", {{2.0}}, {}}, {"New", {{3.0}}, {}}}, error));
+    ASSERT_EQ(book->ReloadIfChangedOnDisk(error), ReloadResult::Reloaded) << error;
+    EXPECT_EQ(book->ActiveSheet(), sheet);
+    EXPECT_EQ(sheet->Name(), "Renamed");
+    EXPECT_EQ(sheet->Value(1, 1), CellValue(2.0));
+    Worksheet* added = book->Worksheets(2);
+    ASSERT_TRUE(added);
+
+    // Now the second sheet goes and the first one comes back under its name.
+    ASSERT_TRUE(WriteNewXlsx(path, {{"New", {{4.0}}, {}}}, error));
+    ASSERT_EQ(book->ReloadIfChangedOnDisk(error), ReloadResult::Reloaded) << error;
     EXPECT_EQ(book->WorksheetCount(), 1);
+    EXPECT_EQ(book->ActiveSheet(), added);
+    EXPECT_EQ(added->Value(1, 1), CellValue(4.0));
+    // The sheet that is gone stays a valid, empty object.
+    EXPECT_TRUE(IsEmpty(sheet->Value(1, 1)));
+    EXPECT_EQ(book->Worksheets(1), added);
 }
 
 TEST_F(Watch, DeletedFileIsNoChange) {
