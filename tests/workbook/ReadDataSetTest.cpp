@@ -208,6 +208,17 @@ TEST_F(ReadDataSetTest, InterruptAfterTheReadIsIgnored) {
     EXPECT_EQ(st.ErrCode, 9);
 }
 
+TEST_F(ReadDataSetTest, EmptyOptionsSendOnlyTheMode) {
+    edit = [](FakeSheet& s) {
+        s.Put(4, 2, CellValue{});
+        s.Put(1, 1, S("A title"));
+    };
+    Read();
+    ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
+    EXPECT_NE(std::find(log.begin(), log.end(), "Solver.SetOptions /mode=1"), log.end());
+    EXPECT_EQ(st.Title, "A title");
+}
+
 TEST_F(ReadDataSetTest, GoalWindowShownKeepsButtons) {
     ui.goalVisible = true;
     Read();
