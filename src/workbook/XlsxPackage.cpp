@@ -206,6 +206,10 @@ bool ParseXml(const std::string& text, pugi::xml_document& doc, const std::strin
 }
 
 std::string WriteXml(const pugi::xml_document& doc) {
+    // The text goes out as UTF-8 whatever it came in as; the declaration must say so.
+    for (auto n : doc.children())
+        if (n.type() == pugi::node_declaration && n.attribute("encoding"))
+            n.attribute("encoding").set_value("UTF-8");
     std::ostringstream out;
     doc.save(out, "", pugi::format_raw, pugi::encoding_utf8);
     return out.str();

@@ -186,6 +186,37 @@ TEST(XlsxSave, ExcelLikeFormulasChainAndForeignParts) {
     EXPECT_EQ(again->Worksheets(2)->Value(3, 1), CellValue(301.0));
 }
 
+TEST(XlsxSave, SheetInUtf16IsWrittenBackAsUtf8) {
+    TempDir dir;
+    auto parts = test::ExcelLikeParts();
+    std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><x:worksheet "
+                       "xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+                       "<x:sheetData><x:row r=\"1\"><x:c r=\"A1\" t=\"inlineStr\"><x:is>"
+                       "<x:t>\xC2\xB1</x:t></x:is></x:c></x:row></x:sheetData></x:worksheet>";
+    std::string utf16 = "\xFF\xFE"; // little-endian with its byte order mark
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        unsigned cp = c;
+        if (c == 0xC2) cp = static_cast<unsigned char>(utf8[++i]); // the one two-byte character
+        utf16 += char(cp & 0xFF);
+        utf16 += char(cp >> 8);
+    }
+    parts["xl/worksheets/sheet2.xml"] = utf16;
+    std::string path = dir.Path("u16.xlsx"), error;
+    test::WritePackage(path, parts);
+    auto book = LoadOk(path);
+    ASSERT_TRUE(book);
+    EXPECT_EQ(book->Worksheets(2)->Value(1, 1), CellValue(std::string("\xC2\xB1")));
+    book->Worksheets(2)->SetValue(1, 2, 1.0);
+    ASSERT_TRUE(book->Save(error)) << error;
+    auto again = LoadOk(path);
+    EXPECT_EQ(again->Worksheets(2)->Value(1, 1), CellValue(std::string("\xC2\xB1")));
+    EXPECT_EQ(again->Worksheets(2)->Value(1, 2), CellValue(1.0));
+    EXPECT_EQ(test::Parts(path)["xl/worksheets/sheet2.xml"].rfind(
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0),
+              0u);
+}
+
 TEST(XlsxSave, FormulaShift) {
     struct Case {
         const char* in;
