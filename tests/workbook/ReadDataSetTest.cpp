@@ -13,6 +13,8 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <tuple>
 
 namespace lumora::test {
 namespace {
@@ -431,6 +433,64 @@ TEST_F(ReadDataSetTest, FailingCellReadGivesEmptyText) {
     Read();
     EXPECT_EQ(st.ErrCode, 5);
     EXPECT_EQ(st.ErrMsg, "No mandatory data (row=5, col=2)");
+}
+
+// Robustness: random damage to the valid set never crashes and always ends with a
+// documented code; a read that succeeds leaves only finite numbers.
+TEST_F(ReadDataSetTest, RandomDamageGivesDocumentedCodes) {
+    const std::vector<CellValue> pool = {CellValue{},
+                                         S("x"),
+                                         -1.0,
+                                         0.0,
+                                         1e40,
+                                         1e-300,
+                                         S("*"),
+                                         S("Mean err.:"),
+                                         9.0,
+                                         3.5,
+                                         S("1e400"),
+                                         S("Wave"),
+                                         S("molality"),
+                                         S("weight"),
+                                         S("g/cm3"),
+                                         1e34,
+                                         S("NaCl"),
+                                         S("Xy"),
+                                         S("CoCl+"),
+                                         400.0,
+                                         S("corrected"),
+                                         5000.5,
+                                         S(" \u00B1"),
+                                         2.0};
+    std::mt19937 rng(20261206);
+    std::uniform_int_distribution<int> row(1, 27), col(1, 7), count(1, 3);
+    std::uniform_int_distribution<size_t> pick(0, pool.size() - 1);
+    int succeeded = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        std::vector<std::tuple<int, int, CellValue>> damage;
+        for (int n = count(rng); n > 0; --n)
+            damage.emplace_back(row(rng), col(rng), pool[pick(rng)]);
+        edit = [&](FakeSheet& s) {
+            for (const auto& [r, c, v] : damage) s.Put(r, c, v);
+        };
+        host->books.clear();
+        host->active = nullptr;
+        st.SrcFile.clear();
+        st.FitMode = 0;
+        Read();
+        SCOPED_TRACE(trial);
+        const int16_t c = st.ErrCode;
+        ASSERT_TRUE((c >= 0 && c <= 23 && c != 2) || (c >= -7 && c <= -5)) << c;
+        EXPECT_EQ(st.ErrMsg.empty(), c <= 0);
+        if (c != 0) continue;
+        ++succeeded;
+        for (int w = 0; w <= st.nWl; ++w)
+            for (int j = 0; j <= st.nSol; ++j) ASSERT_TRUE(std::isfinite(st.AbsM(j, w)));
+        for (int i = 1; i <= st.nSp; ++i) ASSERT_TRUE(std::isfinite(st.G0(i)));
+        for (int j = 1; j <= st.nSol; ++j) ASSERT_TRUE(std::isfinite(st.SolWeight(j)));
+        ASSERT_TRUE(std::isfinite(st.RmsErr));
+    }
+    EXPECT_GT(succeeded, 0); // some damage misses the data set
 }
 
 // ---------------------------------------------------------------------------
