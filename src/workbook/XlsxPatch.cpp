@@ -717,8 +717,15 @@ private:
             else
                 present.insert(pos);
         }
+        // The new shapes use the usual prefixes; some writers declare them elsewhere.
+        const std::pair<const char*, const char*> kVmlNs[] = {
+            {"xmlns:v", "urn:schemas-microsoft-com:vml"},
+            {"xmlns:o", "urn:schemas-microsoft-com:office:office"},
+            {"xmlns:x", "urn:schemas-microsoft-com:office:excel"}};
         for (const auto& pos : added) {
             if (present.count(pos)) continue;
+            for (const auto& [attr, uri] : kVmlNs)
+                if (!root.attribute(attr)) root.append_attribute(attr) = uri;
             pugi::xml_document frag;
             std::string wrapped = "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" "
                                   "xmlns:o=\"urn:schemas-microsoft-com:office:office\" "

@@ -217,6 +217,51 @@ TEST(XlsxSave, SheetInUtf16IsWrittenBackAsUtf8) {
               0u);
 }
 
+TEST(XlsxSave, OpenpyxlFileKeepsChartDrawingAndNames) {
+    TempDir dir;
+    std::string path = dir.Path("openpyxl.xlsx"), error;
+    std::filesystem::copy_file(test::Fixture("openpyxl-fixture.xlsx"), path);
+    auto before = test::Parts(path);
+    auto book = LoadOk(path);
+    ASSERT_TRUE(book);
+    Worksheet* s = book->Worksheets(1);
+    EXPECT_EQ(s->Value(1, 1), CellValue(std::string("openpyxl fixture")));
+    EXPECT_EQ(s->Value(3, 2), CellValue(25.0));
+    EXPECT_TRUE(IsEmpty(s->Value(3, 3))); // a formula without a cached result
+    EXPECT_EQ(s->Value(3, 4), CellValue(1e-7));
+    EXPECT_EQ(s->Value(3, 5), CellValue(true));
+    EXPECT_EQ(s->Value(1, 6), CellValue(std::string("merged")));
+    EXPECT_EQ(s->Comment(4, 2), "fixed");
+    EXPECT_EQ(book->Worksheets(2)->Value(1, 1), CellValue(std::string("second sheet")));
+
+    s->SetValue(7, 3, 1.5);
+    s->SetValue(3, 3, 298.15);
+    s->SetComment(4, 2, std::nullopt);
+    s->SetComment(7, 3, std::string("result"));
+    ASSERT_TRUE(book->Save(error)) << error;
+    auto after = test::Parts(path);
+    for (const char* part :
+         {"xl/charts/chart1.xml", "xl/drawings/drawing1.xml", "xl/drawings/_rels/drawing1.xml.rels",
+          "xl/theme/theme1.xml", "xl/styles.xml", "xl/worksheets/sheet2.xml", "docProps/core.xml"})
+        EXPECT_EQ(after[part], before[part]) << part;
+    EXPECT_TRUE(Contains(after["xl/workbook.xml"], "<definedName name=\"Temperature\">Data!$B$3"));
+    const std::string& x = after["xl/worksheets/sheet1.xml"];
+    EXPECT_TRUE(Contains(x, "<mergeCells count=\"1\"><mergeCell ref=\"F1:H1\"/></mergeCells>"));
+    EXPECT_TRUE(Contains(x, "<drawing xmlns:r="));
+    // The comment box moved with the comment, in a drawing that declares its prefixes.
+    const std::string& vml = after["xl/drawings/commentsDrawing1.vml"];
+    EXPECT_FALSE(Contains(vml, "<ns2:Row>3</ns2:Row>"));
+    EXPECT_TRUE(Contains(vml, "<x:Row>6</x:Row><x:Column>2</x:Column>"));
+    EXPECT_TRUE(Contains(vml, "xmlns:x=\"urn:schemas-microsoft-com:office:excel\""));
+    pugi::xml_document doc;
+    EXPECT_TRUE(doc.load_string(vml.c_str()));
+
+    auto again = LoadOk(path);
+    EXPECT_EQ(again->Worksheets(1)->Value(3, 3), CellValue(298.15));
+    EXPECT_EQ(again->Worksheets(1)->Comment(7, 3), "result");
+    EXPECT_FALSE(again->Worksheets(1)->Comment(4, 2));
+}
+
 TEST(XlsxSave, FormulaShift) {
     struct Case {
         const char* in;
