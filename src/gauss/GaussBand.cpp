@@ -8,7 +8,9 @@ namespace lumora {
 
 int BandCount(const State& st) {
     if (!st.GaussTab.Dimensioned()) return 0;
-    return CInt16(st.GaussTab(0, 0));
+    const int nG = CInt16(st.GaussTab(0, 0));
+    if (nG < 0) throw RuntimeError(kSubscriptOutOfRange);
+    return nG;
 }
 
 int BandSpecies(const State& st, int g) {

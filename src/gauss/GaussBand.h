@@ -18,7 +18,8 @@ inline constexpr double kGaussShape = 2.7725887222396;
 /// ln 2 as the band derivatives use it.
 inline constexpr double kLn2 = 0.6931471805599;
 
-/// Number of bands in GaussTab (0 when the table is undimensioned).
+/// Number of bands in GaussTab (0 when the table is undimensioned); a negative
+/// count raises "Subscript out of range".
 int BandCount(const State& st);
 /// Species (1..nSp) of band g.
 int BandSpecies(const State& st, int g);

@@ -180,6 +180,11 @@ TEST(EvaluateGaussians, RunTimeErrorsAreReported) {
     st.GaussTab(0, 0) = 3;
     EvaluateGaussians(st);
     EXPECT_EQ(st.ErrCode, -1);
+    // A negative count.
+    st.GaussTab(0, 0) = -1;
+    EvaluateGaussians(st);
+    EXPECT_EQ(st.ErrCode, -1);
+    EXPECT_EQ(ui.messages.size(), 2u);
 }
 
 } // namespace
