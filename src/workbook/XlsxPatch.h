@@ -53,8 +53,4 @@ bool WriteXlsxSkeleton(const std::string& path, const std::vector<SkeletonSheet>
 /// Applies the patches to the package file at path.
 bool PatchXlsx(const std::string& path, const std::vector<SheetPatch>& patches, std::string& error);
 
-/// Moves the relative A1 references of a formula by rows and columns ("A1+$B2" by
-/// (1, 1) gives "B2+$B3"); references pushed off the grid become "#REF!".
-std::string ShiftFormula(const std::string& formula, int rows, int cols);
-
 } // namespace lumora

@@ -3,6 +3,7 @@
 
 #include "WorkbookFiles.h"
 
+#include "workbook/FormulaShift.h"
 #include "workbook/GridWorkbook.h"
 #include "workbook/XlsxPatch.h"
 #include "workbook/XlsxWriter.h"
