@@ -317,13 +317,16 @@ bool GridWorkbook::Save(std::string& error) {
     ::chmod(temp.c_str(), mode);
     if (!SyncPath(temp, O_RDONLY))
         return fail(std::string("cannot flush the temporary file: ") + std::strerror(errno));
+    // The stamp of the new version, taken before it is in place: a rename keeps it, and a
+    // change by someone else right after the rename must still count.
+    auto stamp = FileStamp::Of(temp);
     if (fault_ && !fault_(SaveStep::BeforeRename)) return fail("interrupted");
     if (::rename(temp.c_str(), target.c_str()) != 0)
         return fail(std::string("cannot replace the file: ") + std::strerror(errno));
     SyncPath(FolderOf(target), O_RDONLY | O_DIRECTORY);
 
     package_ = std::move(bytes);
-    stamp_ = FileStamp::Of(path_);
+    stamp_ = stamp;
     for (auto& e : entries_)
         if (e.sheet) e.sheet->ForgetEdits();
     dirty_ = false;
