@@ -153,6 +153,21 @@ TEST(SolveSystem, CancellationBelowThresholdBecomesZero) {
     EXPECT_EQ(status, 1);
 }
 
+TEST(SolveSystem, OverflowRaisesTheRunTimeError) {
+    Mat<double> m(2, 2);
+    m(1, 1) = 1e200;
+    m(2, 2) = 1.0;
+    m(1, 0) = 1.0;
+    m(2, 0) = 1.0;
+    int16_t status = 0;
+    try {
+        SolveSystem(status, 2, m);
+        FAIL() << "no error raised";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.Description(), "Overflow");
+    }
+}
+
 TEST(SolveSystem, TooSmallMatrixRaisesSubscriptOutOfRange) {
     Mat<double> m(2, 2);
     int16_t status = 0;
