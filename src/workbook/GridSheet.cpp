@@ -44,17 +44,27 @@ void GridSheet::SetValue(int row, int col, const CellValue& value) {
     bool empty = IsEmpty(value) || (std::holds_alternative<std::string>(value) &&
                                     std::get<std::string>(value).empty());
     uint64_t key = Key(row, col);
-    if (empty) {
-        auto it = cells_.find(key);
-        if (it != cells_.end()) {
-            it->second.value = {};
-            if (it->second.Empty()) cells_.erase(it);
-        }
-    } else {
-        cells_[key].value = value;
+    auto it = cells_.find(key);
+    const CellValue& old = it == cells_.end() ? CellValue{} : it->second.value;
+    bool same = empty ? IsEmpty(old) : old == value;
+    auto mark = marks_.find(key);
+    // Writing over a formula replaces it, even with its own result.
+    if (mark != marks_.end() && mark->second.formula) {
+        same = false;
+        mark->second.formula = false;
     }
-    edits_[key].value = true;
-    Touched(true);
+    if (!same) {
+        if (empty) {
+            if (it != cells_.end()) {
+                it->second.value = {};
+                if (it->second.Empty()) cells_.erase(it);
+            }
+        } else {
+            cells_[key].value = value;
+        }
+        edits_[key].value = true;
+    }
+    Touched(!same, true);
 }
 
 std::optional<std::string> GridSheet::Comment(int row, int col) const {
@@ -66,14 +76,18 @@ std::optional<std::string> GridSheet::Comment(int row, int col) const {
 void GridSheet::SetComment(int row, int col, const std::optional<std::string>& text) {
     CheckCell(row, col);
     uint64_t key = Key(row, col);
-    if (text) {
-        cells_[key].comment = *text;
-    } else if (auto it = cells_.find(key); it != cells_.end()) {
-        it->second.comment.reset();
-        if (it->second.Empty()) cells_.erase(it);
+    auto it = cells_.find(key);
+    bool same = (it == cells_.end() ? std::optional<std::string>() : it->second.comment) == text;
+    if (!same) {
+        if (text) {
+            cells_[key].comment = *text;
+        } else {
+            it->second.comment.reset();
+            if (it->second.Empty()) cells_.erase(it);
+        }
+        edits_[key].comment = true;
     }
-    edits_[key].comment = true;
-    Touched(true);
+    Touched(!same, true);
 }
 
 void GridSheet::CheckRange(int& row1, int& col1, int& row2, int& col2) const {
@@ -85,14 +99,26 @@ void GridSheet::CheckRange(int& row1, int& col1, int& row2, int& col2) const {
 
 void GridSheet::ClearBlock(int row1, int col1, int row2, int col2, bool formats) {
     CheckRange(row1, col1, row2, col2);
+    bool changed = false;
     for (int r = row1; r <= row2; ++r) {
         for (int c = col1; c <= col2; ++c) {
             uint64_t key = Key(r, c);
             auto it = cells_.find(key);
+            auto mark = marks_.find(key);
+            bool hasValue = it != cells_.end() && !IsEmpty(it->second.value);
+            bool hasFormat = (it != cells_.end() && it->second.align != 0) ||
+                             (mark != marks_.end() && mark->second.styled);
+            bool hasFormula = mark != marks_.end() && mark->second.formula;
+            // Only what is there can go: clearing an empty cell changes nothing in the file.
+            if (!hasValue && !hasFormula && !(formats && hasFormat)) continue;
             if (it != cells_.end()) {
                 it->second.value = {};
                 if (formats) it->second.align = 0;
                 if (it->second.Empty()) cells_.erase(it);
+            }
+            if (mark != marks_.end()) {
+                mark->second.formula = false;
+                if (formats) mark->second.styled = false;
             }
             CellEdit& e = edits_[key];
             e.value = true;
@@ -100,9 +126,10 @@ void GridSheet::ClearBlock(int row1, int col1, int row2, int col2, bool formats)
                 e.dropStyle = true;
                 e.align = 0;
             }
+            changed = true;
         }
     }
-    Touched(true);
+    Touched(changed, true);
 }
 
 void GridSheet::ClearContents(int row1, int col1, int row2, int col2) {
@@ -119,10 +146,16 @@ void GridSheet::SetHorizontalAlignment(int row1, int col1, int row2, int col2, i
         for (int c = col1; c <= col2; ++c) {
             cells_[Key(r, c)].align = align;
             edits_[Key(r, c)].align = align;
+            marks_[Key(r, c)].styled = true;
         }
     }
     // A format change is no edit of the data: no change event, as in the spreadsheet.
-    Touched(false);
+    Touched(true, false);
+}
+
+bool GridSheet::HasFormula(int row, int col) const {
+    auto it = marks_.find(Key(row, col));
+    return it != marks_.end() && it->second.formula;
 }
 
 int GridSheet::HorizontalAlignment(int row, int col) const {
@@ -140,9 +173,10 @@ std::pair<int, int> GridSheet::UsedExtent() const {
     return {rows, cols};
 }
 
-void GridSheet::LoadValue(int row, int col, CellValue value) {
-    if (IsEmpty(value)) return;
-    cells_[Key(row, col)].value = std::move(value);
+void GridSheet::LoadValue(int row, int col, CellValue value, bool formula, bool styled) {
+    uint64_t key = Key(row, col);
+    if (formula || styled) marks_[key] = {formula, styled};
+    if (!IsEmpty(value)) cells_[key].value = std::move(value);
 }
 
 void GridSheet::LoadComment(int row, int col, std::string text) {
@@ -151,11 +185,12 @@ void GridSheet::LoadComment(int row, int col, std::string text) {
 
 void GridSheet::TakeCells(GridSheet& fresh) {
     cells_ = std::move(fresh.cells_);
+    marks_ = std::move(fresh.marks_);
     edits_.clear();
 }
 
-void GridSheet::Touched(bool notify) {
-    if (parent_) parent_->MarkDirty();
+void GridSheet::Touched(bool changed, bool notify) {
+    if (changed && parent_) parent_->MarkDirty();
     if (notify && events_ && handler_) handler_();
 }
 

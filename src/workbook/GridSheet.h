@@ -60,8 +60,11 @@ public:
     }
     static int RowOf(uint64_t key) { return int(key >> 16); }
     static int ColOf(uint64_t key) { return int(key & 0xFFFF); }
-    /// Stores a loaded value or comment without marking an edit.
-    void LoadValue(int row, int col, CellValue value);
+    /// Stores a loaded cell without marking an edit: its value, whether the file has a
+    /// formula there and whether the cell has a format of its own.
+    void LoadValue(int row, int col, CellValue value, bool formula = false, bool styled = false);
+    /// True when the cell holds a formula from the file that the program has not overwritten.
+    bool HasFormula(int row, int col) const;
     void LoadComment(int row, int col, std::string text);
     /// Edits since the last save, in row-major order.
     const std::map<uint64_t, CellEdit>& Edits() const { return edits_; }
@@ -80,12 +83,20 @@ private:
     };
     void CheckRange(int& row1, int& col1, int& row2, int& col2) const;
     void ClearBlock(int row1, int col1, int row2, int col2, bool formats);
-    /// Marks the workbook dirty and tells the handler when events are on.
-    void Touched(bool notify);
+    /// Marks the workbook dirty when something changed, and tells the handler about an
+    /// edit when events are on.
+    void Touched(bool changed, bool notify);
 
     GridWorkbook* parent_;
     std::string name_;
     std::unordered_map<uint64_t, Cell> cells_;
+    /// What the file has in a cell besides its value: writes that would change nothing
+    /// (the same value again, clearing an empty cell) are then no edit of the file.
+    struct FileMark {
+        bool formula = false;
+        bool styled = false;
+    };
+    std::unordered_map<uint64_t, FileMark> marks_;
     std::map<uint64_t, CellEdit> edits_;
     std::function<void()> handler_;
     bool events_ = true;

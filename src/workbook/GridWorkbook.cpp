@@ -121,7 +121,8 @@ void GridWorkbook::Adopt(Loaded&& loaded) {
         e.part = s.part;
         if (s.worksheet) {
             e.sheet = std::make_unique<GridSheet>(this, s.name);
-            for (auto& c : s.cells) e.sheet->LoadValue(c.row, c.col, std::move(c.value));
+            for (auto& c : s.cells)
+                e.sheet->LoadValue(c.row, c.col, std::move(c.value), c.formula, c.styled);
             for (auto& c : s.comments) e.sheet->LoadComment(c.row, c.col, std::move(c.text));
         }
         fresh.push_back(std::move(e));

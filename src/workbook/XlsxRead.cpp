@@ -129,7 +129,10 @@ private:
                 if (col > kMaxCols) return Fail(sheet.part + ": too many columns");
                 CellValue value;
                 if (!CellContent(c, sheet.part, value)) return false;
-                if (!IsEmpty(value)) sheet.cells.push_back({cellRow, col, std::move(value)});
+                bool formula = static_cast<bool>(Child(c, "f"));
+                bool styled = static_cast<bool>(c.attribute("s"));
+                if (!IsEmpty(value) || formula || styled)
+                    sheet.cells.push_back({cellRow, col, std::move(value), formula, styled});
             }
         }
 

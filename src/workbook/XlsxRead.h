@@ -14,6 +14,10 @@ struct XlsxCell {
     int row = 0;
     int col = 0;
     CellValue value;
+    /// The cell holds a formula (value is its cached result, maybe empty)
+    bool formula = false;
+    /// The cell has a format of its own (an s attribute)
+    bool styled = false;
 };
 
 struct XlsxComment {

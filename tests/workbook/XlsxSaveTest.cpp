@@ -4,6 +4,7 @@
 #include "WorkbookFiles.h"
 
 #include "workbook/FormulaShift.h"
+#include "workbook/GridSheet.h"
 #include "workbook/GridWorkbook.h"
 #include "workbook/XlsxPatch.h"
 #include "workbook/XlsxWriter.h"
@@ -95,6 +96,41 @@ TEST_F(LibreOfficeFile, OnlyWrittenCellsChange) {
     EXPECT_TRUE(IsEmpty(t->Value(4, 2)));
     EXPECT_EQ(t->Comment(4, 2), "fixed"); // Clear keeps the user's comment
     EXPECT_EQ(t->Value(2, 4), CellValue(51.0));
+}
+
+TEST_F(LibreOfficeFile, WritesThatChangeNothingLeaveTheFileAlone) {
+    auto book = LoadOk(path);
+    auto* s = static_cast<GridSheet*>(book->Worksheets(2));
+    int events = 0;
+    s->SetChangeHandler([&] { ++events; });
+    s->SetValue(2, 2, 25.5); // the value it has
+    s->SetValue(1, 1, std::string("Lumora fixture"));
+    s->ClearContents(6, 1, 9, 9);              // nothing there
+    s->ClearContents(4, 3, 4, 3);              // styled but empty: the format stays
+    s->SetComment(4, 2, std::string("fixed")); // the comment it has
+    EXPECT_FALSE(book->Dirty());
+    EXPECT_EQ(events, 5); // the user's edits are still edits
+    struct stat st0 {};
+    ::stat(path.c_str(), &st0);
+    std::string error;
+    ASSERT_TRUE(book->Save(error)) << error;
+    struct stat st1 {};
+    ::stat(path.c_str(), &st1);
+    EXPECT_EQ(st0.st_ino, st1.st_ino);
+
+    // A formula is replaced even by its own result; clearing a format is a change.
+    EXPECT_TRUE(s->HasFormula(2, 4));
+    s->SetValue(2, 4, 51.0);
+    EXPECT_FALSE(s->HasFormula(2, 4));
+    EXPECT_TRUE(book->Dirty());
+    ASSERT_TRUE(book->Save(error)) << error;
+    s->Clear(4, 3, 4, 3);
+    EXPECT_TRUE(book->Dirty());
+    ASSERT_TRUE(book->Save(error)) << error;
+    const std::string x = test::Parts(path)["xl/worksheets/sheet2.xml"];
+    EXPECT_TRUE(Contains(x, "<c r=\"D2\" s=\"0\"><v>51</v></c>"));
+    EXPECT_FALSE(Contains(x, "r=\"C4\""));
+    EXPECT_TRUE(Contains(test::Parts(path)["xl/workbook.xml"], "fullCalcOnLoad=\"1\""));
 }
 
 TEST_F(LibreOfficeFile, AlignmentAddsOneCellFormat) {
