@@ -195,7 +195,17 @@ private:
                     st_.RmsErr = st_.ErrHi;
                     break;
                 }
-                if (WithinTolerance(st_.ErrHi, st_.RmsErr)) break;
+                if (WithinTolerance(st_.ErrHi, st_.RmsErr)) {
+                    // A step shorter than the collapse length that gains nothing: the
+                    // minimum along the direction is as close as the search resolves,
+                    // so this ends like a collapse. (With an engine that sees the same
+                    // float parameters again, such steps would otherwise repeat forever.)
+                    if (std::fabs(s) < kMinStep) {
+                        st_.ErrLo = 0.0;
+                        st_.RelTol = st_.RelTol * 10.0;
+                    }
+                    break;
+                }
                 s = s / 2.0;
                 st_.ErrLo = 0.0;
                 if (std::fabs(s) > kMinStep) continue;

@@ -16,24 +16,26 @@
 namespace lumora::test {
 namespace {
 
-/// A smooth valley with a known minimum, seen through float parameters and with a
-/// relative noise of 1e-7 (the engine's own), which is what ends a run.
+/// A smooth valley with a known minimum, seen through float parameters (as the engine
+/// sees them) and with a relative noise of 1e-7 unless switched off.
 struct NoisyValley {
     double f0 = 0.01;
     std::vector<int> species;
     Eigen::MatrixXd A;
     std::vector<double> minimum; ///< by species number
+    double noise = 1e-7;
+    bool floats = true;
 
     double Exact(const std::vector<double>& g) const {
+        auto x = [&](int i) { return (floats ? static_cast<float>(g[i]) : g[i]) - minimum[i]; };
         double f = f0;
         for (size_t a = 0; a < species.size(); ++a)
             for (size_t b = 0; b < species.size(); ++b)
-                f += (static_cast<float>(g[species[a]]) - minimum[species[a]]) * A(a, b) *
-                     (static_cast<float>(g[species[b]]) - minimum[species[b]]);
+                f += x(species[a]) * A(a, b) * x(species[b]);
         return f;
     }
     double operator()(const std::vector<double>& g) const {
-        return Exact(g) * (1.0 + 1e-7 * Hash01(g));
+        return Exact(g) * (1.0 + noise * Hash01(g));
     }
 };
 
@@ -135,6 +137,30 @@ TEST_F(ValleyTest, ConvergesToTheMinimumAndWritesEverything) {
     EXPECT_EQ(fx.goal.calls.back().g[1], fx.sheet.Number(10, 4));
     EXPECT_EQ(fx.st.G0(3), fx.sheet.Number(12, 4));
     EXPECT_EQ(fx.st.GoalCalls, static_cast<long>(fx.goal.calls.size()));
+}
+
+TEST_F(ValleyTest, ExactGoalFunctionsConvergeToo) {
+    // Without noise the last steps gain nothing and fall below the collapse length;
+    // such a step ends the run instead of repeating until the iteration count overflows.
+    for (const bool floats : {true, false}) {
+        OptimizeFixture f2({3, 5, 10, 0, 0});
+        f2.Start(1, -302.0);
+        f2.Fix(2, -250.0);
+        f2.Start(3, -119.0);
+        NoisyValley exact = valley;
+        exact.noise = 0.0;
+        exact.floats = floats;
+        f2.goal.f = [&](const std::vector<double>& g) { return exact(g); };
+        Optimize(f2.st);
+        ASSERT_EQ(f2.st.ErrCode, 0) << floats;
+        ASSERT_TRUE(f2.ui.messages.empty()) << f2.ui.messages[0].text;
+        EXPECT_TRUE(f2.ui.questions.empty()) << f2.ui.questions[0]; // not "Nothing to optimize"
+        EXPECT_LT(f2.st.IterCount, 1000) << floats;
+        EXPECT_NEAR(f2.sheet.Number(10, 4), -300.5, 2e-3) << floats;
+        EXPECT_NEAR(f2.sheet.Number(12, 4), -120.25, 2e-3) << floats;
+        EXPECT_TRUE(f2.sheet.HasNumber(10, 5)) << "intervals after convergence";
+        EXPECT_DOUBLE_EQ(f2.st.RelTol, 1e-7);
+    }
 }
 
 TEST_F(ValleyTest, EscAsksWhetherToKeepTheData) {
