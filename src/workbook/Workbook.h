@@ -27,7 +27,8 @@ public:
     virtual Worksheet* Worksheets(int index) = 0;
     virtual int WorksheetCount() const = 0;
     virtual void Activate() = 0;
-    /// True when the program wrote into it since the last save.
+    /// True when the program changed it since the last save (writing a cell's own value
+    /// again or clearing an empty cell is no change).
     virtual bool Dirty() const = 0;
     /// Saves the file (atomically where the host writes it itself); false with a reason.
     virtual bool Save(std::string& error) = 0;

@@ -175,7 +175,7 @@ private:
         } else if (type == "b") {
             value = std::strcmp(text, "0") != 0 && std::strcmp(text, "false") != 0;
         } else if (type == "e") {
-            value = ErrorText(text);
+            value = std::string(text); // "#DIV/0!", as the spreadsheet shows it
         } else if (type.empty() || type == "n") {
             if (*text == '\0') return true;
             double x;
