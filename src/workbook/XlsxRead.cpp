@@ -27,11 +27,6 @@ bool ParseIndex(std::string_view s, long& n) {
     return ec == std::errc() && end == s.data() + s.size() && n >= 0;
 }
 
-/// Text of an error cell as the spreadsheet shows it.
-std::string ErrorText(const char* v) {
-    return v;
-}
-
 class Reader {
 public:
     Reader(const ZipArchive& zip, std::string& error) : zip_(zip), error_(error) {}
