@@ -1,15 +1,25 @@
 #include "HostChoice.h"
 
 #include "workbook/EmbeddedHost.h"
+#ifdef HAVE_LIBREOFFICE
+#include "workbook/LibreOfficeHost.h"
+#endif
 
 namespace lumora {
 
 decltype(StateHooks::attachHost) MakeHostAttach(const std::string& choice, std::string& error) {
     error.clear();
+#ifdef HAVE_LIBREOFFICE
+    // Without a choice, a Calc office answering on Lumora's pipe is the host.
+    if (choice == "libreoffice" ||
+        (choice.empty() && LibreOfficeAnswers(DefaultLibreOfficeOptions())))
+        return AttachLibreOfficeHost;
+#else
     if (choice == "libreoffice") {
         error = "The LibreOffice host is not part of this build";
         return {};
     }
+#endif
     return AttachEmbeddedHost;
 }
 
