@@ -230,9 +230,13 @@ void LibreOfficeSheet::WriteBlock(int row1, int col1,
 void LibreOfficeSheet::SetValue(int row, int col, const CellValue& value) {
     CheckCell(row, col);
     ToAny(value); // a value the office cannot take fails here, not later
-    if (!failure_.empty()) Flush();
     {
         std::lock_guard<std::mutex> lock(writes_->Mutex());
+        if (!failure_.empty()) {
+            const std::string why = std::move(failure_);
+            failure_.clear();
+            throw RuntimeError(why);
+        }
         const bool first = queued_.empty();
         queued_[{row, col}] = value;
         if (first) writes_->Queued(this);
@@ -241,20 +245,23 @@ void LibreOfficeSheet::SetValue(int row, int col, const CellValue& value) {
 }
 
 void LibreOfficeSheet::SetEvents(bool on) {
-    Flush();
-    events_ = on;
-}
-
-void LibreOfficeSheet::Flush() const {
+    // The queue goes out first, so that the switch covers it; a failure waits for the
+    // next operation on the sheet (switching never fails).
     {
         std::lock_guard<std::mutex> lock(writes_->Mutex());
         FlushLocked();
     }
-    if (!failure_.empty()) {
-        const std::string why = std::move(failure_);
-        failure_.clear();
-        throw RuntimeError(why);
+    events_ = on;
+}
+
+void LibreOfficeSheet::Flush() const {
+    std::string why;
+    {
+        std::lock_guard<std::mutex> lock(writes_->Mutex());
+        FlushLocked();
+        std::swap(why, failure_);
     }
+    if (!why.empty()) throw RuntimeError(why);
 }
 
 namespace {
