@@ -7,6 +7,7 @@
 #include "ReaderMessage.h"
 
 #include "engine/EngineFactory.h"
+#include "engine/JsonText.h"
 #include "workbook/ReadDataSet.h"
 #include "workbook/SaveDirtyWorkbooks.h"
 
@@ -32,45 +33,6 @@ double CellNumber(State& st, int row, int col, double fallback) {
     } catch (const RuntimeError&) {
     }
     return fallback;
-}
-
-std::string JsonString(const std::string& s) {
-    std::string r = "\"";
-    for (const char c : s) {
-        switch (c) {
-        case '"':
-            r += "\\\"";
-            break;
-        case '\\':
-            r += "\\\\";
-            break;
-        case '\n':
-            r += "\\n";
-            break;
-        case '\r':
-            r += "\\r";
-            break;
-        case '\t':
-            r += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                r += buf;
-            } else {
-                r += c;
-            }
-        }
-    }
-    return r + "\"";
-}
-
-std::string JsonNumber(double x) {
-    if (!std::isfinite(x)) return "null";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.10g", x);
-    return buf;
 }
 
 void Collect(State& st, bool optimized, BatchSummary& s) {

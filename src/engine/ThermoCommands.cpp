@@ -118,35 +118,6 @@ std::string FormatNumber(double v) {
     return buf;
 }
 
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
-}
-
 void ThermoRecord::Print(std::ostream& out, bool json) const {
     if (json) {
         out << "{";

@@ -1,4 +1,6 @@
 #pragma once
+
+#include "JsonText.h"
 // The subcommands of lumora-thermo. Each is a function in a file of its own (ThermoWater.cpp,
 // ThermoSpecies.cpp, ...), declared at the end of this header and listed in the dispatch
 // table of ThermoCommands.cpp; ThermoArgs carries --db, --json and the arguments.
@@ -51,8 +53,6 @@ bool ParseTP(const ThermoArgs& a, size_t first, double& tC, double& pBar, std::o
 bool LoadDatabase(const ThermoArgs& a, Database& db, std::ostream& err);
 /// A number as JSON and table output write it (up to 10 significant digits).
 std::string FormatNumber(double v);
-/// A text as a JSON string literal.
-std::string JsonString(const std::string& s);
 
 /// Ordered (name, value) pairs printed as an aligned table or one JSON object.
 struct ThermoRecord {
