@@ -121,6 +121,7 @@ private:
         Sheet().SetHorizontalAlignment(errRow, 5, errRow, 5, kAlignCenter);
         Sheet().SetValue(errRow, 5, tag.empty() ? CellValue{} : CellValue{tag});
         for (int i = 1; i <= st_.nSp; ++i) st_.G0(i) = st_.G0Res(i);
+        shown_ = st_.G0;
         return Error(0, st_.RmsErr);
     }
 
@@ -222,6 +223,7 @@ private:
 
             for (int i = 1; i <= st_.nSp; ++i)
                 if (st_.SpFree(i)) WriteNumber(i + 9, 4, st_.G0(i));
+            shown_ = st_.G0;
             WriteNumber(st_.nSp + 10, 4, st_.RmsErr);
             if (st_.FitMode == 1) WriteGaussianTable(st_, 0);
             if (ui_.absorptionViewVisible() && ui_.absorptionViewIndex() > 0)
@@ -254,6 +256,7 @@ private:
 
     void EndOfRun() {
         if (st_.ErrCode == kInterrupt) {
+            BackToShownParameters();
             st_.ErrCode = -1;
             if (!ui_.ask("Optimization interrupted. Keep current data?  ")) return;
         }
@@ -261,6 +264,14 @@ private:
         if (!converged_) return;
         ui_.status("Calculating confidence intervals...");
         ConfidenceIntervals(st_);
+    }
+
+    /// Esc may stop an evaluation halfway or at a probe point: evaluate once more at the
+    /// parameters the "Result" column shows, so that the table and the views belong to
+    /// them. The code stays the interrupt's.
+    void BackToShownParameters() {
+        st_.G0 = shown_;
+        CallGoal(st_, -1);
     }
 
     /// The table beside the spectra: species and solution names, the rms deviation
@@ -308,6 +319,8 @@ private:
     bool displayStatusBar_ = true;
     bool readFailed_ = false;
     bool failed_ = false;
+    /// The parameters the "Result" column shows (the start values before the first write).
+    Vec<double> shown_;
 };
 
 } // namespace

@@ -164,28 +164,46 @@ TEST_F(ValleyTest, ExactGoalFunctionsConvergeToo) {
 }
 
 TEST_F(ValleyTest, EscAsksWhetherToKeepTheData) {
-    for (const bool keep : {true, false}) {
-        OptimizeFixture f2({3, 5, 10, 0, 0});
-        f2.Start(1, -302.0);
-        f2.Fix(2, -250.0);
-        f2.Start(3, -119.0);
-        f2.goal.f = [this](const std::vector<double>& g) { return valley(g); };
-        f2.ui.interruptAtYield = 40; // a few iterations in
-        f2.ui.answers = {keep};
-        Optimize(f2.st);
-        ASSERT_EQ(f2.ui.questions.size(), 1u);
-        EXPECT_EQ(f2.ui.questions[0], "Optimization interrupted. Keep current data?  ");
-        EXPECT_EQ(f2.st.ErrCode, -1);
-        // The iterations done so far stay on the sheet either way.
-        EXPECT_TRUE(f2.sheet.HasNumber(10, 4));
-        EXPECT_TRUE(f2.sheet.HasNumber(f2.ErrRow(), 4));
-        // The table only with Yes; no intervals in either case.
-        EXPECT_EQ(f2.sheet.Value(f2.st.RowWave, 8), // nSol + 3
-                  keep ? CellValue{std::string("Sp1")} : CellValue{});
-        EXPECT_FALSE(f2.sheet.HasNumber(10, 5));
-        EXPECT_FALSE(f2.st.xlsWatch->Changed);
-        EXPECT_EQ(f2.ui.buttonCalls.back(), std::make_pair(true, 0));
-        EXPECT_TRUE(f2.app->interactive);
+    // Esc at the start of an iteration, inside a probe, and a few iterations in.
+    for (const long at : {3L, 6L, 9L, 40L}) {
+        for (const bool keep : {true, false}) {
+            OptimizeFixture f2({3, 5, 10, 0, 0});
+            f2.Start(1, -302.0);
+            f2.Fix(2, -250.0);
+            f2.Start(3, -119.0);
+            f2.goal.f = [this](const std::vector<double>& g) { return valley(g); };
+            f2.ui.interruptAtYield = at;
+            f2.ui.answers = {keep};
+            Optimize(f2.st);
+            const std::string where =
+                "Esc at yield " + std::to_string(at) + (keep ? ", Yes" : ", No");
+            ASSERT_EQ(f2.ui.questions.size(), 1u) << where;
+            EXPECT_EQ(f2.ui.questions[0], "Optimization interrupted. Keep current data?  ");
+            EXPECT_EQ(f2.st.ErrCode, -1) << where;
+            // The iterations done so far stay on the sheet either way, and the model
+            // state was evaluated once more at the values the sheet shows.
+            const GoalCall& last = f2.goal.calls.back();
+            EXPECT_EQ(last.probe, -1) << where;
+            const double start[] = {0.0, -302.0, -250.0, -119.0};
+            for (int i : {1, 3}) {
+                const double shown =
+                    f2.sheet.HasNumber(9 + i, 4) ? f2.sheet.Number(9 + i, 4) : start[i];
+                EXPECT_EQ(last.g[i], shown) << where;
+                EXPECT_EQ(f2.st.G0(i), shown) << where;
+            }
+            if (at == 40) {
+                EXPECT_TRUE(f2.sheet.HasNumber(10, 4));
+                EXPECT_TRUE(f2.sheet.HasNumber(f2.ErrRow(), 4));
+            }
+            // The table only with Yes; no intervals in either case.
+            EXPECT_EQ(f2.sheet.Value(f2.st.RowWave, 8), // nSol + 3
+                      keep ? CellValue{std::string("Sp1")} : CellValue{})
+                << where;
+            EXPECT_FALSE(f2.sheet.HasNumber(10, 5)) << where;
+            EXPECT_FALSE(f2.st.xlsWatch->Changed);
+            EXPECT_EQ(f2.ui.buttonCalls.back(), std::make_pair(true, 0));
+            EXPECT_TRUE(f2.app->interactive);
+        }
     }
 }
 
