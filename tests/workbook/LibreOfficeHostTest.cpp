@@ -379,6 +379,11 @@ TEST(LibreOfficeHost, EditsThroughAnotherConnectionSetChanged) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(watch.Changed);
     EXPECT_EQ(sheet->Value(6, 2), CellValue(2.0)); // yet the copy follows the sheet
+
+    // What the program writes reaches the office by itself, while it goes on computing.
+    sheet->SetValue(7, 2, 3.5);
+    Worksheet* seen = same->Worksheets(1);
+    EXPECT_TRUE(WaitFor([&] { return seen->Value(7, 2) == CellValue(3.5); }));
     watch.SetSheet(nullptr);
 }
 
