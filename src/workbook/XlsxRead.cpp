@@ -105,8 +105,12 @@ private:
         pugi::xml_document doc;
         if (!ReadPart(sheet.part, doc)) return false;
         auto data = Child(doc.document_element(), "sheetData");
+        // Rows and the cells of a row come in ascending order, each cell in its own row,
+        // as spreadsheet programs write them; a file that breaks this (a cell twice, a
+        // cell in another row) has no single meaning and is refused.
         int row = 0;
         for (auto rowNode : Children(data, "row")) {
+            int previous = row;
             if (auto r = rowNode.attribute("r")) {
                 long n;
                 if (!ParseIndex(r.value(), n) || n < 1 || n > kMaxRows)
@@ -116,12 +120,17 @@ private:
                 ++row;
             }
             if (row > kMaxRows) return Fail(sheet.part + ": too many rows");
+            if (row <= previous)
+                return Fail(sheet.part + ": row " + std::to_string(row) + " out of order");
             int col = 0;
             for (auto c : Children(rowNode, "c")) {
-                int cellRow = row;
+                int cellRow = row, previousCol = col;
                 ++col;
                 if (!CellPosition(c, sheet.part, cellRow, col)) return false;
                 if (col > kMaxCols) return Fail(sheet.part + ": too many columns");
+                if (cellRow != row || col <= previousCol)
+                    return Fail(sheet.part + ": cell " + c.attribute("r").value() +
+                                " out of place in row " + std::to_string(row));
                 CellValue value;
                 if (!CellContent(c, sheet.part, value)) return false;
                 bool formula = static_cast<bool>(Child(c, "f"));
