@@ -83,14 +83,13 @@ private:
         xls& watch = *st_.xlsWatch;
         if (ui_.absorptionViewVisible() && watch.Changed) ui_.unloadAbsorptionView();
         if (watch.Changed) {
+            readFailed_ = true; // until the reader says otherwise, also if it throws
             if (st_.hooks.readDataSet)
                 st_.hooks.readDataSet(st_);
             else
                 st_.ErrCode = -1;
-            if (st_.ErrCode != 0) {
-                readFailed_ = true;
-                return false;
-            }
+            if (st_.ErrCode != 0) return false;
+            readFailed_ = false;
         }
         if (!st_.xlSheet) { // nothing has been read
             st_.ErrCode = -1;
