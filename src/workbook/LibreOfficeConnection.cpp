@@ -10,6 +10,7 @@
 #include <cppuhelper/bootstrap.hxx>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -33,6 +34,11 @@ Reference<css::uno::XComponentContext> LocalContext() {
     static Reference<css::uno::XComponentContext> context;
     std::lock_guard<std::mutex> lock(mutex);
     if (!context.is()) {
+        // Writing into the pipe of an office that has gone must be an error of the
+        // call, not the end of the program.
+        struct sigaction old {};
+        if (sigaction(SIGPIPE, nullptr, &old) == 0 && old.sa_handler == SIG_DFL)
+            std::signal(SIGPIPE, SIG_IGN);
         const std::string ini =
             std::string("vnd.sun.star.pathname:") + LUMORA_LO_PROGRAM_DIR + "/fundamentalrc";
         setenv("URE_BOOTSTRAP", ini.c_str(), 0);

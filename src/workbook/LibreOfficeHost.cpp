@@ -270,6 +270,9 @@ Workbook* LibreOfficeHost::Open(const std::string& path, std::string& error) {
             "Cannot open " + path + ": " +
             (e.Message.isEmpty() ? std::string("LibreOffice cannot load it") : FromOU(e.Message));
         return nullptr;
+    } catch (const RuntimeError& e) {
+        error = "Cannot open " + path + ": " + e.Description();
+        return nullptr;
     }
 }
 

@@ -107,7 +107,13 @@ void LibreOfficeWorkbook::Activate() {
 
 bool LibreOfficeWorkbook::Save(std::string& error) {
     error.clear();
-    const std::string prefix = "Cannot save " + (Alive() ? Name() : std::string("workbook")) + ": ";
+    std::string name = "workbook";
+    try {
+        if (Alive()) name = Name();
+    } catch (const RuntimeError&) {
+        // the office has gone
+    }
+    const std::string prefix = "Cannot save " + name + ": ";
     if (!Alive()) {
         error = prefix + "the document has been closed in LibreOffice";
         return false;

@@ -463,6 +463,42 @@ TEST(LibreOfficeHost, AttachesToARunningOfficeAndLeavesItRunning) {
     EXPECT_NE(error.find(nobody.pipe), S::npos);
 }
 
+/// An office that goes away under the program (closed by the user, crashed) gives
+/// errors, never a crash; the host connects again when asked.
+TEST(LibreOfficeHost, AnOfficeThatGoesAwayGivesErrors) {
+    REQUIRE_OFFICE();
+    LibreOfficeOptions second = Office::options;
+    second.pipe += "-second";
+    second.profileDir = Office::dir + "/profile-second";
+    second.startTimeout = 120;
+    std::string error;
+    auto host = LibreOfficeHost::Connect(second, true, error); // starts it
+    ASSERT_TRUE(host) << error;
+    Workbook* book = host->Open(CopyOf(DataSetFiles().xlsx, "gone"), error);
+    ASSERT_TRUE(book) << error;
+    Worksheet* sheet = book->Worksheets(1);
+    EXPECT_EQ(sheet->Value(5, 2), CellValue(25.0));
+    sheet->SetValue(70, 1, 1.0); // queued when the office ends
+
+    ASSERT_TRUE(TerminateLibreOffice(second, error)) << error;
+    EXPECT_TRUE(WaitFor([&] { return !host->Connected(); }));
+    EXPECT_THROW(sheet->Value(100, 2), RuntimeError);
+    EXPECT_THROW(host->WorkbookCount(), RuntimeError);
+    EXPECT_FALSE(book->Save(error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(host->Open(CopyOf(DataSetFiles().xlsx, "gone2"), error), nullptr);
+
+    // Back again: the old workbook stays a valid object that answers with errors.
+    ASSERT_TRUE(host->Reconnect(true, error)) << error;
+    EXPECT_EQ(host->WorkbookCount(), 0);
+    EXPECT_THROW(book->Worksheets(1), RuntimeError);
+    Workbook* again = host->Open(CopyOf(DataSetFiles().xlsx, "gone3"), error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_NE(again, book);
+    EXPECT_TRUE(IsEmpty(again->Worksheets(1)->Value(70, 1)));
+    EXPECT_TRUE(TerminateLibreOffice(second, error)) << error;
+}
+
 /// The whole road: the reader and the optimizer on the bundled example, converted
 /// to .xls, in the office; the results saved and read back from the file.
 TEST(LibreOfficeHost, ReaderAndOptimizerOnAnXlsDataSet) {
