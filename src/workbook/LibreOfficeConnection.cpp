@@ -4,9 +4,13 @@
 
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/util/CloseVetoException.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
 #include <cppuhelper/bootstrap.hxx>
 
 #include <chrono>
@@ -196,7 +200,21 @@ bool TerminateLibreOffice(const LibreOfficeOptions& options, std::string& error)
     if (!remote.is()) return false;
     try {
         auto desktop = lo::css::frame::Desktop::create(remote);
-        desktop->terminate();
+        // Documents with unsaved changes would veto the end: whoever ends the office
+        // has decided about them, so they close unsaved.
+        auto documents = desktop->getComponents()->createEnumeration();
+        while (documents->hasMoreElements()) {
+            lo::Reference<lo::css::util::XCloseable> c(documents->nextElement(), lo::UNO_QUERY);
+            try {
+                if (c.is()) c->close(true);
+            } catch (const lo::css::util::CloseVetoException&) {
+                // a document busy in the office: terminate decides
+            }
+        }
+        if (!desktop->terminate()) {
+            error = "LibreOffice refused to end";
+            return false;
+        }
     } catch (const lo::css::lang::DisposedException&) {
         // the connection went down with the office
     } catch (const lo::css::uno::Exception& e) {

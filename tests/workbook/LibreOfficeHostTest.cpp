@@ -478,7 +478,9 @@ TEST(LibreOfficeHost, AnOfficeThatGoesAwayGivesErrors) {
     ASSERT_TRUE(book) << error;
     Worksheet* sheet = book->Worksheets(1);
     EXPECT_EQ(sheet->Value(5, 2), CellValue(25.0));
-    sheet->SetValue(70, 1, 1.0); // queued when the office ends
+    sheet->SetValue(70, 1, 1.0);
+    EXPECT_EQ(sheet->Block(70, 1, 70, 1)[0][0], CellValue(1.0)); // the document is modified
+    sheet->SetValue(71, 1, 1.0);                                 // queued when the office ends
 
     ASSERT_TRUE(TerminateLibreOffice(second, error)) << error;
     EXPECT_TRUE(WaitFor([&] { return !host->Connected(); }));
