@@ -6,7 +6,13 @@
 
 // Placeholder until the engine lands: no components yet.
 namespace lumora {
-std::unique_ptr<Solver> CreateSolver() { return std::make_unique<EngineSolver>(); }
-std::unique_ptr<Props> CreateProps() { return std::make_unique<EngineProps>(); }
-std::unique_ptr<SysReader> CreateSysReader() { return std::make_unique<EngineSysReader>(); }
+std::unique_ptr<Solver> CreateSolver() {
+    return std::make_unique<EngineSolver>();
+}
+std::unique_ptr<Props> CreateProps() {
+    return std::make_unique<EngineProps>();
+}
+std::unique_ptr<SysReader> CreateSysReader() {
+    return std::make_unique<EngineSysReader>();
+}
 } // namespace lumora

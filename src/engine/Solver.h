@@ -27,8 +27,9 @@ public:
     virtual void SetControl(int what, int value) = 0;
     /// Equilibrium at t (C), p (bar) for element amounts bulk[0..nElem] (0 = water, mol);
     /// amounts[0..lastAq] receives species amounts in system order. code 0 = success.
-    virtual void Equilibrate(float t, float p, std::span<double> work1, std::span<const double> bulk,
-                             std::span<double> amounts, std::span<double> work2, int16_t& code) = 0;
+    virtual void Equilibrate(float t, float p, std::span<double> work1,
+                             std::span<const double> bulk, std::span<double> amounts,
+                             std::span<double> work2, int16_t& code) = 0;
     virtual int16_t Version() = 0;
 };
 

@@ -8,6 +8,8 @@ namespace lumora {
 /// A cell's value: empty, number, text or boolean.
 using CellValue = std::variant<std::monostate, double, std::string, bool>;
 
-inline bool IsEmpty(const CellValue& v) { return std::holds_alternative<std::monostate>(v); }
+inline bool IsEmpty(const CellValue& v) {
+    return std::holds_alternative<std::monostate>(v);
+}
 
 } // namespace lumora

@@ -37,7 +37,8 @@ public:
     virtual void SetHorizontalAlignment(int row1, int col1, int row2, int col2, int align) = 0;
 
     /// Block read of rows row1..row2, columns col1..col2 (hosts with costly calls override).
-    virtual std::vector<std::vector<CellValue>> Block(int row1, int col1, int row2, int col2) const {
+    virtual std::vector<std::vector<CellValue>> Block(int row1, int col1, int row2,
+                                                      int col2) const {
         std::vector<std::vector<CellValue>> rows;
         for (int r = row1; r <= row2; ++r) {
             rows.emplace_back();

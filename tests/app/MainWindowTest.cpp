@@ -238,7 +238,8 @@ protected:
     void SetUp() override {
         // ctest runs the cases in parallel: one folder each.
         dir = std::filesystem::path(LUMORA_TEST_BUILD_DIR) /
-              (std::string("startup_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+              (std::string("startup_") +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         std::ofstream(dir / "Lumora.ini") << "WorkDir=  /stored/folder/  \nsecond line\n";

@@ -38,8 +38,9 @@ public:
         return a;
     }
     void setButtons(bool enable, int keep) override { buttonCalls.push_back({enable, keep}); }
-    bool fileDialog(const std::string&, const std::string& filterName, const std::string& filterPattern,
-                    std::string& folder, std::string& fileName, bool) override {
+    bool fileDialog(const std::string&, const std::string& filterName,
+                    const std::string& filterPattern, std::string& folder, std::string& fileName,
+                    bool) override {
         dialogFilter = filterName + "|" + filterPattern;
         if (!dialogFolder) return false;
         folder = *dialogFolder;
