@@ -5,6 +5,7 @@
 #include "CellValue.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,9 +56,16 @@ public:
 
     /// Called after every edit made by someone else than the program while events are on.
     virtual void SetChangeHandler(std::function<void()> handler) = 0;
+    /// Expires when this sheet object is destroyed, so that a watcher never calls a
+    /// sheet that is gone (its workbook closed or its file reloaded without it).
+    std::weak_ptr<const void> Lifetime() const { return alive_; }
+
     /// Event delivery switch; the program's own writes happen with events off.
     virtual void SetEvents(bool on) = 0;
     virtual bool Events() const = 0;
+
+private:
+    std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
 };
 
 } // namespace lumora

@@ -15,14 +15,15 @@ xls::~xls() {
 }
 
 void xls::SetSheet(Worksheet* sheet) {
-    if (sheet_ == sheet) return;
-    if (sheet_) sheet_->SetChangeHandler({});
+    if (Sheet() == sheet && sheet) return;
+    if (Worksheet* old = Sheet()) old->SetChangeHandler({});
     sheet_ = sheet;
+    alive_ = sheet ? sheet->Lifetime() : std::weak_ptr<const void>();
     if (sheet_) sheet_->SetChangeHandler([this] { Sheet_Change(); });
 }
 
 void xls::SetEvents(bool on) {
-    if (sheet_) sheet_->SetEvents(on);
+    if (Worksheet* sheet = Sheet()) sheet->SetEvents(on);
 }
 
 void xls::Sheet_Change() {
@@ -30,7 +31,8 @@ void xls::Sheet_Change() {
 }
 
 bool xls::ChangedOnDisk() const {
-    Workbook* book = sheet_ ? sheet_->Parent() : nullptr;
+    Worksheet* sheet = Sheet();
+    Workbook* book = sheet ? sheet->Parent() : nullptr;
     return book && book->ChangedOnDisk();
 }
 

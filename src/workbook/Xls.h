@@ -3,6 +3,7 @@
 // host or on disk) and switches event delivery off while the program writes.
 
 #include <functional>
+#include <memory>
 
 namespace lumora {
 
@@ -37,8 +38,8 @@ public:
     xls(const xls&) = delete;
     xls& operator=(const xls&) = delete;
 
-    /// The watched sheet (nullptr for none).
-    Worksheet* Sheet() const { return sheet_; }
+    /// The watched sheet (nullptr for none, also once that sheet object is gone).
+    Worksheet* Sheet() const { return alive_.expired() ? nullptr : sheet_; }
     void SetSheet(Worksheet* sheet);
     /// Event delivery of the watched sheet.
     void SetEvents(bool on);
@@ -53,6 +54,7 @@ public:
 
 private:
     Worksheet* sheet_ = nullptr;
+    std::weak_ptr<const void> alive_;
 };
 
 } // namespace lumora

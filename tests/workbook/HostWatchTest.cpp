@@ -5,6 +5,7 @@
 #include "WorkbookFiles.h"
 
 #include "workbook/EmbeddedHost.h"
+#include "workbook/GridSheet.h"
 #include "workbook/SaveDirtyWorkbooks.h"
 #include "workbook/Xls.h"
 #include "workbook/XlsxWriter.h"
@@ -87,6 +88,23 @@ TEST(EmbeddedHost, StatusBarAndSwitchesAreRecordedAndReported) {
     host.SetVisible(true);
     EXPECT_TRUE(host.Visible());
 }
+
+TEST(Watcher, ASheetThatIsGoneIsNoLongerCalled) {
+    xls watch;
+    {
+        GridSheet sheet(nullptr, "Data");
+        watch.SetSheet(&sheet);
+        watch.SetEvents(true);
+        sheet.SetValue(1, 1, CellValue{1.0});
+        EXPECT_EQ(watch.Sheet(), &sheet);
+    } // the workbook holding the sheet was closed
+    EXPECT_EQ(watch.Sheet(), nullptr);
+    watch.SetEvents(false); // no call into the destroyed sheet
+    EXPECT_FALSE(watch.ChangedOnDisk());
+    GridSheet next(nullptr, "Next");
+    watch.SetSheet(&next);
+    EXPECT_EQ(watch.Sheet(), &next);
+} // and the watcher's own end does not touch the old sheet either
 
 TEST(EmbeddedHost, AttachGivesTheOneInstance) {
     auto one = AttachEmbeddedHost(false);
