@@ -11,7 +11,8 @@ std::string ReaderMessage(int16_t code, const std::string& readerMsg) {
     case -5:
         return "Error opening database";
     case -4:
-        return "File not found";
+        // A damaged file is "not found" too; the host's reason tells the user which.
+        return readerMsg.empty() ? "File not found" : "File not found (" + readerMsg + ")";
     case -3:
         return "Could not run Excel";
     case -2:

@@ -6,8 +6,9 @@
 
 namespace lumora {
 
-/// ErrMsg after a read: the file-level texts for -7..-1, "Source data: " + the reader's
-/// message for positive codes, unchanged otherwise.
+/// ErrMsg after a read: the file-level texts for -7..-1 (for -4 with the host's reason
+/// in parentheses when the reader left one), "Source data: " + the reader's message for
+/// positive codes, unchanged otherwise.
 std::string ReaderMessage(int16_t code, const std::string& readerMsg);
 
 } // namespace lumora

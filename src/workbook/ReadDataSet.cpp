@@ -194,6 +194,7 @@ bool OpenWorkbook(State& st, const std::string& fileName) {
         if (!book) {
             st.SrcFile = "";
             st.ErrCode = -4;
+            st.ErrMsg = error; // why it could not be opened, shown after "File not found"
             return false;
         }
     }

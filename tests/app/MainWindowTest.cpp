@@ -98,6 +98,8 @@ TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
         {-6, "", "Error opening System file  ", true},
         {-5, "", "Error opening database  ", true},
         {-4, "", "File not found  ", true},
+        {-4, "not a workbook: no xl/workbook.xml",
+         "File not found (not a workbook: no xl/workbook.xml)  ", true},
         {-3, "", "Could not run Excel  ", true},
         {-2, "", "Incorrect file type  ", true},
         {-1, "", "File not open  ", true},
