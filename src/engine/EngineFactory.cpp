@@ -4,7 +4,6 @@
 #include "EngineSolver.h"
 #include "EngineSysReader.h"
 
-// Placeholder until the engine lands: no components yet.
 namespace lumora {
 std::unique_ptr<Solver> CreateSolver() {
     return std::make_unique<EngineSolver>();

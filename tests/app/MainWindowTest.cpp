@@ -188,7 +188,7 @@ TEST_F(MainWindowTest, FunctionKeysWithoutModifiersOnly) {
     EXPECT_EQ(mode, 1);
 }
 
-TEST_F(MainWindowTest, GoalScanPlaceholderRestoresControls) {
+TEST_F(MainWindowTest, GoalScanNotBuiltYetRestoresControls) {
     form.SetButtons(true, 0);
     st.ErrCode = 5;
     form.Button_Click(2);
