@@ -1,7 +1,7 @@
 #include "WaterState.h"
 
 #include "Database.h"
-#include "SpeciesHkf.h"
+#include "HkfEquation.h"
 #include "WaterIonization.h"
 
 #include <cmath>
@@ -29,7 +29,7 @@ bool Gibbs(const Database& db, int index, const WaterState& w, double& G, int de
         value = w.G + kGasConstant * w.T * kLn10 * WaterPKw(w.T, w.rho);
         break;
     case SpeciesModel::Hkf:
-        value = SpeciesHkf(s.hkf, s.charge).G0(w.T, w.P, w.rho, w.eps);
+        value = HkfEquation(s.hkf, s.charge).G0(w.T, w.P, w.rho, w.eps);
         break;
     case SpeciesModel::LogK: {
         // sum(nu_i A_i) = species with K: G = sum(nu_i G_i) - RT ln K.

@@ -14,7 +14,7 @@ namespace lumora {
 const std::vector<ThermoCommandEntry>& ThermoCommands() {
     static const std::vector<ThermoCommandEntry> table = {
         {"water", "T P", ThermoWater},
-        {"species", "NAME T P", ThermoSpecies},
+        {"species", "NAME T P", ThermoGibbs},
         {"equilibrate", "(--system FILE | --species A,B,...) T P FORMULA=MOLALITY ...",
          ThermoEquilibrate},
     };

@@ -2,7 +2,7 @@
 
 #include "JsonText.h"
 // The subcommands of lumora-thermo. Each is a function in a file of its own (ThermoWater.cpp,
-// ThermoSpecies.cpp, ...), declared at the end of this header and listed in the dispatch
+// ThermoGibbs.cpp, ...), declared at the end of this header and listed in the dispatch
 // table of ThermoCommands.cpp; ThermoArgs carries --db, --json and the arguments.
 
 #include <iosfwd>
@@ -65,7 +65,7 @@ struct ThermoRecord {
 };
 
 int ThermoWater(const ThermoArgs& a, std::ostream& out, std::ostream& err);
-int ThermoSpecies(const ThermoArgs& a, std::ostream& out, std::ostream& err);
+int ThermoGibbs(const ThermoArgs& a, std::ostream& out, std::ostream& err);
 int ThermoEquilibrate(const ThermoArgs& a, std::ostream& out, std::ostream& err);
 
 } // namespace lumora

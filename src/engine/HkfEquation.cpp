@@ -1,4 +1,4 @@
-#include "SpeciesHkf.h"
+#include "HkfEquation.h"
 
 #include "WaterDielectric.h"
 #include "WaterState.h"
@@ -53,9 +53,9 @@ double HkfOmega(const HkfParams& p, double charge, double g) {
     return kEta * (z * z / r - z / (3.082 + g));
 }
 
-SpeciesHkf::SpeciesHkf(const HkfParams& p, double charge) : p_(p), charge_(charge) {}
+HkfEquation::HkfEquation(const HkfParams& p, double charge) : p_(p), charge_(charge) {}
 
-double SpeciesHkf::G0(double T, double P, double rho, double eps) const {
+double HkfEquation::G0(double T, double P, double rho, double eps) const {
     const double a1 = p_.a1 * 0.1, a2 = p_.a2 * 1e2, a3 = p_.a3, a4 = p_.a4 * 1e4;
     const double c1 = p_.c1, c2 = p_.c2 * 1e4, wr = p_.omega * 1e5;
     const double w = HkfOmega(p_, charge_, HkfG(T, P, rho));

@@ -16,9 +16,9 @@ double HkfG(double T, double P, double rho);
 double HkfOmega(const HkfParams& p, double charge, double g);
 
 /// The model of one species built from its parameters; G0 in J/mol.
-class SpeciesHkf {
+class HkfEquation {
 public:
-    SpeciesHkf(const HkfParams& p, double charge);
+    HkfEquation(const HkfParams& p, double charge);
     /// Standard Gibbs energy (J/mol) at T (K), P (bar), density (g/cm3) and dielectric
     /// constant of water.
     double G0(double T, double P, double rho, double eps) const;

@@ -7,7 +7,7 @@
 
 namespace lumora {
 
-int ThermoSpecies(const ThermoArgs& a, std::ostream& out, std::ostream& err) {
+int ThermoGibbs(const ThermoArgs& a, std::ostream& out, std::ostream& err) {
     if (a.args.empty()) {
         err << "Expected a species name, temperature (C) and pressure (bar)\n";
         return 2;

@@ -2,7 +2,7 @@
 // and SUPCRT92 tables along the saturation curve (data/supcrt92-reference.csv, computed
 // with the Haar-Gallagher-Kell water model, so a few cal/mol apart at high T).
 
-#include "engine/SpeciesHkf.h"
+#include "engine/HkfEquation.h"
 #include "FuzzyCompare.h"
 #include "engine/Database.h"
 #include "engine/WaterIonization.h"
@@ -30,7 +30,7 @@ const Database& Db() {
     return db;
 }
 
-TEST(SpeciesHkf, ReferenceStateReturnsTabulatedGf) {
+TEST(HkfEquation, ReferenceStateReturnsTabulatedGf) {
     const WaterState w = WaterAt(298.15, 1.0);
     ASSERT_TRUE(w.ok);
     int tested = 0;
@@ -48,7 +48,7 @@ TEST(SpeciesHkf, ReferenceStateReturnsTabulatedGf) {
 // Shock et al. (1992), Table 3 (g x 1e4 Angstrom), computed on HGK water densities. At
 // 1000 C and 4 kbar IAPWS-95 is 1.3 % lighter than HGK and g changes by 10 % per percent
 // of density there, hence the wider tolerance of that point.
-TEST(SpeciesHkf, GFunctionCheckValues) {
+TEST(HkfEquation, GFunctionCheckValues) {
     const struct {
         double tC, P, g, rel;
     } cases[] = {
@@ -63,7 +63,7 @@ TEST(SpeciesHkf, GFunctionCheckValues) {
     EXPECT_EQ(HkfG(298.15, 1000, 1.02), 0.0);
 }
 
-TEST(SpeciesHkf, OmegaOfNeutralSpeciesAndIonsAtReference) {
+TEST(HkfEquation, OmegaOfNeutralSpeciesAndIonsAtReference) {
     HkfParams p;
     p.omega = 1.456;
     EXPECT_DOUBLE_EQ(HkfOmega(p, 0, -0.05), 1.456e5);
@@ -105,7 +105,7 @@ std::vector<SupcrtRow> ReadSupcrt() {
 }
 
 // Every species of the table whose parameter set is the one in the bundled database.
-TEST(SpeciesHkf, SaturationCurveAgainstSupcrt92) {
+TEST(HkfEquation, SaturationCurveAgainstSupcrt92) {
     const std::map<std::string, std::string> names = {
         {"Co+2,SSWS97", "Co+2"},
         {"Cl-", "Cl-"},
@@ -150,7 +150,7 @@ TEST(SpeciesHkf, SaturationCurveAgainstSupcrt92) {
 // Reactions of the same table, as log K: association of NaCl(aq), HCl(aq) and the first
 // chloride complexes, and the ionization of water, whose OH- comes from Bandura and Lvov
 // (2006) here but from HKF parameters in SUPCRT92 (0.09 log units apart at 350 C).
-TEST(SpeciesHkf, ReactionLogKAgainstSupcrt92) {
+TEST(HkfEquation, ReactionLogKAgainstSupcrt92) {
     const struct {
         const char* label;
         std::vector<std::pair<const char*, double>> nu;
@@ -188,7 +188,7 @@ TEST(SpeciesHkf, ReactionLogKAgainstSupcrt92) {
 
 // H2O = H+ + OH-: Amend and Shock (2001) give dG 79.89, 87.55 and 102.21 kJ/mol at 25, 100
 // and 200 C (saturation pressure), from SUPCRT92; Bandura and Lvov differ by up to 0.3 kJ.
-TEST(SpeciesHkf, HydroxideFollowsWaterIonization) {
+TEST(HkfEquation, HydroxideFollowsWaterIonization) {
     const struct {
         double tC, dG, tol;
     } cases[] = {{25, 79.89, 0.02}, {100, 87.55, 0.05}, {200, 102.21, 0.3}};
@@ -205,7 +205,7 @@ TEST(SpeciesHkf, HydroxideFollowsWaterIonization) {
     }
 }
 
-TEST(SpeciesHkf, LogKSpeciesFromItsFormationReaction) {
+TEST(HkfEquation, LogKSpeciesFromItsFormationReaction) {
     const std::string path = std::string(LUMORA_TEST_BUILD_DIR) + "/logk-species.toml";
     std::ofstream(path) << R"toml(elements = [
   { symbol = "H", z = 1, mass = 1.008 },
@@ -252,7 +252,7 @@ source = "test"
     EXPECT_NEAR(g, gNa + gCl - 8.31446261815324 * w.T * std::log(10.0) * logK, 1e-6);
 }
 
-TEST(SpeciesHkf, FailuresLeaveTheValueAlone) {
+TEST(HkfEquation, FailuresLeaveTheValueAlone) {
     double G = 12345;
     WaterState bad = WaterAt(100, 1);
     EXPECT_FALSE(bad.ok);
