@@ -92,6 +92,43 @@ bool QtUi::goalWindowVisible() const {
     return form_ && form_->goalWindow && form_->goalWindow->isVisible();
 }
 
+void QtUi::refreshGoalList() {
+    if (views.refreshGoalList) views.refreshGoalList();
+}
+
+bool QtUi::buttonEnabled(int index) const {
+    if (!form_ || index < 1 || index > 6) return true;
+    return form_->Button(index)->isEnabled();
+}
+
+void QtUi::setFileBoxEnabled(bool enable) {
+    if (form_) form_->txtFile()->setEnabled(enable);
+}
+
+void QtUi::setMainEnabled(bool enable) {
+    if (form_) form_->setEnabled(enable);
+}
+
+void QtUi::focusButton(int index) {
+    if (form_) form_->Button(index)->setFocus();
+}
+
+bool QtUi::absorptionViewVisible() const {
+    return views.absorptionVisible && views.absorptionVisible();
+}
+
+void QtUi::unloadAbsorptionView() {
+    if (views.unloadAbsorption) views.unloadAbsorption();
+}
+
+int QtUi::absorptionViewIndex() const {
+    return views.absorptionIndex ? views.absorptionIndex() : 0;
+}
+
+void QtUi::showAbsorptionView() {
+    if (views.showAbsorption) views.showAbsorption();
+}
+
 void QtUi::focusMain() {
     if (form_) form_->activateWindow();
 }

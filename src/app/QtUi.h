@@ -6,6 +6,8 @@
 
 #include <QMessageBox>
 
+#include <functional>
+
 namespace lumora {
 
 class Form1;
@@ -27,10 +29,29 @@ public:
                     const std::string& filterPattern, std::string& folder, std::string& fileName,
                     bool save) override;
     bool goalWindowVisible() const override;
+    void refreshGoalList() override;
+    bool buttonEnabled(int index) const override;
+    void setFileBoxEnabled(bool enable) override;
+    void setMainEnabled(bool enable) override;
+    void focusButton(int index) override;
+    bool absorptionViewVisible() const override;
+    void unloadAbsorptionView() override;
+    int absorptionViewIndex() const override;
+    void showAbsorptionView() override;
     void focusMain() override;
     void statusGeometry(int& left, int& top, int& width, int& height) const override;
 
     static QMessageBox::Icon ToQt(Icon icon);
+
+    /// The result windows, installed by whoever creates them (unset: no such window).
+    struct Views {
+        std::function<void()> refreshGoalList;
+        std::function<bool()> absorptionVisible;
+        std::function<void()> unloadAbsorption;
+        std::function<int()> absorptionIndex;
+        std::function<void()> showAbsorption;
+    };
+    Views views;
 
 private:
     Form1* form_;

@@ -28,6 +28,15 @@ public:
 
     /// SetButtons(enable, keep) of the main window.
     virtual void setButtons(bool /*enable*/, int /*keep*/) {}
+    /// Whether command button index (1..6) is enabled; without a main window every
+    /// command may run.
+    virtual bool buttonEnabled(int /*index*/) const { return true; }
+    /// Enables or disables the data-file box (txtFile).
+    virtual void setFileBoxEnabled(bool /*enable*/) {}
+    /// Enables or disables the main window as a whole.
+    virtual void setMainEnabled(bool /*enable*/) {}
+    /// Gives the focus to command button index of the main window.
+    virtual void focusButton(int /*index*/) {}
     /// Text of the data-file box (txtFile).
     virtual std::string fileText() const { return fileText_; }
     virtual void setFileText(const std::string& text) { fileText_ = text; }

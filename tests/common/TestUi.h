@@ -4,6 +4,7 @@
 
 #include "app/State.h"
 
+#include <array>
 #include <deque>
 #include <optional>
 #include <string>
@@ -49,6 +50,16 @@ public:
     }
     bool goalWindowVisible() const override { return goalVisible; }
     void refreshGoalList() override { ++goalListRefreshes; }
+    bool buttonEnabled(int index) const override {
+        return index < 1 || index > 6 || buttonsOn[static_cast<size_t>(index - 1)];
+    }
+    void setFileBoxEnabled(bool enable) override { fileBoxEnabled = enable; }
+    void setMainEnabled(bool enable) override { mainEnabled = enable; }
+    void focusButton(int index) override { focusedButton = index; }
+    bool absorptionViewVisible() const override { return absorptionVisible; }
+    void unloadAbsorptionView() override { ++absorptionUnloads; }
+    int absorptionViewIndex() const override { return absorptionIndex; }
+    void showAbsorptionView() override { ++absorptionShows; }
 
     std::vector<Shown> messages;
     std::vector<std::string> statuses;
@@ -64,6 +75,14 @@ public:
     std::string dialogFilter;
     bool goalVisible = false;
     int goalListRefreshes = 0;
+    std::array<bool, 6> buttonsOn{true, true, true, true, true, true};
+    bool fileBoxEnabled = true;
+    bool mainEnabled = true;
+    int focusedButton = 0;
+    bool absorptionVisible = false;
+    int absorptionIndex = 0;
+    int absorptionUnloads = 0;
+    int absorptionShows = 0;
 
 private:
     State& st_;
