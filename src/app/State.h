@@ -113,6 +113,8 @@ struct State {
     int16_t IterCount = 0;
     /// Goal-function calls since the counter was last reset (batch summary).
     long GoalCalls = 0;
+    /// Counts successful reads of the data set, so views can tell their data are stale.
+    long ReadSerial = 0;
 
     SysRec sysRec; ///< SysRec
 

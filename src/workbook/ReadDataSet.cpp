@@ -662,6 +662,7 @@ void ReadDataSet(State& st) {
 
     // After a failure every command re-reads before it uses the half-read state.
     if (st.ErrCode == 0) {
+        ++st.ReadSerial;
         st.xlsWatch->Changed = false;
         st.xlsWatch->SetEvents(true);
         if (!st.ui->goalWindowVisible()) st.ui->setButtons(true, 0);

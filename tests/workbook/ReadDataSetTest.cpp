@@ -185,6 +185,7 @@ TEST_F(ReadDataSetTest, EngineCallsAndUiInOrder) {
     EXPECT_EQ(ui.buttonCalls.back(), (std::pair<bool, int>{true, 0}));
     EXPECT_EQ(ui.goalListRefreshes, 1);
     EXPECT_FALSE(st.xlsWatch->Changed);
+    EXPECT_EQ(st.ReadSerial, 1); // views reload their data after a new read
     EXPECT_EQ(st.xlsWatch->Sheet(), &Sheet());
     EXPECT_TRUE(Sheet().Events());
     EXPECT_TRUE(ui.messages.empty());
@@ -257,6 +258,7 @@ TEST_P(ReadDataSetVariant, CodeMessageAndPosition) {
     EXPECT_EQ(st.ErrMsg, v.message);
     if (v.code != 0) {
         EXPECT_TRUE(st.xlsWatch->Changed); // every command re-reads first
+        EXPECT_EQ(st.ReadSerial, 0);
         EXPECT_EQ(ui.goalListRefreshes, 1);
         EXPECT_EQ(st.RelTol, 1e-8);
     }
