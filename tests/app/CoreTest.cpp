@@ -1,8 +1,10 @@
 // Bounded arrays, run-time error helpers and number/text conversions.
 
 #include "FuzzyCompare.h"
+#include "TestUi.h"
 #include "app/Bounded.h"
 #include "app/NumText.h"
+#include "app/Reread.h"
 #include "app/RuntimeError.h"
 
 #include <gtest/gtest.h>
@@ -133,6 +135,44 @@ TEST(NumText, FormatPatterns) {
     EXPECT_EQ(FormatNumber(-0.0001, "0.00"), "0.00");
     EXPECT_EQ(Trim("  a b  "), "a b");
     EXPECT_EQ(LCase("Corrected"), "corrected");
+}
+
+// The re-read every data-set command starts with.
+TEST(Reread, OnlyWhenChangedAndReportsFailuresLikeOpenRefresh) {
+    State st;
+    test::TestUi ui(st);
+    st.xlsWatch = std::make_unique<xls>();
+    int reads = 0;
+    int16_t code = 0;
+    std::string message;
+    st.hooks.readDataSet = [&](State& s) {
+        ++reads;
+        s.ErrCode = code;
+        s.ErrMsg = message;
+    };
+
+    EXPECT_EQ(RereadIfChanged(st), RereadResult::Unchanged);
+    EXPECT_EQ(reads, 0);
+
+    st.xlsWatch->Changed = true;
+    EXPECT_EQ(RereadIfChanged(st), RereadResult::Reread);
+    EXPECT_EQ(reads, 1);
+    EXPECT_TRUE(ui.messages.empty());
+
+    code = 4;
+    message = "Incorrect keyword (row=3, col=1)";
+    EXPECT_EQ(RereadIfChanged(st), RereadResult::Failed);
+    EXPECT_EQ(st.ErrCode, 4);
+    EXPECT_EQ(st.ErrMsg, "Source data: Incorrect keyword (row=3, col=1)");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Source data: Incorrect keyword (row=3, col=1)  ");
+    EXPECT_EQ(ui.messages[0].icon, Icon::Critical);
+
+    // Nothing that can read the sheet: the stale state is refused, not used.
+    st.hooks.readDataSet = nullptr;
+    st.ErrCode = 0;
+    EXPECT_EQ(RereadIfChanged(st), RereadResult::Failed);
+    EXPECT_EQ(st.ErrCode, -1);
 }
 
 } // namespace
