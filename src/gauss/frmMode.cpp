@@ -1,0 +1,345 @@
+#include "frmMode.h"
+
+#include "BuildGaussians.h"
+#include "EvaluateGaussians.h"
+#include "GaussBand.h"
+#include "GaussTable.h"
+#include "RefineGaussians.h"
+#include "app/NumText.h"
+#include "app/Reread.h"
+#include "fit/CallGoal.h"
+#include "fit/LinearAlgebra.h"
+
+#include <QEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+
+#include <cmath>
+#include <exception>
+
+namespace lumora {
+
+namespace {
+
+// Window geometry in twips. The height is set by the mode (optMode_Click).
+constexpr int kWidth = 5040;
+constexpr int kNormalHeight = 1950;
+constexpr int kGaussExtra = 4230;
+/// Heights above this are the Gaussian mode's.
+constexpr int kGaussianHeight = 5000;
+
+/// A value as the chart takes it; what a float cannot show breaks the line.
+float ChartValue(double v) {
+    if (!std::isfinite(v) || std::fabs(v) >= kMissingLimit) return static_cast<float>(kMissing);
+    return static_cast<float>(v);
+}
+
+} // namespace
+
+frmMode::frmMode(State& st, QWidget* parent) : QDialog(parent), st_(st) {
+    setWindowTitle("Fitting Mode");
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(8);
+    setFont(font);
+
+    Label1 = new QLabel("Define how extinction coefficients should be calculated", this);
+    optMode[0] = new QRadioButton("Normal  mode (independently for each wavelength)", this);
+    optMode[1] = new QRadioButton("Use Gaussians (describe them by standard curves)", this);
+    Frame = new QGroupBox(this);
+    Label5 = new QLabel("...as functions of", Frame);
+    Arg[0] = new QRadioButton("wavenumber", Frame);
+    Arg[1] = new QRadioButton("wavelength", Frame);
+    Combo = new QComboBox(Frame);
+    Check = new QCheckBox(Frame);
+    Label4 = new QLabel("Logarithmic scale", Frame);
+    Chart = new mzChart(Frame);
+    cmdRead = new QPushButton("Load", Frame);
+    cmdBuild = new QPushButton("Build", Frame);
+    Label2 = new QLabel(" Threshold:", Frame);
+    txtLevel = new QLineEdit("33", Frame);
+    Frame->hide();
+    // Enter belongs to the threshold box, never to a default button.
+    cmdRead->setAutoDefault(false);
+    cmdBuild->setAutoDefault(false);
+
+    for (int i = 0; i < 2; ++i) {
+        connect(optMode[i], &QRadioButton::clicked, this, [this, i] {
+            int index = i;
+            optMode_Click(index);
+        });
+        connect(Arg[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on) Arg_Click(i);
+        });
+    }
+    connect(Check, &QCheckBox::clicked, this, [this] { Check_Click(); });
+    connect(Combo, &QComboBox::currentIndexChanged, this, [this] { Combo_Click(); });
+    connect(cmdRead, &QPushButton::clicked, this, [this] { cmdRead_Click(); });
+    connect(cmdBuild, &QPushButton::clicked, this, [this] { cmdBuild_Click(); });
+    connect(Chart, &mzChart::UserPoint, this, [this](float x, float y) { Chart_UserPoint(x, y); });
+    Combo->installEventFilter(this);
+    txtLevel->installEventFilter(this);
+    Form_Load();
+}
+
+QRect frmMode::Px(int left, int top, int width, int height) const {
+    return QRect(static_cast<int>(std::lround(left / st_.TwipsX)),
+                 static_cast<int>(std::lround(top / st_.TwipsY)),
+                 static_cast<int>(std::lround(width / st_.TwipsX)),
+                 static_cast<int>(std::lround(height / st_.TwipsY)));
+}
+
+void frmMode::Form_Load() {
+    // At 10 twips per pixel the captions need a little more room.
+    const bool large = st_.TwipsX == 10.0f;
+    Label1->setGeometry(Px(240, 120, 4680, 255));
+    for (int i = 0; i < 2; ++i)
+        optMode[i]->setGeometry(Px(large ? 270 : 360, 480 + 360 * i, large ? 4420 : 4320, 285));
+    Frame->setGeometry(Px(120, 1230, 4800, 4320));
+    Label5->setGeometry(Px(large ? 180 : 240, 270, 1500, 255));
+    Arg[0]->setGeometry(Px(1800, 240, 1350, 285));
+    Arg[1]->setGeometry(Px(3240, 240, 1440, 285));
+    Combo->setGeometry(Px(240, 630, 2400, 315));
+    Check->setGeometry(Px(2880, 660, 255, 255));
+    Label4->setGeometry(Px(3180, 660, 1500, 255));
+    Chart->setGeometry(Px(120, 1080, 4560, 2640));
+    cmdRead->setGeometry(Px(large ? 480 : 360, 3840, 1035, 375));
+    cmdBuild->setGeometry(Px(large ? 1680 : 1560, 3840, 1035, 375));
+    Label2->setGeometry(Px(large ? 2760 : 2700, 3900, large ? 990 : 1050, 255));
+    txtLevel->setGeometry(Px(3780, 3855, 600, 315));
+    SizeWindow();
+}
+
+void frmMode::SizeWindow() {
+    // The height counts the caption and the borders, as the window system's does.
+    const QRect outer = Px(0, 0, kWidth, heightTwips_);
+    const int w = outer.width() - 2 * static_cast<int>(st_.FrameW);
+    const int h = outer.height() - static_cast<int>(st_.CaptionH) - static_cast<int>(st_.FrameW);
+    setFixedSize(std::max(w, 1), std::max(h, 1));
+}
+
+bool frmMode::event(QEvent* e) {
+    const bool handled = QDialog::event(e);
+    // Shown or brought back to the front; some window systems never activate it.
+    if (e->type() == QEvent::Show || e->type() == QEvent::WindowActivate) Form_Activate();
+    return handled;
+}
+
+void frmMode::Form_Activate() {
+    if (heightTwips_ > kGaussianHeight) FocusCombo();
+}
+
+void frmMode::FocusCombo() {
+    if (!Combo->isVisible()) return;
+    const long before = draws_;
+    Combo->setFocus();
+    // Without a focus change (it had the focus, or the window is not active) there
+    // was no GotFocus to draw.
+    if (draws_ == before) Combo_GotFocus();
+}
+
+void frmMode::Guarded(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const RuntimeError& e) {
+        st_.ErrCode = -1;
+        st_.Message(e.Description() + "  ", Icon::Critical);
+    } catch (const std::exception& e) {
+        st_.ErrCode = -1;
+        st_.Message(std::string(e.what()) + "  ", Icon::Critical);
+    }
+}
+
+void frmMode::optMode_Click(int index) {
+    st_.FitMode = static_cast<int16_t>(index);
+    Frame->setVisible(index >= 1);
+    heightTwips_ = kNormalHeight + kGaussExtra * index;
+    SizeWindow();
+    if (index != 0) {
+        argSuppressed_ = true;
+        Arg[0]->setChecked(st_.GaussArg);
+        Arg[1]->setChecked(!st_.GaussArg);
+        argSuppressed_ = false;
+        FocusCombo();
+    }
+}
+
+void frmMode::Arg_Click(int index) {
+    if (argSuppressed_) return;
+    const bool wavenumber = index == 0;
+    Guarded([&] {
+        if (BandCount(st_) == 0)
+            st_.GaussArg = wavenumber; // the bands built next are of the kind shown
+        else
+            SetAbscissa(st_, wavenumber ? -1 : 0);
+    });
+    FocusCombo();
+}
+
+void frmMode::Check_Click() {
+    FocusCombo();
+}
+
+void frmMode::Combo_Click() {
+    if (Combo->isEnabled()) DrawFitChart();
+}
+
+void frmMode::Combo_GotFocus() {
+    DrawFitChart();
+}
+
+void frmMode::cmdRead_Click() {
+    Guarded([this] { LoadGaussians(st_, -1); });
+    FocusCombo();
+}
+
+void frmMode::cmdBuild_Click() {
+    const int threshold = ClampThreshold(Val(txtLevel->text().toStdString()));
+    Guarded([&] { BuildGaussians(st_, threshold); });
+    FocusCombo();
+}
+
+void frmMode::txtLevel_KeyPress(int& keyAscii) {
+    if (keyAscii != 13) return;
+    keyAscii = 0;
+    txtLevel_LostFocus();
+    cmdBuild->setFocus();
+    st_.ui->yield();
+    cmdBuild_Click();
+}
+
+void frmMode::txtLevel_LostFocus() {
+    const int level = ClampThreshold(Val(txtLevel->text().toStdString()));
+    txtLevel->setText(QString::number(level));
+}
+
+void frmMode::Chart_UserPoint(float, float) {
+    // A second double click while refining must not start a refinement inside it.
+    if (st_.FitMode == 0 || Refining()) return;
+    EnableCommands(false);
+    // The mode and the kind of band must stay while the bands move.
+    for (int i = 0; i < 2; ++i) {
+        optMode[i]->setEnabled(false);
+        Arg[i]->setEnabled(false);
+    }
+    Guarded([this] {
+        RefineGaussians(st_, static_cast<int16_t>(Combo->currentIndex() + 1),
+                        [this] { DrawFitChart(); });
+    });
+    for (int i = 0; i < 2; ++i) {
+        optMode[i]->setEnabled(true);
+        Arg[i]->setEnabled(true);
+    }
+    EnableCommands(true);
+    FocusCombo();
+}
+
+void frmMode::EnableCommands(bool on) {
+    cmdBuild->setEnabled(on);
+    cmdRead->setEnabled(on);
+}
+
+void frmMode::DrawFitChart() {
+    ++draws_;
+    Guarded([this] {
+        const int k = Combo->currentIndex() + 1;
+        const bool bands = BandCount(st_) != 0;
+        Chart->Clear();
+        if (k < 1 || k > st_.nSp || !st_.RefEps.Dimensioned()) return;
+        const int16_t nWl = st_.nWl;
+        Chart->Dimension(2, nWl);
+        Chart->SetXAxisMin(st_.WlStart);
+        Chart->SetXAxisMax(st_.WlStop);
+        for (int16_t i = 1; i <= nWl; ++i) {
+            Chart->SetPointData(i, 0, ChartValue(st_.AbsM(0, i)));
+            Chart->SetPointData(i, 1, ChartValue(st_.RefEps(k, i)));
+            if (bands) Chart->SetPointData(i, 2, ChartValue(st_.Eps(k, i)));
+        }
+        if (!bands) Chart->SetSkipSeries(2, true);
+        Chart->SetYAxisLogScale(Check->isChecked());
+        Chart->Refresh();
+    });
+}
+
+void frmMode::reject() {
+    if (Refining()) {
+        st_.ErrCode = kInterrupt;
+        return;
+    }
+    QDialog::reject();
+}
+
+bool frmMode::eventFilter(QObject* obj, QEvent* e) {
+    if (obj == Combo && e->type() == QEvent::FocusIn) {
+        Combo_GotFocus();
+    } else if (obj == txtLevel && e->type() == QEvent::FocusOut) {
+        txtLevel_LostFocus();
+    } else if (obj == txtLevel && e->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            int keyAscii = 13;
+            txtLevel_KeyPress(keyAscii);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(obj, e);
+}
+
+void OpenFittingMode(State& st, frmMode& w) {
+    if (!st.ui->buttonEnabled(3)) return;
+    st.ui->setButtons(false, 0);
+    // A sheet edited since the last read could be shorter now: the band table of stale
+    // species would be written over its composition rows.
+    if (RereadIfChanged(st) == RereadResult::Failed) {
+        st.ui->setButtons(true, 0);
+        return;
+    }
+
+    try {
+        st.RefEps = st.Eps;
+        if (st.FitMode != 0) {
+            st.FitMode = 0;
+            CallGoal(st, 0);
+            st.FitMode = 1;
+            if (st.ErrCode != 0) throw RuntimeError(""); // shown by the goal function
+            for (int k = 1; k <= st.nSp; ++k)
+                for (int i = 1; i <= st.nWl; ++i) SwapValues(st.RefEps(k, i), st.Eps(k, i));
+        } else {
+            try {
+                LoadGaussians(st, 0);
+            } catch (const RuntimeError&) {
+                st.GaussTab.Redim(3, 0); // the quiet load finds no table it cannot read
+            }
+            st.FitMode = 0;
+        }
+    } catch (const RuntimeError& e) {
+        // Without normal-mode curves there is nothing to show or build from; the
+        // coefficients stay those of the mode the data set is in.
+        if (st.RefEps.Dimensioned()) st.Eps = st.RefEps;
+        st.RefEps.Erase();
+        if (!e.Description().empty()) st.Message(e.Description() + "  ", Icon::Critical);
+        if (st.ErrCode == 0) st.ErrCode = -1;
+        st.ui->setButtons(true, 0);
+        return;
+    }
+
+    w.Form_Load();
+    w.Combo->setEnabled(false);
+    w.Combo->clear();
+    for (int k = 1; k <= st.nSp; ++k) w.Combo->addItem(QString::fromStdString(st.SpName(k)));
+    w.Combo->setCurrentIndex(0);
+    w.Combo->setEnabled(true);
+
+    const int mode = st.FitMode;
+    w.optMode[mode]->setChecked(true);
+    w.optMode_Click(mode);
+    w.exec();
+
+    if (BandCount(st) == 0) st.FitMode = 0;
+    if (st.FitMode == 0) st.Eps = st.RefEps;
+    st.RefEps.Erase();
+    st.ui->setButtons(true, 0);
+}
+
+} // namespace lumora
