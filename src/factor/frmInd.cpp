@@ -82,7 +82,7 @@ void frmInd::ShowResult(const FactorResult& r) {
 }
 
 void frmInd::Form_Activate() {
-    raise();
+    // Topmost comes with the window flag set at construction.
     Check_Click();
 }
 
