@@ -86,7 +86,13 @@ void frmGoal::ScanGoal(int16_t k) {
     BusyScope scope(busy_);
     drawn_ = kNone;
     if (LastGoodSpan == 0.0f) LastGoodSpan = 10.0f;
-    if (RereadIfChanged(st_) == RereadResult::Failed) {
+    const RereadResult reread = RereadIfChanged(st_);
+    if (reread == RereadResult::Reread && !isVisible()) {
+        // The reader hands the buttons back; the command started from the main window
+        // still runs until the window shows.
+        st_.ui->setButtons(false, 2);
+    }
+    if (reread == RereadResult::Failed) {
         EnableControls(true);
         if (!isVisible()) {
             // Started from the main window, which left its controls to this window.

@@ -133,6 +133,7 @@ protected:
                 s.G0Init(i) = static_cast<float>(std::get<double>(sheet->Value(i + 9, 3)));
             s.ErrCode = 0;
             s.xlsWatch->Changed = false;
+            if (!s.ui->goalWindowVisible()) s.ui->setButtons(true, 0);
         }
         s.ui->refreshGoalList();
     }

@@ -4,6 +4,8 @@
 
 #include "GoalTestSupport.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QTest>
 
@@ -108,6 +110,19 @@ TEST_F(GoalWindowTest, FirstScanFromTheMainWindowShowsTheWindowAndTakesTheMainWi
     EXPECT_EQ(ui.absorptionShows, 2) << "the absorption view redrawn after each scan";
 }
 
+TEST_F(GoalWindowTest, MainButtonsStayOffWhileTheFirstScanRunsAfterAReread) {
+    ui.buttonsOn.fill(false); // the main window disabled them before it started the scan
+    st.xlsWatch->Changed = true;
+    bool anyOn = false;
+    duringGoal = [this, &anyOn](int) {
+        for (int i = 1; i <= 6; ++i) anyOn = anyOn || ui.buttonEnabled(i);
+    };
+    window->ScanGoal(1);
+    EXPECT_EQ(reads, 1);
+    EXPECT_FALSE(anyOn) << "no second command may start while the scan yields";
+    EXPECT_TRUE(window->isVisible());
+}
+
 // ---- Gradient scans
 
 struct GradientCase {
@@ -115,6 +130,9 @@ struct GradientCase {
     std::vector<double> minimum;
     bool flipped; ///< whether the plain sum of the gradient is negative
 };
+void PrintTo(const GradientCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class GoalGradientTest : public GoalWindowTest,
                          public ::testing::WithParamInterface<GradientCase> {};
@@ -225,6 +243,9 @@ struct FailureCase {
     double value;        ///< value returned when code is 0
     const char* message; ///< the window's own message, "" for none
 };
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class GoalFailureTest : public GoalWindowTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -465,10 +486,19 @@ TEST_F(GoalWindowTest, ClosingHidesAndGivesTheMainWindowBack) {
 }
 
 TEST_F(GoalWindowTest, ScreenshotShowsTheCurve) {
+    mainWidget->resize(400, 200);
+    mainWidget->show();
     window->ScanGoal(2);
+    QCoreApplication::processEvents();
+    const std::filesystem::path dir(LUMORA_TEST_BUILD_DIR);
     const QImage shot = window->grab().toImage();
-    const auto path = std::filesystem::path(LUMORA_TEST_BUILD_DIR) / "goal-window.png";
-    ASSERT_TRUE(shot.save(QString::fromStdString(path.string())));
+    ASSERT_TRUE(shot.save(QString::fromStdString((dir / "goal-window.png").string())));
+    // On a real display (xvfb-run with QT_QPA_PLATFORM=xcb) the whole screen as well.
+    if (QGuiApplication::platformName() != "offscreen") {
+        QTest::qWait(200);
+        const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+        screen.save(QString::fromStdString((dir / "goal-screen.png").string()));
+    }
     // The series was drawn in its colour inside the plot frame.
     const int32_t colour = window->Chart->RenderedColor(1);
     ASSERT_NE(colour, 0);
