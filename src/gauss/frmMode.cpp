@@ -286,43 +286,55 @@ bool frmMode::eventFilter(QObject* obj, QEvent* e) {
     return QDialog::eventFilter(obj, e);
 }
 
-void OpenFittingMode(State& st, frmMode& w) {
-    if (!st.ui->buttonEnabled(3)) return;
-    st.ui->setButtons(false, 0);
-    // A sheet edited since the last read could be shorter now: the band table of stale
-    // species would be written over its composition rows.
-    if (RereadIfChanged(st) == RereadResult::Failed) {
-        st.ui->setButtons(true, 0);
-        return;
-    }
+namespace {
 
+/// RefEps = the normal-mode curves, Eps = the band sums (when there are bands). False,
+/// with Eps as it was and RefEps dropped, when the normal-mode curves cannot be had.
+bool TakeReferenceCurves(State& st) {
     try {
         st.RefEps = st.Eps;
-        if (st.FitMode != 0) {
-            st.FitMode = 0;
-            CallGoal(st, 0);
-            st.FitMode = 1;
-            if (st.ErrCode != 0) throw RuntimeError(""); // shown by the goal function
-            for (int k = 1; k <= st.nSp; ++k)
-                for (int i = 1; i <= st.nWl; ++i) SwapValues(st.RefEps(k, i), st.Eps(k, i));
-        } else {
+        if (st.FitMode == 0) {
             try {
                 LoadGaussians(st, 0);
             } catch (const RuntimeError&) {
                 st.GaussTab.Redim(3, 0); // the quiet load finds no table it cannot read
             }
             st.FitMode = 0;
+            return true;
         }
+        st.FitMode = 0;
+        CallGoal(st, 0);
+        st.FitMode = 1;
+        if (st.ErrCode == 0) {
+            for (int k = 1; k <= st.nSp; ++k)
+                for (int i = 1; i <= st.nWl; ++i) SwapValues(st.RefEps(k, i), st.Eps(k, i));
+            return true;
+        }
+        // The goal function has said why.
     } catch (const RuntimeError& e) {
-        // Without normal-mode curves there is nothing to show or build from; the
-        // coefficients stay those of the mode the data set is in.
-        if (st.RefEps.Dimensioned()) st.Eps = st.RefEps;
-        st.RefEps.Erase();
-        if (!e.Description().empty()) st.Message(e.Description() + "  ", Icon::Critical);
-        if (st.ErrCode == 0) st.ErrCode = -1;
+        st.Message(e.Description() + "  ", Icon::Critical);
+        st.ErrCode = -1;
+    }
+    // Nothing to show or build from: the coefficients stay those of the data set's mode.
+    if (st.RefEps.Dimensioned()) st.Eps = st.RefEps;
+    st.RefEps.Erase();
+    return false;
+}
+
+} // namespace
+
+void OpenFittingMode(State& st, frmMode& w) {
+    if (!st.ui->buttonEnabled(3)) return;
+    st.ui->setButtons(false, 0);
+    // A sheet edited since the last read could be shorter now: the band table of stale
+    // species would be written over its composition rows.
+    const RereadResult reread = RereadIfChanged(st);
+    if (reread == RereadResult::Failed || !TakeReferenceCurves(st)) {
         st.ui->setButtons(true, 0);
         return;
     }
+    // A read enables the buttons; they stay off while the window is open.
+    if (reread == RereadResult::Reread) st.ui->setButtons(false, 0);
 
     w.Form_Load();
     w.Combo->setEnabled(false);
@@ -331,7 +343,7 @@ void OpenFittingMode(State& st, frmMode& w) {
     w.Combo->setCurrentIndex(0);
     w.Combo->setEnabled(true);
 
-    const int mode = st.FitMode;
+    const int mode = st.FitMode != 0 ? 1 : 0;
     w.optMode[mode]->setChecked(true);
     w.optMode_Click(mode);
     w.exec();

@@ -76,6 +76,54 @@ TEST_F(BuildTest, RecoversOneBandPerSpeciesAtThreshold100) {
     }
 }
 
+// The log-parabola through the peak uses the rows within a factor e of it, walking
+// out at most ten rows and stopping at the first row below; curvature a = S1 / S2 by
+// hand gives the width sqrt(-4 ln 2 / a).
+TEST_F(BuildTest, PeakFitUsesTheNeighboursWithinAFactorEAndTenRows) {
+    const double ln2 = std::log(2.0);
+    struct Case {
+        const char* name;
+        std::function<double(int)> logAt; ///< log of the curve i rows from the peak
+        double width;                     ///< expected, in rows
+    } cases[] = {
+        // Rows 2 away are more than 1 below the top: the walk stops, rows 3 away are
+        // not used although they are high again. S1 = 2 (-0.5), S2 = 2, a = -0.5.
+        {"StopsAtTheFirstLowRow",
+         [](int i) {
+             const int d = std::abs(i);
+             return d == 0 ? 4.0 : d == 1 ? 3.5 : d == 2 ? 2.5 : d <= 5 ? 3.8 : -50.0;
+         },
+         std::sqrt(4 * ln2 / 0.5)},
+        // A parabola of curvature -0.001 out to ten rows, then a shoulder within e of
+        // the top that the fit must not reach.
+        {"TenRowsAtMost",
+         [](int i) {
+             const int d = std::abs(i);
+             return d <= 10 ? 4.0 - 0.001 * d * d : d <= 14 ? 3.5 : -50.0;
+         },
+         std::sqrt(4 * ln2 / 0.001)},
+        // Only one side has neighbours within e: S1 = -0.25, S2 = 1.
+        {"OneSidedPeak", [](int i) { return i == 0   ? 4.0
+                                            : i == 1 ? 3.75
+                                                     : -50.0; },
+         std::sqrt(4 * ln2 / 0.25)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int p = 30;
+        for (int w = 1; w <= kWl; ++w) {
+            st.RefEps(1, w) = std::exp(c.logAt(w - p));
+            st.RefEps(2, w) = std::exp(4.0 - 0.05 * (w - 20) * (w - 20));
+        }
+        BuildGaussians(st, 100);
+        ASSERT_EQ(st.ErrCode, 0);
+        EXPECT_EQ(BandSpecies(st, 1), 1);
+        EXPECT_FUZZY(st.GaussTab(1, 1), Xw(p), 1e-12);
+        EXPECT_FUZZY(st.GaussTab(2, 1), c.width * kDx, 1e-9);
+        EXPECT_FUZZY(st.GaussTab(3, 1), 4.0, 1e-12);
+    }
+}
+
 // Two separated bands of one species: how many are built depends on the threshold.
 TEST_F(BuildTest, LowerThresholdGivesMoreBands) {
     const std::vector<TrueBand> truth = {

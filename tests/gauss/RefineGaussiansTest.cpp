@@ -182,14 +182,33 @@ TEST_F(RefineTest, SingularSystemFailsAndWritesTheBands) {
     EXPECT_FUZZY(s.Num(10, 10), 100.0, 1e-12);
 }
 
-// A run-time error (no reference curves) takes the failure path, never a crash.
-TEST_F(RefineTest, RunTimeErrorIsAFailure) {
-    s.SetTable({{1, 1.0, 0.2, 100.0}, {2, 1.0, 0.2, 10.0}});
-    st.RefEps.Erase();
-    RefineGaussians(st, 1, {});
-    EXPECT_EQ(st.ErrCode, -1);
-    ASSERT_EQ(s.ui.messages.size(), 1u);
-    EXPECT_EQ(s.ui.messages[0].text, "Error while refining Gaussians. Rebuild them  ");
+// Tables the refinement cannot work on take the failure path, never a crash.
+TEST_F(RefineTest, UnusableTablesFail) {
+    struct Case {
+        const char* name;
+        std::function<void(GaussSpectrum&)> damage;
+    } cases[] = {
+        {"NoReferenceCurves", [](GaussSpectrum& g) { g.st.RefEps.Erase(); }},
+        {"SpeciesWithoutBands",
+         [](GaussSpectrum& g) {
+             g.SetTable({{2, 1.0, 0.2, 10.0}});
+         }},
+        {"ZeroWidth", [](GaussSpectrum& g) { g.st.GaussTab(2, 1) = 0.0; }},
+        {"FewerWavelengthsThanRows",
+         [](GaussSpectrum& g) { g.st.RefEps.Redim(g.st.nSp, g.st.nWl - 5); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        s.SetReference({{1, 1.0, 0.2, 100.0}, {2, 1.0, 0.2, 10.0}});
+        s.SetTable({{1, 1.1, 0.2, 100.0}, {2, 1.0, 0.2, 10.0}});
+        c.damage(s);
+        s.ui.messages.clear();
+        RefineGaussians(st, 1, {});
+        EXPECT_EQ(st.ErrCode, -1);
+        ASSERT_EQ(s.ui.messages.size(), 1u);
+        EXPECT_EQ(s.ui.messages[0].text, "Error while refining Gaussians. Rebuild them  ");
+        EXPECT_EQ(s.ui.messages[0].icon, Icon::Critical);
+    }
 }
 
 // Nothing to refine: no yield, no message, nothing changed.
