@@ -6,6 +6,7 @@
 #include "app/RuntimeError.h"
 
 #include <span>
+#include <stdexcept>
 
 namespace lumora {
 
@@ -51,9 +52,8 @@ bool Speciate(State& st, Mat<double>& table) {
     bool complete = true;
     for (int j = 1; j <= st.nSol && complete; ++j) {
         complete = Equilibrate(st, st.Bulk, j);
-        if (!complete) break;
-        AddConcentrations(st, table, j, 1.0);
-        complete = Equilibrate(st, st.BulkCorr, j);
+        if (complete) AddConcentrations(st, table, j, 1.0);
+        if (complete) complete = Equilibrate(st, st.BulkCorr, j);
         if (complete) AddConcentrations(st, table, j, -1.0);
     }
     if (complete) return true;
