@@ -13,7 +13,6 @@
 #include <QLabel>
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 
 namespace lumora {
