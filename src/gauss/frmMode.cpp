@@ -14,6 +14,7 @@
 #include <QFontDatabase>
 #include <QKeyEvent>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
@@ -65,10 +66,7 @@ frmMode::frmMode(State& st, QWidget* parent) : QDialog(parent), st_(st) {
     cmdBuild->setAutoDefault(false);
 
     for (int i = 0; i < 2; ++i) {
-        connect(optMode[i], &QRadioButton::clicked, this, [this, i] {
-            int index = i;
-            optMode_Click(index);
-        });
+        connect(optMode[i], &QRadioButton::clicked, this, [this, i] { optMode_Click(i); });
         connect(Arg[i], &QRadioButton::toggled, this, [this, i](bool on) {
             if (on) Arg_Click(i);
         });
@@ -351,6 +349,9 @@ void OpenFittingMode(State& st, frmMode& w) {
     if (BandCount(st) == 0) st.FitMode = 0;
     if (st.FitMode == 0) st.Eps = st.RefEps;
     st.RefEps.Erase();
+    // A refinement cancelled or failed in the window has been reported there; its code
+    // must not end the next command silently.
+    st.ErrCode = 0;
     st.ui->setButtons(true, 0);
 }
 

@@ -93,8 +93,9 @@ private:
 
 /// F12: the fitting-mode window, modal. Nothing happens while a command runs (button
 /// 3 disabled). A sheet edited since the last read is read again first; a failed
-/// re-read is reported and ends the command. On return FitMode holds the mode chosen
-/// and Eps its curves; RefEps is dropped; the main window's buttons are enabled.
+/// re-read, or a failed normal-mode evaluation, is reported and ends the command with
+/// its ErrCode. Once the window has closed FitMode holds the mode chosen, Eps its
+/// curves and ErrCode 0; RefEps is dropped; the main window's buttons are enabled.
 void OpenFittingMode(State& st, frmMode& w);
 
 } // namespace lumora
