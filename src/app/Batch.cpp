@@ -1,13 +1,13 @@
 #include "Batch.h"
 
 #include "BatchUi.h"
-#include "Commands.h"
 #include "HostChoice.h"
 #include "NumText.h"
 #include "ReaderMessage.h"
 
 #include "engine/EngineFactory.h"
 #include "engine/JsonText.h"
+#include "export/ExportSolutions.h"
 #include "workbook/ReadDataSet.h"
 #include "workbook/SaveDirtyWorkbooks.h"
 
@@ -91,15 +91,9 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
     }
 
     if (exitCode == 0 && cl.exportSolutions) {
-        if (AppCommands().exportSolutions) {
-            AppCommands().exportSolutions(st);
-            if (st.ErrCode != 0) exitCode = 1;
-        } else {
-            st.ErrCode = -1;
-            st.ErrMsg = "The export is not part of this build";
-            st.ui->message(st.ErrMsg, Icon::Critical);
-            exitCode = 1;
-        }
+        st.ErrCode = 0;
+        ExportSolutions(st);
+        if (st.ErrCode != 0) exitCode = 1;
     }
 
     // The workbook keeps what the commands wrote, also after a failure.

@@ -17,6 +17,8 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 
 namespace lumora {
 namespace {
@@ -135,6 +137,44 @@ TEST(BatchEndToEnd, SavedWorkbookHoldsResultsAndKeepsTheUsersSheet) {
     EXPECT_NEAR(std::get<double>(meanErr), run.summary.RmsErr, 1e-12);
     EXPECT_EQ(data->Value(nSp + 11, 2), CellValue{std::string("Composition, molality")})
         << "the composition header is untouched";
+}
+
+TEST(BatchEndToEnd, ExportWritesTheSpeciationTableBesideTheWorkbook) {
+    const fs::path dir = fs::path(LUMORA_TEST_BUILD_DIR) / "e2e_export";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path book = dir / "co.xlsx";
+    fs::copy_file(fs::path(LUMORA_EXAMPLES_DIR) / "co-chloride-25C.xlsx", book);
+
+    EmbeddedHost::Instance()->CloseAll();
+    CommandLine cl;
+    cl.batch = true;
+    cl.exportSolutions = true;
+    cl.host = "embedded";
+    cl.workbook = book.string();
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const int code = RunBatch(cl, out, err);
+    std::fclose(out);
+    std::fclose(err);
+    EmbeddedHost::Instance()->CloseAll();
+    ASSERT_EQ(code, 0);
+
+    std::ifstream in(dir / "Solutions.txt", std::ios::binary);
+    ASSERT_TRUE(in) << "no Solutions.txt beside the workbook";
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        ASSERT_FALSE(line.empty());
+        EXPECT_EQ(line.back(), '\r') << "lines end with CR LF";
+        lines.push_back(line.substr(0, line.size() - 1));
+    }
+    // The example: 12 solutions of a Co-Cl system with 12 aqueous species (water first).
+    ASSERT_EQ(lines.size(), 13u);
+    EXPECT_EQ(lines[0], "\t1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12");
+    const std::regex row(R"([^\t]+(\t-?\d[.,]\d\dE[+-]\d\d){12})");
+    for (size_t k = 1; k < lines.size(); ++k)
+        EXPECT_TRUE(std::regex_match(lines[k], row)) << lines[k];
+    EXPECT_EQ(lines[1].substr(0, 4), "H2O\t");
 }
 
 } // namespace
