@@ -94,13 +94,7 @@ void frmGoal::ScanGoal(int16_t k) {
     }
     if (reread == RereadResult::Failed) {
         EnableControls(true);
-        if (!isVisible()) {
-            // Started from the main window, which left its controls to this window.
-            st_.ui->setFileBoxEnabled(true);
-            st_.ui->setButtons(true, 2);
-            st_.ui->setMainEnabled(true);
-            st_.ErrCode = 0;
-        }
+        if (!isVisible()) GiveMainWindowBack();
         return;
     }
     bool drawn = false;
@@ -117,6 +111,8 @@ void frmGoal::ScanGoal(int16_t k) {
 }
 
 bool frmGoal::DrawScan(int16_t k) {
+    // Zooming out again and again ends here rather than in offsets of infinity.
+    if (!std::isfinite(st_.ScanSpan)) throw RuntimeError(kOverflow);
     Chart->Dimension(1, kPoints);
     const float step = st_.ScanSpan / 10.0f;
     for (int16_t p = 1; p <= kPoints; ++p)
@@ -219,13 +215,15 @@ void frmGoal::EndScan(bool drawn) {
         st_.ui->showAbsorptionView();
         activateWindow();
     }
-    if (!drawn && !isVisible()) {
-        // Started from the main window, which left its controls to this window.
-        st_.ui->setFileBoxEnabled(true);
-        st_.ui->setButtons(true, 2);
-        st_.ui->setMainEnabled(true);
-        st_.ErrCode = 0;
-    }
+    if (!drawn && !isVisible()) GiveMainWindowBack();
+}
+
+void frmGoal::GiveMainWindowBack() {
+    // The main window left its controls and ErrCode to this window, which never showed.
+    st_.ui->setFileBoxEnabled(true);
+    st_.ui->setButtons(true, 2);
+    st_.ui->setMainEnabled(true);
+    st_.ErrCode = 0;
 }
 
 void frmGoal::ApplyPickedPoint(int16_t k, float x) {

@@ -75,6 +75,8 @@ private:
     void EnableControls(bool enable);
     /// The last step of every scan: controls back, model state of the Initial values.
     void EndScan(bool drawn);
+    /// Restores the main window after a scan it started that showed nothing.
+    void GiveMainWindowBack();
 
     State& st_;
     int16_t drawn_ = -1;

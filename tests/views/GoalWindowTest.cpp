@@ -215,6 +215,27 @@ TEST_F(GoalWindowTest, ThreeZoomsInFromTenGiveOnePointTwoFive) {
     EXPECT_EQ(window->Chart->XAxisMax(), 2.5f);
 }
 
+TEST_F(GoalWindowTest, ZoomingWithoutEndNeitherCrashesNorPlotsNonsense) {
+    window->ScanGoal(1);
+    for (int i = 0; i < 140; ++i) window->cmdMinus_Click();
+    EXPECT_TRUE(std::isfinite(st.ScanSpan)) << "a span beyond single range is undone";
+    EXPECT_EQ(st.ScanSpan, window->LastGoodSpan);
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ(ui.messages.back().text, "Overflow  ");
+    EXPECT_EQ(ui.messages.back().icon, Icon::Critical);
+    for (int16_t p = 1; p <= window->Chart->nPoints(); ++p)
+        for (int16_t s = 0; s <= 1; ++s) EXPECT_TRUE(std::isfinite(window->Chart->PointData(p, s)));
+    ExpectControlsEnabled();
+    ExpectModelAtInitial();
+
+    for (int i = 0; i < 300; ++i) window->cmdPlus_Click();
+    EXPECT_GE(st.ScanSpan, 0.0f);
+    for (int16_t p = 1; p <= window->Chart->nPoints(); ++p)
+        EXPECT_TRUE(std::isfinite(window->Chart->PointData(p, 1)));
+    ExpectControlsEnabled();
+    ExpectModelAtInitial();
+}
+
 TEST_F(GoalWindowTest, ScanFailingAfterAZoomRestoresTheSpanAndClearsErrCode) {
     Select(1);
     window->ScanGoal(-1);
