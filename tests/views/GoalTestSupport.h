@@ -5,6 +5,7 @@
 
 #include "FuzzyCompare.h"
 #include "TestUi.h"
+#include "chart/ChartMessage.h"
 #include "views/frmGoal.h"
 #include "workbook/GridSheet.h"
 #include "workbook/GridWorkbook.h"
@@ -79,7 +80,9 @@ protected:
         ui.window = window;
         ui.mainWidget = mainWidget.get();
         window->FillParameterList();
+        SetChartMessageSink([this](const std::string& text) { chartMessages.push_back(text); });
     }
+    ~GoalWindowTest() override { SetChartMessageSink({}); }
 
     /// Species names and Initial values into the state and the sheet's "Initial" column,
     /// with an error in the "Mean err.:" row, as a successful read leaves them.
@@ -190,6 +193,7 @@ protected:
     bool flat = false;
     bool readFails = false;
     int reads = 0;
+    std::vector<std::string> chartMessages; ///< the chart's own misuse messages
 };
 
 } // namespace lumora::test

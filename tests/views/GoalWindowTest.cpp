@@ -88,6 +88,7 @@ TEST_F(GoalWindowTest, SpeciesScanPlotsTheErrorAtEveryOffset) {
     }
     EXPECT_EQ(window->LastGoodSpan, 10.0f);
     EXPECT_EQ(st.ErrCode, 0);
+    EXPECT_TRUE(chartMessages.empty()) << "the window uses the chart correctly";
 }
 
 TEST_F(GoalWindowTest, FirstScanFromTheMainWindowShowsTheWindowAndTakesTheMainWindow) {
@@ -230,6 +231,7 @@ TEST_F(GoalWindowTest, ZoomingWithoutEndNeitherCrashesNorPlotsNonsense) {
 
     for (int i = 0; i < 300; ++i) window->cmdPlus_Click();
     EXPECT_GE(st.ScanSpan, 0.0f);
+    EXPECT_TRUE(chartMessages.empty()) << chartMessages.front();
     for (int16_t p = 1; p <= window->Chart->nPoints(); ++p)
         EXPECT_TRUE(std::isfinite(window->Chart->PointData(p, 1)));
     ExpectControlsEnabled();
