@@ -1,0 +1,27 @@
+#pragma once
+// Window layouts are given in twips; these convert them with the screen's twips per
+// pixel, and turn a pixel of a chart into the screen position in twips the tip wants.
+
+#include <QRect>
+
+#include <cstdint>
+
+class QWidget;
+
+namespace lumora {
+
+struct State;
+
+/// Pixels of a length in twips (rounded to nearest); a twips-per-pixel that is not
+/// positive counts as 15 (96 dpi).
+int TwipsToPixels(double twips, float twipsPerPixel);
+
+/// A rectangle given in twips, in pixels.
+QRect TwipsRect(const State& st, int left, int top, int width, int height);
+
+/// Screen position in twips of pixel (X, Y) of a chart: the chart's place on the
+/// screen plus the pixel offset, each in twips, rounded to nearest (ties to even).
+void ChartPointToScreenTwips(const State& st, const QWidget& chart, int X, int Y, int32_t& x,
+                             int32_t& y);
+
+} // namespace lumora

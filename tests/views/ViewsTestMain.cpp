@@ -1,0 +1,29 @@
+// One QApplication for every view test; windows stay offscreen.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "views_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = new QApplication(argc, argv);
+    }
+    void TearDown() override {
+        delete app_;
+        app_ = nullptr;
+    }
+
+private:
+    QApplication* app_ = nullptr;
+};
+
+[[maybe_unused]] ::testing::Environment* const g_qt =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+} // namespace
