@@ -9,7 +9,11 @@
 #include "chart/ChartPalette.h"
 #include "fit/Goal.h"
 
+#include <QElapsedTimer>
+#include <QScreen>
+
 #include <algorithm>
+#include <filesystem>
 
 namespace lumora::test {
 namespace {
@@ -291,6 +295,51 @@ TEST_F(AbsView, MouseOnTheRedSpectrumSaysCalculated) {
     MoveMouse(chart, hit.x(), hit.y());
     ASSERT_NE(TipWindow(), nullptr);
     EXPECT_EQ(TipWindow()->Text().toStdString(), "Calculated");
+}
+
+TEST_F(AbsView, GaussianModeReadsTheFixedMarksUnlessItReadsAgain) {
+    st.FitMode = 1;
+    st.GaussTab.Redim(3, 2);
+    st.GaussTab(0, 0) = 2;
+    sheet->SetValue(10, 7, CellValue{2.0}); // two bands for CoCl+: parameters in H10..M10
+    sheet->SetComment(10, 13, std::string("fixed"));
+    st.xlsWatch->Changed = false;
+    view.ShowAbsorptionView();
+    ASSERT_EQ(st.GaussFixed.UBound(), 6);
+    for (int a = 1; a <= 6; ++a) EXPECT_EQ(st.GaussFixed(a), a == 6 ? 1 : 0) << a;
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(AbsView, Screenshot) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(LUMORA_TEST_BUILD_DIR) / "screenshots";
+    fs::create_directories(dir);
+    view.ShowAbsorptionView();
+    view.resize(view.width() + 150, view.height() + 60);
+    QApplication::processEvents();
+    EXPECT_TRUE(
+        view.grab().toImage().save(QString::fromStdString((dir / "absorption-all.png").string())));
+    view.Combo->setCurrentIndex(4);
+    QApplication::processEvents();
+    EXPECT_TRUE(
+        view.grab().toImage().save(QString::fromStdString((dir / "absorption-one.png").string())));
+    // On a real display (xvfb-run with QT_QPA_PLATFORM=xcb) the screen with the tip of
+    // the red spectrum as well.
+    if (QGuiApplication::platformName() != "offscreen") {
+        for (int x = chart.PlotRight() - 2; x > chart.PlotLeft(); --x)
+            for (int y = chart.PlotTop() + 1; y < chart.PlotBottom(); ++y)
+                if (chart.Pixel(x, y) == kRed) {
+                    MoveMouse(chart, x, y);
+                    x = 0;
+                    break;
+                }
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 300) QApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_NE(TipWindow(), nullptr);
+        QGuiApplication::primaryScreen()->grabWindow(0).save(
+            QString::fromStdString((dir / "absorption-screen.png").string()));
+    }
 }
 
 } // namespace

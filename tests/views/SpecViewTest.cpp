@@ -9,6 +9,7 @@
 #include "FuzzyCompare.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace lumora::test {
 namespace {
@@ -246,6 +247,65 @@ TEST_F(SpecView, MouseOnACurveNamesItsSpecies) {
         MoveMouse(chart, hit.x(), hit.y());
         ASSERT_NE(TipWindow(), nullptr);
         EXPECT_EQ(TipWindow()->Text().toStdString(), "CoCl+");
+    });
+}
+
+TEST_F(SpecView, GaussianModeReadsTheFixedMarks) {
+    // One band for CoCl+ (count in G10), its centre cell I10 commented: parameter 2 fixed.
+    st.FitMode = 1;
+    st.GaussTab.Redim(3, 1);
+    st.GaussTab(0, 0) = 1;
+    sheet->SetValue(10, 7, CellValue{1.0});
+    sheet->SetComment(10, 9, std::string("fixed"));
+    st.xlsWatch->Changed = false; // the marks alone, no re-read
+    Show(2, [] {});
+    ASSERT_EQ(st.GaussFixed.UBound(), 3);
+    EXPECT_EQ(st.GaussFixed(1), 0);
+    EXPECT_EQ(st.GaussFixed(2), 1);
+    EXPECT_EQ(st.GaussFixed(3), 0);
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(SpecView, ValuesThatAreNoNumbersBreakTheLine) {
+    st.Eps(1, 3) = std::nan("");
+    st.Eps(2, 4) = 1e34; // as good as missing
+    Show(2, [&] {
+        EXPECT_EQ(spec.Chart->PointData(3, 1), 1e35f);
+        EXPECT_EQ(spec.Chart->PointData(4, 2), 1e35f);
+        EXPECT_TRUE(std::isfinite(spec.Chart->YAxis().AxisHigh));
+        EXPECT_LT(spec.Chart->YAxis().DataMax, 1e30f);
+        EXPECT_NE(spec.Chart->RenderedColor(1), 0);
+    });
+    EXPECT_TRUE(chartMessages.texts.empty());
+}
+
+TEST_F(SpecView, StateThatDoesNotFitTheCountsIsReportedNotShown) {
+    st.Conc.Redim(2, 3); // fewer solutions than nSol says
+    bool opened = false;
+    QTimer::singleShot(0, &spec, [&] {
+        opened = spec.isVisible();
+        spec.close();
+    });
+    spec.ShowSpeciesView(1);
+    EXPECT_FALSE(opened);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Subscript out of range  ");
+    EXPECT_EQ(ui.messages[0].icon, Icon::Critical);
+}
+
+TEST_F(SpecView, Screenshot) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(LUMORA_TEST_BUILD_DIR) / "screenshots";
+    fs::create_directories(dir);
+    Show(1, [&] {
+        spec.Combo->setCurrentIndex(0);
+        const QImage shot = spec.grab().toImage();
+        EXPECT_TRUE(shot.save(QString::fromStdString((dir / "speciation-view.png").string())));
+        EXPECT_EQ(shot.size(), spec.size() * shot.devicePixelRatio());
+    });
+    Show(2, [&] {
+        const QImage shot = spec.grab().toImage();
+        EXPECT_TRUE(shot.save(QString::fromStdString((dir / "extinction-view.png").string())));
     });
 }
 
