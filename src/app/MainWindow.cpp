@@ -281,6 +281,7 @@ void Form1::closeEvent(QCloseEvent* e) {
 void Form1::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
+    if (unloadWindows) unloadWindows();
     st_.props.reset();
     st_.sysReader.reset();
     if (st_.solver) {

@@ -44,6 +44,8 @@ public:
     QWidget* goalWindow = nullptr;
     /// Creates the three engine components (the engine's factory unless replaced).
     std::function<void(State&)> createComponents;
+    /// Shutdown's first step: the result windows that outlive their commands go.
+    std::function<void()> unloadWindows;
     /// Called after every command, e.g. to save the workbook the command wrote into.
     std::function<void()> afterCommand;
     /// Draws the progress box over the Status label (fraction < 0 clears it).

@@ -1,5 +1,6 @@
 // lumora: the desktop program, or batch mode with --batch.
 
+#include "AppWindows.h"
 #include "Batch.h"
 #include "CommandLine.h"
 #include "HostChoice.h"
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
 
     Form1 form(st, std::filesystem::current_path().string());
     ui.setForm(&form);
+    AppWindows windows(st, form, ui);
     form.afterCommand = [&st] {
         std::string why;
         if (st.xlApp && !SaveDirtyWorkbooks(*st.xlApp, why))

@@ -1,0 +1,186 @@
+// The desktop program as a user drives it: the real main window, engine, embedded host
+// and every result window on the bundled example. After each command the main window
+// must be usable again: no command may leave its buttons or its file box dead.
+
+#include "app/AppWindows.h"
+#include "app/Commands.h"
+#include "app/HostChoice.h"
+#include "app/MainWindow.h"
+#include "app/QtUi.h"
+#include "factor/frmInd.h"
+#include "gauss/frmMode.h"
+#include "views/frmAbs.h"
+#include "views/frmGoal.h"
+#include "views/frmSpec.h"
+#include "workbook/EmbeddedHost.h"
+#include "workbook/GridWorkbook.h"
+#include "workbook/ReadDataSet.h"
+#include "workbook/SaveDirtyWorkbooks.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+
+namespace lumora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Answers every modal window the way a user would: message boxes with Yes or OK (their
+// texts recorded), dialogs by closing them.
+class ModalCloser {
+public:
+    ModalCloser() {
+        timer_.setInterval(20);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+        timer_.start();
+    }
+    std::vector<std::string> messages;
+    std::vector<std::string> dialogs;
+
+private:
+    void Tick() {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w) return;
+        if (auto* box = qobject_cast<QMessageBox*>(w)) {
+            messages.push_back(box->text().toStdString());
+            if (QAbstractButton* yes = box->button(QMessageBox::Yes))
+                yes->click();
+            else
+                box->accept();
+            return;
+        }
+        dialogs.push_back(w->windowTitle().toStdString());
+        w->close();
+    }
+    QTimer timer_;
+};
+
+class AppWindowsTest : public ::testing::Test {
+protected:
+    AppWindowsTest() {
+        dir = fs::path(LUMORA_TEST_BUILD_DIR) / "app_windows";
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        fs::copy_file(fs::path(LUMORA_EXAMPLES_DIR) / "co-chloride-25C.xlsx", dir / "co.xlsx");
+        EmbeddedHost::Instance()->CloseAll();
+    }
+    ~AppWindowsTest() override { EmbeddedHost::Instance()->CloseAll(); }
+
+    std::vector<bool> Enabled(const Form1& form) {
+        std::vector<bool> e;
+        for (int i = 1; i <= 6; ++i) e.push_back(form.Button(i)->isEnabled());
+        return e;
+    }
+
+    fs::path dir;
+};
+
+TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
+    State st;
+    QtUi ui;
+    st.ui = &ui;
+    std::string error;
+    st.hooks.attachHost = MakeHostAttach("embedded", error);
+    st.hooks.readDataSet = [](State& s) { ReadDataSet(s); };
+    ModalCloser closer;
+    const std::vector<bool> allOn(6, true);
+    float result = 0.0f;
+    {
+        Form1 form(st, dir.string());
+        ui.setForm(&form);
+        AppWindows windows(st, form, ui);
+        form.afterCommand = [&st] {
+            std::string why;
+            if (st.xlApp) SaveDirtyWorkbooks(*st.xlApp, why);
+        };
+        ASSERT_TRUE(form.Form_Load());
+        form.show();
+        form.SetWorkbookPath((dir / "co.xlsx").string());
+
+        // Open / Refresh fills the goal window's list: the species, then "Gradient".
+        form.Button_Click(1);
+        ASSERT_EQ(st.nSp, 3);
+        EXPECT_EQ(Enabled(form), allOn);
+        EXPECT_EQ(windows.Goal().Combo->count(), 4);
+        EXPECT_EQ(windows.Goal().Combo->itemText(3).toStdString(), "Gradient");
+
+        // The absorption view stays open beside the main window.
+        form.Button_Click(6);
+        EXPECT_TRUE(windows.Abs().isVisible());
+        EXPECT_EQ(windows.Abs().Combo->count(), st.nSol + 1);
+        EXPECT_EQ(Enabled(form), allOn);
+        windows.Abs().Combo->setCurrentIndex(3);
+
+        // Optimize refreshes it and keeps the chosen solution.
+        form.Button_Click(3);
+        EXPECT_EQ(Enabled(form), allOn);
+        EXPECT_TRUE(form.txtFile()->isEnabled());
+        EXPECT_TRUE(windows.Abs().isVisible());
+        EXPECT_EQ(windows.Abs().ListIndex(), 3);
+        result = st.G0Res(2);
+        EXPECT_NE(result, st.G0Init(2));
+
+        // The species view is modal; closing it gives the buttons back.
+        form.Button_Click(4);
+        EXPECT_EQ(windows.Spec().LastMode(), 1);
+        EXPECT_EQ(Enabled(form), allOn);
+        form.Button_Click(5);
+        EXPECT_EQ(windows.Spec().LastMode(), 2);
+        EXPECT_EQ(Enabled(form), allOn);
+
+        // F2 writes the table into the working folder.
+        form.Form_KeyUp(113, Qt::NoModifier);
+        EXPECT_TRUE(fs::exists(dir / "Solutions.txt"));
+        ASSERT_FALSE(closer.messages.empty());
+        EXPECT_EQ(closer.messages.back(), "File Solutions.txt is written to the working folder  ");
+        EXPECT_EQ(Enabled(form), allOn);
+
+        // F1 and F12 open their modal windows; leaving them changes nothing.
+        form.Form_KeyUp(112, Qt::NoModifier);
+        EXPECT_EQ(st.nFactors, 0);
+        EXPECT_EQ(Enabled(form), allOn);
+        form.Form_KeyUp(123, Qt::NoModifier);
+        EXPECT_EQ(st.FitMode, 0);
+        EXPECT_EQ(Enabled(form), allOn);
+
+        // The goal-function window takes over the main window until it is closed.
+        form.Button_Click(2);
+        EXPECT_TRUE(windows.Goal().isVisible());
+        EXPECT_FALSE(form.Button(1)->isEnabled());
+        windows.Goal().close();
+        QApplication::processEvents();
+        EXPECT_FALSE(windows.Goal().isVisible());
+        EXPECT_EQ(Enabled(form), allOn);
+        EXPECT_TRUE(form.txtFile()->isEnabled());
+        EXPECT_TRUE(form.isEnabled());
+        EXPECT_EQ(st.ErrCode, 0);
+
+        // Every window was shown once each; no failure message on the way.
+        for (const auto& m : closer.messages)
+            EXPECT_EQ(m, "File Solutions.txt is written to the working folder  ");
+        EXPECT_EQ(closer.dialogs,
+                  (std::vector<std::string>{"Concentrations of species (mol/l)",
+                                            "Extinction coefficients", "Reverse Indicator Function",
+                                            "Fitting Mode"}));
+        form.close();
+    }
+    // The optimizer's results reached the file on disk.
+    EmbeddedHost::Instance()->CloseAll();
+    auto book = GridWorkbook::Load((dir / "co.xlsx").string(), error);
+    ASSERT_TRUE(book) << error;
+    const CellValue cell = book->Worksheets(1)->Value(11, 4);
+    ASSERT_TRUE(std::holds_alternative<double>(cell));
+    EXPECT_NEAR(std::get<double>(cell), result, 1e-3);
+}
+
+} // namespace
+} // namespace lumora
