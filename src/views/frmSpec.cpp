@@ -61,8 +61,8 @@ void frmSpec::ShowSpeciesView(int16_t mode) {
         st_.Message(std::string(e.what()) + "  ", Icon::Critical);
         return;
     }
-    QCoreApplication::processEvents();
     lastMode_ = mode;
+    QCoreApplication::processEvents();
 
     // From the window's own list or check box the dialog is open already: the chart
     // has just been rebuilt in place, and a second modal loop must not start.
