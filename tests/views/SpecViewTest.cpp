@@ -167,6 +167,27 @@ TEST_F(SpecView, LogScaleDrawsPositiveConcentrations) {
     EXPECT_TRUE(chartMessages.texts.empty());
 }
 
+TEST_F(SpecView, NegativeCoefficientsOnALogAxisStayOutOfTheRange) {
+    st.Eps(1, 2) = -5.0;
+    spec.Check->setChecked(true);
+    Show(2, [&] {
+        mzChart& chart = *spec.Chart;
+        EXPECT_TRUE(chart.YAxisLogScale());
+        EXPECT_GT(chart.YAxis().DataMin, 0.0f);
+        EXPECT_EQ(chart.PointData(2, 1), -5.0f);
+        // The segments to the negative value are cut at the frame: no pixel of the
+        // curve below the bottom of the frame.
+        const int32_t colour = chart.RenderedColor(1);
+        ASSERT_NE(colour, 0);
+        int below = 0;
+        for (int y = chart.PlotBottom() + 1; y < chart.height(); ++y)
+            for (int x = 0; x < chart.width(); ++x)
+                if (chart.Pixel(x, y) == colour) ++below;
+        EXPECT_EQ(below, 0);
+    });
+    EXPECT_TRUE(chartMessages.texts.empty());
+}
+
 TEST_F(SpecView, ChosenSpeciesThatNoLongerExistsFallsBackToAllSpecies) {
     Show(1, [&] { spec.Combo->setCurrentIndex(2); });
     // The user removes the second species from the sheet.
