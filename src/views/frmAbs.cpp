@@ -9,8 +9,9 @@
 #include "chart/ChartPalette.h"
 #include "workbook/ReadFixedMarks.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QResizeEvent>
 
 #include <algorithm>
@@ -88,9 +89,9 @@ void frmAbs::ShowAbsorptionView() {
         st_.Message(std::string(e.what()) + "  ", Icon::Critical);
         return;
     }
-    QCoreApplication::processEvents();
+    QApplication::processEvents();
     show();
-    QCoreApplication::processEvents();
+    QApplication::processEvents();
     raise();
     activateWindow();
 }
@@ -138,7 +139,7 @@ void frmAbs::ShowSelection(int sel) {
     }
     Chart->SetCustomColors(palette);
     Chart->Refresh(sel > 0);
-    QCoreApplication::processEvents();
+    QApplication::processEvents();
 }
 
 void frmAbs::Unload() {
@@ -178,6 +179,17 @@ void frmAbs::Form_Resize() {
     }
     Chart->setGeometry(Chart->x(), Chart->y(), width() - dW_, height() - dH_);
     Combo->move((width() - Combo->width()) / 2, height() - dC_);
+}
+
+void frmAbs::keyPressEvent(QKeyEvent* event) {
+    // The view stays open beside the main window while commands run and takes the
+    // focus when they redraw it: Esc still has to reach the main window's interrupt.
+    if (event->key() == Qt::Key_Escape && parentWidget()) {
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, event->modifiers());
+        QApplication::sendEvent(parentWidget(), &esc);
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void frmAbs::Combo_Click() {

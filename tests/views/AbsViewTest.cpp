@@ -310,6 +310,22 @@ TEST_F(AbsView, GaussianModeReadsTheFixedMarksUnlessItReadsAgain) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
+TEST_F(AbsView, EscapeReachesTheOwner) {
+    // The main window turns Esc into the interrupt request; the view hands it on.
+    struct Owner : QWidget {
+        int escapes = 0;
+        void keyPressEvent(QKeyEvent* e) override { escapes += e->key() == Qt::Key_Escape; }
+    } owner;
+    frmAbs owned(st, &owner);
+    owned.ShowAbsorptionView();
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&owned, &esc);
+    EXPECT_EQ(owner.escapes, 1);
+    QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+    QApplication::sendEvent(&owned, &other);
+    EXPECT_EQ(owner.escapes, 1);
+}
+
 TEST_F(AbsView, Screenshot) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::path(LUMORA_TEST_BUILD_DIR) / "screenshots";
