@@ -77,8 +77,8 @@ struct State {
     float ScanSpan = 10.0f;
     float TwipsX = 15.0f;
     float TwipsY = 15.0f;
-    float FrameW = 0.0f;
-    float CaptionH = 0.0f;
+    float FrameW = 0.0f;   ///< border width of the main window (pixels)
+    float CaptionH = 0.0f; ///< caption height of the main window (pixels)
     double GaussLimit = 0.95;
     double Damping = 1e-10;
     double RelTol = 1e-8;
