@@ -252,6 +252,8 @@ void frmGoal::ApplyPickedPoint(int16_t k, float x) {
             st_.xlSheet->ClearContents(st_.nSp + 10, 3, st_.nSp + 10, 3);
         } catch (const RuntimeError& e) {
             st_.Message(e.Description() + "  ", Icon::Critical);
+            // The sheet may hold part of the move: the next scan reads it back first.
+            st_.xlsWatch->Changed = true;
             EnableControls(true);
             return;
         }

@@ -3,6 +3,7 @@
 // hand-over of the main window's controls. Runs offscreen.
 
 #include "GoalTestSupport.h"
+#include "app/RuntimeError.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -404,6 +405,44 @@ TEST_F(GoalWindowTest, GradientDoubleClickWithoutUsableDirectionKeepsTheBasePoin
         EXPECT_EQ(Cell(i + 9, 3), g0[static_cast<size_t>(i)]);
     }
     EXPECT_TRUE(IsEmpty(sheet->Value(13, 3)));
+}
+
+// A sheet whose "Initial" cell of the first species refuses writes, as a host that
+// went away does.
+class RefusingSheet : public GridSheet {
+public:
+    using GridSheet::GridSheet;
+    void SetValue(int row, int col, const CellValue& value) override {
+        if (refuse && row == 10 && col == 3) throw RuntimeError("Automation error");
+        GridSheet::SetValue(row, col, value);
+    }
+    bool refuse = false;
+};
+
+TEST_F(GoalWindowTest, RefusedWriteIsReportedAndTheSheetReadBackBeforeTheNextScan) {
+    RefusingSheet refusing(&book, "Refusing");
+    for (int r = 10; r <= 13; ++r) refusing.SetValue(r, 3, sheet->Value(r, 3));
+    sheet = &refusing;
+    st.xlSheet = &refusing;
+    st.xlsWatch->SetSheet(&refusing);
+    st.xlsWatch->Changed = false;
+    Select(3);
+    window->ScanGoal(-1);
+    ASSERT_EQ(window->DrawnParameter(), 0);
+    const std::vector<double> g0 = Initial();
+    refusing.refuse = true;
+    emit window->Chart->UserPoint(3.0f, 0.0f);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Automation error  ");
+    EXPECT_EQ(ui.messages[0].icon, Icon::Critical);
+    ExpectControlsEnabled();
+    EXPECT_EQ(Cell(10, 3), g0[1]);
+    refusing.refuse = false;
+    window->cmdPlus_Click();
+    EXPECT_EQ(reads, 1) << "the next scan reads back what the sheet holds";
+    EXPECT_EQ(Initial(), g0) << "the refused value is not kept";
+    EXPECT_EQ(window->DrawnParameter(), 0);
+    st.xlsWatch->SetSheet(nullptr);
 }
 
 TEST_F(GoalWindowTest, DoubleClickBeforeTheScanIsCompleteDoesNothing) {
