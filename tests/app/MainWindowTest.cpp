@@ -312,11 +312,3 @@ TEST_F(StartupTest, OldEngineIsRefusedButSettingsKept) {
 
 } // namespace
 } // namespace lumora
-
-int main(int argc, char** argv) {
-    // Test discovery runs this program at build time, without a display.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,4 +1,4 @@
-// One QApplication for every goal-window test; windows stay offscreen unless the
+// One QApplication for all tests of a window suite. Windows stay offscreen unless the
 // platform is chosen from outside (a screenshot under xvfb-run).
 #include <QApplication>
 
@@ -9,9 +9,10 @@ namespace {
 class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        // Test discovery runs the program at build time, without a display.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
-        static char name[] = "goalview_tests";
+        static char name[] = "lumora_tests";
         static char* argv[] = {name, nullptr};
         app_ = new QApplication(argc, argv);
     }
