@@ -5,6 +5,7 @@
 #include "Settings.h"
 
 #include "engine/EngineFactory.h"
+#include "views/ViewGeometry.h"
 #include "workbook/ReadDataSet.h"
 
 #if __has_include("fit/Optimize.h")
@@ -14,7 +15,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QScreen>
 
@@ -36,10 +36,7 @@ Form1::Form1(State& st, std::string settingsFolder, QWidget* parent)
     setWindowTitle("Lumora: Processing of Absorption Spectra");
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
-    // The layout is in twips for an 8-point dialog font; the system sans-serif at that size.
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSize(8);
-    setFont(font);
+    setFont(DialogFont());
 
     fn_ = new QLabel("Data file", this);
     txtFile_ = new QLineEdit(this);
@@ -75,12 +72,7 @@ void Form1::Layout() {
     const double dpiY = screen ? screen->logicalDotsPerInchY() : 96.0;
     st_.TwipsX = static_cast<float>(1440.0 / dpiX);
     st_.TwipsY = static_cast<float>(1440.0 / dpiY);
-    auto px = [this](int l, int t, int w, int h) {
-        return QRect(static_cast<int>(std::lround(l / st_.TwipsX)),
-                     static_cast<int>(std::lround(t / st_.TwipsY)),
-                     static_cast<int>(std::lround(w / st_.TwipsX)),
-                     static_cast<int>(std::lround(h / st_.TwipsY)));
-    };
+    auto px = [this](int l, int t, int w, int h) { return TwipsRect(st_, l, t, w, h); };
     setFixedSize(px(0, 0, kInnerW, kInnerH).size());
     fn_->setGeometry(px(600, 240, 730, 260));
     txtFile_->setGeometry(px(1320, 210, 3135, 285));

@@ -5,10 +5,10 @@
 #include "app/Reread.h"
 #include "app/RuntimeError.h"
 #include "chart/mzChart.h"
+#include "views/ViewGeometry.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
 
@@ -21,9 +21,7 @@ frmInd::frmInd(State& st, QWidget* parent) : QDialog(parent), st_(st) {
     setWindowTitle("Reverse Indicator Function");
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSize(8);
-    setFont(font);
+    setFont(DialogFont());
 
     Chart = new mzChart(this);
     Check = new QCheckBox("Try to reduce errors in data matrix", this);
@@ -33,12 +31,7 @@ frmInd::frmInd(State& st, QWidget* parent) : QDialog(parent), st_(st) {
     connect(Check, &QCheckBox::toggled, this, [this] { Check_Click(); });
 
     // A small dialog in twips: the chart on top, the choice below it, the result last.
-    auto px = [&](double l, double t, double w, double h) {
-        return QRect(static_cast<int>(std::lround(l / st_.TwipsX)),
-                     static_cast<int>(std::lround(t / st_.TwipsY)),
-                     static_cast<int>(std::lround(w / st_.TwipsX)),
-                     static_cast<int>(std::lround(h / st_.TwipsY)));
-    };
+    auto px = [&](int l, int t, int w, int h) { return TwipsRect(st_, l, t, w, h); };
     Chart->setGeometry(px(120, 120, 5055, 3255));
     Check->setGeometry(px(240, 3480, 4815, 285));
     lblFactors->setGeometry(px(240, 3885, 1695, 255));

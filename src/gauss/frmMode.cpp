@@ -9,9 +9,9 @@
 #include "app/Reread.h"
 #include "fit/CallGoal.h"
 #include "fit/LinearAlgebra.h"
+#include "views/ViewGeometry.h"
 
 #include <QEvent>
-#include <QFontDatabase>
 #include <QKeyEvent>
 
 #include <algorithm>
@@ -41,9 +41,7 @@ frmMode::frmMode(State& st, QWidget* parent) : QDialog(parent), st_(st) {
     setWindowTitle("Fitting Mode");
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSize(8);
-    setFont(font);
+    setFont(DialogFont());
 
     Label1 = new QLabel("Define how extinction coefficients should be calculated", this);
     optMode[0] = new QRadioButton("Normal  mode (independently for each wavelength)", this);
@@ -82,10 +80,7 @@ frmMode::frmMode(State& st, QWidget* parent) : QDialog(parent), st_(st) {
 }
 
 QRect frmMode::Px(int left, int top, int width, int height) const {
-    return QRect(static_cast<int>(std::lround(left / st_.TwipsX)),
-                 static_cast<int>(std::lround(top / st_.TwipsY)),
-                 static_cast<int>(std::lround(width / st_.TwipsX)),
-                 static_cast<int>(std::lround(height / st_.TwipsY)));
+    return TwipsRect(st_, left, top, width, height);
 }
 
 void frmMode::Form_Load() {

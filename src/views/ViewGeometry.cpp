@@ -2,6 +2,7 @@
 
 #include "app/State.h"
 
+#include <QFontDatabase>
 #include <QWidget>
 
 #include <cmath>
@@ -13,6 +14,12 @@ double PerPixel(float twipsPerPixel) {
     return std::isfinite(twipsPerPixel) && twipsPerPixel > 0 ? twipsPerPixel : 15.0;
 }
 } // namespace
+
+QFont DialogFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(8);
+    return font;
+}
 
 int TwipsToPixels(double twips, float twipsPerPixel) {
     return static_cast<int>(std::lround(twips / PerPixel(twipsPerPixel)));

@@ -2,6 +2,7 @@
 // Window layouts are given in twips; these convert them with the screen's twips per
 // pixel, and turn a pixel of a chart into the screen position in twips the tip wants.
 
+#include <QFont>
 #include <QRect>
 
 #include <cstdint>
@@ -11,6 +12,10 @@ class QWidget;
 namespace lumora {
 
 struct State;
+
+/// The font of every window: the system sans-serif at 8 points, the dialog font the
+/// twips layouts are made for.
+QFont DialogFont();
 
 /// Pixels of a length in twips (rounded to nearest); a twips-per-pixel that is not
 /// positive counts as 15 (96 dpi).

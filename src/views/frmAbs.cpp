@@ -10,7 +10,6 @@
 #include "workbook/ReadFixedMarks.h"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QResizeEvent>
 
@@ -46,9 +45,7 @@ QString TwoColourPaletteFor(int nSol, int selected) {
 frmAbs::frmAbs(State& st, QWidget* owner)
     : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint), st_(st) {
     setWindowTitle("Absorption Spectra");
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSize(8);
-    setFont(font);
+    setFont(DialogFont());
     resize(TwipsRect(st_, 0, 0, kInnerW, kInnerH).size());
     Chart = new mzChart(this);
     Chart->setGeometry(TwipsRect(st_, 120, 120, 4455, 2895));

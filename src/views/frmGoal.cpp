@@ -8,7 +8,6 @@
 #include "workbook/Worksheet.h"
 
 #include <QCloseEvent>
-#include <QFontDatabase>
 #include <QHideEvent>
 #include <QShowEvent>
 
@@ -43,9 +42,7 @@ frmGoal::frmGoal(State& st, QWidget* mainWindow)
     setWindowTitle("Goal Function");
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSize(8);
-    setFont(font);
+    setFont(DialogFont());
 
     Chart = new mzChart(this);
     cmdMinus = new QPushButton(QString::fromUtf8("\u2014"), this);

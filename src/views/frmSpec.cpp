@@ -10,7 +10,6 @@
 #include "workbook/ReadFixedMarks.h"
 
 #include <QCoreApplication>
-#include <QFontDatabase>
 #include <QHideEvent>
 #include <QShowEvent>
 
@@ -28,9 +27,7 @@ frmSpec::frmSpec(State& st, QWidget* owner)
                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       st_(st) {
     setModal(true);
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSize(8);
-    setFont(font);
+    setFont(DialogFont());
     setFixedSize(TwipsRect(st_, 0, 0, kInnerW, kInnerH).size());
 
     Chart = new mzChart(this);

@@ -4,7 +4,6 @@
 #include "app/State.h"
 
 #include <QCloseEvent>
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPointer>
@@ -30,9 +29,7 @@ frmTip::frmTip(float twipsX, float twipsY)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_DeleteOnClose);
     setFocusPolicy(Qt::NoFocus);
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSize(8);
-    setFont(font);
+    setFont(DialogFont());
     // Design size 870 x 210 twips inside a one-pixel border; every show resizes it.
     resize(TwipsToPixels(870, twipsX) + 2, TwipsToPixels(210, twipsY) + 2);
     Timer.setInterval(0);
