@@ -38,18 +38,22 @@ Form1::Form1(State& st, std::string settingsFolder, QWidget* parent)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFont(DialogFont());
 
-    fn_ = new QLabel("Data file", this);
-    txtFile_ = new QLineEdit(this);
+    // The controls sit on one client widget, so the window's controls can be switched off
+    // together without switching off the windows it owns (disabling a QWidget disables
+    // its child windows too).
+    client_ = new QWidget(this);
+    fn_ = new QLabel("Data file", client_);
+    txtFile_ = new QLineEdit(client_);
     for (int i = 0; i < 6; ++i) {
-        buttons_[static_cast<size_t>(i)] = new QPushButton(kCaptions[i], this);
+        buttons_[static_cast<size_t>(i)] = new QPushButton(kCaptions[i], client_);
         connect(buttons_[static_cast<size_t>(i)], &QPushButton::clicked, this,
                 [this, i] { Button_Click(i + 1); });
         buttons_[static_cast<size_t>(i)]->setEnabled(i == 0);
     }
-    status_ = new QLabel(this);
-    nfo_ = new QLabel(this);
-    crt_ = new QLabel(this);
-    progressBox_ = new QWidget(this);
+    status_ = new QLabel(client_);
+    nfo_ = new QLabel(client_);
+    crt_ = new QLabel(client_);
+    progressBox_ = new QWidget(client_);
     progressBox_->setAutoFillBackground(true);
     QPalette pal = progressBox_->palette();
     pal.setColor(QPalette::Window, QColor(255, 255, 0));
@@ -74,6 +78,7 @@ void Form1::Layout() {
     st_.TwipsY = static_cast<float>(1440.0 / dpiY);
     auto px = [this](int l, int t, int w, int h) { return TwipsRect(st_, l, t, w, h); };
     setFixedSize(px(0, 0, kInnerW, kInnerH).size());
+    client_->setGeometry(rect());
     fn_->setGeometry(px(600, 240, 730, 260));
     txtFile_->setGeometry(px(1320, 210, 3135, 285));
     const int lefts[3] = {240, 1920, 3600};
@@ -126,6 +131,14 @@ void Form1::SetWorkbookPath(const std::string& path) {
     if (folder.empty() || folder.back() != '/') folder += '/';
     st_.WorkDir = folder;
     txtFile_->setText(QString::fromStdString(p.filename().string()));
+}
+
+void Form1::SetControlsEnabled(bool enable) {
+    client_->setEnabled(enable);
+}
+
+bool Form1::ControlsEnabled() const {
+    return client_->isEnabled();
 }
 
 bool Form1::CommandRunning() const {

@@ -37,6 +37,9 @@ public:
     QPushButton* Button(int index) const { return buttons_.at(static_cast<size_t>(index - 1)); }
     QLineEdit* txtFile() const { return txtFile_; }
     QLabel* Status() const { return status_; }
+    /// Switches every control of the window on or off (their own states are kept).
+    void SetControlsEnabled(bool enable);
+    bool ControlsEnabled() const;
     /// True while a command runs (button 1 disabled).
     bool CommandRunning() const;
 
@@ -64,6 +67,7 @@ private:
     std::string settingsFolder_;
     bool settingsRead_ = false;
     bool shutDown_ = false;
+    QWidget* client_ = nullptr;
     std::array<QPushButton*, 6> buttons_{};
     QLineEdit* txtFile_ = nullptr;
     QLabel* fn_ = nullptr;

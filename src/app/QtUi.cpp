@@ -106,7 +106,7 @@ void QtUi::setFileBoxEnabled(bool enable) {
 }
 
 void QtUi::setMainEnabled(bool enable) {
-    if (form_) form_->setEnabled(enable);
+    if (form_) form_->SetControlsEnabled(enable);
 }
 
 void QtUi::focusButton(int index) {

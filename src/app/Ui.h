@@ -33,7 +33,7 @@ public:
     virtual bool buttonEnabled(int /*index*/) const { return true; }
     /// Enables or disables the data-file box (txtFile).
     virtual void setFileBoxEnabled(bool /*enable*/) {}
-    /// Enables or disables the main window as a whole.
+    /// Enables or disables every control of the main window (its other windows stay usable).
     virtual void setMainEnabled(bool /*enable*/) {}
     /// Gives the focus to command button index of the main window.
     virtual void focusButton(int /*index*/) {}

@@ -263,8 +263,6 @@ void frmGoal::Form_Activate() {
     st_.ui->setFileBoxEnabled(false);
     st_.ui->setButtons(false, 2);
     st_.ui->setMainEnabled(false);
-    // Disabling the main window disables its child windows too; this one stays usable.
-    setEnabled(true);
 }
 
 void frmGoal::Form_Deactivate() {

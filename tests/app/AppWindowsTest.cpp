@@ -156,12 +156,17 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
         form.Button_Click(2);
         EXPECT_TRUE(windows.Goal().isVisible());
         EXPECT_FALSE(form.Button(1)->isEnabled());
+        EXPECT_FALSE(form.ControlsEnabled());
+        // The windows the main window owns stay usable meanwhile.
+        EXPECT_TRUE(windows.Goal().isEnabled());
+        EXPECT_TRUE(windows.Abs().isEnabled());
+        EXPECT_TRUE(windows.Abs().Combo->isEnabled());
         windows.Goal().close();
         QApplication::processEvents();
         EXPECT_FALSE(windows.Goal().isVisible());
         EXPECT_EQ(Enabled(form), allOn);
         EXPECT_TRUE(form.txtFile()->isEnabled());
-        EXPECT_TRUE(form.isEnabled());
+        EXPECT_TRUE(form.ControlsEnabled());
         EXPECT_EQ(st.ErrCode, 0);
 
         // Every window was shown once each; no failure message on the way.

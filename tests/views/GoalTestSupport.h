@@ -45,7 +45,8 @@ struct Bowl {
 };
 
 /// The test Ui with the wiring the application gives the window: a read refreshes its
-/// list, and the main window is a real widget that gets disabled.
+/// list, and the main window is a real widget whose controls get disabled (the main
+/// window switches off its controls, not itself: that would switch off this window).
 class GoalUi : public TestUi {
 public:
     using TestUi::TestUi;
@@ -55,7 +56,7 @@ public:
     }
     void setMainEnabled(bool enable) override {
         TestUi::setMainEnabled(enable);
-        if (mainWidget) mainWidget->setEnabled(enable);
+        if (mainControls) mainControls->setEnabled(enable);
     }
     void setButtons(bool enable, int keep) override {
         TestUi::setButtons(enable, keep);
@@ -64,6 +65,7 @@ public:
     bool goalWindowVisible() const override { return window && window->isVisible(); }
     frmGoal* window = nullptr;
     QWidget* mainWidget = nullptr;
+    QWidget* mainControls = nullptr;
 };
 
 class GoalWindowTest : public ::testing::Test {
@@ -79,6 +81,7 @@ protected:
         window = new frmGoal(st, mainWidget.get());
         ui.window = window;
         ui.mainWidget = mainWidget.get();
+        ui.mainControls = new QWidget(mainWidget.get());
         window->FillParameterList();
         SetChartMessageSink([this](const std::string& text) { chartMessages.push_back(text); });
     }

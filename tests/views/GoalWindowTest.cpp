@@ -100,7 +100,7 @@ TEST_F(GoalWindowTest, FirstScanFromTheMainWindowShowsTheWindowAndTakesTheMainWi
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(ui.fileBoxEnabled);
     EXPECT_FALSE(ui.mainEnabled);
-    EXPECT_FALSE(mainWidget->isEnabled());
+    EXPECT_FALSE(ui.mainControls->isEnabled());
     EXPECT_NE(
         std::find(ui.buttonCalls.begin(), ui.buttonCalls.end(), std::pair<bool, int>{false, 2}),
         ui.buttonCalls.end());
@@ -520,7 +520,7 @@ TEST_F(GoalWindowTest, ChoosingFromTheListScansThatParameter) {
 TEST_F(GoalWindowTest, ClosingHidesAndGivesTheMainWindowBack) {
     window->ScanGoal(1);
     ASSERT_TRUE(window->isVisible());
-    ASSERT_FALSE(mainWidget->isEnabled());
+    ASSERT_FALSE(ui.mainControls->isEnabled());
 
     // A close while a scan runs waits for it.
     duringGoal = [this](int call) {
@@ -534,7 +534,7 @@ TEST_F(GoalWindowTest, ClosingHidesAndGivesTheMainWindowBack) {
     window->close();
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(ui.mainEnabled);
-    EXPECT_TRUE(mainWidget->isEnabled());
+    EXPECT_TRUE(ui.mainControls->isEnabled());
     EXPECT_TRUE(ui.fileBoxEnabled);
     EXPECT_EQ(ui.buttonCalls.back(), (std::pair<bool, int>{true, 2}));
     EXPECT_EQ(ui.focusedButton, 2);
