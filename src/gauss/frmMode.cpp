@@ -80,10 +80,37 @@ frmMode::frmMode(State& st, QWidget* parent) : QDialog(parent), st_(st) {
 }
 
 QRect frmMode::Px(int left, int top, int width, int height) const {
-    return TwipsRect(st_, left, top, width, height);
+    return TwipsRect(st_, static_cast<int>(std::lround(left * hscale_)), top,
+                     static_cast<int>(std::lround(width * hscale_)), height);
 }
 
 void frmMode::Form_Load() {
+    // The twips are made for a narrower dialog font than most systems have: when a
+    // caption needs more room than its twips give, the whole layout widens with it.
+    hscale_ = 1.0;
+    PlaceControls();
+    double need = 1.0;
+    for (QWidget* c : Captions()) need = std::max(need, CaptionWidth(c) / std::max(c->width(), 1));
+    if (need > 1.0) {
+        hscale_ = need;
+        PlaceControls();
+    }
+    SizeWindow();
+}
+
+std::vector<QWidget*> frmMode::Captions() const {
+    return {Label1, optMode[0], optMode[1], Label5,   Arg[0],
+            Arg[1], Label4,     cmdRead,    cmdBuild, Label2};
+}
+
+double frmMode::CaptionWidth(const QWidget* c) {
+    // A push button's size hint has a minimum width; its text is what must fit.
+    if (const auto* b = qobject_cast<const QPushButton*>(c))
+        return b->fontMetrics().horizontalAdvance(b->text()) + 8.0;
+    return c->sizeHint().width();
+}
+
+void frmMode::PlaceControls() {
     // At 10 twips per pixel the captions need a little more room.
     const bool large = st_.TwipsX == 10.0f;
     Label1->setGeometry(Px(240, 120, 4680, 255));
@@ -101,7 +128,6 @@ void frmMode::Form_Load() {
     cmdBuild->setGeometry(Px(large ? 1680 : 1560, 3840, 1035, 375));
     Label2->setGeometry(Px(large ? 2760 : 2700, 3900, large ? 990 : 1050, 255));
     txtLevel->setGeometry(Px(3780, 3855, 600, 315));
-    SizeWindow();
 }
 
 void frmMode::SizeWindow() {

@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <vector>
+
 #include <array>
 #include <functional>
 
@@ -80,6 +82,10 @@ protected:
 
 private:
     QRect Px(int left, int top, int width, int height) const;
+    void PlaceControls();
+    /// The controls whose text must fit, and the width their text needs.
+    std::vector<QWidget*> Captions() const;
+    static double CaptionWidth(const QWidget* c);
     void SizeWindow();
     void FocusCombo();
     /// Runs a window action; a sheet or arithmetic failure becomes a message.
@@ -88,6 +94,8 @@ private:
     State& st_;
     bool argSuppressed_ = false;
     int heightTwips_ = 1950;
+    /// Horizontal stretch of the twips layout so that every caption fits (1: none).
+    double hscale_ = 1.0;
     long draws_ = 0;
 };
 
