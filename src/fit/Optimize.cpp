@@ -184,6 +184,11 @@ private:
             if (std::fabs(s) > t) s = (1.0 + std::log(std::fabs(s) / t)) * Sign(s) * t;
 
             // Line search: halve until the error does not rise by more than RelTol.
+            // A step that gains less than RelTol of the error ends the run like a
+            // collapse: the minimum is as close as the search resolves. Otherwise a
+            // direction along which the error does not change (a vanishing species whose
+            // band height makes up for its concentration) is followed for ever.
+            bool stalled = false;
             for (;;) {
                 for (int i = 1; i <= st_.nSp; ++i) {
                     if (!st_.SpFree(i)) continue;
@@ -192,18 +197,12 @@ private:
                 }
                 if (!Error(0, st_.ErrHi)) return true;
                 if (st_.ErrHi < st_.RmsErr) {
+                    stalled = st_.RmsErr - st_.ErrHi <= st_.RelTol * st_.RmsErr;
                     st_.RmsErr = st_.ErrHi;
                     break;
                 }
                 if (WithinTolerance(st_.ErrHi, st_.RmsErr)) {
-                    // A step shorter than the collapse length that gains nothing: the
-                    // minimum along the direction is as close as the search resolves,
-                    // so this ends like a collapse. (With an engine that sees the same
-                    // float parameters again, such steps would otherwise repeat forever.)
-                    if (std::fabs(s) < kMinStep) {
-                        st_.ErrLo = 0.0;
-                        st_.RelTol = st_.RelTol * 10.0;
-                    }
+                    stalled = true;
                     break;
                 }
                 s = s / 2.0;
@@ -212,6 +211,10 @@ private:
                 // Collapsed: keep the rejected trial point and loosen the tolerance.
                 st_.RelTol = st_.RelTol * 10.0;
                 break;
+            }
+            if (stalled) {
+                st_.ErrLo = 0.0;
+                st_.RelTol = st_.RelTol * 10.0;
             }
 
             st_.IterCount = CInt16(st_.IterCount + 1.0);
@@ -228,7 +231,7 @@ private:
             if (ui_.absorptionViewVisible() && ui_.absorptionViewIndex() > 0)
                 ui_.showAbsorptionView();
 
-            if (st_.ErrLo == 0.0 && std::fabs(s) < kMinStep) {
+            if (st_.ErrLo == 0.0 && (std::fabs(s) < kMinStep || stalled)) {
                 if (st_.FitMode == 0 || st_.GaussLimit == 0.9995) {
                     converged_ = true;
                     return true;

@@ -316,6 +316,27 @@ TEST(Optimize, CollapseGrowsRelTolAndEndsTheRun) {
     EXPECT_DOUBLE_EQ(fx.st.RelTol, 1e-6);
 }
 
+TEST(Optimize, DirectionThatGainsNothingEndsTheRun) {
+    // Past a bowl the error keeps falling along G by amounts far below RelTol (as when a
+    // vanishing species' band height makes up for its falling concentration). Such steps
+    // end the run like a collapse instead of drifting until the iteration count overflows.
+    OptimizeFixture fx({1, 3, 4, 0, 0});
+    const double x0 = -80.0;
+    fx.Start(1, x0 - 1.0);
+    fx.goal.f = [&](const std::vector<double>& g) {
+        const double d = g[1] - x0;
+        const double e = 1.0 + (d < 0.0 ? 1e-3 * d * d : 0.0) - 1e-10 * d;
+        return e * e;
+    };
+    fx.ui.interruptAtYield = 200000; // a run that never ends fails here, not by hanging
+    Optimize(fx.st);
+    ASSERT_EQ(fx.st.ErrCode, 0);
+    EXPECT_TRUE(fx.ui.questions.empty());
+    EXPECT_LT(fx.st.IterCount, 1000);
+    EXPECT_NEAR(fx.st.G0Res(1), x0, 0.5) << "down the bowl, then no drift";
+    EXPECT_GT(fx.st.RelTol, 1e-8);
+}
+
 TEST(Optimize, GaussianModeRaisesGaussLimitInStages) {
     OptimizeFixture fx({1, 3, 4, 0, 0});
     const double x0 = -80.0;
