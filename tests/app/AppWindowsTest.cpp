@@ -19,8 +19,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -83,6 +85,32 @@ protected:
 
     fs::path dir;
 };
+
+// Every caption of a window has the room its text needs in the system's font (the
+// layouts are given in twips for a narrower dialog font).
+void ExpectCaptionsFit(const QWidget& window) {
+    for (const QWidget* w : window.findChildren<const QWidget*>()) {
+        if (!w->isVisibleTo(&window) || w->isWindow()) continue;
+        QString text;
+        int room = w->width();
+        if (const auto* label = qobject_cast<const QLabel*>(w)) {
+            text = label->text();
+        } else if (const auto* button = qobject_cast<const QPushButton*>(w)) {
+            text = button->text();
+            room -= 4; // the button's frame
+        } else if (const auto* box = qobject_cast<const QAbstractButton*>(w)) {
+            text = box->text();
+            if (!text.isEmpty() && w->width() < w->sizeHint().width())
+                ADD_FAILURE() << window.windowTitle().toStdString() << ": \"" << text.toStdString()
+                              << "\" is cut off";
+            continue;
+        }
+        if (text.isEmpty()) continue;
+        EXPECT_LE(w->fontMetrics().horizontalAdvance(text), room)
+            << window.windowTitle().toStdString() << ": \"" << text.toStdString()
+            << "\" is cut off";
+    }
+}
 
 TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
     State st;
@@ -168,6 +196,17 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
         EXPECT_TRUE(form.txtFile()->isEnabled());
         EXPECT_TRUE(form.ControlsEnabled());
         EXPECT_EQ(st.ErrCode, 0);
+
+        for (const QWidget* w :
+             {static_cast<const QWidget*>(&form), static_cast<const QWidget*>(&windows.Goal()),
+              static_cast<const QWidget*>(&windows.Abs()),
+              static_cast<const QWidget*>(&windows.Spec()),
+              static_cast<const QWidget*>(&windows.Ind())})
+            ExpectCaptionsFit(*w);
+        windows.Mode().optMode_Click(1);
+        ExpectCaptionsFit(windows.Mode());
+        windows.Mode().optMode_Click(0);
+        st.FitMode = 0;
 
         // Every window was shown once each; no failure message on the way.
         for (const auto& m : closer.messages)
