@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "AtomicTextFile.h"
 #include "NumText.h"
 
 #include <cstdio>
@@ -26,23 +27,10 @@ std::string ReadWorkDir(const std::string& folder) {
 }
 
 bool WriteWorkDir(const std::string& folder, const std::string& workDir) {
-    // Written beside the old file and renamed over it, so a failed write keeps the old one.
-    const auto path = SettingsPath(folder);
-    auto tmp = path;
-    tmp += ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out << "WorkDir=" << workDir << '\n';
-        if (!out.flush()) return false;
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
-        return false;
-    }
-    return true;
+    // A failed write keeps the old file.
+    std::string reason;
+    return WriteTextFileAtomically(SettingsPath(folder).string(), "WorkDir=" + workDir + "\n",
+                                   reason);
 }
 
 } // namespace lumora

@@ -1,6 +1,6 @@
 #include "ExportSolutions.h"
 
-#include "AtomicTextFile.h"
+#include "app/AtomicTextFile.h"
 #include "app/NumText.h"
 #include "app/Reread.h"
 #include "app/RuntimeError.h"
