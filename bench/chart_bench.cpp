@@ -4,8 +4,6 @@
 
 #include "chart/mzChart.h"
 
-#include <QApplication>
-
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -41,12 +39,3 @@ void BM_Refresh(benchmark::State& state) {
 BENCHMARK(BM_Refresh)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

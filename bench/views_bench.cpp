@@ -6,8 +6,6 @@
 #include "app/State.h"
 #include "views/frmAbs.h"
 
-#include <QApplication>
-
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -60,12 +58,3 @@ void BM_LoadAfterRead(benchmark::State& state) {
 BENCHMARK(BM_LoadAfterRead)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
