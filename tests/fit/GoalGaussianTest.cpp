@@ -4,6 +4,7 @@
 #include "fit/Goal.h"
 
 #include "FuzzyCompare.h"
+#include "GaussTableRows.h"
 #include "GoalFixture.h"
 #include "gauss/GaussBand.h"
 
@@ -12,26 +13,15 @@
 namespace lumora {
 namespace {
 
-struct Band {
-    int species;
-    double c, h, l;
-};
+using Band = test::BandRow;
 
 const std::vector<Band> kTrue = {{1, 1.15, 0.30, std::log(800.0)},
                                  {2, 0.95, 0.25, std::log(500.0)},
                                  {2, 1.25, 0.40, std::log(300.0)}};
 
 void SetTable(State& st, const std::vector<Band>& bands) {
-    const int nG = static_cast<int>(bands.size());
-    st.GaussTab.Redim(3, nG);
-    st.GaussTab(0, 0) = nG;
-    for (int g = 1; g <= nG; ++g) {
-        st.GaussTab(0, g) = bands[g - 1].species;
-        st.GaussTab(1, g) = bands[g - 1].c;
-        st.GaussTab(2, g) = bands[g - 1].h;
-        st.GaussTab(3, g) = bands[g - 1].l;
-    }
-    st.GaussFixed.Redim(3 * nG);
+    test::FillGaussTab(st, bands);
+    st.GaussFixed.Redim(3 * static_cast<int>(bands.size()));
 }
 
 std::vector<Band> Perturbed() {

@@ -5,6 +5,7 @@
 #include "gauss/EvaluateGaussians.h"
 
 #include "FuzzyCompare.h"
+#include "GaussTableRows.h"
 #include "TestUi.h"
 
 #include <gtest/gtest.h>
@@ -14,9 +15,7 @@
 namespace lumora {
 namespace {
 
-struct Band {
-    double species, c, h, l;
-};
+using Band = test::BandRow;
 
 void SetUpBands(State& st, int nSp, const std::vector<Band>& bands) {
     st.nSp = static_cast<int16_t>(nSp);
@@ -28,15 +27,7 @@ void SetUpBands(State& st, int nSp, const std::vector<Band>& bands) {
     st.WlMax = 600.0;
     st.Eps.Redim(nSp, 4);
     st.Eps.Fill(-7.0);
-    const int nG = static_cast<int>(bands.size());
-    st.GaussTab.Redim(3, nG);
-    st.GaussTab(0, 0) = nG;
-    for (int g = 1; g <= nG; ++g) {
-        st.GaussTab(0, g) = bands[g - 1].species;
-        st.GaussTab(1, g) = bands[g - 1].c;
-        st.GaussTab(2, g) = bands[g - 1].h;
-        st.GaussTab(3, g) = bands[g - 1].l;
-    }
+    test::FillGaussTab(st, bands);
 }
 
 double Reference(const Band& b, double x) {

@@ -3,6 +3,7 @@
 // fitting-mode window: reference curves that are exact sums of known Gaussian bands,
 // computed here from the band formula itself, independently of the program's code.
 
+#include "GaussTableRows.h"
 #include "TestUi.h"
 #include "app/State.h"
 #include "workbook/GridWorkbook.h"
@@ -67,15 +68,10 @@ public:
 
     /// GaussTab from bands (species blocks in order).
     void SetTable(const std::vector<TrueBand>& bands) {
-        const int nG = static_cast<int>(bands.size());
-        st.GaussTab.Redim(3, nG);
-        st.GaussTab(0, 0) = nG;
-        for (int g = 1; g <= nG; ++g) {
-            st.GaussTab(0, g) = bands[g - 1].species;
-            st.GaussTab(1, g) = bands[g - 1].c;
-            st.GaussTab(2, g) = bands[g - 1].h;
-            st.GaussTab(3, g) = std::log(bands[g - 1].height);
-        }
+        std::vector<BandRow> rows;
+        for (const TrueBand& b : bands)
+            rows.push_back({double(b.species), b.c, b.h, std::log(b.height)});
+        FillGaussTab(st, rows);
     }
 
     /// Number of the sheet cell, 0 for an empty one.
