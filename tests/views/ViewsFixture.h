@@ -3,6 +3,7 @@
 // and the bundled database: Co(II) chloride complexes in NaCl-HCl solutions at 25 C.
 // The sheet can be edited as the user would (the watcher notices) and read again.
 
+#include "CobaltDataSet.h"
 #include "TestUi.h"
 #include "chart/ChartMessage.h"
 #include "chart/mzChart.h"
@@ -25,55 +26,9 @@
 
 namespace lumora::test {
 
-inline constexpr int kSolMax = 6;
-inline const double kNaCl[kSolMax] = {0.0, 1.0, 2.0, 3.0, 4.0, 5.0};
-inline const double kWl[] = {480.0, 500.0, 550.0, 600.0, 650.0, 700.0, 720.0};
-
-/// Writes the data set with nSol solutions (named "S1".."Sn") and nSp species
-/// (CoCl+, then CoCl4-2) over whatever the sheet held. The absorbance of solution 2 at
-/// 600 nm is left empty. With two species the spectrum rows are 19..25.
+/// The views' data set: nSol solutions, nSp species, solution 2 missing at 600 nm.
 inline void WriteDataSet(GridSheet& sh, int nSol = kSolMax, int nSp = 2) {
-    using S = std::string;
-    sh.ClearContents(1, 1, 40, 20);
-    auto text = [&](int r, int c, const std::string& t) { sh.SetValue(r, c, CellValue{S(t)}); };
-    auto num = [&](int r, int c, double x) { sh.SetValue(r, c, CellValue{x}); };
-    text(1, 1, "Co(II) chloride");
-    const char* keywords[] = {"Database:", "System:",   "Options:", "T, C:",
-                              "P, bar:",   "wl_start:", "wl_stop:", "Species:"};
-    for (int r = 2; r <= 9; ++r) text(r, 1, keywords[r - 2]);
-    text(2, 2, "thermo.toml");
-    text(3, 2, "systems/co-na-cl.toml");
-    num(5, 2, 25.0);
-    num(6, 2, 1.0);
-    num(7, 2, 500.0);
-    num(8, 2, 700.0);
-    num(9, 2, nSp);
-    text(9, 3, "Initial");
-    text(9, 4, "Result");
-    text(9, 5, " \u00B1");
-    const char* species[] = {"CoCl+", "CoCl4-2"};
-    int r = 10;
-    for (int k = 0; k < nSp; ++k) text(r++, 2, species[k]);
-    text(r++, 1, "Mean err.:");
-    text(r++, 2, "Composition, molality");
-    const char* components[] = {"CoCl2", "NaCl", "HCl"};
-    for (int i = 0; i < 3; ++i, ++r) {
-        text(r, 1, components[i]);
-        for (int j = 0; j < nSol; ++j) num(r, j + 2, i == 0 ? 0.05 : i == 1 ? kNaCl[j] : 0.01);
-    }
-    text(r - 1, nSol + 2, "corrected");
-    text(r++, 2, "Absorption spectra");
-    text(r, 1, "Wave");
-    for (int j = 1; j <= nSol; ++j) text(r, j + 1, "S" + std::to_string(j));
-    ++r;
-    for (double wl : kWl) {
-        num(r, 1, wl);
-        for (int j = 0; j < nSol; ++j) {
-            const double peak = std::exp(-std::pow((wl - 690.0) / 40.0, 2));
-            if (!(j == 1 && wl == 600.0)) num(r, j + 2, 0.02 + 0.05 * kNaCl[j] * peak + 0.001 * j);
-        }
-        ++r;
-    }
+    WriteCobaltDataSet(sh, {nSol, nSp, true, "Co(II) chloride"});
 }
 
 /// Records the chart's messages instead of showing boxes.

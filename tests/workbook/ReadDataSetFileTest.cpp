@@ -2,6 +2,7 @@
 // host and read with the real engine, the bundled database and system file, and
 // the real goal function.
 
+#include "CobaltDataSet.h"
 #include "FuzzyCompare.h"
 #include "TestUi.h"
 #include "engine/EngineFactory.h"
@@ -20,56 +21,10 @@ namespace {
 namespace fs = std::filesystem;
 using S = std::string;
 
-constexpr int kSol = 6;
-const double kNaCl[kSol] = {0.0, 1.0, 2.0, 3.0, 4.0, 5.0};
-const double kCoCl2 = 0.05, kHCl = 0.01;
-const double kWl[] = {480.0, 500.0, 550.0, 600.0, 650.0, 700.0, 720.0};
+constexpr int kSol = kSolMax;
 
-// Co(II) in NaCl-HCl at 25 C with CoCl+ and CoCl4-2 refined; the spectra grow
-// with chloride so that the fit has something to explain.
 void WriteDataSet(GridWorkbook& book) {
-    GridSheet* sh = book.AddSheet("Data");
-    auto text = [&](int r, int c, const char* t) { sh->SetValue(r, c, CellValue{S(t)}); };
-    auto num = [&](int r, int c, double x) { sh->SetValue(r, c, CellValue{x}); };
-    text(1, 1, "Co(II) chloride, real engine");
-    const char* keywords[] = {"Database:", "System:",   "Options:", "T, C:",
-                              "P, bar:",   "wl_start:", "wl_stop:", "Species:"};
-    for (int r = 2; r <= 9; ++r) text(r, 1, keywords[r - 2]);
-    text(2, 2, "thermo.toml");
-    text(3, 2, "systems/co-na-cl.toml");
-    num(5, 2, 25.0);
-    num(6, 2, 1.0);
-    num(7, 2, 500.0);
-    num(8, 2, 700.0);
-    num(9, 2, 2.0);
-    text(9, 3, "Initial");
-    text(9, 4, "Result");
-    text(9, 5, " \u00B1");
-    text(10, 2, "CoCl+");
-    text(11, 2, "CoCl4-2");
-    text(12, 1, "Mean err.:");
-    text(13, 2, "Composition, molality");
-    text(14, 1, "CoCl2");
-    text(15, 1, "NaCl");
-    text(16, 1, "HCl");
-    for (int j = 0; j < kSol; ++j) {
-        num(14, j + 2, kCoCl2);
-        num(15, j + 2, kNaCl[j]);
-        num(16, j + 2, kHCl);
-    }
-    text(16, kSol + 2, "corrected");
-    text(17, 2, "Absorption spectra");
-    text(18, 1, "Wave");
-    for (int j = 1; j <= kSol; ++j) sh->SetValue(18, j + 1, CellValue{"S" + std::to_string(j)});
-    int r = 19;
-    for (double wl : kWl) {
-        num(r, 1, wl);
-        for (int j = 0; j < kSol; ++j) {
-            const double peak = std::exp(-std::pow((wl - 690.0) / 40.0, 2));
-            num(r, j + 2, 0.02 + 0.05 * kNaCl[j] * peak + 0.001 * j);
-        }
-        ++r;
-    }
+    WriteCobaltDataSet(*book.AddSheet("Data"), {kSol, 2, false, "Co(II) chloride, real engine"});
 }
 
 TEST(ReadDataSetFile, RealWorkbookAndEngine) {
