@@ -19,7 +19,6 @@ namespace lumora::test {
 namespace {
 
 namespace fs = std::filesystem;
-using S = std::string;
 
 constexpr int kSol = kSolMax;
 
