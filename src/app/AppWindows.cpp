@@ -7,9 +7,9 @@
 #include "export/ExportSolutions.h"
 #include "factor/frmInd.h"
 #include "gauss/frmMode.h"
+#include "views/ConcentrationView.h"
 #include "views/frmAbs.h"
 #include "views/frmGoal.h"
-#include "views/frmSpec.h"
 
 namespace lumora {
 

@@ -5,7 +5,7 @@
 #include "factor/FactorAnalysis.h"
 
 #include "FuzzyCompare.h"
-#include "SyntheticSpectra.h"
+#include "SyntheticAbsorbances.h"
 #include "app/RuntimeError.h"
 
 #include <Eigen/Dense>

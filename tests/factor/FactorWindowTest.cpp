@@ -4,7 +4,7 @@
 
 #include "factor/frmInd.h"
 
-#include "SyntheticSpectra.h"
+#include "SyntheticAbsorbances.h"
 #include "TestUi.h"
 #include "app/NumText.h"
 #include "chart/ChartMessage.h"

@@ -2,8 +2,8 @@
 // engine: chart contents, list and check box, the main window's buttons, re-reads,
 // and the species name under the mouse.
 
+#include "views/ConcentrationView.h"
 #include "ViewsFixture.h"
-#include "views/frmSpec.h"
 #include "views/frmTip.h"
 
 #include "FuzzyCompare.h"

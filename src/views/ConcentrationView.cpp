@@ -1,4 +1,4 @@
-#include "frmSpec.h"
+#include "ConcentrationView.h"
 
 #include "ChartValue.h"
 #include "ViewGeometry.h"
