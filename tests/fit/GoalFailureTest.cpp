@@ -1,6 +1,7 @@
 // How the goal function fails: run-time errors, solver failures and the
 // interrupt, each with its message (or none) and never a NaN left behind.
 
+#include "GaussTableRows.h"
 #include "fit/Goal.h"
 
 #include "GoalFixture.h"
@@ -111,16 +112,8 @@ TEST(GoalFailure, InterruptAtAnyYieldStopsSilently) {
             FillData(st);
             if (mode == 1) {
                 st.FitMode = 1;
-                st.GaussTab.Redim(3, 2);
-                st.GaussTab(0, 0) = 2;
-                st.GaussTab(0, 1) = 1;
-                st.GaussTab(0, 2) = 2;
                 // Data from bands near the ones the refinement starts from.
-                for (int g = 1; g <= 2; ++g) {
-                    st.GaussTab(1, g) = 0.95 + 0.05 * g;
-                    st.GaussTab(2, g) = 0.1;
-                    st.GaussTab(3, g) = 3.0;
-                }
+                test::FillGaussTab(st, {{1, 1.0, 0.1, 3.0}, {2, 1.05, 0.1, 3.0}});
                 for (int w = 1; w <= st.nWl; ++w) {
                     const double x = GaussAbscissa(st, st.AbsM(0, w));
                     for (int j = 1; j <= st.nSol; ++j)
@@ -167,15 +160,7 @@ TEST(GoalFailure, BandPinnedToTheEndOfTheSpectrumIsRefused) {
     test::SetUpState(st, d);
     FillData(st);
     st.FitMode = 1;
-    st.GaussTab.Redim(3, 2);
-    st.GaussTab(0, 0) = 2;
-    st.GaussTab(0, 1) = 1;
-    st.GaussTab(0, 2) = 2;
-    for (int g = 1; g <= 2; ++g) {
-        st.GaussTab(1, g) = 0.9 + 0.2 * g;
-        st.GaussTab(2, g) = 0.3;
-        st.GaussTab(3, g) = 3.0;
-    }
+    test::FillGaussTab(st, {{1, 1.1, 0.3, 3.0}, {2, 1.3, 0.3, 3.0}});
     st.GaussFixed.Redim(6);
     ui.interruptAtYield = 100000; // a safety net for the test only
     Goal(st, 0);
