@@ -3,7 +3,7 @@
 // energies, absorptivity bands and solution compositions, it computes the speciation
 // with the engine and lays out a complete data-set sheet with noisy spectra.
 
-#include "workbook/CellValue.h"
+#include "sheet/CellValue.h"
 
 #include <string>
 #include <utility>

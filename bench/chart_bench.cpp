@@ -2,7 +2,7 @@
 // of an absorption view with every spectrum shown. Goal: under 20 ms per Refresh.
 // Runs offscreen (QT_QPA_PLATFORM=offscreen is set when missing).
 
-#include "chart/mzChart.h"
+#include "chart/ChartWidget.h"
 
 #include <benchmark/benchmark.h>
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-void FillSpectra(lumora::mzChart& chart, int series, int points) {
+void FillSpectra(lumora::ChartWidget& chart, int series, int points) {
     std::mt19937 rng(7);
     std::normal_distribution<float> noise(0.0f, 0.004f);
     chart.Clear();
@@ -29,7 +29,7 @@ void FillSpectra(lumora::mzChart& chart, int series, int points) {
 }
 
 void BM_Refresh(benchmark::State& state) {
-    lumora::mzChart chart;
+    lumora::ChartWidget chart;
     chart.resize(800, 600);
     FillSpectra(chart, 17, 2000);
     chart.SetYAxisLogScale(state.range(0) != 0);

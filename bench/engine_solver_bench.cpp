@@ -139,7 +139,7 @@ struct BenchSystem {
         };
         for (int j = 0; j < 12; ++j) {
             std::vector<double> b(static_cast<size_t>(rec.nElem) + 1, 0.0);
-            b[0] = kWaterMolPerKg;
+            b[0] = kWaterMolality;
             const double co = 5e-4 * std::pow(100.0, j / 11.0);
             b[element(1)] = 0.01;
             b[element(11)] = 1.0;

@@ -1,8 +1,8 @@
 // The factor analysis (F1) of absorbance matrices of growing size: covariance,
 // Jacobi eigen-decomposition and indicator, without the window.
 
-#include "app/State.h"
-#include "factor/FactorAnalysis.h"
+#include "linalg/FactorAnalysis.h"
+#include "model/State.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,10 +3,10 @@
 // reader's cell-by-cell walk over a freshly opened sheet, and the optimizer's
 // result table written cell by cell (sent in blocks by the host).
 
-#include "workbook/LibreOfficeHost.h"
-#include "workbook/Workbook.h"
-#include "workbook/Worksheet.h"
-#include "workbook/XlsxWriter.h"
+#include "lohost/LibreOfficeHost.h"
+#include "sheet/Workbook.h"
+#include "sheet/Worksheet.h"
+#include "xlsx/XlsxWriter.h"
 
 #include <benchmark/benchmark.h>
 

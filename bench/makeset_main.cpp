@@ -3,7 +3,7 @@
 
 #include "MakeSet.h"
 
-#include "workbook/XlsxWriter.h"
+#include "xlsx/XlsxWriter.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,8 +3,8 @@
 // full load after a read. 40 solutions x 400 wavelengths at the view's first size.
 // Runs offscreen (QT_QPA_PLATFORM=offscreen is set when missing).
 
-#include "app/State.h"
-#include "views/frmAbs.h"
+#include "model/State.h"
+#include "windows/AbsorptionView.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,7 +36,7 @@ void FillState(lumora::State& st, int nSol, int nWl) {
 void BM_RefreshOneSolution(benchmark::State& state) {
     lumora::State st;
     FillState(st, 40, 400);
-    lumora::frmAbs view(st, nullptr);
+    lumora::AbsorptionView view(st, nullptr);
     view.ShowAbsorptionView();
     view.Combo->setCurrentIndex(7);
     for (auto _ : state) {
@@ -49,7 +49,7 @@ BENCHMARK(BM_RefreshOneSolution)->Unit(benchmark::kMillisecond);
 void BM_LoadAfterRead(benchmark::State& state) {
     lumora::State st;
     FillState(st, 40, 400);
-    lumora::frmAbs view(st, nullptr);
+    lumora::AbsorptionView view(st, nullptr);
     for (auto _ : state) {
         ++st.ReadSerial; // every read reloads the whole data set
         view.ShowAbsorptionView();

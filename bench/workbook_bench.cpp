@@ -1,8 +1,8 @@
 // The embedded host on a data set's size: 40 solutions by 400 wavelengths, and
 // the result block the optimizer writes beside the spectra.
 
-#include "workbook/GridWorkbook.h"
-#include "workbook/XlsxWriter.h"
+#include "xlsx/GridWorkbook.h"
+#include "xlsx/XlsxWriter.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,15 +1,15 @@
-#include "Batch.h"
+#include "app/Batch.h"
 
-#include "BatchUi.h"
-#include "HostChoice.h"
-#include "NumText.h"
-#include "ReaderMessage.h"
+#include "app/BatchUi.h"
+#include "app/HostChoice.h"
+#include "base/NumText.h"
+#include "dataset/ReaderMessage.h"
 
+#include "dataset/ReadDataSet.h"
 #include "engine/EngineFactory.h"
 #include "engine/JsonText.h"
 #include "export/ExportSolutions.h"
-#include "workbook/ReadDataSet.h"
-#include "workbook/SaveDirtyWorkbooks.h"
+#include "sheet/SaveDirtyWorkbooks.h"
 
 #if __has_include("fit/Optimize.h")
 #include "fit/Optimize.h"

@@ -1,8 +1,8 @@
 #pragma once
 // Batch mode: read, optionally optimize and export, save, and summarise.
 
-#include "CommandLine.h"
-#include "State.h"
+#include "app/CommandLine.h"
+#include "model/State.h"
 
 #include <cstdio>
 #include <string>

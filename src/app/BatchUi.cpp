@@ -1,6 +1,6 @@
-#include "BatchUi.h"
+#include "app/BatchUi.h"
 
-#include "NumText.h"
+#include "base/NumText.h"
 
 namespace lumora {
 

@@ -2,7 +2,7 @@
 // The Ui of batch mode: progress lines on stdout, messages and questions on stderr,
 // fixed answers.
 
-#include "Ui.h"
+#include "base/Ui.h"
 
 #include <cstdio>
 #include <map>

@@ -1,6 +1,6 @@
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
-#include "NumText.h"
+#include "base/NumText.h"
 
 #include <filesystem>
 

@@ -1,8 +1,8 @@
-#include "HostChoice.h"
+#include "app/HostChoice.h"
 
-#include "workbook/EmbeddedHost.h"
+#include "xlsx/EmbeddedHost.h"
 #ifdef HAVE_LIBREOFFICE
-#include "workbook/LibreOfficeHost.h"
+#include "lohost/LibreOfficeHost.h"
 #endif
 
 namespace lumora {

@@ -1,7 +1,7 @@
 #pragma once
 // Which spreadsheet host the program uses.
 
-#include "State.h"
+#include "model/State.h"
 
 #include <string>
 

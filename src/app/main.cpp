@@ -1,15 +1,15 @@
 // lumora: the desktop program, or batch mode with --batch.
 
-#include "AppWindows.h"
-#include "Batch.h"
-#include "CommandLine.h"
-#include "HostChoice.h"
-#include "MainWindow.h"
-#include "NumText.h"
-#include "QtUi.h"
+#include "app/Batch.h"
+#include "app/CommandLine.h"
+#include "app/HostChoice.h"
+#include "base/NumText.h"
+#include "windows/AppWindows.h"
+#include "windows/MainWindow.h"
+#include "windows/QtUi.h"
 
-#include "workbook/ReadDataSet.h"
-#include "workbook/SaveDirtyWorkbooks.h"
+#include "dataset/ReadDataSet.h"
+#include "sheet/SaveDirtyWorkbooks.h"
 
 #include <QApplication>
 
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     std::string hostError;
     st.hooks.attachHost = MakeHostAttach(cl->host, hostError);
 
-    Form1 form(st, std::filesystem::current_path().string());
+    MainWindow form(st, std::filesystem::current_path().string());
     ui.setForm(&form);
     AppWindows windows(st, form, ui);
     form.afterCommand = [&st] {

@@ -1,4 +1,4 @@
-#include "ChartMessage.h"
+#include "chart/ChartMessage.h"
 
 #include <QMessageBox>
 

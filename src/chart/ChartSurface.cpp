@@ -1,4 +1,4 @@
-#include "ChartSurface.h"
+#include "chart/ChartSurface.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "DataPath.h"
+#include "engine/DataPath.h"
 
 #include <filesystem>
 

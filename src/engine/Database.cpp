@@ -1,6 +1,6 @@
-#include "Database.h"
+#include "engine/Database.h"
 
-#include "Formula.h"
+#include "engine/Formula.h"
 
 #include <toml++/toml.h>
 

@@ -1,8 +1,8 @@
-#include "EngineFactory.h"
+#include "engine/EngineFactory.h"
 
-#include "EngineProps.h"
-#include "EngineSolver.h"
-#include "EngineSysReader.h"
+#include "engine/EngineProps.h"
+#include "engine/EngineSolver.h"
+#include "engine/EngineSysReader.h"
 
 namespace lumora {
 std::unique_ptr<Solver> CreateSolver() {

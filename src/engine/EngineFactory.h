@@ -1,9 +1,9 @@
 #pragma once
 // Creation of the three engine components.
 
-#include "Props.h"
-#include "Solver.h"
-#include "SysReader.h"
+#include "engine/Props.h"
+#include "engine/Solver.h"
+#include "engine/SysReader.h"
 
 #include <memory>
 

@@ -1,11 +1,11 @@
-#include "EngineProps.h"
+#include "engine/EngineProps.h"
 
-#include "EngineFactory.h"
-#include "Formula.h"
-#include "WaterDielectric.h"
-#include "WaterIapws95.h"
-#include "WaterIonization.h"
-#include "WaterState.h"
+#include "engine/EngineFactory.h"
+#include "engine/Formula.h"
+#include "engine/WaterDielectric.h"
+#include "engine/WaterIapws95.h"
+#include "engine/WaterIonization.h"
+#include "engine/WaterState.h"
 
 #include <cctype>
 #include <cmath>

@@ -2,8 +2,8 @@
 // The properties component of the engine: database lookup, element composition of
 // formulas, water properties and start values of standard Gibbs energies.
 
-#include "Database.h"
-#include "Props.h"
+#include "engine/Database.h"
+#include "engine/Props.h"
 
 #include <string>
 #include <vector>

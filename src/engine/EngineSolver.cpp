@@ -1,7 +1,7 @@
-#include "EngineSolver.h"
+#include "engine/EngineSolver.h"
 
-#include "EngineFactory.h"
-#include "Formula.h"
+#include "engine/EngineFactory.h"
+#include "engine/Formula.h"
 
 #include <algorithm>
 #include <cctype>

@@ -21,12 +21,12 @@
 // 5 phases other than the aqueous solution. Only the aqueous solution is equilibrated, so a
 // system listing gases or minerals is refused rather than solved without them.
 
-#include "Database.h"
-#include "Equilibrium.h"
-#include "Solver.h"
-#include "SysRec.h"
-#include "SystemFile.h"
-#include "WaterState.h"
+#include "engine/Database.h"
+#include "engine/Equilibrium.h"
+#include "engine/Solver.h"
+#include "engine/SysRec.h"
+#include "engine/SystemFile.h"
+#include "engine/WaterState.h"
 
 #include <optional>
 #include <vector>

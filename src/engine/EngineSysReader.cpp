@@ -1,8 +1,8 @@
-#include "EngineSysReader.h"
+#include "engine/EngineSysReader.h"
 
-#include "Database.h"
-#include "EngineFactory.h"
-#include "SystemFile.h"
+#include "engine/Database.h"
+#include "engine/EngineFactory.h"
+#include "engine/SystemFile.h"
 
 namespace lumora {
 

@@ -2,7 +2,7 @@
 // The system reader component: reads a system file (see SystemFile.h) against the database
 // the file names (the bundled one when it names none) into the system record.
 
-#include "SysReader.h"
+#include "engine/SysReader.h"
 
 namespace lumora {
 

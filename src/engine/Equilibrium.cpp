@@ -1,4 +1,4 @@
-#include "Equilibrium.h"
+#include "engine/Equilibrium.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -430,7 +430,7 @@ bool Equilibrium::Evaluate(Config& c, const double* x, double* R, double* scale)
         c.hp[j] = hp;
     }
     for (int k = 0; k < nb; ++k) {
-        const double t = kWaterMolPerKg * c.tau[k + 1];
+        const double t = kWaterMolality * c.tau[k + 1];
         R[k] -= t;
         scale[k] = std::max(scale[k] + std::fabs(t), DBL_MIN);
     }
@@ -472,7 +472,7 @@ void Equilibrium::InitialGuess(Config& c) const {
     const int r = c.r, nb = r - 1;
     double I = 0;
     for (int k = 1; k < r; ++k) {
-        const double t = kWaterMolPerKg * c.tau[k];
+        const double t = kWaterMolality * c.tau[k];
         c.x[k - 1] = std::log(t > 1e-200 ? t : 1e-7);
         I += 0.5 * c.z2[c.basis[k]] * std::max(t, 0.0);
     }
@@ -491,7 +491,7 @@ void Equilibrium::InitialGuess(Config& c) const {
         bool changed = false;
         for (int k = 1; k < r; ++k) {
             if (c.compSign[k] != 1) continue;
-            const double t = kWaterMolPerKg * c.tau[k];
+            const double t = kWaterMolality * c.tau[k];
             double sum = 0;
             for (int j = 1; j < c.S; ++j) sum += c.nu[j * r + k] * c.m[j];
             if (!(t > 0) || !(sum > 0)) continue;
@@ -756,7 +756,7 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
                         : std::string("Vexil: no convergence (the amounts overflow)"));
     }
     // Amounts from molalities: kilograms of water W from the water component.
-    double ion = 0, denom = kWaterMolPerKg;
+    double ion = 0, denom = kWaterMolality;
     for (int j = 1; j < c.S; ++j) {
         denom += c.nu[j * r] * c.m[j];
         ion += 0.5 * c.z2[j] * c.m[j];
@@ -765,7 +765,7 @@ EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<dou
     if (!(W > 0) || !std::isfinite(W))
         return fail(kEqNoConvergence, "Vexil: no convergence (no water left)");
     std::fill(amounts.begin(), amounts.end(), 0.0);
-    amounts[0] = kWaterMolPerKg * W;
+    amounts[0] = kWaterMolality * W;
     for (int j = 1; j < c.S; ++j) amounts[c.sp[j]] = W * c.m[j];
     // Final check in element space: never hand out an unbalanced speciation.
     for (int e = 0; e <= nElem; ++e) {

@@ -9,6 +9,8 @@
 //   log10 gamma = -A z^2 sqrt(I) / (1 + a B sqrt(I)) + Bdot I   for ions,
 // gamma = 1 for neutral species.
 
+#include "base/Constants.h"
+
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -16,9 +18,6 @@
 #include <vector>
 
 namespace lumora {
-
-/// Moles of water per kilogram.
-inline constexpr double kWaterMolPerKg = 55.50843;
 
 /// One aqueous species as the equilibrium calculation sees it.
 struct EquilibriumSpecies {

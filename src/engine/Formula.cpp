@@ -1,6 +1,6 @@
-#include "Formula.h"
+#include "engine/Formula.h"
 
-#include "Database.h"
+#include "engine/Database.h"
 
 #include <cctype>
 

@@ -1,7 +1,7 @@
-#include "HkfEquation.h"
+#include "engine/HkfEquation.h"
 
-#include "WaterDielectric.h"
-#include "WaterState.h"
+#include "engine/WaterDielectric.h"
+#include "engine/WaterState.h"
 
 #include <cmath>
 

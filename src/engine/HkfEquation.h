@@ -4,7 +4,7 @@
 // 288, 19), Shock and Helgeson (1988, GCA 52, 2009), with the g-function of Shock,
 // Oelkers, Johnson, Sverjensky and Helgeson (1992, J. Chem. Soc. Faraday Trans. 88, 803).
 
-#include "Database.h"
+#include "engine/Database.h"
 
 namespace lumora {
 

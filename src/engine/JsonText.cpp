@@ -1,4 +1,4 @@
-#include "JsonText.h"
+#include "engine/JsonText.h"
 
 #include <cmath>
 #include <cstdio>

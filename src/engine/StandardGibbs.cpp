@@ -1,8 +1,8 @@
-#include "WaterState.h"
+#include "engine/WaterState.h"
 
-#include "Database.h"
-#include "HkfEquation.h"
-#include "WaterIonization.h"
+#include "engine/Database.h"
+#include "engine/HkfEquation.h"
+#include "engine/WaterIonization.h"
 
 #include <cmath>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The system reader component: a system file into the system record.
 
-#include "SysRec.h"
+#include "engine/SysRec.h"
 
 #include <cstdint>
 #include <string>

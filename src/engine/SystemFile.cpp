@@ -1,8 +1,8 @@
-#include "SystemFile.h"
+#include "engine/SystemFile.h"
 
-#include "DataPath.h"
-#include "Database.h"
-#include "Formula.h"
+#include "engine/DataPath.h"
+#include "engine/Database.h"
+#include "engine/Formula.h"
 
 #include <toml++/toml.h>
 

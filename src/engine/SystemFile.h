@@ -18,8 +18,8 @@
 // in the formulas of the aqueous species (water first, so H and O lead), then of the
 // other phases.
 
-#include "DataPath.h"
-#include "SysRec.h"
+#include "engine/DataPath.h"
+#include "engine/SysRec.h"
 
 #include <string>
 #include <vector>

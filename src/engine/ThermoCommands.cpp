@@ -1,7 +1,7 @@
-#include "ThermoCommands.h"
+#include "engine/ThermoCommands.h"
 
-#include "DataPath.h"
-#include "Database.h"
+#include "engine/DataPath.h"
+#include "engine/Database.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "JsonText.h"
+#include "engine/JsonText.h"
 // The subcommands of lumora-thermo. Each is a function in a file of its own (ThermoWater.cpp,
 // ThermoGibbs.cpp, ...), declared at the end of this header and listed in the dispatch
 // table of ThermoCommands.cpp; ThermoArgs carries --db, --json and the arguments.

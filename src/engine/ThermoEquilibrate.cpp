@@ -2,10 +2,10 @@
 // Speciation of 1 kg of water with the given substances. With --species the system is the
 // listed aqueous species plus H2O, H+ and OH-.
 
-#include "ThermoCommands.h"
+#include "engine/ThermoCommands.h"
 
-#include "EngineSolver.h"
-#include "Formula.h"
+#include "engine/EngineSolver.h"
+#include "engine/Formula.h"
 
 #include <algorithm>
 #include <cmath>
@@ -91,7 +91,7 @@ int ThermoEquilibrate(const ThermoArgs& a, std::ostream& out, std::ostream& err)
     }
     const SysRec& rec = solver.System();
     std::vector<double> bulk(static_cast<size_t>(rec.nElem) + 1, 0.0);
-    bulk[0] = kWaterMolPerKg;
+    bulk[0] = kWaterMolality;
     for (size_t i = 2; i < rest.size(); ++i) {
         const std::string& term = rest[i];
         const size_t eq = term.find('=');
@@ -135,7 +135,7 @@ int ThermoEquilibrate(const ThermoArgs& a, std::ostream& out, std::ostream& err)
     double pH = NAN;
     for (int i = firstAq + 1; i <= rec.lastAq; ++i) {
         names.push_back(rec.spName[i]);
-        molal.push_back(amounts[i] * kWaterMolPerKg / water);
+        molal.push_back(amounts[i] * kWaterMolality / water);
         gamma.push_back(solver.Gamma(i));
         if (names.back() == "H+" && molal.back() > 0) pH = -std::log10(molal.back() * gamma.back());
     }

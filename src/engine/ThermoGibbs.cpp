@@ -1,7 +1,7 @@
-#include "ThermoCommands.h"
+#include "engine/ThermoCommands.h"
 
-#include "Database.h"
-#include "WaterState.h"
+#include "engine/Database.h"
+#include "engine/WaterState.h"
 
 #include <ostream>
 

@@ -1,6 +1,6 @@
 // lumora-thermo: the engine on the command line.
 
-#include "ThermoCommands.h"
+#include "engine/ThermoCommands.h"
 
 #include <iostream>
 

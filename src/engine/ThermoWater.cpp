@@ -1,7 +1,7 @@
-#include "ThermoCommands.h"
+#include "engine/ThermoCommands.h"
 
-#include "WaterIapws95.h"
-#include "WaterState.h"
+#include "engine/WaterIapws95.h"
+#include "engine/WaterState.h"
 
 #include <ostream>
 

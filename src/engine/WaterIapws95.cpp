@@ -1,4 +1,4 @@
-#include "WaterIapws95.h"
+#include "engine/WaterIapws95.h"
 
 #include <algorithm>
 #include <array>

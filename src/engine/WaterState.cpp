@@ -1,9 +1,9 @@
-#include "WaterState.h"
+#include "engine/WaterState.h"
 
-#include "WaterDebyeHueckel.h"
-#include "WaterDielectric.h"
-#include "WaterIapws95.h"
-#include "WaterIonization.h"
+#include "engine/WaterDebyeHueckel.h"
+#include "engine/WaterDielectric.h"
+#include "engine/WaterIapws95.h"
+#include "engine/WaterIonization.h"
 
 #include <cmath>
 

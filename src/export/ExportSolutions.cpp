@@ -1,9 +1,9 @@
-#include "ExportSolutions.h"
+#include "export/ExportSolutions.h"
 
-#include "app/AtomicTextFile.h"
-#include "app/NumText.h"
-#include "app/Reread.h"
-#include "app/RuntimeError.h"
+#include "base/AtomicTextFile.h"
+#include "base/NumText.h"
+#include "base/RuntimeError.h"
+#include "dataset/Reread.h"
 
 #include <span>
 #include <stdexcept>

@@ -3,7 +3,7 @@
 // tab-separated table "Solutions.txt" in the working folder (one row per aqueous
 // species, one column per solution; full composition less the marked rows only).
 
-#include "app/State.h"
+#include "model/State.h"
 
 namespace lumora {
 

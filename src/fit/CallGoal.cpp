@@ -1,6 +1,6 @@
-#include "CallGoal.h"
+#include "fit/CallGoal.h"
 
-#include "Goal.h"
+#include "fit/Goal.h"
 
 namespace lumora {
 

@@ -1,9 +1,9 @@
-#include "Goal.h"
+#include "fit/Goal.h"
 
-#include "LinearAlgebra.h"
-#include "app/RuntimeError.h"
-#include "gauss/EvaluateGaussians.h"
-#include "gauss/GaussBand.h"
+#include "base/RuntimeError.h"
+#include "linalg/LinearAlgebra.h"
+#include "model/EvaluateGaussians.h"
+#include "model/GaussBand.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 // extinction coefficients (Eps) and the calculated absorbances (AbsC) behind
 // for the views and the optimizer.
 
-#include "app/State.h"
+#include "model/State.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
-#include "Intervals.h"
+#include "fit/Intervals.h"
 
-#include "CallGoal.h"
-#include "Chi2Quantile95.h"
-#include "InvertSymmetric.h"
-#include "app/RuntimeError.h"
+#include "base/RuntimeError.h"
+#include "fit/CallGoal.h"
+#include "linalg/Chi2Quantile95.h"
+#include "linalg/InvertSymmetric.h"
 
 #include <cmath>
 

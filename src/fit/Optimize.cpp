@@ -1,11 +1,11 @@
-#include "Optimize.h"
+#include "fit/Optimize.h"
 
-#include "CallGoal.h"
-#include "Intervals.h"
-#include "app/NumText.h"
-#include "app/RuntimeError.h"
-#include "gauss/GaussTable.h"
-#include "workbook/ReadFixedMarks.h"
+#include "base/NumText.h"
+#include "base/RuntimeError.h"
+#include "fit/CallGoal.h"
+#include "fit/Intervals.h"
+#include "model/GaussTable.h"
+#include "model/ReadFixedMarks.h"
 
 #include <algorithm>
 #include <cmath>
@@ -80,7 +80,7 @@ private:
     }
 
     bool Prepare() {
-        xls& watch = *st_.xlsWatch;
+        SheetWatcher& watch = *st_.xlsWatch;
         if (ui_.absorptionViewVisible() && watch.Changed) ui_.unloadAbsorptionView();
         if (watch.Changed) {
             readFailed_ = true; // until the reader says otherwise, also if it throws

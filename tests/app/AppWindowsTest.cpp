@@ -2,20 +2,20 @@
 // and every result window on the bundled example. After each command the main window
 // must be usable again: no command may leave its buttons or its file box dead.
 
-#include "app/AppWindows.h"
-#include "app/Commands.h"
+#include "windows/AppWindows.h"
 #include "app/HostChoice.h"
-#include "app/MainWindow.h"
-#include "app/QtUi.h"
-#include "factor/frmInd.h"
-#include "gauss/frmMode.h"
-#include "views/ConcentrationView.h"
-#include "views/frmAbs.h"
-#include "views/frmGoal.h"
-#include "workbook/EmbeddedHost.h"
-#include "workbook/GridWorkbook.h"
-#include "workbook/ReadDataSet.h"
-#include "workbook/SaveDirtyWorkbooks.h"
+#include "dataset/ReadDataSet.h"
+#include "sheet/SaveDirtyWorkbooks.h"
+#include "windows/AbsorptionView.h"
+#include "windows/Commands.h"
+#include "windows/ConcentrationView.h"
+#include "windows/FactorWindow.h"
+#include "windows/FittingModeWindow.h"
+#include "windows/GoalScanWindow.h"
+#include "windows/MainWindow.h"
+#include "windows/QtUi.h"
+#include "xlsx/EmbeddedHost.h"
+#include "xlsx/GridWorkbook.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +77,7 @@ protected:
     }
     ~AppWindowsTest() override { EmbeddedHost::Instance()->CloseAll(); }
 
-    std::vector<bool> Enabled(const Form1& form) {
+    std::vector<bool> Enabled(const MainWindow& form) {
         std::vector<bool> e;
         for (int i = 1; i <= 6; ++i) e.push_back(form.Button(i)->isEnabled());
         return e;
@@ -123,7 +123,7 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
     const std::vector<bool> allOn(6, true);
     float result = 0.0f;
     {
-        Form1 form(st, dir.string());
+        MainWindow form(st, dir.string());
         ui.setForm(&form);
         AppWindows windows(st, form, ui);
         form.afterCommand = [&st] {

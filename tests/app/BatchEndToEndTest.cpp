@@ -5,12 +5,12 @@
 #include "app/Batch.h"
 #include "app/BatchUi.h"
 #include "app/HostChoice.h"
+#include "dataset/ReadDataSet.h"
 #include "engine/EngineFactory.h"
-#include "workbook/EmbeddedHost.h"
-#include "workbook/GridWorkbook.h"
-#include "workbook/ReadDataSet.h"
-#include "workbook/Worksheet.h"
-#include "workbook/XlsxWriter.h"
+#include "sheet/Worksheet.h"
+#include "xlsx/EmbeddedHost.h"
+#include "xlsx/GridWorkbook.h"
+#include "xlsx/XlsxWriter.h"
 
 #include <gtest/gtest.h>
 

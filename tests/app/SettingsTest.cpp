@@ -1,6 +1,6 @@
 // The settings file and the command line.
 
-#include "app/Settings.h"
+#include "windows/Settings.h"
 #include "app/CommandLine.h"
 
 #include <gtest/gtest.h>

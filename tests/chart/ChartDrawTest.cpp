@@ -2,8 +2,8 @@
 // ticks, clipping, breaks, logarithmic axes, the silent failures, and a screenshot.
 
 #include "ChartTestSupport.h"
-#include "chart/ChartPalette.h"
-#include "chart/ScaleAxis.h"
+#include "chart/scale/ChartPalette.h"
+#include "chart/scale/ScaleAxis.h"
 
 #include <QDir>
 #include <QFontMetricsF>
@@ -24,20 +24,21 @@ int Rounded(double v) {
 }
 
 // Pixel of an axis value, from the axis record and the frame of the last drawing
-int XPixel(const mzChart& c, float v) {
+int XPixel(const ChartWidget& c, float v) {
     const AxisState& a = c.XAxis();
     return Rounded(double(v - a.AxisLow) * (c.PlotRight() - c.PlotLeft()) /
                        double(a.AxisHigh - a.AxisLow) +
                    c.PlotLeft());
 }
-int YPixel(const mzChart& c, float v) {
+int YPixel(const ChartWidget& c, float v) {
     const AxisState& a = c.YAxis();
     return Rounded(double(v - a.AxisHigh) * (c.PlotTop() - c.PlotBottom()) /
                        double(a.AxisHigh - a.AxisLow) +
                    c.PlotTop());
 }
 
-void Fill(mzChart& chart, const std::vector<float>& x, const std::vector<std::vector<float>>& ys) {
+void Fill(ChartWidget& chart, const std::vector<float>& x,
+          const std::vector<std::vector<float>>& ys) {
     chart.Dimension(static_cast<int16_t>(ys.size()), static_cast<int16_t>(x.size()));
     for (size_t p = 0; p < x.size(); ++p) {
         chart.SetPointData(int16_t(p + 1), 0, x[p]);
@@ -46,21 +47,21 @@ void Fill(mzChart& chart, const std::vector<float>& x, const std::vector<std::ve
     }
 }
 
-int32_t SeriesColour(const mzChart& chart, int k) {
+int32_t SeriesColour(const ChartWidget& chart, int k) {
     ChartPalette p;
     for (int i = 0; i < kPaletteSize; ++i) p[i] = chart.PaletteEntry(i);
     return SeriesColor(p, k) & 0xFFFFFF;
 }
 
 // Pixels of a colour outside the inside of the frame
-int OutsideFrame(const mzChart& c, int32_t colour) {
+int OutsideFrame(const ChartWidget& c, int32_t colour) {
     return CountColor(c, colour) - CountColor(c, colour, c.PlotLeft() + 1, c.PlotTop() + 1,
                                               c.PlotRight() - 1, c.PlotBottom() - 1);
 }
 
 TEST(ChartDraw, LayoutFrameAndLabels) {
     ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(400, 300);
     Fill(chart, {0, 1}, {{0.3f, 0.87f}});
     chart.SetXAxisTitle(QStringLiteral("Wavelength"));
@@ -150,7 +151,7 @@ TEST(ChartDraw, LayoutFrameAndLabels) {
 }
 
 TEST(ChartDraw, NoTitleNoTitleLine) {
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(300, 200);
     Fill(chart, {0, 1}, {{0, 1}});
     chart.Refresh();
@@ -169,7 +170,7 @@ TEST(ChartDraw, NoTitleNoTitleLine) {
 }
 
 TEST(ChartDraw, YTitleIsKeptButNotDrawn) {
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(300, 200);
     Fill(chart, {0, 1}, {{0, 1}});
     chart.Refresh();
@@ -182,7 +183,7 @@ TEST(ChartDraw, YTitleIsKeptButNotDrawn) {
 
 TEST(ChartDraw, SegmentsAreClippedToTheFrame) {
     ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(300, 200);
     chart.SetYAxisMin(0);
     chart.SetYAxisMax(1);
@@ -213,7 +214,7 @@ TEST(ChartDraw, BreaksInPolylines) {
                          Case{"negative missing value", false, -kChartAuto, true, false},
                          Case{"no break", false, 0, false, false}}) {
         SCOPED_TRACE(c.name);
-        mzChart chart;
+        ChartWidget chart;
         chart.resize(300, 200);
         chart.SetXAxisMin(0);
         chart.SetXAxisMax(4);
@@ -237,7 +238,7 @@ TEST(ChartDraw, BreaksInPolylines) {
 
 TEST(ChartDraw, LogAxesWithTinyValues) {
     ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(360, 260);
     chart.SetXAxisLogScale(true);
     chart.SetYAxisLogScale(true);
@@ -265,7 +266,7 @@ TEST(ChartDraw, LogAxesWithTinyValues) {
 
 TEST(ChartDraw, EmptyCharts) {
     ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(300, 200);
     chart.Refresh();
     EXPECT_EQ(msgs.texts, std::vector<std::string>{"Axis limits not defined"});
@@ -292,7 +293,7 @@ TEST(ChartDraw, EmptyCharts) {
 
 TEST(ChartDraw, CumulativeRange) {
     ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(300, 200);
     Fill(chart, {0, 1}, {{0, 1}});
     chart.Refresh();
@@ -319,7 +320,7 @@ TEST(ChartDraw, RunTimeFailuresLeaveABlankChartSilently) {
          {Case{"pixel beyond 32 bits", 0.5f, 1e30f}, Case{"NaN x", std::nanf(""), 0.5f},
           Case{"x at the marker", kChartAuto, 0.5f}}) {
         SCOPED_TRACE(c.name);
-        mzChart chart;
+        ChartWidget chart;
         chart.resize(300, 200);
         chart.SetYAxisMin(0);
         chart.SetYAxisMax(1);
@@ -335,7 +336,7 @@ TEST(ChartDraw, RunTimeFailuresLeaveABlankChartSilently) {
 }
 
 TEST(ChartDraw, RenderedColoursAndDimension) {
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(400, 300);
     const int n = 17;
     std::vector<std::vector<float>> ys(n);
@@ -357,7 +358,7 @@ TEST(ChartDraw, RenderedColoursAndDimension) {
 }
 
 TEST(ChartDraw, ResizeRedrawsOnlyWithPoints) {
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(300, 200);
     chart.show();
     QApplication::processEvents();
@@ -401,7 +402,7 @@ TEST(ChartDraw, RobustAgainstAnyInput) {
     const std::set<std::string> known = {kAxisLimitsNotDefined, kAxisLimitsInvalid,
                                          kTooManyDigits,        kInconsistentLabelFormat,
                                          kInvalidMajorUnit,     kInternalError};
-    mzChart chart;
+    ChartWidget chart;
     for (int round = 0; round < 300; ++round) {
         chart.Clear();
         chart.resize(1 + int(unit(rng) * 500), 1 + int(unit(rng) * 400));
@@ -430,7 +431,7 @@ TEST(ChartDraw, RobustAgainstAnyInput) {
 // and one by a missing value, saved for a look by eye.
 TEST(ChartDraw, Screenshot) {
     ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(640, 420);
     const int n = 120;
     chart.Dimension(3, n);
@@ -465,7 +466,7 @@ namespace {
 // saved beside the first screenshot.
 TEST(ChartDraw, ScreenshotLinear) {
     ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(520, 360);
     const int n = 60, series = 17;
     chart.Dimension(series, n);

@@ -2,7 +2,7 @@
 // messages, settings, colours, and what Clear and Dimension keep.
 
 #include "ChartTestSupport.h"
-#include "chart/ChartPalette.h"
+#include "chart/scale/ChartPalette.h"
 
 #include <array>
 
@@ -12,7 +12,7 @@ namespace {
 using test::ChartMessages;
 
 TEST(ChartModel, FreshControl) {
-    mzChart chart;
+    ChartWidget chart;
     EXPECT_EQ(chart.nSeries(), 0);
     EXPECT_EQ(chart.nPoints(), 0);
     for (float v : {chart.XAxisMin(), chart.XAxisMax(), chart.XAxisUnit(), chart.YAxisMin(),
@@ -34,7 +34,7 @@ TEST(ChartModel, FreshControl) {
 
 TEST(ChartModel, DimensionAndIndexChecks) {
     ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     chart.Dimension(-3, 5);
     EXPECT_EQ(chart.nSeries(), 0);
     EXPECT_EQ(chart.nPoints(), 5);
@@ -83,7 +83,7 @@ TEST(ChartModel, DimensionAndIndexChecks) {
 
 TEST(ChartModel, SetData) {
     ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     chart.Dimension(2, 3);
     const std::array<float, 3> values{1.5f, 2.5f, 3.5f};
     chart.SetData(2, values);
@@ -100,7 +100,7 @@ TEST(ChartModel, SetData) {
 
 TEST(ChartModel, UnitCheck) {
     ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     chart.SetYAxisUnit(0);
     chart.SetYAxisUnit(-2);
     EXPECT_EQ(chart.YAxisUnit(), kChartAuto);
@@ -114,7 +114,7 @@ TEST(ChartModel, UnitCheck) {
 
 TEST(ChartModel, DigitsCheckedWhenDrawn) {
     ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(200, 150);
     chart.Dimension(1, 2);
     chart.SetPointData(1, 0, 0);
@@ -129,7 +129,7 @@ TEST(ChartModel, DigitsCheckedWhenDrawn) {
 }
 
 TEST(ChartModel, CustomColors) {
-    mzChart chart;
+    ChartWidget chart;
     const QString original = chart.CustomColors();
     ASSERT_EQ(original.size(), 32);
     EXPECT_EQ(original.at(0).unicode(), 0);   // entry 0 = 210 * 65536
@@ -163,7 +163,7 @@ TEST(ChartModel, SeriesColours) {
 }
 
 TEST(ChartModel, ClearKeepsLogScales) {
-    mzChart chart;
+    ChartWidget chart;
     chart.Dimension(3, 4);
     chart.SetXAxisLogScale(true);
     chart.SetYAxisLogScale(true);

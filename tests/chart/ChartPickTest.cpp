@@ -12,8 +12,8 @@ namespace {
 using test::MoveMouse;
 
 struct CurveEvents {
-    explicit CurveEvents(mzChart& chart) {
-        QObject::connect(&chart, &mzChart::Curve,
+    explicit CurveEvents(ChartWidget& chart) {
+        QObject::connect(&chart, &ChartWidget::Curve,
                          [this](qint16 s, qint16 x, qint16 y) { events.emplace_back(s, x, y); });
     }
     std::vector<std::tuple<int, int, int>> events;
@@ -21,7 +21,7 @@ struct CurveEvents {
 
 // A horizontal line for series 1 at y = 1 and a single pixel of series 2 at (2, 2)
 // on axes 0..4 x 0..3.
-void Prepare(mzChart& chart) {
+void Prepare(ChartWidget& chart) {
     chart.resize(300, 220);
     chart.SetXAxisMin(0);
     chart.SetXAxisMax(4);
@@ -36,13 +36,13 @@ void Prepare(mzChart& chart) {
     chart.Refresh();
 }
 
-int Col(const mzChart& c, float v) {
+int Col(const ChartWidget& c, float v) {
     const AxisState& a = c.XAxis();
     return int(std::nearbyint(double(v - a.AxisLow) * (c.PlotRight() - c.PlotLeft()) /
                                   double(a.AxisHigh - a.AxisLow) +
                               c.PlotLeft()));
 }
-int Row(const mzChart& c, float v) {
+int Row(const ChartWidget& c, float v) {
     const AxisState& a = c.YAxis();
     return int(std::nearbyint(double(v - a.AxisHigh) * (c.PlotTop() - c.PlotBottom()) /
                                   double(a.AxisHigh - a.AxisLow) +
@@ -51,7 +51,7 @@ int Row(const mzChart& c, float v) {
 
 TEST(ChartPick, FirstMoveResolvesReferenceColoursInvisibly) {
     test::ChartMessages msgs;
-    mzChart chart;
+    ChartWidget chart;
     Prepare(chart);
     const int x = Col(chart, 1.5f), y = Row(chart, 2.5f);
     const int32_t before = chart.Pixel(x, y);
@@ -66,7 +66,7 @@ TEST(ChartPick, FirstMoveResolvesReferenceColoursInvisibly) {
 }
 
 TEST(ChartPick, OntoAlongAndOffACurve) {
-    mzChart chart;
+    ChartWidget chart;
     Prepare(chart);
     CurveEvents ev(chart);
     const int row = Row(chart, 1);
@@ -104,7 +104,7 @@ TEST(ChartPick, OntoAlongAndOffACurve) {
 }
 
 TEST(ChartPick, NeighbourProbes) {
-    mzChart chart;
+    ChartWidget chart;
     Prepare(chart);
     CurveEvents ev(chart);
     // the single pixel of series 2
@@ -133,7 +133,7 @@ TEST(ChartPick, NeighbourProbes) {
 }
 
 TEST(ChartPick, LookalikeSeriesAreNeverReported) {
-    mzChart chart;
+    ChartWidget chart;
     // series 2 is drawn in entry 1 + 1: make that equal to entry 0
     QString colours = chart.CustomColors();
     const QString entry0 = colours.mid(0, 2);
@@ -151,7 +151,7 @@ TEST(ChartPick, LookalikeSeriesAreNeverReported) {
 }
 
 TEST(ChartPick, DoubleClickInAxisUnits) {
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(320, 240);
     chart.SetYAxisLogScale(true);
     chart.Dimension(1, 3);
@@ -162,7 +162,7 @@ TEST(ChartPick, DoubleClickInAxisUnits) {
     }
     chart.Refresh();
     std::vector<std::pair<float, float>> points;
-    QObject::connect(&chart, &mzChart::UserPoint,
+    QObject::connect(&chart, &ChartWidget::UserPoint,
                      [&](float x, float y) { points.emplace_back(x, y); });
 
     const AxisState& xa = chart.XAxis();
@@ -198,10 +198,10 @@ TEST(ChartPick, DoubleClickInAxisUnits) {
 }
 
 TEST(ChartPick, DoubleClickOnANeverDrawnChart) {
-    mzChart chart;
+    ChartWidget chart;
     chart.resize(200, 100);
     int raised = 0;
-    QObject::connect(&chart, &mzChart::UserPoint, [&](float, float) { ++raised; });
+    QObject::connect(&chart, &ChartWidget::UserPoint, [&](float, float) { ++raised; });
     test::SendMouse(chart, QEvent::MouseButtonRelease, QPointF(50, 50), Qt::LeftButton);
     test::SendMouse(chart, QEvent::MouseButtonDblClick, QPointF(50, 50), Qt::LeftButton);
     EXPECT_EQ(raised, 0);

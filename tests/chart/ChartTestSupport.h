@@ -3,7 +3,7 @@
 // a recorder for the chart's messages, and pixel helpers.
 
 #include "chart/ChartMessage.h"
-#include "chart/mzChart.h"
+#include "chart/ChartWidget.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -26,7 +26,7 @@ public:
 };
 
 /// Number of pixels of the given colour value inside [x0, x1] x [y0, y1].
-inline int CountColor(const mzChart& chart, int32_t colour, int x0, int y0, int x1, int y1) {
+inline int CountColor(const ChartWidget& chart, int32_t colour, int x0, int y0, int x1, int y1) {
     int n = 0;
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x)
@@ -34,19 +34,19 @@ inline int CountColor(const mzChart& chart, int32_t colour, int x0, int y0, int 
     return n;
 }
 
-inline int CountColor(const mzChart& chart, int32_t colour) {
+inline int CountColor(const ChartWidget& chart, int32_t colour) {
     return CountColor(chart, colour, 0, 0, chart.width() - 1, chart.height() - 1);
 }
 
 /// Colour value of a system colour as the chart draws it.
-inline int32_t Background(const mzChart& chart) {
+inline int32_t Background(const ChartWidget& chart) {
     return ColorValueOfRgb(chart.palette().color(QPalette::Base).rgb());
 }
-inline int32_t Foreground(const mzChart& chart) {
+inline int32_t Foreground(const ChartWidget& chart) {
     return ColorValueOfRgb(chart.palette().color(QPalette::WindowText).rgb());
 }
 
-inline void SendMouse(mzChart& chart, QEvent::Type type, QPointF pos,
+inline void SendMouse(ChartWidget& chart, QEvent::Type type, QPointF pos,
                       Qt::MouseButton button = Qt::NoButton) {
     const Qt::MouseButtons held = type == QEvent::MouseButtonRelease || button == Qt::NoButton
                                       ? Qt::MouseButtons()
@@ -55,7 +55,7 @@ inline void SendMouse(mzChart& chart, QEvent::Type type, QPointF pos,
     QApplication::sendEvent(&chart, &ev);
 }
 
-inline void MoveMouse(mzChart& chart, int x, int y) {
+inline void MoveMouse(ChartWidget& chart, int x, int y) {
     SendMouse(chart, QEvent::MouseMove, QPointF(x, y));
 }
 

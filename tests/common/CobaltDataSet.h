@@ -3,8 +3,8 @@
 // NaCl-HCl solutions at 25 C, with CoCl+ and CoCl4-2 refined and spectra that grow with
 // chloride so that a fit has something to explain.
 
-#include "workbook/CellValue.h"
-#include "workbook/GridSheet.h"
+#include "sheet/CellValue.h"
+#include "xlsx/GridSheet.h"
 
 #include <cmath>
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 // Band tables as the tests write them: one row per band, turned into GaussTab.
 
-#include "app/State.h"
+#include "model/State.h"
 
 #include <vector>
 

@@ -2,7 +2,7 @@
 // A scripted Ui for tests: records every message and status text, answers
 // questions from a script, and can raise the interrupt at the n-th yield.
 
-#include "app/State.h"
+#include "model/State.h"
 
 #include <array>
 #include <deque>

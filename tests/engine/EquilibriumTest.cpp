@@ -119,7 +119,7 @@ const std::vector<std::string> kAllNames = {"H2O",   "H+",        "OH-",     "Na
                                             "CoCl+", "CoCl2(aq)", "CoCl4-2"};
 
 double Molality(const std::vector<double>& n, int i) {
-    return n[i] * kWaterMolPerKg / n[0];
+    return n[i] * kWaterMolality / n[0];
 }
 
 double Rt(double tC) {
@@ -161,13 +161,13 @@ TEST(Equilibrium, PureWaterIdealGivesHalfPkw) {
         std::vector<double> n(3);
         EquilibriumOptions o;
         o.activity = ActivityModel::Ideal;
-        const auto r = s.eq.Solve(std::vector<double>{kWaterMolPerKg, 0, 0, 0, 0, 0}, n, o);
+        const auto r = s.eq.Solve(std::vector<double>{kWaterMolality, 0, 0, 0, 0, 0}, n, o);
         ASSERT_EQ(r.code, kEqOk) << r.message;
         const double dG = (g->cal.at("OH-") - g->cal.at("H2O")) * kCal;
         const double pKw = dG / (kLn10 * Rt(g->tC));
         EXPECT_FUZZY(-std::log10(Molality(n, 1)), pKw / 2, 1e-12);
         EXPECT_FUZZY(n[1], n[2], 1e-13);
-        EXPECT_FUZZY(n[0] + n[2], kWaterMolPerKg, 1e-15);
+        EXPECT_FUZZY(n[0] + n[2], kWaterMolality, 1e-15);
     }
 }
 
@@ -178,12 +178,12 @@ TEST(Equilibrium, SingleComplexationMatchesQuadratic) {
         std::vector<double> n(6);
         EquilibriumOptions o;
         o.activity = ActivityModel::Ideal;
-        const auto bulk = s.Bulk(kWaterMolPerKg, {0, 0, 0, 2 * c, c});
+        const auto bulk = s.Bulk(kWaterMolality, {0, 0, 0, 2 * c, c});
         const auto r = s.eq.Solve(bulk, n, o);
         ASSERT_EQ(r.code, kEqOk) << r.message;
         const auto& g = kAt300.cal;
         const double K = std::exp(-(g.at("CoCl+") - g.at("Co+2") - g.at("Cl-")) * kCal / Rt(300));
-        const double cm = c * kWaterMolPerKg / n[0];
+        const double cm = c * kWaterMolality / n[0];
         // K x^2 - (3Kc + 1) x + 2Kc^2 = 0, smaller root in the stable form.
         const double b = 3 * K * cm + 1, disc = std::sqrt(b * b - 8 * K * K * cm * cm);
         const double x = 4 * K * cm * cm / (b + disc);
@@ -201,7 +201,7 @@ TEST(Equilibrium, CobaltChlorideDistributionFollowsLogBeta) {
         std::vector<double> n(9);
         EquilibriumOptions o;
         o.activity = ActivityModel::Ideal;
-        const auto r = s.eq.Solve(s.Bulk(kWaterMolPerKg, {0, 0, 1.0, 1.0 + 2e-9, 1e-9}), n, o);
+        const auto r = s.eq.Solve(s.Bulk(kWaterMolality, {0, 0, 1.0, 1.0 + 2e-9, 1e-9}), n, o);
         ASSERT_EQ(r.code, kEqOk) << r.message;
         const double mCl = Molality(n, 4);
         const auto& c = g->cal;
@@ -278,7 +278,7 @@ std::vector<double> ReferenceSpeciation(const GibbsSet& g, const ActivityParams&
         }
         species(std::exp(0.5 * (lo + hi)));
         // Oxygen balance fixes the water: 55.50843 W + W mOH = 55.50843 + bO (bO = 0).
-        const double Wn = kWaterMolPerKg / (kWaterMolPerKg + m[2]);
+        const double Wn = kWaterMolality / (kWaterMolality + m[2]);
         double In = 0;
         const double z[11] = {0, 1, -1, 1, -1, 0, 0, 2, 1, 0, -2};
         for (int j = 1; j < 11; ++j) In += 0.5 * z[j] * z[j] * m[j];
@@ -289,7 +289,7 @@ std::vector<double> ReferenceSpeciation(const GibbsSet& g, const ActivityParams&
     }
     (void)bH;
     std::vector<double> n(11);
-    n[0] = kWaterMolPerKg * W;
+    n[0] = kWaterMolality * W;
     for (int j = 1; j < 11; ++j) n[j] = W * m[j];
     return n;
 }
@@ -310,7 +310,7 @@ TEST(Equilibrium, AgreesWithIndependentMassActionSolution) {
         TestSystem s(kAllNames, *k.g);
         s.eq.SetActivityParams(k.p);
         const double cl = k.na + 2 * k.co;
-        const auto bulk = s.Bulk(kWaterMolPerKg, {0, 0, k.na, cl, k.co});
+        const auto bulk = s.Bulk(kWaterMolality, {0, 0, k.na, cl, k.co});
         std::vector<double> n(11);
         const auto r = s.eq.Solve(bulk, n, EquilibriumOptions{});
         ASSERT_EQ(r.code, kEqOk) << r.message;
@@ -344,7 +344,7 @@ std::vector<RandomCase> RandomCases(unsigned seed, int count) {
 
 std::vector<double> CaseBulk(const TestSystem& s, const RandomCase& c) {
     // NaCl + HCl + CoCl2 + NaOH: H, O, Na, Cl, Co in excess of the water.
-    return s.Bulk(kWaterMolPerKg,
+    return s.Bulk(kWaterMolality,
                   {c.hcl + c.naoh, c.naoh, c.na + c.naoh, c.na + c.hcl + 2 * c.co, c.co});
 }
 
@@ -384,7 +384,7 @@ TEST(Equilibrium, GibbsOverrideShiftsTheQuotientAsLogK) {
     TestSystem s(kAllNames, kAt25);
     EquilibriumOptions o;
     o.activity = ActivityModel::Ideal;
-    const auto bulk = s.Bulk(kWaterMolPerKg, {0, 0, 1.0, 1.02, 0.01});
+    const auto bulk = s.Bulk(kWaterMolality, {0, 0, 1.0, 1.02, 0.01});
     auto quotient = [&](std::vector<double>& n) {
         EXPECT_EQ(s.eq.Solve(bulk, n, o).code, kEqOk);
         return Molality(n, 8) / (Molality(n, 7) * Molality(n, 4));
@@ -404,13 +404,13 @@ TEST(Equilibrium, GibbsOverrideShiftsTheQuotientAsLogK) {
 TEST(Equilibrium, ZeroAmountElementsAreDroppedWithTheirSpecies) {
     TestSystem s(kAllNames, kAt25);
     std::vector<double> n(11, -1.0);
-    const auto bulk = s.Bulk(kWaterMolPerKg, {0, 0, 0.1, 0.1, 0});
+    const auto bulk = s.Bulk(kWaterMolality, {0, 0, 0.1, 0.1, 0});
     const auto r = s.eq.Solve(bulk, n, EquilibriumOptions{});
     ASSERT_EQ(r.code, kEqOk) << r.message;
     for (int j = 7; j <= 10; ++j) EXPECT_EQ(n[j], 0.0);
     ExpectBalanced(s, bulk, n, 1e-12);
     // Pure water: only H2O, H+ and OH-.
-    const auto water = s.Bulk(kWaterMolPerKg, {0, 0, 0, 0, 0});
+    const auto water = s.Bulk(kWaterMolality, {0, 0, 0, 0, 0});
     ASSERT_EQ(s.eq.Solve(water, n, EquilibriumOptions{}).code, kEqOk);
     for (int j = 3; j <= 10; ++j) EXPECT_EQ(n[j], 0.0);
     EXPECT_FUZZY(n[1], n[2], 1e-12);
@@ -426,13 +426,13 @@ TEST(Equilibrium, BadBulkIsRefusedWithoutNaN) {
     };
     const double nan = std::nan("");
     const Case cases[] = {
-        {"NaN element", {kWaterMolPerKg, 0, 0, nan, 0.1, 0}, kEqBadInput, "not a number"},
+        {"NaN element", {kWaterMolality, 0, 0, nan, 0.1, 0}, kEqBadInput, "not a number"},
         {"infinite water", {INFINITY, 0, 0, 0.1, 0.1, 0}, kEqBadInput, "not a number"},
-        {"negative element", {kWaterMolPerKg, 0, 0, -0.1, 0.1, 0}, kEqBadInput, "negative"},
+        {"negative element", {kWaterMolality, 0, 0, -0.1, 0.1, 0}, kEqBadInput, "negative"},
         {"no water", {0, 0, 0, 0.1, 0.1, 0}, kEqBadInput, "no water"},
-        {"sodium alone", {kWaterMolPerKg, 0, 0, 0.1, 0, 0}, kEqInfeasible, "neutral"},
-        {"chloride excess", {kWaterMolPerKg, 0, 0, 0.1, 0.3, 0}, kEqInfeasible, "neutral"},
-        {"short bulk", {kWaterMolPerKg, 0, 0}, kEqBadInput, "fewer entries"},
+        {"sodium alone", {kWaterMolality, 0, 0, 0.1, 0, 0}, kEqInfeasible, "neutral"},
+        {"chloride excess", {kWaterMolality, 0, 0, 0.1, 0.3, 0}, kEqInfeasible, "neutral"},
+        {"short bulk", {kWaterMolality, 0, 0}, kEqBadInput, "fewer entries"},
     };
     for (const Case& c : cases) {
         std::vector<double> n(11, 7.0);
@@ -443,7 +443,7 @@ TEST(Equilibrium, BadBulkIsRefusedWithoutNaN) {
     }
     std::vector<double> small(5);
     EXPECT_EQ(
-        s.eq.Solve(s.Bulk(kWaterMolPerKg, {0, 0, 0.1, 0.1, 0}), small, EquilibriumOptions{}).code,
+        s.eq.Solve(s.Bulk(kWaterMolality, {0, 0, 0.1, 0.1, 0}), small, EquilibriumOptions{}).code,
         kEqBadInput);
 }
 
@@ -452,14 +452,14 @@ TEST(Equilibrium, NonConvergenceIsReportedAndNonFiniteGibbsRefused) {
     EquilibriumOptions o;
     o.maxIterations = 1;
     std::vector<double> n(11, 7.0);
-    const auto r = s.eq.Solve(s.Bulk(kWaterMolPerKg, {0, 0, 3.0, 3.1, 0.05}), n, o);
+    const auto r = s.eq.Solve(s.Bulk(kWaterMolality, {0, 0, 3.0, 3.1, 0.05}), n, o);
     EXPECT_EQ(r.code, kEqNoConvergence);
     EXPECT_NE(r.message.find("no convergence"), std::string::npos) << r.message;
     for (double v : n) EXPECT_EQ(v, 0.0);
 
     s.eq.SetGibbs(8, std::nan(""));
     const auto r2 =
-        s.eq.Solve(s.Bulk(kWaterMolPerKg, {0, 0, 0.1, 0.12, 0.01}), n, EquilibriumOptions{});
+        s.eq.Solve(s.Bulk(kWaterMolality, {0, 0, 0.1, 0.12, 0.01}), n, EquilibriumOptions{});
     EXPECT_EQ(r2.code, kEqBadInput);
     for (double v : n) EXPECT_TRUE(std::isfinite(v));
 }
@@ -478,7 +478,7 @@ TEST(Equilibrium, TwoOxidationStatesAreFixedByTheChargeBalance) {
     const double G[6] = {-237183, 0, -157297, -131290, 50000, 65000};
     for (int i = 0; i < 6; ++i) eq.SetGibbs(i, G[i]);
     eq.SetActivityParams({298.15, 0.5114, 0.3288, 0.041});
-    const std::vector<double> bulk = {kWaterMolPerKg, 0, 0, 1.5e-3, 1e-3};
+    const std::vector<double> bulk = {kWaterMolality, 0, 0, 1.5e-3, 1e-3};
     std::vector<double> n(6);
     const auto r = eq.Solve(bulk, n, EquilibriumOptions{});
     ASSERT_EQ(r.code, kEqOk) << r.message;
@@ -498,7 +498,7 @@ TEST(Equilibrium, ElementWithoutAqueousSpeciesIsReported) {
     TestSystem s({"H2O", "H+", "OH-", "Na+", "Cl-"}, kAt25);
     std::vector<double> n(5);
     const auto r =
-        s.eq.Solve(s.Bulk(kWaterMolPerKg, {0, 0, 0.1, 0.12, 0.01}), n, EquilibriumOptions{});
+        s.eq.Solve(s.Bulk(kWaterMolality, {0, 0, 0.1, 0.12, 0.01}), n, EquilibriumOptions{});
     EXPECT_EQ(r.code, kEqInfeasible);
     EXPECT_NE(r.message.find("Co"), std::string::npos) << r.message;
 }

@@ -63,7 +63,7 @@ protected:
     /// Bulk of 1 kg water with the given substances (formula, mol).
     std::vector<double> Bulk(const std::vector<std::pair<std::string, double>>& parts) const {
         std::vector<double> b(static_cast<size_t>(solver.System().nElem) + 1, 0.0);
-        b[0] = kWaterMolPerKg;
+        b[0] = kWaterMolality;
         for (const auto& [formula, mol] : parts) {
             std::vector<std::pair<int, double>> el;
             std::string problem;
@@ -82,7 +82,7 @@ protected:
     }
     double Molality(const std::string& name) const {
         const int first = solver.System().phases.back().offset + 1;
-        return amounts[Index(name)] * kWaterMolPerKg / amounts[first];
+        return amounts[Index(name)] * kWaterMolality / amounts[first];
     }
     double LogQ(const std::string& complex, int n) const {
         return std::log10(Molality(complex) / (Molality("Co+2") * std::pow(Molality("Cl-"), n)));
@@ -194,7 +194,7 @@ TEST(SystemReader, PureMineralComponentIsCountedAndNotEquilibrated) {
     solver.OpenSystem(sys);
     ASSERT_EQ(solver.LastMessage(), "System file accepted");
     std::vector<double> bulk(static_cast<size_t>(rec.nElem) + 1, 0.1), amounts(7, 5.0), w(1);
-    bulk[0] = kWaterMolPerKg;
+    bulk[0] = kWaterMolality;
     int16_t code = 0;
     solver.Equilibrate(25, 1, w, bulk, amounts, w, code);
     EXPECT_EQ(code, kEqUnsupported);
@@ -266,7 +266,7 @@ TEST(SolverOptions, DatabaseAndSystemFailures) {
     EXPECT_NE(solver.LastMessage().find("no-such-db.toml"), std::string::npos);
     solver.OpenSystem((Scratch() / "no-such-system.toml").string());
     EXPECT_NE(solver.LastMessage().find("file not found"), std::string::npos);
-    std::vector<double> bulk{kWaterMolPerKg, 0, 0}, amounts(4, 3.0), w(1);
+    std::vector<double> bulk{kWaterMolality, 0, 0}, amounts(4, 3.0), w(1);
     int16_t code = 0;
     solver.Equilibrate(25, 1, w, bulk, amounts, w, code);
     EXPECT_EQ(code, kEqNoSystem);
@@ -455,7 +455,7 @@ TEST_F(SolverTest, BadInputGivesCodesAndMessagesNeverNaN) {
     const Case cases[] = {
         {"NaN temperature", nan, 1, Bulk({{"NaCl", 0.1}}), kEqBadInput, "temperature"},
         {"negative pressure", 25, -5, Bulk({{"NaCl", 0.1}}), kEqBadInput, "pressure"},
-        {"NaN in bulk", 25, 1, {kWaterMolPerKg, 0, 0, nan, 0, 0}, kEqBadInput, "not a number"},
+        {"NaN in bulk", 25, 1, {kWaterMolality, 0, 0, nan, 0, 0}, kEqBadInput, "not a number"},
         {"sodium without anion", 25, 1, Bulk({{"Na", 0.1}}), kEqInfeasible, "neutral"},
         {"no water", 25, 1, {0, 0, 0, 0.1, 0.1, 0}, kEqBadInput, "no water"},
         {"beyond the water model", 2000, 1, Bulk({{"NaCl", 0.1}}), kEqNoSystem, "water"},

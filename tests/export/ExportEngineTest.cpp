@@ -9,10 +9,10 @@
 
 #include "FuzzyCompare.h"
 #include "TestUi.h"
+#include "dataset/ReadDataSet.h"
 #include "engine/DataPath.h"
 #include "engine/EngineFactory.h"
-#include "workbook/EmbeddedHost.h"
-#include "workbook/ReadDataSet.h"
+#include "xlsx/EmbeddedHost.h"
 
 #include <gtest/gtest.h>
 

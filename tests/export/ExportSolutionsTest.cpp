@@ -225,7 +225,7 @@ TEST_F(ExportTest, DoesNothingWhileOptimizeIsDisabled) {
 }
 
 TEST_F(ExportTest, AChangedSheetIsReadAgainFirst) {
-    st.xlsWatch = std::make_unique<xls>();
+    st.xlsWatch = std::make_unique<SheetWatcher>();
     st.xlsWatch->Changed = true;
     int reads = 0;
     st.hooks.readDataSet = [&](State& s) {
@@ -240,7 +240,7 @@ TEST_F(ExportTest, AChangedSheetIsReadAgainFirst) {
 }
 
 TEST_F(ExportTest, AChangedSheetThatNoLongerReadsShowsTheReadersMessage) {
-    st.xlsWatch = std::make_unique<xls>();
+    st.xlsWatch = std::make_unique<SheetWatcher>();
     st.xlsWatch->Changed = true;
     st.hooks.readDataSet = [](State& s) {
         s.ErrCode = 4;

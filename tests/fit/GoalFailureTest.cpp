@@ -5,7 +5,7 @@
 #include "fit/Goal.h"
 
 #include "GoalFixture.h"
-#include "gauss/GaussBand.h"
+#include "model/GaussBand.h"
 
 #include <gtest/gtest.h>
 

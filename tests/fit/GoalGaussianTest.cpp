@@ -6,7 +6,7 @@
 #include "FuzzyCompare.h"
 #include "GaussTableRows.h"
 #include "GoalFixture.h"
-#include "gauss/GaussBand.h"
+#include "model/GaussBand.h"
 
 #include <gtest/gtest.h>
 

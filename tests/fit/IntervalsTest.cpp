@@ -3,7 +3,7 @@
 #include "fit/Intervals.h"
 #include "FuzzyCompare.h"
 #include "OptimizeFixture.h"
-#include "fit/Chi2Quantile95.h"
+#include "linalg/Chi2Quantile95.h"
 
 #include <Eigen/Dense>
 #include <gtest/gtest.h>

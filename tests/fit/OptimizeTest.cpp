@@ -3,8 +3,8 @@
 #include "fit/Optimize.h"
 #include "FuzzyCompare.h"
 #include "OptimizeFixture.h"
-#include "app/NumText.h"
-#include "fit/Chi2Quantile95.h"
+#include "base/NumText.h"
+#include "linalg/Chi2Quantile95.h"
 
 #include <Eigen/Dense>
 #include <gtest/gtest.h>

@@ -1,0 +1,10 @@
+#include "windows/Commands.h"
+
+namespace lumora {
+
+Commands& AppCommands() {
+    static Commands commands;
+    return commands;
+}
+
+} // namespace lumora

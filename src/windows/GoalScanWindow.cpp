@@ -1,0 +1,332 @@
+#include "windows/GoalScanWindow.h"
+
+#include "windows/ViewGeometry.h"
+
+#include "base/RuntimeError.h"
+#include "dataset/Reread.h"
+#include "fit/CallGoal.h"
+#include "sheet/Worksheet.h"
+
+#include <QCloseEvent>
+#include <QHideEvent>
+#include <QShowEvent>
+
+#include <cmath>
+
+namespace lumora {
+
+namespace {
+constexpr int kClientW = 4695; // twips
+constexpr int kClientH = 3855;
+constexpr int16_t kPoints = 21;
+constexpr int16_t kNone = -1;
+/// Half-width of the central difference (single constants, as stored).
+constexpr float kProbe = 0.01f;
+constexpr float kProbeWidth = 0.02f;
+
+/// Clears a flag when the scope ends, however it ends.
+class BusyScope {
+public:
+    explicit BusyScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~BusyScope() { flag_ = false; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    bool& flag_;
+};
+} // namespace
+
+GoalScanWindow::GoalScanWindow(State& st, QWidget* mainWindow)
+    : QWidget(mainWindow, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), st_(st) {
+    setWindowTitle("Goal Function");
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFont(DialogFont());
+
+    Chart = new ChartWidget(this);
+    cmdMinus = new QPushButton(QString::fromUtf8("\u2014"), this);
+    Combo = new QComboBox(this);
+    cmdPlus = new QPushButton("+", this);
+
+    setFixedSize(TwipsRect(st, 0, 0, kClientW, kClientH).size());
+    Chart->setGeometry(TwipsRect(st, 120, 120, 4455, 3015));
+    cmdMinus->setGeometry(TwipsRect(st, 240, 3240, 375, 375));
+    Combo->setGeometry(TwipsRect(st, 1560, 3240, 1575, 315));
+    cmdPlus->setGeometry(TwipsRect(st, 4080, 3240, 375, 375));
+
+    connect(Combo, &QComboBox::currentIndexChanged, this, [this](int) { Combo_Click(); });
+    connect(cmdPlus, &QPushButton::clicked, this, [this] { cmdPlus_Click(); });
+    connect(cmdMinus, &QPushButton::clicked, this, [this] { cmdMinus_Click(); });
+    connect(Chart, &ChartWidget::UserPoint, this,
+            [this](float X, float Y) { Chart_UserPoint(X, Y); });
+}
+
+void GoalScanWindow::FillParameterList() {
+    Combo->setEnabled(false);
+    const int index = Combo->currentIndex();
+    Combo->clear();
+    for (int i = 1; i <= st_.nSp; ++i) Combo->addItem(QString::fromStdString(st_.SpName(i)));
+    Combo->addItem("Gradient");
+    Combo->setCurrentIndex(index >= 0 && index < Combo->count() ? index : 0);
+    // The chart shows the data set of before the read: no double click may act on it.
+    drawn_ = kNone;
+    Combo->setEnabled(!busy_);
+}
+
+int16_t GoalScanWindow::SelectedParameter() const {
+    const int k = Combo->currentIndex() + 1;
+    return static_cast<int16_t>(k == Combo->count() ? 0 : k);
+}
+
+void GoalScanWindow::ScanGoal(int16_t k) {
+    if (busy_) return; // an event handled while a scan yields
+    BusyScope scope(busy_);
+    drawn_ = kNone;
+    if (LastGoodSpan == 0.0f) LastGoodSpan = 10.0f;
+    const RereadResult reread = RereadIfChanged(st_);
+    if (reread == RereadResult::Reread && !isVisible()) {
+        // The reader hands the buttons back; the command started from the main window
+        // still runs until the window shows.
+        st_.ui->setButtons(false, 2);
+    }
+    if (reread == RereadResult::Failed) {
+        EnableControls(true);
+        if (!isVisible()) GiveMainWindowBack();
+        return;
+    }
+    bool drawn = false;
+    try {
+        for (int i = 1; i <= st_.nSp; ++i) st_.G0(i) = st_.G0Init(i);
+        EnableControls(false);
+        if (k < 0) k = SelectedParameter();
+        if (k <= st_.nSp) drawn = DrawScan(k);
+    } catch (const RuntimeError& e) {
+        st_.Message(e.Description() + "  ", Icon::Critical);
+        st_.ErrCode = -1;
+    }
+    EndScan(drawn);
+}
+
+bool GoalScanWindow::DrawScan(int16_t k) {
+    // Zooming out again and again ends here rather than in offsets of infinity.
+    if (!std::isfinite(st_.ScanSpan)) throw RuntimeError(kOverflow);
+    Chart->Dimension(1, kPoints);
+    const float step = st_.ScanSpan / 10.0f;
+    for (int16_t p = 1; p <= kPoints; ++p)
+        Chart->SetPointData(p, 0, step * static_cast<float>(p - 11));
+    Chart->SetXAxisMin(-st_.ScanSpan);
+    Chart->SetXAxisMax(st_.ScanSpan);
+    if (!(k >= 1 ? ScanSpecies(k, step) : ScanGradient(step))) return false;
+    Chart->Refresh();
+    st_.ui->yield();
+    LastGoodSpan = st_.ScanSpan;
+    drawn_ = k;
+    if (!isVisible()) show();
+    return true;
+}
+
+bool GoalScanWindow::ScanSpecies(int16_t k, float step) {
+    const double x0 = st_.G0(k);
+    for (int16_t p = 1; p <= Chart->nPoints(); ++p) {
+        st_.G0(k) = x0 + step * static_cast<float>(p - 11);
+        for (int16_t s = 1; s <= Chart->nSeries(); ++s) {
+            double err = 0.0;
+            if (!ErrorAt(err)) return false;
+            Chart->SetPointData(p, s, static_cast<float>(err));
+        }
+    }
+    st_.G0(k) = x0;
+    return true;
+}
+
+bool GoalScanWindow::ScanGradient(float step) {
+    const int n = st_.nSp;
+    for (int i = 1; i <= n; ++i) {
+        const double x0 = st_.G0(i);
+        st_.G0(i) = x0 - kProbe;
+        if (!ErrorAt(st_.ErrLo)) return false;
+        st_.G0(i) = x0 + kProbe;
+        if (!ErrorAt(st_.ErrHi)) return false;
+        st_.G0(i) = x0;
+        st_.SearchDir(i) = (st_.ErrHi - st_.ErrLo) / kProbeWidth;
+    }
+    double sum = 0.0;
+    for (int i = 1; i <= n; ++i) sum += st_.SearchDir(i);
+    if (sum < 0.0)
+        for (int i = 1; i <= n; ++i) st_.SearchDir(i) = -st_.SearchDir(i);
+    st_.G0Save = st_.G0;
+    double norm = 0.0;
+    for (int i = 1; i <= n; ++i) norm += st_.SearchDir(i) * st_.SearchDir(i);
+    norm = std::sqrt(norm);
+    if (norm < 1e-8) {
+        st_.Message("No gradient  ", Icon::Exclamation);
+        return false;
+    }
+    for (int16_t p = 1; p <= Chart->nPoints(); ++p) {
+        const float t = step * static_cast<float>(p - 11);
+        for (int i = 1; i <= n; ++i) st_.G0(i) = st_.G0Save(i) + t * st_.SearchDir(i) / norm;
+        double err = 0.0;
+        if (!ErrorAt(err)) return false;
+        Chart->SetPointData(p, 1, static_cast<float>(err));
+    }
+    st_.G0 = st_.G0Save;
+    return true;
+}
+
+bool GoalScanWindow::ErrorAt(double& err) {
+    const double g = CallGoal(st_, 0);
+    if (st_.ErrCode != 0) return false;
+    try {
+        // A value the chart cannot hold is a failure of the evaluation, never a NaN drawn.
+        err = CSng(CheckedSqrt(g));
+        return true;
+    } catch (const RuntimeError& e) {
+        st_.Message("Cannot calculate goal function: " + e.Description() + "  ", Icon::Critical);
+        st_.ErrCode = -1;
+        return false;
+    }
+}
+
+void GoalScanWindow::EnableControls(bool enable) {
+    cmdMinus->setEnabled(enable);
+    cmdPlus->setEnabled(enable);
+    Combo->setEnabled(enable);
+}
+
+void GoalScanWindow::EndScan(bool drawn) {
+    EnableControls(true);
+    if (isVisible()) Combo->setFocus();
+    if (st_.ErrCode != 0) {
+        st_.ScanSpan = LastGoodSpan;
+        st_.ErrCode = 0;
+    }
+    try {
+        // The views show the model of the Initial values, not of the last probe.
+        for (int i = 1; i <= st_.nSp; ++i) st_.G0(i) = st_.G0Init(i);
+        CallGoal(st_, 0);
+    } catch (const RuntimeError& e) {
+        st_.Message(e.Description() + "  ", Icon::Critical);
+        st_.ErrCode = -1;
+    }
+    if (st_.ui->absorptionViewVisible()) {
+        st_.ui->showAbsorptionView();
+        activateWindow();
+    }
+    if (!drawn && !isVisible()) GiveMainWindowBack();
+}
+
+void GoalScanWindow::GiveMainWindowBack() {
+    // The main window left its controls and ErrCode to this window, which never showed.
+    st_.ui->setFileBoxEnabled(true);
+    st_.ui->setButtons(true, 2);
+    st_.ui->setMainEnabled(true);
+    st_.ErrCode = 0;
+}
+
+void GoalScanWindow::ApplyPickedPoint(int16_t k, float x) {
+    // Only a completely drawn scan of this parameter leaves a direction and base point.
+    if (busy_ || k != drawn_ || k < 0 || k > st_.nSp || !st_.xlSheet) return;
+    {
+        BusyScope scope(busy_);
+        EnableControls(false);
+        try {
+            if (k == 0) {
+                double norm = 0.0;
+                for (int i = 1; i <= st_.nSp; ++i) norm += st_.SearchDir(i) * st_.SearchDir(i);
+                norm = std::sqrt(norm);
+                for (int i = 1; i <= st_.nSp; ++i) {
+                    double v = st_.G0Save(i);
+                    if (std::fabs(norm) > st_.Damping) v += x * st_.SearchDir(i) / norm;
+                    st_.G0Init(i) = CSng(v);
+                    st_.xlSheet->SetValue(i + 9, 3, CellValue{v});
+                }
+            } else {
+                const double v = st_.G0(k) + x;
+                st_.G0Init(k) = CSng(v);
+                st_.xlSheet->SetValue(k + 9, 3, CellValue{v});
+            }
+            // The error of the Initial values no longer matches them.
+            st_.xlSheet->ClearContents(st_.nSp + 10, 3, st_.nSp + 10, 3);
+        } catch (const RuntimeError& e) {
+            st_.Message(e.Description() + "  ", Icon::Critical);
+            // The sheet may hold part of the move: the next scan reads it back first.
+            st_.xlsWatch->Changed = true;
+            EnableControls(true);
+            return;
+        }
+    }
+    ScanGoal(k);
+    if (afterPick) afterPick();
+}
+
+void GoalScanWindow::Form_Activate() {
+    st_.ui->setFileBoxEnabled(false);
+    st_.ui->setButtons(false, 2);
+    st_.ui->setMainEnabled(false);
+}
+
+void GoalScanWindow::Form_Deactivate() {
+    if (isVisible()) return;
+    // However the window went away, the main window must not stay disabled.
+    st_.ui->setMainEnabled(true);
+    st_.ui->setFileBoxEnabled(true);
+    st_.ui->setButtons(true, 2);
+    st_.ui->focusButton(2);
+}
+
+bool GoalScanWindow::Form_QueryUnload(int UnloadMode) {
+    if (UnloadMode != 0) return false;
+    // A running scan finishes first; hiding now would hand the main window back mid-scan.
+    if (busy_) return true;
+    st_.ui->setMainEnabled(true);
+    st_.ui->yield();
+    hide();
+    return true;
+}
+
+void GoalScanWindow::Combo_Click() {
+    if (!Combo->isEnabled() || busy_) return;
+    ScanGoal(SelectedParameter());
+}
+
+void GoalScanWindow::cmdPlus_Click() {
+    if (busy_) return;
+    st_.ScanSpan = st_.ScanSpan / 2;
+    ScanGoal(SelectedParameter());
+}
+
+void GoalScanWindow::cmdMinus_Click() {
+    if (busy_) return;
+    st_.ScanSpan = st_.ScanSpan * 2;
+    ScanGoal(SelectedParameter());
+}
+
+void GoalScanWindow::Chart_UserPoint(float X, float /*Y*/) {
+    ApplyPickedPoint(SelectedParameter(), X);
+}
+
+void GoalScanWindow::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (!e->spontaneous()) Form_Activate();
+}
+
+void GoalScanWindow::hideEvent(QHideEvent* e) {
+    QWidget::hideEvent(e);
+    Form_Deactivate();
+}
+
+void GoalScanWindow::closeEvent(QCloseEvent* e) {
+    // The program never closes this window itself: a close is the user's.
+    if (Form_QueryUnload(0))
+        e->ignore();
+    else
+        e->accept();
+}
+
+void GoalScanWindow::changeEvent(QEvent* e) {
+    QWidget::changeEvent(e);
+    if (e->type() == QEvent::ActivationChange && isActiveWindow() && isVisible()) Form_Activate();
+}
+
+} // namespace lumora

@@ -1,0 +1,304 @@
+#include "windows/MainWindow.h"
+
+#include "dataset/ReaderMessage.h"
+#include "windows/Commands.h"
+#include "windows/Settings.h"
+
+#include "dataset/ReadDataSet.h"
+#include "engine/EngineFactory.h"
+#include "windows/ViewGeometry.h"
+
+#if __has_include("fit/Optimize.h")
+#include "fit/Optimize.h"
+#define LUMORA_HAVE_OPTIMIZE 1
+#endif
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QScreen>
+
+#include <cmath>
+#include <filesystem>
+
+namespace lumora {
+
+namespace {
+constexpr int kInnerW = 5415; // twips
+constexpr int kInnerH = 2730;
+constexpr int kMinVersion = 66;
+const char* const kCaptions[6] = {"Open / Refresh", "Goal function",     "Optimize",
+                                  "Speciation",     "Extinction coeff.", "Absorption"};
+} // namespace
+
+MainWindow::MainWindow(State& st, std::string settingsFolder, QWidget* parent)
+    : QWidget(parent), st_(st), settingsFolder_(std::move(settingsFolder)) {
+    setWindowTitle("Lumora: Processing of Absorption Spectra");
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFont(DialogFont());
+
+    // The controls sit on one client widget, so the window's controls can be switched off
+    // together without switching off the windows it owns (disabling a QWidget disables
+    // its child windows too).
+    client_ = new QWidget(this);
+    fn_ = new QLabel("Data file", client_);
+    txtFile_ = new QLineEdit(client_);
+    for (int i = 0; i < 6; ++i) {
+        buttons_[static_cast<size_t>(i)] = new QPushButton(kCaptions[i], client_);
+        connect(buttons_[static_cast<size_t>(i)], &QPushButton::clicked, this,
+                [this, i] { Button_Click(i + 1); });
+        buttons_[static_cast<size_t>(i)]->setEnabled(i == 0);
+    }
+    status_ = new QLabel(client_);
+    nfo_ = new QLabel(client_);
+    crt_ = new QLabel(client_);
+    progressBox_ = new QWidget(client_);
+    progressBox_->setAutoFillBackground(true);
+    QPalette pal = progressBox_->palette();
+    pal.setColor(QPalette::Window, QColor(255, 255, 0));
+    progressBox_->setPalette(pal);
+    progressBox_->hide();
+
+    // The window sees every key before the focused control does.
+    installEventFilter(this);
+    for (QWidget* w : findChildren<QWidget*>()) w->installEventFilter(this);
+    Layout();
+}
+
+MainWindow::~MainWindow() {
+    Shutdown();
+}
+
+void MainWindow::Layout() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double dpiX = screen ? screen->logicalDotsPerInchX() : 96.0;
+    const double dpiY = screen ? screen->logicalDotsPerInchY() : 96.0;
+    st_.TwipsX = static_cast<float>(1440.0 / dpiX);
+    st_.TwipsY = static_cast<float>(1440.0 / dpiY);
+    auto px = [this](int l, int t, int w, int h) { return TwipsRect(st_, l, t, w, h); };
+    setFixedSize(px(0, 0, kInnerW, kInnerH).size());
+    client_->setGeometry(rect());
+    fn_->setGeometry(px(600, 240, 730, 260));
+    txtFile_->setGeometry(px(1320, 210, 3135, 285));
+    const int lefts[3] = {240, 1920, 3600};
+    for (int i = 0; i < 6; ++i)
+        buttons_[static_cast<size_t>(i)]->setGeometry(
+            px(lefts[i % 3], i < 3 ? 720 : 1800, 1575, 375));
+    status_->setGeometry(px(240, 1320, 4935, 270));
+    nfo_->setGeometry(px(240, 2400, 2415, 255));
+    crt_->setGeometry(px(3000, 2400, 2175, 255));
+}
+
+bool MainWindow::Form_Load() {
+    st_.GaussArg = true;
+    if (createComponents) {
+        createComponents(st_);
+    } else {
+        st_.solver = CreateSolver();
+        if (st_.solver) st_.props = CreateProps();
+        if (st_.props) st_.sysReader = CreateSysReader();
+    }
+    if (!st_.solver || !st_.props || !st_.sysReader) {
+        st_.ui->message("This program requires Vexil to be installed  ", Icon::None);
+        close();
+        return false;
+    }
+    st_.WorkDir = ReadWorkDir(settingsFolder_);
+    settingsRead_ = true;
+    nfo_->setText("Lumora " LUMORA_VERSION);
+    crt_->setText("\u00a9 2026 the Lumora team");
+    show();
+    Button(1)->setFocus();
+    st_.ScanSpan = 10;
+    Layout();
+    const QRect outer = frameGeometry();
+    st_.FrameW = static_cast<float>(static_cast<int>(std::lround(outer.width() - width())) / 2);
+    st_.CaptionH = static_cast<float>(outer.height() - height()) - st_.FrameW;
+    if (st_.solver->Version() < kMinVersion || st_.props->Version() < kMinVersion ||
+        st_.sysReader->Version() < kMinVersion) {
+        st_.ui->message("Please upgrade your Vexil package  ", Icon::None);
+        close();
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::SetWorkbookPath(const std::string& path) {
+    if (path.empty()) return;
+    std::filesystem::path p = std::filesystem::absolute(path);
+    std::string folder = p.parent_path().string();
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    st_.WorkDir = folder;
+    txtFile_->setText(QString::fromStdString(p.filename().string()));
+}
+
+void MainWindow::SetControlsEnabled(bool enable) {
+    client_->setEnabled(enable);
+}
+
+bool MainWindow::ControlsEnabled() const {
+    return client_->isEnabled();
+}
+
+bool MainWindow::CommandRunning() const {
+    return !Button(1)->isEnabled();
+}
+
+void MainWindow::Button_Click(int index) {
+    Commands& cmd = AppCommands();
+    txtFile_->setEnabled(false);
+    switch (index) {
+    case 1:
+        if (st_.hooks.readDataSet)
+            st_.hooks.readDataSet(st_);
+        else
+            ReadDataSet(st_);
+        st_.ErrMsg = ReaderMessage(st_.ErrCode, st_.ErrMsg);
+        if (st_.ErrCode < 0) {
+            SetButtons(false, 1);
+            Button(1)->setEnabled(true);
+        }
+        if (st_.ErrCode != 0) {
+            st_.ui->message(st_.ErrMsg + "  ", Icon::Critical);
+            status_->clear();
+        }
+        break;
+    case 2:
+        SetButtons(false, 2);
+        if (cmd.goalScan) {
+            cmd.goalScan(st_, -1);
+            if (afterCommand) afterCommand();
+            return; // the scan window restores the buttons, the box and ErrCode
+        }
+        break;
+    case 3:
+        st_.solver->SetControl(27, 0);
+#ifdef LUMORA_HAVE_OPTIMIZE
+        Optimize(st_);
+#endif
+        if (st_.ErrCode > 0) st_.ui->message("Optimization: " + st_.ErrMsg + "  ", Icon::Critical);
+        break;
+    case 4:
+    case 5:
+        if (cmd.speciesView) cmd.speciesView(st_, index - 3);
+        break;
+    case 6:
+        if (cmd.absorptionView) cmd.absorptionView(st_);
+        break;
+    default:
+        break;
+    }
+    if (index > 1 || st_.ErrCode >= 0) SetButtons(true, index);
+    st_.ErrCode = 0;
+    txtFile_->setEnabled(true);
+    if (index != 6) Button(index)->setFocus();
+    if (afterCommand) afterCommand();
+}
+
+void MainWindow::SetButtons(bool enable, int keep) {
+    if (enable && keep != 0) Button(keep)->setEnabled(enable);
+    for (int i = 1; i <= 6; ++i)
+        if (i != keep) Button(i)->setEnabled(enable);
+    if (!enable && keep != 0) Button(keep)->setEnabled(false);
+    if (enable && st_.FitMode == 1) Button(2)->setEnabled(false);
+    Button(2)->setText(st_.FitMode != 0 ? "Gaussian mode!" : "Goal function");
+}
+
+void MainWindow::Form_KeyPress(int key) {
+    if (key == 27 && CommandRunning()) st_.ErrCode = kInterrupt;
+}
+
+void MainWindow::Form_KeyUp(int key, Qt::KeyboardModifiers shift) {
+    if (shift & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) return;
+    if (CommandRunning()) return; // one command at a time
+    Commands& cmd = AppCommands();
+    std::function<void()> run;
+    switch (key) {
+    case 112:
+        if (cmd.factorAnalysis) run = [&] { cmd.factorAnalysis(st_, 0); };
+        break;
+    case 113:
+        if (cmd.exportSolutions) run = [&] { cmd.exportSolutions(st_); };
+        break;
+    case 123:
+        if (cmd.fittingMode) run = [&] { cmd.fittingMode(st_); };
+        break;
+    default:
+        return;
+    }
+    if (!run) return;
+    st_.ErrCode = 0; // a stray Esc before must not end this command silently
+    run();
+    if (afterCommand) afterCommand();
+}
+
+void MainWindow::SetProgress(double fraction) {
+    if (fraction < 0) {
+        progressBox_->hide();
+        return;
+    }
+    const QRect r = status_->geometry();
+    const int w = static_cast<int>((r.width() - 1) * std::min(1.0, fraction));
+    progressBox_->setGeometry(r.left(), r.top(), w, r.height() - 1);
+    progressBox_->show();
+    progressBox_->raise();
+}
+
+bool MainWindow::eventFilter(QObject* obj, QEvent* e) {
+    if (e->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Escape) {
+            Form_KeyPress(27);
+            return true;
+        }
+    } else if (e->type() == QEvent::KeyRelease) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        int code = 0;
+        if (k->key() == Qt::Key_F1) code = 112;
+        if (k->key() == Qt::Key_F2) code = 113;
+        if (k->key() == Qt::Key_F12) code = 123;
+        if (code != 0 && !k->isAutoRepeat()) {
+            Form_KeyUp(code, k->modifiers());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(obj, e);
+}
+
+void MainWindow::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::ActivationChange && isActiveWindow() && goalWindow &&
+        goalWindow->isVisible())
+        goalWindow->activateWindow();
+    QWidget::changeEvent(e);
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    if (CommandRunning()) {
+        Form_KeyPress(27); // interrupt instead; the user closes again once it stopped
+        e->ignore();
+        return;
+    }
+    Shutdown();
+    e->accept();
+}
+
+void MainWindow::Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    if (unloadWindows) unloadWindows();
+    st_.props.reset();
+    st_.sysReader.reset();
+    if (st_.solver) {
+        st_.solver->Shutdown();
+        st_.solver.reset();
+    }
+    if (st_.xlsWatch) st_.xlsWatch->SetSheet(nullptr);
+    st_.xlSheet = nullptr;
+    st_.xlBook = nullptr;
+    st_.xlApp.reset(); // the host and its workbooks stay open
+    // A start-up that failed before the settings were read must not erase them.
+    if (settingsRead_) WriteWorkDir(settingsFolder_, st_.WorkDir);
+}
+
+} // namespace lumora

@@ -1,0 +1,80 @@
+#pragma once
+// The main window MainWindow: six command buttons, the data-file box and three text
+// lines. Every command starts here.
+
+#include "model/State.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+namespace lumora {
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    /// settingsFolder: where "Lumora.ini" lives (the current folder).
+    MainWindow(State& st, std::string settingsFolder, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    /// The start-up sequence; false when the program must end (the window is closed).
+    bool Form_Load();
+    /// Fills the data-file box and the working folder from a workbook path.
+    void SetWorkbookPath(const std::string& path);
+
+    void Button_Click(int index);
+    /// Enables or disables the six buttons; the pressed one first on, last off.
+    void SetButtons(bool enable, int keep);
+    /// Esc: the interrupt request, only while a command runs.
+    void Form_KeyPress(int key);
+    /// F1, F2, F12 on release without shift, control or alt.
+    void Form_KeyUp(int key, Qt::KeyboardModifiers shift);
+
+    QPushButton* Button(int index) const { return buttons_.at(static_cast<size_t>(index - 1)); }
+    QLineEdit* txtFile() const { return txtFile_; }
+    QLabel* Status() const { return status_; }
+    /// Switches every control of the window on or off (their own states are kept).
+    void SetControlsEnabled(bool enable);
+    bool ControlsEnabled() const;
+    /// True while a command runs (button 1 disabled).
+    bool CommandRunning() const;
+
+    /// The goal-function window, for the focus hand-over (nullptr until it exists).
+    QWidget* goalWindow = nullptr;
+    /// Creates the three engine components (the engine's factory unless replaced).
+    std::function<void(State&)> createComponents;
+    /// Shutdown's first step: the result windows that outlive their commands go.
+    std::function<void()> unloadWindows;
+    /// Called after every command, e.g. to save the workbook the command wrote into.
+    std::function<void()> afterCommand;
+    /// Draws the progress box over the Status label (fraction < 0 clears it).
+    void SetProgress(double fraction);
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* obj, QEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
+private:
+    void Layout();
+    void Shutdown();
+
+    State& st_;
+    std::string settingsFolder_;
+    bool settingsRead_ = false;
+    bool shutDown_ = false;
+    QWidget* client_ = nullptr;
+    std::array<QPushButton*, 6> buttons_{};
+    QLineEdit* txtFile_ = nullptr;
+    QLabel* fn_ = nullptr;
+    QLabel* status_ = nullptr;
+    QLabel* nfo_ = nullptr;
+    QLabel* crt_ = nullptr;
+    QWidget* progressBox_ = nullptr;
+};
+
+} // namespace lumora

@@ -1,0 +1,145 @@
+#include "windows/QtUi.h"
+
+#include "windows/MainWindow.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include <cstdlib>
+
+namespace lumora {
+
+QMessageBox::Icon QtUi::ToQt(Icon icon) {
+    switch (icon) {
+    case Icon::Critical:
+        return QMessageBox::Critical;
+    case Icon::Exclamation:
+        return QMessageBox::Warning;
+    case Icon::Question:
+        return QMessageBox::Question;
+    case Icon::Information:
+        return QMessageBox::Information;
+    case Icon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+void QtUi::yield() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QtUi::status(const std::string& text) {
+    if (form_) form_->Status()->setText(QString::fromStdString(text));
+}
+
+void QtUi::progress(double fraction) {
+    if (form_) form_->SetProgress(fraction);
+}
+
+void QtUi::message(const std::string& text, Icon icon) {
+    QMessageBox box(ToQt(icon), "Lumora", QString::fromStdString(text), QMessageBox::Ok, form_);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+}
+
+bool QtUi::ask(const std::string& text) {
+    QMessageBox box(QMessageBox::Question, "Lumora", QString::fromStdString(text),
+                    QMessageBox::Yes | QMessageBox::No, form_);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void QtUi::setButtons(bool enable, int keep) {
+    if (form_) form_->SetButtons(enable, keep);
+}
+
+std::string QtUi::fileText() const {
+    return form_ ? form_->txtFile()->text().toStdString() : Ui::fileText();
+}
+
+void QtUi::setFileText(const std::string& text) {
+    if (form_)
+        form_->txtFile()->setText(QString::fromStdString(text));
+    else
+        Ui::setFileText(text);
+}
+
+bool QtUi::fileDialog(const std::string& title, const std::string& filterName,
+                      const std::string& filterPattern, std::string& folder, std::string& fileName,
+                      bool save) {
+    QString start = QString::fromStdString(folder);
+    if (start.isEmpty())
+        start = QString::fromLocal8Bit(std::getenv("HOME") ? std::getenv("HOME") : "/");
+    const QString filters = QString::fromStdString(filterName + " (" + filterPattern + ")") +
+                            (save ? QString() : QStringLiteral(";;All files (*)"));
+    const QString proposed =
+        start + (start.endsWith('/') ? "" : "/") + QString::fromStdString(fileName);
+    const QString path =
+        save
+            ? QFileDialog::getSaveFileName(form_, QString::fromStdString(title), proposed, filters)
+            : QFileDialog::getOpenFileName(form_, QString::fromStdString(title), proposed, filters);
+    if (path.isEmpty()) return false;
+    const QFileInfo info(path);
+    folder = info.absolutePath().toStdString();
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    fileName = info.fileName().toStdString();
+    return true;
+}
+
+bool QtUi::goalWindowVisible() const {
+    return form_ && form_->goalWindow && form_->goalWindow->isVisible();
+}
+
+void QtUi::refreshGoalList() {
+    if (views.refreshGoalList) views.refreshGoalList();
+}
+
+bool QtUi::buttonEnabled(int index) const {
+    if (!form_ || index < 1 || index > 6) return true;
+    return form_->Button(index)->isEnabled();
+}
+
+void QtUi::setFileBoxEnabled(bool enable) {
+    if (form_) form_->txtFile()->setEnabled(enable);
+}
+
+void QtUi::setMainEnabled(bool enable) {
+    if (form_) form_->SetControlsEnabled(enable);
+}
+
+void QtUi::focusButton(int index) {
+    if (form_) form_->Button(index)->setFocus();
+}
+
+bool QtUi::absorptionViewVisible() const {
+    return views.absorptionVisible && views.absorptionVisible();
+}
+
+void QtUi::unloadAbsorptionView() {
+    if (views.unloadAbsorption) views.unloadAbsorption();
+}
+
+int QtUi::absorptionViewIndex() const {
+    return views.absorptionIndex ? views.absorptionIndex() : 0;
+}
+
+void QtUi::showAbsorptionView() {
+    if (views.showAbsorption) views.showAbsorption();
+}
+
+void QtUi::focusMain() {
+    if (form_) form_->activateWindow();
+}
+
+void QtUi::statusGeometry(int& left, int& top, int& width, int& height) const {
+    if (!form_) return Ui::statusGeometry(left, top, width, height);
+    const QRect r = form_->Status()->geometry();
+    left = r.left();
+    top = r.top();
+    width = r.width();
+    height = r.height();
+}
+
+} // namespace lumora

@@ -1,0 +1,224 @@
+#include "xlsx/XlsxRead.h"
+
+#include "sheet/CellRef.h"
+#include "xlsx/XlsxPackage.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace lumora {
+
+namespace {
+
+bool ParseDouble(std::string_view s, double& x) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n'))
+        s.remove_suffix(1);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    if (s.empty()) return false;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), x);
+    return ec == std::errc() && end == s.data() + s.size() && std::isfinite(x);
+}
+
+bool ParseIndex(std::string_view s, long& n) {
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
+    return ec == std::errc() && end == s.data() + s.size() && n >= 0;
+}
+
+class Reader {
+public:
+    Reader(const ZipArchive& zip, std::string& error) : zip_(zip), error_(error) {}
+
+    bool Run(XlsxBook& book) {
+        std::vector<Relationship> rootRels;
+        if (!ReadRelationships(zip_, "", rootRels, error_)) return false;
+        std::string workbookPart = "xl/workbook.xml";
+        if (auto* r = FindRelationship(rootRels, "officeDocument")) workbookPart = r->target;
+        if (!zip_.Find(workbookPart)) return Fail("no workbook part (" + workbookPart + ")");
+
+        pugi::xml_document wb;
+        std::vector<Relationship> rels;
+        if (!ReadPart(workbookPart, wb) || !ReadRelationships(zip_, workbookPart, rels, error_))
+            return false;
+        if (LocalName(wb.document_element()) != "workbook")
+            return Fail(workbookPart + ": no workbook element");
+        if (auto* ss = FindRelationship(rels, "sharedStrings");
+            ss && !ReadSharedStrings(ss->target))
+            return false;
+
+        auto sheets = Child(wb.document_element(), "sheets");
+        for (auto s : Children(sheets, "sheet")) {
+            XlsxSheet sheet;
+            sheet.name = s.attribute("name").value();
+            std::string rid;
+            for (auto a : s.attributes()) {
+                std::string_view name = a.name();
+                if (name.size() > 3 && name.substr(name.size() - 3) == ":id") rid = a.value();
+            }
+            const Relationship* rel = nullptr;
+            for (const auto& r : rels)
+                if (r.id == rid && !r.external) rel = &r;
+            if (!rel) return Fail(workbookPart + ": sheet \"" + sheet.name + "\" has no part");
+            sheet.part = rel->target;
+            sheet.worksheet = TypeIs(rel->type, "worksheet");
+            if (sheet.worksheet && !ReadSheet(sheet)) return false;
+            book.sheets.push_back(std::move(sheet));
+        }
+        if (book.sheets.empty()) return Fail(workbookPart + ": no sheets");
+
+        book.activeTab = 0;
+        auto view = Child(Child(wb.document_element(), "bookViews"), "workbookView");
+        int tab = view.attribute("activeTab").as_int(0);
+        if (tab >= 0 && tab < static_cast<int>(book.sheets.size())) book.activeTab = tab;
+        return true;
+    }
+
+private:
+    bool Fail(const std::string& message) {
+        error_ = message;
+        return false;
+    }
+
+    bool ReadPart(const std::string& part, pugi::xml_document& doc) {
+        std::string text;
+        return zip_.Read(part, text, error_) && ParseXml(text, doc, part, error_);
+    }
+
+    bool ReadSharedStrings(const std::string& part) {
+        pugi::xml_document doc;
+        if (!ReadPart(part, doc)) return false;
+        for (auto si : Children(doc.document_element(), "si")) strings_.push_back(RichText(si));
+        return true;
+    }
+
+    bool CellPosition(pugi::xml_node node, const std::string& part, int& row, int& col) {
+        auto r = node.attribute("r");
+        if (!r) return true; // position follows the previous one
+        if (!ParseCellRef(r.value(), row, col))
+            return Fail(part + ": invalid cell reference \"" + r.value() + "\"");
+        return true;
+    }
+
+    bool ReadSheet(XlsxSheet& sheet) {
+        pugi::xml_document doc;
+        if (!ReadPart(sheet.part, doc)) return false;
+        auto data = Child(doc.document_element(), "sheetData");
+        // Rows and the cells of a row come in ascending order, each cell in its own row,
+        // as spreadsheet programs write them; a file that breaks this (a cell twice, a
+        // cell in another row) has no single meaning and is refused.
+        int row = 0;
+        for (auto rowNode : Children(data, "row")) {
+            int previous = row;
+            if (auto r = rowNode.attribute("r")) {
+                long n;
+                if (!ParseIndex(r.value(), n) || n < 1 || n > kMaxRows)
+                    return Fail(sheet.part + ": invalid row number \"" + r.value() + "\"");
+                row = static_cast<int>(n);
+            } else {
+                ++row;
+            }
+            if (row > kMaxRows) return Fail(sheet.part + ": too many rows");
+            if (row <= previous)
+                return Fail(sheet.part + ": row " + std::to_string(row) + " out of order");
+            int col = 0;
+            for (auto c : Children(rowNode, "c")) {
+                int cellRow = row, previousCol = col;
+                ++col;
+                if (!CellPosition(c, sheet.part, cellRow, col)) return false;
+                if (col > kMaxCols) return Fail(sheet.part + ": too many columns");
+                if (cellRow != row || col <= previousCol)
+                    return Fail(sheet.part + ": cell " + c.attribute("r").value() +
+                                " out of place in row " + std::to_string(row));
+                CellValue value;
+                if (!CellContent(c, sheet.part, value)) return false;
+                bool formula = static_cast<bool>(Child(c, "f"));
+                bool styled = static_cast<bool>(c.attribute("s"));
+                if (!IsEmpty(value) || formula || styled)
+                    sheet.cells.push_back({cellRow, col, std::move(value), formula, styled});
+            }
+        }
+
+        std::vector<Relationship> rels;
+        if (!ReadRelationships(zip_, sheet.part, rels, error_)) return false;
+        if (auto* rel = FindRelationship(rels, "comments")) {
+            pugi::xml_document comments;
+            if (!ReadPart(rel->target, comments)) return false;
+            auto list = Child(comments.document_element(), "commentList");
+            for (auto cm : Children(list, "comment")) {
+                int r, c;
+                if (!ParseCellRef(cm.attribute("ref").value(), r, c))
+                    return Fail(rel->target + ": invalid cell reference \"" +
+                                cm.attribute("ref").value() + "\"");
+                sheet.comments.push_back({r, c, RichText(Child(cm, "text"))});
+            }
+        }
+        return true;
+    }
+
+    bool CellContent(pugi::xml_node c, const std::string& part, CellValue& value) {
+        std::string_view type = c.attribute("t").value();
+        auto v = Child(c, "v");
+        if (type == "inlineStr") {
+            if (auto is = Child(c, "is"))
+                value = RichText(is);
+            else if (v) // some writers put the text in <v>
+                value = DecodeEscapes(v.text().get());
+            return true;
+        }
+        if (!v) return true; // formatted but empty
+        const char* text = v.text().get();
+        if (type == "s") {
+            long idx;
+            if (!ParseIndex(text, idx) || idx >= static_cast<long>(strings_.size()))
+                return Fail(part + ": invalid shared string index \"" + text + "\"");
+            value = strings_[static_cast<size_t>(idx)];
+        } else if (type == "str" || type == "d") {
+            value = DecodeEscapes(text);
+        } else if (type == "b") {
+            value = std::strcmp(text, "0") != 0 && std::strcmp(text, "false") != 0;
+        } else if (type == "e") {
+            value = std::string(text); // "#DIV/0!", as the spreadsheet shows it
+        } else if (type.empty() || type == "n") {
+            if (*text == '\0') return true;
+            double x;
+            if (!ParseDouble(text, x)) return Fail(part + ": invalid number \"" + text + "\"");
+            value = x;
+        } else {
+            return Fail(part + ": unknown cell type \"" + std::string(type) + "\"");
+        }
+        return true;
+    }
+
+    const ZipArchive& zip_;
+    std::string& error_;
+    std::vector<std::string> strings_;
+};
+
+} // namespace
+
+bool ReadXlsx(const std::string& bytes, XlsxBook& book, std::string& error) {
+    book = {};
+    if (bytes.empty()) {
+        error = "Not an .xlsx workbook (the file is empty)";
+        return false;
+    }
+    std::string why;
+    auto zip = ZipArchive::OpenMemory(bytes, why);
+    if (!zip) {
+        error = "Not an .xlsx workbook (" + why + ")";
+        return false;
+    }
+    Reader reader(*zip, why);
+    if (!reader.Run(book)) {
+        book = {};
+        bool foreign = why.rfind("no workbook part", 0) == 0;
+        error = foreign ? "Not an .xlsx workbook (" + why + ")"
+                        : "Damaged or unreadable workbook: " + why;
+        return false;
+    }
+    return true;
+}
+
+} // namespace lumora

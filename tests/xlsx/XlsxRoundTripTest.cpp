@@ -1,0 +1,298 @@
+// Values and comments through real files: written by the program and read back,
+// written by LibreOffice and read, written by the program and read by LibreOffice.
+
+#include "WorkbookFiles.h"
+
+#include "sheet/CellRef.h"
+#include "xlsx/GridWorkbook.h"
+#include "xlsx/XlsxWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+namespace lumora {
+namespace {
+
+using test::TempDir;
+
+std::unique_ptr<GridWorkbook> LoadOk(const std::string& path) {
+    std::string error;
+    auto book = GridWorkbook::Load(path, error);
+    EXPECT_TRUE(book) << error;
+    return book;
+}
+
+/// Texts that XML, whitespace handling and the escapes of the format must survive.
+const std::string kTexts[] = {"plain",
+                              " \xC2\xB1",
+                              "  leading and trailing  ",
+                              "<tag> & \"quotes\" 'apos'",
+                              "two\nlines",
+                              "tab\there",
+                              "carriage\r\nreturn",
+                              std::string("ctrl\x01\x1F", 6),
+                              "_x0041_ stays literal",
+                              "Fe\xC2\xB3\xE2\x81\xBA \xE6\x97\xA5\xE6\x9C\xAC",
+                              "1.5",
+                              "=SUM(A1:A2)"};
+
+TEST(XlsxRoundTrip, ValuesAndCommentsOfANewFile) {
+    TempDir dir;
+    std::string path = dir.Path("new.xlsx");
+    NewSheet a{"Data", {}, {}};
+    std::vector<CellValue> row;
+    for (const auto& t : kTexts) row.push_back(t);
+    a.rows.push_back(row);
+    a.rows.push_back({1.0, -2.5, 1e-300, 1.7976931348623157e308, 0.1 + 0.2, 123456789012345678.0,
+                      CellValue{}, true, false, -0.0});
+    a.rows.push_back({});
+    a.rows.push_back({CellValue{}, CellValue{}, std::string("after a gap")});
+    a.comments = {{1, 1, "fixed"}, {2, 3, " two\nlines "}, {30, 40, "far away"}};
+    NewSheet b{"Second & <more>", {{std::string("other sheet"), 42.0}}, {}};
+    std::string error;
+    ASSERT_TRUE(WriteNewXlsx(path, {a, b}, error)) << error;
+
+    auto book = LoadOk(path);
+    ASSERT_TRUE(book);
+    ASSERT_EQ(book->WorksheetCount(), 2);
+    EXPECT_EQ(book->ActiveSheet(), book->Worksheets(1));
+    EXPECT_EQ(book->Worksheets(2)->Name(), "Second & <more>");
+    EXPECT_FALSE(book->Dirty());
+    Worksheet* s = book->Worksheets(1);
+    for (size_t i = 0; i < a.rows.size(); ++i)
+        for (size_t j = 0; j < a.rows[i].size(); ++j)
+            EXPECT_EQ(s->Value(int(i) + 1, int(j) + 1), a.rows[i][j]) << i << "," << j;
+    for (const auto& c : a.comments) EXPECT_EQ(s->Comment(c.row, c.col), c.text);
+    EXPECT_FALSE(s->Comment(1, 2));
+    EXPECT_EQ(book->Worksheets(2)->Value(1, 2), CellValue(42.0));
+}
+
+TEST(XlsxRoundTrip, RandomGridSurvivesSaveAndReload) {
+    // A data set's size: 40 solutions by 400 wavelengths plus result columns.
+    std::mt19937 rng(20240501);
+    std::uniform_real_distribution<double> num(-1e6, 1e6);
+    std::uniform_int_distribution<int> kind(0, 9);
+    std::vector<std::vector<CellValue>> grid(400, std::vector<CellValue>(60));
+    for (auto& r : grid)
+        for (auto& v : r) {
+            int k = kind(rng);
+            if (k < 6)
+                v = num(rng) * std::pow(10.0, kind(rng) - 5);
+            else if (k == 6)
+                v = "t" + std::to_string(rng() % 1000);
+            else if (k == 7)
+                v = bool(rng() & 1);
+        }
+    TempDir dir;
+    std::string path = dir.Path("grid.xlsx"), error;
+    ASSERT_TRUE(WriteNewXlsx(path, {{"Grid", grid, {}}}, error)) << error;
+    auto book = LoadOk(path);
+    ASSERT_TRUE(book);
+    EXPECT_EQ(book->Worksheets(1)->Block(1, 1, 400, 60), grid);
+
+    // Overwrite a random scatter of cells through the model, save, read again.
+    Worksheet* s = book->Worksheets(1);
+    s->SetEvents(false);
+    for (int i = 0; i < 500; ++i) {
+        int r = 1 + int(rng() % 420), c = 1 + int(rng() % 70);
+        CellValue v;
+        int k = kind(rng);
+        if (k < 5)
+            v = num(rng);
+        else if (k < 8)
+            v = "new " + std::to_string(i);
+        s->SetValue(r, c, v);
+        if (r <= 400 && c <= 60) grid[r - 1][c - 1] = v;
+    }
+    ASSERT_TRUE(book->Save(error)) << error;
+    EXPECT_FALSE(book->Dirty());
+    auto again = LoadOk(path);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->Worksheets(1)->Block(1, 1, 420, 70), s->Block(1, 1, 420, 70));
+
+    // Spreadsheet programs want rows, and cells within a row, in ascending order.
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(test::Parts(path)["xl/worksheets/sheet1.xml"].c_str()));
+    int lastRow = 0, cells = 0;
+    for (auto row : doc.document_element().child("sheetData").children("row")) {
+        int r = row.attribute("r").as_int();
+        EXPECT_GT(r, lastRow);
+        lastRow = r;
+        int lastCol = 0;
+        for (auto c : row.children("c")) {
+            int cr = 0, cc = 0;
+            ASSERT_TRUE(ParseCellRef(c.attribute("r").value(), cr, cc));
+            EXPECT_EQ(cr, r);
+            EXPECT_GT(cc, lastCol);
+            lastCol = cc;
+            ++cells;
+        }
+    }
+    EXPECT_GT(cells, 10000);
+}
+
+TEST(XlsxRoundTrip, CommentsWrittenIntoAnExistingFile) {
+    TempDir dir;
+    std::string path = dir.Path("c.xlsx"), error;
+    ASSERT_TRUE(WriteNewXlsx(path, {{"S", {{1.0, 2.0}}, {}}}, error)) << error;
+    {
+        auto book = LoadOk(path);
+        Worksheet* s = book->Worksheets(1);
+        s->SetComment(10, 8, std::string("fixed"));
+        s->SetComment(10, 9, std::string("also"));
+        ASSERT_TRUE(book->Save(error)) << error;
+    }
+    {
+        auto book = LoadOk(path);
+        Worksheet* s = book->Worksheets(1);
+        EXPECT_EQ(s->Comment(10, 8), "fixed");
+        EXPECT_EQ(s->Comment(10, 9), "also");
+        s->SetComment(10, 8, std::nullopt);
+        s->SetComment(11, 8, std::string("new"));
+        ASSERT_TRUE(book->Save(error)) << error;
+    }
+    auto book = LoadOk(path);
+    Worksheet* s = book->Worksheets(1);
+    EXPECT_FALSE(s->Comment(10, 8));
+    EXPECT_EQ(s->Comment(10, 9), "also");
+    EXPECT_EQ(s->Comment(11, 8), "new");
+    EXPECT_EQ(s->Value(1, 2), CellValue(2.0));
+    // Each comment has its box in the drawing, and the drawing is declared.
+    auto parts = test::Parts(path);
+    const std::string& vml = parts["xl/drawings/vmlDrawing1.vml"];
+    EXPECT_NE(vml.find("<x:Row>9</x:Row><x:Column>8</x:Column>"), std::string::npos);
+    EXPECT_NE(vml.find("<x:Row>10</x:Row><x:Column>7</x:Column>"), std::string::npos);
+    EXPECT_EQ(vml.find("<x:Row>9</x:Row><x:Column>7</x:Column>"), std::string::npos);
+    EXPECT_NE(parts["[Content_Types].xml"].find("Extension=\"vml\""), std::string::npos);
+    EXPECT_NE(parts["xl/worksheets/sheet1.xml"].find("legacyDrawing"), std::string::npos);
+}
+
+TEST(XlsxRoundTrip, FileWrittenByLibreOffice) {
+    auto book = LoadOk(test::Fixture("libreoffice-fixture.xlsx"));
+    ASSERT_TRUE(book);
+    ASSERT_EQ(book->WorksheetCount(), 2);
+    EXPECT_EQ(book->Worksheets(1)->Name(), "Other");
+    Worksheet* s = book->Worksheets(2);
+    EXPECT_EQ(s->Name(), "Data");
+    EXPECT_EQ(s->Value(1, 1), CellValue(std::string("Lumora fixture")));
+    EXPECT_EQ(s->Value(2, 1), CellValue(std::string("T, C:")));
+    EXPECT_EQ(s->Value(2, 2), CellValue(25.5));
+    EXPECT_EQ(s->Value(2, 4), CellValue(51.0));                     // formula result
+    EXPECT_EQ(s->Value(3, 4), CellValue(std::string("xFlags")));    // text formula result
+    EXPECT_EQ(s->Value(3, 3), CellValue(45352.0));                  // 2024-03-01 as a serial
+    EXPECT_EQ(s->Value(4, 1), CellValue(std::string(" \xC2\xB1"))); // leading blank kept
+    EXPECT_EQ(s->Value(4, 2), CellValue(0.001234));
+    EXPECT_TRUE(IsEmpty(s->Value(4, 3))); // styled, empty
+    EXPECT_EQ(s->Value(4, 4), CellValue(-1.5e20));
+    EXPECT_EQ(s->Value(5, 1), CellValue(std::string("rich text cell")));
+    EXPECT_EQ(s->Comment(4, 2), "fixed");
+    EXPECT_EQ(s->Comment(5, 2), "two\nlines");
+    EXPECT_FALSE(s->Comment(2, 2));
+    EXPECT_EQ(book->Worksheets(1)->Value(1, 2), CellValue(42.0));
+}
+
+TEST(XlsxRoundTrip, FileWrittenLikeExcel) {
+    TempDir dir;
+    std::string path = dir.Path("excel.xlsx");
+    test::WritePackage(path, test::ExcelLikeParts());
+    auto book = LoadOk(path);
+    ASSERT_TRUE(book);
+    ASSERT_EQ(book->WorksheetCount(), 2);
+    // activeTab="1"
+    EXPECT_EQ(book->ActiveSheet()->Name(), "Spectra");
+    Worksheet* s = book->Worksheets(1);
+    EXPECT_EQ(s->Value(1, 1), CellValue(std::string("Title")));
+    EXPECT_EQ(s->Value(1, 2), CellValue(std::string("inline")));
+    EXPECT_EQ(s->Value(1, 3), CellValue(1.25));
+    EXPECT_EQ(s->Value(1, 4), CellValue(true));
+    EXPECT_EQ(s->Value(1, 5), CellValue(std::string("#DIV/0!")));
+    EXPECT_EQ(s->Value(2, 1), CellValue(2.5));
+    EXPECT_EQ(s->Value(2, 2), CellValue(7.0)); // cell without a position follows A2
+    EXPECT_TRUE(IsEmpty(s->Value(2, 3)));
+    EXPECT_EQ(s->Value(2, 4), CellValue(std::string("Bold and plain"))); // runs, no phonetics
+    EXPECT_EQ(s->Value(3, 2), CellValue(std::string("ab")));             // row without r is 3
+    EXPECT_EQ(s->Value(4, 2), CellValue(std::string("Line\rbreak")));
+    EXPECT_EQ(s->Comment(1, 3), "Excel User:\nfixed");
+    Worksheet* p = book->Worksheets(2);
+    EXPECT_EQ(p->Value(1, 1), CellValue(300.0));
+    EXPECT_EQ(p->Value(3, 1), CellValue(301.0));
+    EXPECT_EQ(p->Value(1, 3), CellValue(std::string("in v")));
+}
+
+/// Converts a file with LibreOffice ("csv" gives the first sheet); the result, or
+/// nothing without LibreOffice.
+std::optional<std::string> LibreOfficeConvert(const TempDir& dir, const std::string& file,
+                                              const std::string& format) {
+    if (std::system("command -v soffice >/dev/null 2>&1") != 0) return std::nullopt;
+    std::string filter = format == "csv" ? "csv:Text - txt - csv (StarCalc):44,34,76" : format;
+    std::string cmd = "cd '" + dir.dir + "' && HOME='" + dir.dir +
+                      "' timeout 180 soffice --headless --convert-to '" + filter + "' '" + file +
+                      "' >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0) return std::string("conversion failed");
+    return test::ReadBytes(dir.Path(file.substr(0, file.rfind('.')) + "." + format));
+}
+
+std::optional<std::string> LibreOfficeCsv(const TempDir& dir, const std::string& file) {
+    return LibreOfficeConvert(dir, file, "csv");
+}
+
+TEST(XlsxRoundTrip, LibreOfficeOpensWhatTheProgramWrites) {
+    TempDir dir;
+    std::string path = dir.Path("made.xlsx"), error;
+    ASSERT_TRUE(WriteNewXlsx(path,
+                             {{"Data",
+                               {{std::string("Species:"), 2.0, std::string(" \xC2\xB1")},
+                                {CellValue{}, 0.125, true},
+                                {std::string("a,b"), -3e-5}},
+                               {{1, 1, "note"}}}},
+                             error))
+        << error;
+    // Then write into it, as a command does.
+    {
+        auto book = LoadOk(path);
+        Worksheet* s = book->Worksheets(1);
+        s->SetValue(2, 4, std::string("written"));
+        s->SetHorizontalAlignment(2, 4, 2, 4, kAlignCenter);
+        s->ClearContents(3, 2, 3, 2);
+        ASSERT_TRUE(book->Save(error)) << error;
+    }
+    auto csv = LibreOfficeCsv(dir, "made.xlsx");
+    if (!csv) GTEST_SKIP() << "LibreOffice is not installed";
+    EXPECT_EQ(*csv, "Species:,2, \xC2\xB1,\n,0.125,TRUE,written\n\"a,b\",,,\n");
+}
+
+TEST(XlsxRoundTrip, LibreOfficeOpensItsOwnFileAfterTheProgramWroteIntoIt) {
+    TempDir dir;
+    std::string path = dir.Path("lo.xlsx"), error;
+    std::filesystem::copy_file(test::Fixture("libreoffice-fixture.xlsx"), path);
+    {
+        auto book = LoadOk(path);
+        Worksheet* s = book->Worksheets(1);
+        s->SetValue(1, 2, 43.0);
+        s->SetValue(3, 1, std::string("new row"));
+        s->SetComment(3, 1, std::string("comment on a sheet without comments"));
+        book->Worksheets(2)->SetComment(4, 2, std::nullopt);
+        book->Worksheets(2)->SetComment(2, 2, std::string("added"));
+        ASSERT_TRUE(book->Save(error)) << error;
+    }
+    auto csv = LibreOfficeCsv(dir, "lo.xlsx");
+    if (!csv) GTEST_SKIP() << "LibreOffice is not installed";
+    EXPECT_EQ(*csv, "Notes,43\nkept as it is,\nnew row,\n");
+    // LibreOffice sees the comments as the program left them.
+    auto flat = LibreOfficeConvert(dir, "lo.xlsx", "fods");
+    ASSERT_TRUE(flat);
+    EXPECT_NE(flat->find("comment on a sheet without comments</text:p>"), std::string::npos);
+    EXPECT_NE(flat->find(">added</text:p>"), std::string::npos);
+    EXPECT_EQ(flat->find(">fixed</text:p>"), std::string::npos);
+    auto book = LoadOk(path);
+    EXPECT_EQ(book->Worksheets(1)->Comment(3, 1), "comment on a sheet without comments");
+    EXPECT_EQ(book->Worksheets(2)->Comment(2, 2), "added");
+    EXPECT_FALSE(book->Worksheets(2)->Comment(4, 2));
+    EXPECT_EQ(book->Worksheets(2)->Comment(5, 2), "two\nlines");
+}
+
+} // namespace
+} // namespace lumora
