@@ -36,7 +36,7 @@ void FillState(lumora::State& st, int nSol, int nWl) {
 void BM_RefreshOneSolution(benchmark::State& state) {
     lumora::State st;
     FillState(st, 40, 400);
-    lumora::AbsorptionView view(st, nullptr);
+    lumora::AbsorptionView view(st, lumora::NoMainWindow(), nullptr);
     view.ShowAbsorptionView();
     view.Combo->setCurrentIndex(7);
     for (auto _ : state) {
@@ -49,7 +49,7 @@ BENCHMARK(BM_RefreshOneSolution)->Unit(benchmark::kMillisecond);
 void BM_LoadAfterRead(benchmark::State& state) {
     lumora::State st;
     FillState(st, 40, 400);
-    lumora::AbsorptionView view(st, nullptr);
+    lumora::AbsorptionView view(st, lumora::NoMainWindow(), nullptr);
     for (auto _ : state) {
         ++st.ReadSerial; // every read reloads the whole data set
         view.ShowAbsorptionView();

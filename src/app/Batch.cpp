@@ -5,16 +5,13 @@
 #include "base/NumText.h"
 #include "dataset/ReaderMessage.h"
 
+#include "dataset/OptimizeCommand.h"
 #include "dataset/ReadDataSet.h"
+#include "dataset/Reread.h"
 #include "engine/EngineFactory.h"
 #include "engine/JsonText.h"
 #include "export/ExportSolutions.h"
 #include "sheet/SaveDirtyWorkbooks.h"
-
-#if __has_include("fit/Optimize.h")
-#include "fit/Optimize.h"
-#define LUMORA_HAVE_OPTIMIZE 1
-#endif
 
 #include <chrono>
 #include <cmath>
@@ -67,8 +64,11 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
     bool optimized = false;
     int exitCode = 0;
 
+    // The workbook by its name in the working folder, as the data-file box holds it.
+    ReadRequest request;
+    request.fileName = std::filesystem::path(cl.workbook).filename().string();
     st.ui->status("Reading " + cl.workbook);
-    ReadDataSet(st);
+    ReadDataSet(st, request);
     st.ErrMsg = ReaderMessage(st.ErrCode, st.ErrMsg);
     if (st.ErrCode != 0) {
         st.ui->message(st.ErrMsg, Icon::Critical);
@@ -76,23 +76,16 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
     }
 
     if (exitCode == 0 && cl.optimize) {
-#ifdef LUMORA_HAVE_OPTIMIZE
         st.solver->SetControl(27, 0);
-        Optimize(st);
+        OptimizeCommand(st, request);
         optimized = true;
         if (st.ErrCode > 0) st.ui->message("Optimization: " + st.ErrMsg, Icon::Critical);
         if (st.ErrCode != 0) exitCode = 1;
-#else
-        st.ErrCode = -1;
-        st.ErrMsg = "The optimizer is not part of this build";
-        st.ui->message(st.ErrMsg, Icon::Critical);
-        exitCode = 1;
-#endif
     }
 
     if (exitCode == 0 && cl.exportSolutions) {
         st.ErrCode = 0;
-        ExportSolutions(st);
+        if (RereadIfChanged(st, request) != RereadResult::Failed) ExportSolutions(st);
         if (st.ErrCode != 0) exitCode = 1;
     }
 
@@ -142,19 +135,17 @@ int RunBatch(const CommandLine& cl, std::FILE* out, std::FILE* err) {
         return finish(3);
     }
     std::string hostError;
-    st.hooks.attachHost = MakeHostAttach(cl.host, hostError);
-    if (!st.hooks.attachHost) {
+    st.attachHost = MakeHostAttach(cl.host, hostError);
+    if (!st.attachHost) {
         summary.ErrCode = -3;
         summary.ErrMsg = hostError;
         ui.message(hostError, Icon::Critical);
         return finish(3);
     }
-    st.hooks.readDataSet = [](State& s) { ReadDataSet(s); };
 
     const std::filesystem::path p = std::filesystem::absolute(cl.workbook);
     st.WorkDir = p.parent_path().string();
     if (st.WorkDir.empty() || st.WorkDir.back() != '/') st.WorkDir += '/';
-    ui.setFileText(p.filename().string());
 
     const int code = RunBatchCommands(st, cl, summary);
     if (st.solver) st.solver->Shutdown();

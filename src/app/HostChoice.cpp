@@ -7,7 +7,7 @@
 
 namespace lumora {
 
-decltype(StateHooks::attachHost) MakeHostAttach(const std::string& choice, std::string& error) {
+HostAttach MakeHostAttach(const std::string& choice, std::string& error) {
     error.clear();
 #ifdef HAVE_LIBREOFFICE
     // Without a choice, a Calc office answering on Lumora's pipe is the host.

@@ -1,7 +1,7 @@
 #pragma once
 // Which spreadsheet host the program uses.
 
-#include "model/State.h"
+#include "sheet/SpreadsheetApp.h"
 
 #include <string>
 
@@ -10,6 +10,6 @@ namespace lumora {
 /// The attach function for the host named by `choice` ("embedded", "libreoffice", or ""
 /// for the automatic choice). An empty function with a reason when that host is not
 /// available.
-decltype(StateHooks::attachHost) MakeHostAttach(const std::string& choice, std::string& error);
+HostAttach MakeHostAttach(const std::string& choice, std::string& error);
 
 } // namespace lumora

@@ -8,7 +8,6 @@
 #include "windows/MainWindow.h"
 #include "windows/QtUi.h"
 
-#include "dataset/ReadDataSet.h"
 #include "sheet/SaveDirtyWorkbooks.h"
 
 #include <QApplication>
@@ -38,9 +37,8 @@ int main(int argc, char** argv) {
     QtUi ui;
     st.ui = &ui;
     st.NoLimits = cl->noLimits;
-    st.hooks.readDataSet = [](State& s) { ReadDataSet(s); };
     std::string hostError;
-    st.hooks.attachHost = MakeHostAttach(cl->host, hostError);
+    st.attachHost = MakeHostAttach(cl->host, hostError);
 
     MainWindow form(st, std::filesystem::current_path().string());
     ui.setForm(&form);

@@ -1,7 +1,5 @@
 #include "dataset/FileDialog.h"
 
-#include "base/Ui.h"
-
 #include <cstdlib>
 
 namespace lumora {
@@ -18,12 +16,13 @@ std::string HomeFolder() {
     return WithSlash(home && *home ? std::string(home) : std::string());
 }
 
-bool FileDialog(Ui& ui, const std::string& title, const std::string& filterName,
+bool FileDialog(const OpenDialog& dialog, const std::string& title, const std::string& filterName,
                 const std::string& filterPattern, std::string& folder, std::string& fileName,
                 bool save) {
+    if (!dialog) return false;
     std::string dir = folder.empty() ? HomeFolder() : WithSlash(folder);
     std::string name = fileName;
-    if (!ui.fileDialog(title, filterName, filterPattern, dir, name, save)) return false;
+    if (!dialog(title, filterName, filterPattern, dir, name, save)) return false;
 
     // Whatever the dialog hands back, split it into the folder with its final "/" and
     // the bare name.

@@ -61,9 +61,9 @@ int16_t ToInteger(const std::string& text) {
 
 // Looking for the host and the workbook never interrupts the read: a failure is a null.
 std::shared_ptr<SpreadsheetApp> AttachHost(State& st, bool start) {
-    if (!st.hooks.attachHost) return nullptr;
+    if (!st.attachHost) return nullptr;
     try {
-        return st.hooks.attachHost(start);
+        return st.attachHost(start);
     } catch (...) {
         return nullptr;
     }
@@ -105,7 +105,7 @@ std::string FolderOf(const std::string& path) {
 }
 
 // Which workbook. Returns false with ErrCode set when the read stops.
-bool ChooseWorkbook(State& st, std::string& fileName, bool& refresh) {
+bool ChooseWorkbook(State& st, const OpenDialog& dialog, std::string& fileName, bool& refresh) {
     refresh = false;
     if (fileName.empty()) {
         st.SrcFile = "";
@@ -114,14 +114,13 @@ bool ChooseWorkbook(State& st, std::string& fileName, bool& refresh) {
         if (app && Quietly([&] { return app->WorkbookCount(); }, 0) > 0)
             active = Quietly([&] { return app->ActiveWorkbook(); }, nullptr);
         if (!active) {
-            if (!FileDialog(*st.ui, "", "Lumora source files", FilterPattern(HostExtensions(st)),
+            if (!FileDialog(dialog, "", "Lumora source files", FilterPattern(HostExtensions(st)),
                             st.WorkDir, fileName, false))
                 st.ErrCode = -1;
         } else {
             st.xlApp = app;
             fileName = Quietly([&] { return active->Name(); }, std::string());
         }
-        st.ui->setFileText(fileName);
         // SrcFile waits until a sheet has been taken: a rejected name must not be
         // remembered as the loaded workbook.
     } else if (!st.SrcFile.empty() && SameName(fileName, st.SrcFile)) {
@@ -165,7 +164,6 @@ bool OpenWorkbook(State& st, const std::string& fileName) {
             return 0;
         },
         0);
-    st.ui->focusMain();
     st.ui->yield();
 
     Workbook* book = nullptr;
@@ -608,18 +606,23 @@ bool DataErrorHasPosition(int16_t code) {
     return code == 3 || code == 4 || code == 5 || (code >= 10 && code <= 23);
 }
 
-void ReadDataSet(State& st) {
+std::string ReadDataSet(State& st, const ReadRequest& request) {
+    if (st.readOverride) {
+        st.readOverride(st);
+        return request.fileName;
+    }
     st.ErrCode = 0;
     st.nFree = 0;
-    std::string fileName = Trim(st.ui->fileText());
+    std::string fileName = Trim(request.fileName);
+    const bool named = !fileName.empty();
     st.GaussLimit = 0.95;
     st.MeanWl = 0.0;
 
     try {
         bool refresh = false;
-        if (!ChooseWorkbook(st, fileName, refresh)) {
+        if (!ChooseWorkbook(st, request.openDialog, fileName, refresh)) {
             st.xlsWatch->Changed = true;
-            return;
+            return named ? request.fileName : fileName;
         }
         if (refresh) {
             // A workbook saved by another program since it was loaded: read the new file.
@@ -628,13 +631,12 @@ void ReadDataSet(State& st) {
                 Fail(2);
         } else if (!OpenWorkbook(st, fileName)) {
             st.xlsWatch->Changed = true;
-            return;
+            return named ? request.fileName : fileName;
         }
 
         st.Damping = 1e-10;
         st.ui->status("Reading data file...");
         st.ui->yield();
-        st.ui->setButtons(false, 0);
 
         // The sheet: any run-time error on the way is code 3.
         try {
@@ -665,13 +667,12 @@ void ReadDataSet(State& st) {
         ++st.ReadSerial;
         st.xlsWatch->Changed = false;
         st.xlsWatch->SetEvents(true);
-        if (!st.ui->goalWindowVisible()) st.ui->setButtons(true, 0);
     } else {
         st.xlsWatch->Changed = true;
     }
 
     st.RelTol = 1e-8;
-    st.ui->refreshGoalList();
+    return named ? request.fileName : fileName;
 }
 
 } // namespace lumora

@@ -3,6 +3,8 @@
 // cursor, checks every value, hands database, options and system to the engine,
 // fills the shared state and evaluates the goal function once.
 
+#include "dataset/FileDialog.h"
+
 #include <cstdint>
 #include <string>
 
@@ -10,11 +12,21 @@ namespace lumora {
 
 struct State;
 
-/// Reads and checks the data-set sheet named by the main window's file box (or asks
-/// for one). The outcome is ErrCode and ErrMsg: 0 when the whole data set was read
-/// and evaluated, 1..23 a data error with its message (most with the cell position),
-/// -1..-7 file, host and engine failures (their messages are the caller's).
-void ReadDataSet(State& st);
+/// Which workbook the reader takes.
+struct ReadRequest {
+    /// Text of the data-file box: a workbook name or path; empty: the host's active
+    /// workbook, else the one chosen in the open dialog.
+    std::string fileName;
+    /// The open dialog (unset: none; an empty name then stops the read with -1).
+    OpenDialog openDialog;
+};
+
+/// Reads and checks the data-set sheet of the requested workbook. The outcome is
+/// ErrCode and ErrMsg: 0 when the whole data set was read and evaluated, 1..23 a data
+/// error with its message (most with the cell position), -1..-7 file, host and engine
+/// failures (their messages are the caller's). Returns the text for the data-file box:
+/// the request's text, or the name of the workbook taken when the request named none.
+std::string ReadDataSet(State& st, const ReadRequest& request);
 
 /// The message of a data error 1..23 without the position; "" for other codes.
 std::string DataErrorText(int16_t code);

@@ -2,6 +2,7 @@
 // Commands that work on the data set read it again first when the sheet was edited
 // since the last read; a failed re-read is reported the way "Open / Refresh" reports it.
 
+#include "dataset/ReadDataSet.h"
 #include "model/State.h"
 
 namespace lumora {
@@ -14,6 +15,6 @@ enum class RereadResult {
 
 /// Re-reads the data set when the watcher reports a change. On failure ErrMsg becomes
 /// the reader's full message and is shown with the critical icon.
-RereadResult RereadIfChanged(State& st);
+RereadResult RereadIfChanged(State& st, const ReadRequest& request);
 
 } // namespace lumora

@@ -3,7 +3,6 @@
 #include "base/AtomicTextFile.h"
 #include "base/NumText.h"
 #include "base/RuntimeError.h"
-#include "dataset/Reread.h"
 
 #include <span>
 #include <stdexcept>
@@ -80,9 +79,6 @@ std::string TableText(const State& st, const Mat<double>& table) {
 } // namespace
 
 void ExportSolutions(State& st) {
-    if (!st.ui->buttonEnabled(3)) return;
-    if (RereadIfChanged(st) == RereadResult::Failed) return;
-
     // The table has an array of its own: the views keep showing the goal function's Conc.
     Mat<double> table;
     std::string text;

@@ -7,10 +7,10 @@
 
 namespace lumora {
 
-/// Writes WorkDir + "Solutions.txt" and reports through message boxes. Does nothing
-/// while button 3 ("Optimize") is disabled. An interrupt ends it silently, an engine
-/// failure shows the solver's last message (ErrCode -1); neither writes a file. The
-/// shared Conc is left as the goal function left it.
+/// Writes WorkDir + "Solutions.txt" for the data set as read and reports through
+/// message boxes (the caller re-reads an edited sheet first). An interrupt ends it silently, an
+/// engine failure shows the solver's last message (ErrCode -1); neither writes a file. The shared
+/// Conc is left as the goal function left it.
 void ExportSolutions(State& st);
 
 } // namespace lumora

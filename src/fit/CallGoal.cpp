@@ -5,9 +5,9 @@
 namespace lumora {
 
 double CallGoal(State& st, int16_t probe) {
-    if (!st.hooks.goal) return Goal(st, probe);
+    if (!st.goalOverride) return Goal(st, probe);
     ++st.GoalCalls; // the real goal function counts its own calls
-    return st.hooks.goal(st, probe);
+    return st.goalOverride(st, probe);
 }
 
 } // namespace lumora

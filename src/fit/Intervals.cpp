@@ -20,6 +20,8 @@ struct Phase {
     double e0 = 0.0;
     /// The goal function ran away from the optimum, or was stopped there by Esc.
     bool moved = false;
+    /// The phase reached its end: GErr holds the intervals (or zeros after a failure).
+    bool done = false;
     int count = 0;
     int total = 0;
 
@@ -149,8 +151,7 @@ struct Phase {
             }
             st.GErr(i) = CSng(CheckedSqrt(v * f));
         }
-        for (int i = 1; i <= st.nSp; ++i)
-            if (st.GErr(i) != 0.0f) st.xlSheet->SetValue(i + 9, 5, static_cast<double>(st.GErr(i)));
+        done = true;
     }
 };
 
@@ -166,7 +167,7 @@ void ReturnToOptimum(State& st, const Vec<double>& optimum) {
 
 } // namespace
 
-void ConfidenceIntervals(State& st) {
+bool ConfidenceIntervals(State& st) {
     const Vec<double> optimum = st.G0;
     const double shownErr = st.RmsErr;
     Phase phase{st};
@@ -180,6 +181,7 @@ void ConfidenceIntervals(State& st) {
     // The phase keeps the raw goal value in RmsErr; give back the shown error.
     st.RmsErr = shownErr;
     if (phase.moved) ReturnToOptimum(st, optimum);
+    return phase.done;
 }
 
 } // namespace lumora

@@ -27,19 +27,6 @@ using Boolean16 = int16_t;
 inline constexpr Boolean16 kTrue = -1;
 inline constexpr Boolean16 kFalse = 0;
 
-struct State;
-
-/// Calls that go up the layers (the optimizer re-reads the data set, tests replace the
-/// goal function). Unset hooks fall back to the real routine where there is one.
-struct StateHooks {
-    /// ReadDataSet of the workbook layer.
-    std::function<void(State&)> readDataSet;
-    /// Replacement of Goal(probe) for tests of its callers.
-    std::function<double(State&, int16_t)> goal;
-    /// Attach to the spreadsheet host (start = false) or start one (start = true).
-    std::function<std::shared_ptr<SpreadsheetApp>(bool start)> attachHost;
-};
-
 struct State {
     State();
     ~State();
@@ -55,7 +42,12 @@ struct State {
     Worksheet* xlSheet = nullptr;           ///< data-set sheet, owned by its workbook
     std::unique_ptr<SheetWatcher> xlsWatch; ///< change watcher
     Ui* ui = nullptr;                       ///< never null: a silent Ui until one is set
-    StateHooks hooks;
+    /// The spreadsheet host the reader attaches to (unset: none).
+    HostAttach attachHost;
+    /// Replaces Goal(probe) for tests of its callers (unset: the real goal function).
+    std::function<double(State&, int16_t)> goalOverride;
+    /// Replaces the data-set reader for tests of its callers (unset: the real reader).
+    std::function<void(State&)> readOverride;
 
     // Scalars
     int16_t ErrCode = 0;

@@ -2,6 +2,8 @@
 // The spreadsheet host: open workbooks, the active one, status bar and the
 // interactive / screen-updating switches.
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,5 +39,9 @@ public:
     virtual bool ScreenUpdating() const = 0;
     virtual void SetScreenUpdating(bool on) = 0;
 };
+
+/// Attaches to the spreadsheet host (start = false) or starts one (start = true);
+/// null when there is none.
+using HostAttach = std::function<std::shared_ptr<SpreadsheetApp>(bool start)>;
 
 } // namespace lumora

@@ -42,8 +42,8 @@ QString TwoColourPaletteFor(int nSol, int selected) {
     return QString::fromStdU16String(CustomColorsText(p));
 }
 
-AbsorptionView::AbsorptionView(State& st, QWidget* owner)
-    : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint), st_(st) {
+AbsorptionView::AbsorptionView(State& st, MainWindowPort& port, QWidget* owner)
+    : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint), st_(st), port_(port) {
     setWindowTitle("Absorption Spectra");
     setFont(DialogFont());
     resize(TwipsRect(st_, 0, 0, kInnerW, kInnerH).size());
@@ -71,7 +71,7 @@ void AbsorptionView::Form_Load() {
 void AbsorptionView::ShowAbsorptionView() {
     int sel = Combo->currentIndex();
     try {
-        const RereadResult reread = RereadIfChanged(st_);
+        const RereadResult reread = port_.reread(st_);
         if (reread == RereadResult::Failed) return;
         if (reread == RereadResult::Unchanged && st_.FitMode != 0) ReadFixedMarks(st_);
         // Every successful read (here or by another command) reloads the data, so that

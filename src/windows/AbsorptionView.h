@@ -4,6 +4,7 @@
 // window, resizable; the optimizer and the goal scan refresh it while it is shown.
 
 #include "chart/ChartWidget.h"
+#include "windows/MainWindowPort.h"
 
 #include <QComboBox>
 #include <QString>
@@ -18,7 +19,7 @@ struct State;
 class AbsorptionView : public QWidget {
     Q_OBJECT
 public:
-    AbsorptionView(State& st, QWidget* owner);
+    AbsorptionView(State& st, MainWindowPort& port, QWidget* owner);
 
     /// Builds or updates the view and shows it. The data are loaded into the chart on
     /// first use, after the sheet changed and after every successful read; otherwise
@@ -54,6 +55,7 @@ private:
     void ShowSelection(int sel);
 
     State& st_;
+    MainWindowPort& port_;
     QString twoColour_;
     QString allSolutions_;
     long loadedSerial_ = -1; ///< ReadSerial of the data in the chart

@@ -1,7 +1,7 @@
 #pragma once
-// The result windows of the desktop program. They are owned by the main window,
-// started from its commands, and reached by the commands below the windows (the
-// reader, the optimizer) through the Ui's view hooks.
+// The result windows of the desktop program. They are owned by the main window and
+// started from its commands; the goal-function window exists from the start, the
+// others from their first use.
 
 #include "model/State.h"
 
@@ -19,26 +19,30 @@ class FittingModeWindow;
 
 class AppWindows {
 public:
-    /// Loads the goal-function window hidden and installs the commands and hooks.
+    /// Loads the goal-function window hidden and hands the windows to the main window
+    /// and the Ui.
     AppWindows(State& st, MainWindow& form, QtUi& ui);
-    /// Removes the commands and hooks again (the windows go with the main window).
+    /// Takes them back (the windows go with the main window).
     ~AppWindows();
     AppWindows(const AppWindows&) = delete;
     AppWindows& operator=(const AppWindows&) = delete;
 
     GoalScanWindow& Goal();
-    /// The other windows are created on first use.
     ConcentrationView& Spec();
     AbsorptionView& Abs();
     FactorWindow& Ind();
     FittingModeWindow& Mode();
-    /// Whether the absorption view exists and is shown.
-    bool AbsorptionVisible() const;
 
-private:
+    /// Whether the absorption view exists and is shown; its list index; its closing.
+    bool AbsorptionVisible() const;
+    int AbsorptionIndex() const;
+    void UnloadAbsorption();
+    /// The goal-function window's parameter list follows a new data set.
+    void RefreshGoalList();
     /// Shutdown: the goal-function window and the absorption view go first.
     void Unload();
 
+private:
     State& st_;
     MainWindow& form_;
     QtUi& ui_;

@@ -22,10 +22,10 @@ constexpr int kInnerW = 4695; // twips
 constexpr int kInnerH = 3855;
 } // namespace
 
-ConcentrationView::ConcentrationView(State& st, QWidget* owner)
+ConcentrationView::ConcentrationView(State& st, MainWindowPort& port, QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      st_(st) {
+      st_(st), port_(port) {
     setModal(true);
     setFont(DialogFont());
     setFixedSize(TwipsRect(st_, 0, 0, kInnerW, kInnerH).size());
@@ -50,7 +50,7 @@ void ConcentrationView::ShowSpeciesView(int16_t mode) {
     if (mode == 0) mode = lastMode_;
     if (mode != 1 && mode != 2) return; // nothing drawn yet to redraw
     try {
-        if (RereadIfChanged(st_) == RereadResult::Failed) return;
+        if (port_.reread(st_) == RereadResult::Failed) return;
         if (st_.FitMode != 0) ReadFixedMarks(st_);
         Build(mode);
     } catch (const std::exception& e) {
@@ -132,11 +132,11 @@ void ConcentrationView::hideEvent(QHideEvent* event) {
 }
 
 void ConcentrationView::Form_Activate() {
-    st_.ui->setButtons(false, 4);
+    port_.setButtons(false, Command::Speciation);
 }
 
 void ConcentrationView::Form_Unload() {
-    st_.ui->setButtons(true, 4);
+    port_.setButtons(true, Command::Speciation);
 }
 
 void ConcentrationView::Combo_Click() {

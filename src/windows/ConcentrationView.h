@@ -5,6 +5,7 @@
 // main window; changing the list or the check box rebuilds the chart in place.
 
 #include "chart/ChartWidget.h"
+#include "windows/MainWindowPort.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,7 +21,7 @@ struct State;
 class ConcentrationView : public QDialog {
     Q_OBJECT
 public:
-    ConcentrationView(State& st, QWidget* owner);
+    ConcentrationView(State& st, MainWindowPort& port, QWidget* owner);
 
     /// 1 concentrations, 2 extinction coefficients, 0 the mode used last. Re-reads a
     /// changed sheet first; shows the window modally unless it is shown already.
@@ -50,6 +51,7 @@ private:
     void RefillList();
 
     State& st_;
+    MainWindowPort& port_;
     int16_t lastMode_ = 0;
 };
 

@@ -116,9 +116,9 @@ void FactorWindow::done(int result) {
     QDialog::done(result);
 }
 
-void FactorAnalysis(State& st, int16_t mode, FactorWindow* window) {
-    if (!st.ui->buttonEnabled(3)) return;
-    if (RereadIfChanged(st) == RereadResult::Failed) return;
+void FactorAnalysis(State& st, MainWindowPort& port, int16_t mode, FactorWindow* window) {
+    if (!port.buttonEnabled(Command::Optimize)) return;
+    if (port.reread(st) == RereadResult::Failed) return;
     FactorResult r;
     try {
         r = AnalyzeFactors(st.nSol, st.nWl, st.AbsM, st.SolWeight);

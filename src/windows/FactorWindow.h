@@ -5,6 +5,7 @@
 // which the goal function reconstructs the data.
 
 #include "model/State.h"
+#include "windows/MainWindowPort.h"
 
 #include <QDialog>
 
@@ -60,6 +61,6 @@ private:
 /// F1 (mode 0): re-reads a changed sheet, analyses AbsM and shows `window` modally.
 /// Any other mode: analyses only and leaves the number of factors in ErrCode
 /// (window may be null). Does nothing while button 3 ("Optimize") is disabled.
-void FactorAnalysis(State& st, int16_t mode, FactorWindow* window);
+void FactorAnalysis(State& st, MainWindowPort& port, int16_t mode, FactorWindow* window);
 
 } // namespace lumora

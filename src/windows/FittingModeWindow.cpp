@@ -37,7 +37,8 @@ float ChartValue(double v) {
 
 } // namespace
 
-FittingModeWindow::FittingModeWindow(State& st, QWidget* parent) : QDialog(parent), st_(st) {
+FittingModeWindow::FittingModeWindow(State& st, MainWindowPort& port, QWidget* parent)
+    : QDialog(parent), st_(st), port_(port) {
     setWindowTitle("Fitting Mode");
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -344,17 +345,18 @@ bool TakeReferenceCurves(State& st) {
 } // namespace
 
 void OpenFittingMode(State& st, FittingModeWindow& w) {
-    if (!st.ui->buttonEnabled(3)) return;
-    st.ui->setButtons(false, 0);
+    MainWindowPort& port = w.Port();
+    if (!port.buttonEnabled(Command::Optimize)) return;
+    port.setButtons(false, Command::None);
     // A sheet edited since the last read could be shorter now: the band table of stale
     // species would be written over its composition rows.
-    const RereadResult reread = RereadIfChanged(st);
+    const RereadResult reread = port.reread(st);
     if (reread == RereadResult::Failed || !TakeReferenceCurves(st)) {
-        st.ui->setButtons(true, 0);
+        port.setButtons(true, Command::None);
         return;
     }
     // A read enables the buttons; they stay off while the window is open.
-    if (reread == RereadResult::Reread) st.ui->setButtons(false, 0);
+    if (reread == RereadResult::Reread) port.setButtons(false, Command::None);
 
     w.Form_Load();
     w.Combo->setEnabled(false);
@@ -374,7 +376,7 @@ void OpenFittingMode(State& st, FittingModeWindow& w) {
     // A refinement cancelled or failed in the window has been reported there; its code
     // must not end the next command silently.
     st.ErrCode = 0;
-    st.ui->setButtons(true, 0);
+    port.setButtons(true, Command::None);
 }
 
 } // namespace lumora

@@ -6,6 +6,7 @@
 
 #include "chart/ChartWidget.h"
 #include "model/State.h"
+#include "windows/MainWindowPort.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,7 +27,9 @@ namespace lumora {
 class FittingModeWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit FittingModeWindow(State& st, QWidget* parent = nullptr);
+    explicit FittingModeWindow(State& st, MainWindowPort& port, QWidget* parent = nullptr);
+    /// The main window this window was opened from.
+    MainWindowPort& Port() { return port_; }
 
     // Controls, named as the window's controls.
     QLabel* Label1 = nullptr;
@@ -92,6 +95,7 @@ private:
     void Guarded(const std::function<void()>& action);
 
     State& st_;
+    MainWindowPort& port_;
     bool argSuppressed_ = false;
     int heightTwips_ = 1950;
     /// Horizontal stretch of the twips layout so that every caption fits (1: none).

@@ -37,8 +37,8 @@ private:
 };
 } // namespace
 
-GoalScanWindow::GoalScanWindow(State& st, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), st_(st) {
+GoalScanWindow::GoalScanWindow(State& st, MainWindowPort& port, QWidget* mainWindow)
+    : QWidget(mainWindow, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), st_(st), port_(port) {
     setWindowTitle("Goal Function");
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -84,11 +84,11 @@ void GoalScanWindow::ScanGoal(int16_t k) {
     BusyScope scope(busy_);
     drawn_ = kNone;
     if (LastGoodSpan == 0.0f) LastGoodSpan = 10.0f;
-    const RereadResult reread = RereadIfChanged(st_);
+    const RereadResult reread = port_.reread(st_);
     if (reread == RereadResult::Reread && !isVisible()) {
         // The reader hands the buttons back; the command started from the main window
         // still runs until the window shows.
-        st_.ui->setButtons(false, 2);
+        port_.setButtons(false, Command::GoalFunction);
     }
     if (reread == RereadResult::Failed) {
         EnableControls(true);
@@ -209,8 +209,8 @@ void GoalScanWindow::EndScan(bool drawn) {
         st_.Message(e.Description() + "  ", Icon::Critical);
         st_.ErrCode = -1;
     }
-    if (st_.ui->absorptionViewVisible()) {
-        st_.ui->showAbsorptionView();
+    if (port_.absorptionViewVisible()) {
+        port_.showAbsorptionView();
         activateWindow();
     }
     if (!drawn && !isVisible()) GiveMainWindowBack();
@@ -218,9 +218,9 @@ void GoalScanWindow::EndScan(bool drawn) {
 
 void GoalScanWindow::GiveMainWindowBack() {
     // The main window left its controls and ErrCode to this window, which never showed.
-    st_.ui->setFileBoxEnabled(true);
-    st_.ui->setButtons(true, 2);
-    st_.ui->setMainEnabled(true);
+    port_.setFileBoxEnabled(true);
+    port_.setButtons(true, Command::GoalFunction);
+    port_.setMainEnabled(true);
     st_.ErrCode = 0;
 }
 
@@ -261,25 +261,25 @@ void GoalScanWindow::ApplyPickedPoint(int16_t k, float x) {
 }
 
 void GoalScanWindow::Form_Activate() {
-    st_.ui->setFileBoxEnabled(false);
-    st_.ui->setButtons(false, 2);
-    st_.ui->setMainEnabled(false);
+    port_.setFileBoxEnabled(false);
+    port_.setButtons(false, Command::GoalFunction);
+    port_.setMainEnabled(false);
 }
 
 void GoalScanWindow::Form_Deactivate() {
     if (isVisible()) return;
     // However the window went away, the main window must not stay disabled.
-    st_.ui->setMainEnabled(true);
-    st_.ui->setFileBoxEnabled(true);
-    st_.ui->setButtons(true, 2);
-    st_.ui->focusButton(2);
+    port_.setMainEnabled(true);
+    port_.setFileBoxEnabled(true);
+    port_.setButtons(true, Command::GoalFunction);
+    port_.focusButton(Command::GoalFunction);
 }
 
 bool GoalScanWindow::Form_QueryUnload(int UnloadMode) {
     if (UnloadMode != 0) return false;
     // A running scan finishes first; hiding now would hand the main window back mid-scan.
     if (busy_) return true;
-    st_.ui->setMainEnabled(true);
+    port_.setMainEnabled(true);
     st_.ui->yield();
     hide();
     return true;

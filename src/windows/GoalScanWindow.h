@@ -5,6 +5,7 @@
 
 #include "chart/ChartWidget.h"
 #include "model/State.h"
+#include "windows/MainWindowPort.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -20,7 +21,7 @@ class GoalScanWindow : public QWidget {
 
 public:
     /// The window starts hidden; mainWindow is its parent (the window stays above it).
-    GoalScanWindow(State& st, QWidget* mainWindow);
+    GoalScanWindow(State& st, MainWindowPort& port, QWidget* mainWindow);
 
     /// Refills the list with the species names and "Gradient" (after every read).
     void FillParameterList();
@@ -79,6 +80,7 @@ private:
     void GiveMainWindowBack();
 
     State& st_;
+    MainWindowPort& port_;
     int16_t drawn_ = -1;
     bool busy_ = false;
 };

@@ -1,17 +1,19 @@
 #include "windows/MainWindow.h"
 
-#include "dataset/ReaderMessage.h"
-#include "windows/Commands.h"
-#include "windows/Settings.h"
-
+#include "base/NumText.h"
+#include "dataset/OptimizeCommand.h"
 #include "dataset/ReadDataSet.h"
+#include "dataset/ReaderMessage.h"
 #include "engine/EngineFactory.h"
+#include "export/ExportSolutions.h"
+#include "windows/AbsorptionView.h"
+#include "windows/AppWindows.h"
+#include "windows/ConcentrationView.h"
+#include "windows/FactorWindow.h"
+#include "windows/FittingModeWindow.h"
+#include "windows/GoalScanWindow.h"
+#include "windows/Settings.h"
 #include "windows/ViewGeometry.h"
-
-#if __has_include("fit/Optimize.h")
-#include "fit/Optimize.h"
-#define LUMORA_HAVE_OPTIMIZE 1
-#endif
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -47,7 +49,7 @@ MainWindow::MainWindow(State& st, std::string settingsFolder, QWidget* parent)
     for (int i = 0; i < 6; ++i) {
         buttons_[static_cast<size_t>(i)] = new QPushButton(kCaptions[i], client_);
         connect(buttons_[static_cast<size_t>(i)], &QPushButton::clicked, this,
-                [this, i] { Button_Click(i + 1); });
+                [this, i] { Button_Click(static_cast<Command>(i + 1)); });
         buttons_[static_cast<size_t>(i)]->setEnabled(i == 0);
     }
     status_ = new QLabel(client_);
@@ -109,7 +111,7 @@ bool MainWindow::Form_Load() {
     nfo_->setText("Lumora " LUMORA_VERSION);
     crt_->setText("\u00a9 2026 the Lumora team");
     show();
-    Button(1)->setFocus();
+    Button(Command::Open)->setFocus();
     st_.ScanSpan = 10;
     Layout();
     const QRect outer = frameGeometry();
@@ -142,95 +144,126 @@ bool MainWindow::ControlsEnabled() const {
 }
 
 bool MainWindow::CommandRunning() const {
-    return !Button(1)->isEnabled();
+    return !Button(Command::Open)->isEnabled();
 }
 
-void MainWindow::Button_Click(int index) {
-    Commands& cmd = AppCommands();
+MainWindowPort& MainWindow::Port() const {
+    return port_ ? *port_ : NoMainWindow();
+}
+
+void MainWindow::Button_Click(Command command) {
     txtFile_->setEnabled(false);
-    switch (index) {
-    case 1:
-        if (st_.hooks.readDataSet)
-            st_.hooks.readDataSet(st_);
-        else
-            ReadDataSet(st_);
-        st_.ErrMsg = ReaderMessage(st_.ErrCode, st_.ErrMsg);
-        if (st_.ErrCode < 0) {
-            SetButtons(false, 1);
-            Button(1)->setEnabled(true);
-        }
-        if (st_.ErrCode != 0) {
-            st_.ui->message(st_.ErrMsg + "  ", Icon::Critical);
-            status_->clear();
-        }
+    switch (command) {
+    case Command::Open:
+        OpenDataSet();
         break;
-    case 2:
-        SetButtons(false, 2);
-        if (cmd.goalScan) {
-            cmd.goalScan(st_, -1);
+    case Command::GoalFunction:
+        SetButtons(false, Command::GoalFunction);
+        if (windows_) {
+            windows_->Goal().ScanGoal(-1);
             if (afterCommand) afterCommand();
             return; // the scan window restores the buttons, the box and ErrCode
         }
         break;
-    case 3:
-        st_.solver->SetControl(27, 0);
-#ifdef LUMORA_HAVE_OPTIMIZE
-        Optimize(st_);
-#endif
-        if (st_.ErrCode > 0) st_.ui->message("Optimization: " + st_.ErrMsg + "  ", Icon::Critical);
+    case Command::Optimize:
+        RunOptimize();
         break;
-    case 4:
-    case 5:
-        if (cmd.speciesView) cmd.speciesView(st_, index - 3);
+    case Command::Speciation:
+    case Command::Extinction:
+        if (windows_) windows_->Spec().ShowSpeciesView(command == Command::Speciation ? 1 : 2);
         break;
-    case 6:
-        if (cmd.absorptionView) cmd.absorptionView(st_);
+    case Command::Absorption:
+        if (windows_) windows_->Abs().ShowAbsorptionView();
         break;
-    default:
+    case Command::None:
         break;
     }
-    if (index > 1 || st_.ErrCode >= 0) SetButtons(true, index);
+    if (command != Command::Open || st_.ErrCode >= 0) SetButtons(true, command);
     st_.ErrCode = 0;
     txtFile_->setEnabled(true);
-    if (index != 6) Button(index)->setFocus();
+    if (command != Command::Absorption) Button(command)->setFocus();
     if (afterCommand) afterCommand();
 }
 
-void MainWindow::SetButtons(bool enable, int keep) {
-    if (enable && keep != 0) Button(keep)->setEnabled(enable);
+void MainWindow::OpenDataSet() {
+    MainWindowPort& port = Port();
+    const ReadRequest request = port.readRequest();
+    SetButtons(false, Command::None);
+    const std::string shown = ReadDataSet(st_, request);
+    if (shown != request.fileName) port.setFileText(shown);
+    port.afterRead(st_);
+    port.focusMain();
+    st_.ErrMsg = ReaderMessage(st_.ErrCode, st_.ErrMsg);
+    if (st_.ErrCode < 0) {
+        SetButtons(false, Command::Open);
+        Button(Command::Open)->setEnabled(true);
+    }
+    if (st_.ErrCode != 0) {
+        st_.ui->message(st_.ErrMsg + "  ", Icon::Critical);
+        status_->clear();
+    }
+}
+
+void MainWindow::RunOptimize() {
+    MainWindowPort& port = Port();
+    st_.solver->SetControl(27, 0);
+    SetButtons(false, Command::Optimize);
+    OptimizeViews views;
+    views.beforeReread = [&port] {
+        if (port.absorptionViewVisible()) port.unloadAbsorptionView();
+    };
+    views.afterReread = [&port] { port.refreshGoalList(); };
+    views.afterIteration = [&port] {
+        if (port.absorptionViewVisible() && port.absorptionViewIndex() > 0)
+            port.showAbsorptionView();
+    };
+    OptimizeCommand(st_, port.readRequest(), views);
+    SetButtons(true, Command::None);
+    if (st_.ErrCode > 0) st_.ui->message("Optimization: " + st_.ErrMsg + "  ", Icon::Critical);
+}
+
+void MainWindow::SetButtons(bool enable, Command keep) {
+    const int k = static_cast<int>(keep);
+    if (enable && k != 0) Button(keep)->setEnabled(enable);
     for (int i = 1; i <= 6; ++i)
-        if (i != keep) Button(i)->setEnabled(enable);
-    if (!enable && keep != 0) Button(keep)->setEnabled(false);
-    if (enable && st_.FitMode == 1) Button(2)->setEnabled(false);
-    Button(2)->setText(st_.FitMode != 0 ? "Gaussian mode!" : "Goal function");
+        if (i != k) buttons_[static_cast<size_t>(i - 1)]->setEnabled(enable);
+    if (!enable && k != 0) Button(keep)->setEnabled(false);
+    if (enable && st_.FitMode == 1) Button(Command::GoalFunction)->setEnabled(false);
+    Button(Command::GoalFunction)->setText(st_.FitMode != 0 ? "Gaussian mode!" : "Goal function");
 }
 
 void MainWindow::Form_KeyPress(int key) {
-    if (key == 27 && CommandRunning()) st_.ErrCode = kInterrupt;
+    if (key == Qt::Key_Escape && CommandRunning()) st_.ErrCode = kInterrupt;
 }
 
 void MainWindow::Form_KeyUp(int key, Qt::KeyboardModifiers shift) {
     if (shift & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) return;
-    if (CommandRunning()) return; // one command at a time
-    Commands& cmd = AppCommands();
+    if (CommandRunning() || !windows_) return; // one command at a time
+    MainWindowPort& port = Port();
     std::function<void()> run;
     switch (key) {
-    case 112:
-        if (cmd.factorAnalysis) run = [&] { cmd.factorAnalysis(st_, 0); };
+    case Qt::Key_F1:
+        run = [&] { FactorAnalysis(st_, port, 0, &windows_->Ind()); };
         break;
-    case 113:
-        if (cmd.exportSolutions) run = [&] { cmd.exportSolutions(st_); };
+    case Qt::Key_F2:
+        run = [&] { ExportCommand(); };
         break;
-    case 123:
-        if (cmd.fittingMode) run = [&] { cmd.fittingMode(st_); };
+    case Qt::Key_F12:
+        run = [&] { OpenFittingMode(st_, windows_->Mode()); };
         break;
     default:
         return;
     }
-    if (!run) return;
     st_.ErrCode = 0; // a stray Esc before must not end this command silently
     run();
     if (afterCommand) afterCommand();
+}
+
+void MainWindow::ExportCommand() {
+    MainWindowPort& port = Port();
+    if (!port.buttonEnabled(Command::Optimize)) return;
+    if (port.reread(st_) == RereadResult::Failed) return;
+    ExportSolutions(st_);
 }
 
 void MainWindow::SetProgress(double fraction) {
@@ -249,17 +282,15 @@ bool MainWindow::eventFilter(QObject* obj, QEvent* e) {
     if (e->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(e);
         if (k->key() == Qt::Key_Escape) {
-            Form_KeyPress(27);
+            Form_KeyPress(Qt::Key_Escape);
             return true;
         }
     } else if (e->type() == QEvent::KeyRelease) {
         auto* k = static_cast<QKeyEvent*>(e);
-        int code = 0;
-        if (k->key() == Qt::Key_F1) code = 112;
-        if (k->key() == Qt::Key_F2) code = 113;
-        if (k->key() == Qt::Key_F12) code = 123;
-        if (code != 0 && !k->isAutoRepeat()) {
-            Form_KeyUp(code, k->modifiers());
+        const int key = k->key();
+        const bool commandKey = key == Qt::Key_F1 || key == Qt::Key_F2 || key == Qt::Key_F12;
+        if (commandKey && !k->isAutoRepeat()) {
+            Form_KeyUp(key, k->modifiers());
             return true;
         }
     }
@@ -275,7 +306,7 @@ void MainWindow::changeEvent(QEvent* e) {
 
 void MainWindow::closeEvent(QCloseEvent* e) {
     if (CommandRunning()) {
-        Form_KeyPress(27); // interrupt instead; the user closes again once it stopped
+        Form_KeyPress(Qt::Key_Escape); // interrupt instead; the user closes again once it stopped
         e->ignore();
         return;
     }
@@ -286,7 +317,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
 void MainWindow::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
-    if (unloadWindows) unloadWindows();
+    if (windows_) windows_->Unload();
     st_.props.reset();
     st_.sysReader.reset();
     if (st_.solver) {

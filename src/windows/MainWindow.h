@@ -3,6 +3,7 @@
 // lines. Every command starts here.
 
 #include "model/State.h"
+#include "windows/MainWindowPort.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,8 @@
 #include <functional>
 
 namespace lumora {
+
+class AppWindows;
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -26,15 +29,17 @@ public:
     /// Fills the data-file box and the working folder from a workbook path.
     void SetWorkbookPath(const std::string& path);
 
-    void Button_Click(int index);
-    /// Enables or disables the six buttons; the pressed one first on, last off.
-    void SetButtons(bool enable, int keep);
+    void Button_Click(Command command);
+    /// Enables or disables the six buttons; the kept one first on, last off.
+    void SetButtons(bool enable, Command keep);
     /// Esc: the interrupt request, only while a command runs.
     void Form_KeyPress(int key);
     /// F1, F2, F12 on release without shift, control or alt.
     void Form_KeyUp(int key, Qt::KeyboardModifiers shift);
 
-    QPushButton* Button(int index) const { return buttons_.at(static_cast<size_t>(index - 1)); }
+    QPushButton* Button(Command command) const {
+        return buttons_.at(static_cast<size_t>(static_cast<int>(command) - 1));
+    }
     QLineEdit* txtFile() const { return txtFile_; }
     QLabel* Status() const { return status_; }
     /// Switches every control of the window on or off (their own states are kept).
@@ -47,8 +52,11 @@ public:
     QWidget* goalWindow = nullptr;
     /// Creates the three engine components (the engine's factory unless replaced).
     std::function<void(State&)> createComponents;
-    /// Shutdown's first step: the result windows that outlive their commands go.
-    std::function<void()> unloadWindows;
+    /// The result windows the commands open (null: none), and the port they are shown
+    /// through (the defaults of a port without a window when none is set).
+    void SetWindows(AppWindows* windows) { windows_ = windows; }
+    void SetPort(MainWindowPort* port) { port_ = port; }
+    MainWindowPort& Port() const;
     /// Called after every command, e.g. to save the workbook the command wrote into.
     std::function<void()> afterCommand;
     /// Draws the progress box over the Status label (fraction < 0 clears it).
@@ -62,8 +70,13 @@ protected:
 private:
     void Layout();
     void Shutdown();
+    void OpenDataSet();
+    void RunOptimize();
+    void ExportCommand();
 
     State& st_;
+    AppWindows* windows_ = nullptr;
+    MainWindowPort* port_ = nullptr;
     std::string settingsFolder_;
     bool settingsRead_ = false;
     bool shutDown_ = false;

@@ -1,5 +1,7 @@
 #include "windows/QtUi.h"
 
+#include "windows/AbsorptionView.h"
+#include "windows/AppWindows.h"
 #include "windows/MainWindow.h"
 
 #include <QApplication>
@@ -24,6 +26,11 @@ QMessageBox::Icon QtUi::ToQt(Icon icon) {
         break;
     }
     return QMessageBox::NoIcon;
+}
+
+void QtUi::setForm(MainWindow* form) {
+    form_ = form;
+    if (form_) form_->SetPort(this);
 }
 
 void QtUi::yield() {
@@ -51,19 +58,19 @@ bool QtUi::ask(const std::string& text) {
     return box.exec() == QMessageBox::Yes;
 }
 
-void QtUi::setButtons(bool enable, int keep) {
+void QtUi::setButtons(bool enable, Command keep) {
     if (form_) form_->SetButtons(enable, keep);
 }
 
 std::string QtUi::fileText() const {
-    return form_ ? form_->txtFile()->text().toStdString() : Ui::fileText();
+    return form_ ? form_->txtFile()->text().toStdString() : MainWindowPort::fileText();
 }
 
 void QtUi::setFileText(const std::string& text) {
     if (form_)
         form_->txtFile()->setText(QString::fromStdString(text));
     else
-        Ui::setFileText(text);
+        MainWindowPort::setFileText(text);
 }
 
 bool QtUi::fileDialog(const std::string& title, const std::string& filterName,
@@ -93,12 +100,12 @@ bool QtUi::goalWindowVisible() const {
 }
 
 void QtUi::refreshGoalList() {
-    if (views.refreshGoalList) views.refreshGoalList();
+    if (windows_) windows_->RefreshGoalList();
 }
 
-bool QtUi::buttonEnabled(int index) const {
-    if (!form_ || index < 1 || index > 6) return true;
-    return form_->Button(index)->isEnabled();
+bool QtUi::buttonEnabled(Command button) const {
+    if (!form_ || button == Command::None) return true;
+    return form_->Button(button)->isEnabled();
 }
 
 void QtUi::setFileBoxEnabled(bool enable) {
@@ -109,37 +116,28 @@ void QtUi::setMainEnabled(bool enable) {
     if (form_) form_->SetControlsEnabled(enable);
 }
 
-void QtUi::focusButton(int index) {
-    if (form_) form_->Button(index)->setFocus();
+void QtUi::focusButton(Command button) {
+    if (form_ && button != Command::None) form_->Button(button)->setFocus();
 }
 
 bool QtUi::absorptionViewVisible() const {
-    return views.absorptionVisible && views.absorptionVisible();
+    return windows_ && windows_->AbsorptionVisible();
 }
 
 void QtUi::unloadAbsorptionView() {
-    if (views.unloadAbsorption) views.unloadAbsorption();
+    if (windows_) windows_->UnloadAbsorption();
 }
 
 int QtUi::absorptionViewIndex() const {
-    return views.absorptionIndex ? views.absorptionIndex() : 0;
+    return windows_ ? windows_->AbsorptionIndex() : 0;
 }
 
 void QtUi::showAbsorptionView() {
-    if (views.showAbsorption) views.showAbsorption();
+    if (windows_) windows_->Abs().ShowAbsorptionView();
 }
 
 void QtUi::focusMain() {
     if (form_) form_->activateWindow();
-}
-
-void QtUi::statusGeometry(int& left, int& top, int& width, int& height) const {
-    if (!form_) return Ui::statusGeometry(left, top, width, height);
-    const QRect r = form_->Status()->geometry();
-    left = r.left();
-    top = r.top();
-    width = r.width();
-    height = r.height();
 }
 
 } // namespace lumora

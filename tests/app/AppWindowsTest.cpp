@@ -7,7 +7,6 @@
 #include "dataset/ReadDataSet.h"
 #include "sheet/SaveDirtyWorkbooks.h"
 #include "windows/AbsorptionView.h"
-#include "windows/Commands.h"
 #include "windows/ConcentrationView.h"
 #include "windows/FactorWindow.h"
 #include "windows/FittingModeWindow.h"
@@ -79,7 +78,7 @@ protected:
 
     std::vector<bool> Enabled(const MainWindow& form) {
         std::vector<bool> e;
-        for (int i = 1; i <= 6; ++i) e.push_back(form.Button(i)->isEnabled());
+        for (int i = 1; i <= 6; ++i) e.push_back(form.Button(static_cast<Command>(i))->isEnabled());
         return e;
     }
 
@@ -117,8 +116,7 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
     QtUi ui;
     st.ui = &ui;
     std::string error;
-    st.hooks.attachHost = MakeHostAttach("embedded", error);
-    st.hooks.readDataSet = [](State& s) { ReadDataSet(s); };
+    st.attachHost = MakeHostAttach("embedded", error);
     ModalCloser closer;
     const std::vector<bool> allOn(6, true);
     float result = 0.0f;
@@ -135,21 +133,21 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
         form.SetWorkbookPath((dir / "co.xlsx").string());
 
         // Open / Refresh fills the goal window's list: the species, then "Gradient".
-        form.Button_Click(1);
+        form.Button_Click(static_cast<Command>(1));
         ASSERT_EQ(st.nSp, 3);
         EXPECT_EQ(Enabled(form), allOn);
         EXPECT_EQ(windows.Goal().Combo->count(), 4);
         EXPECT_EQ(windows.Goal().Combo->itemText(3).toStdString(), "Gradient");
 
         // The absorption view stays open beside the main window.
-        form.Button_Click(6);
+        form.Button_Click(static_cast<Command>(6));
         EXPECT_TRUE(windows.Abs().isVisible());
         EXPECT_EQ(windows.Abs().Combo->count(), st.nSol + 1);
         EXPECT_EQ(Enabled(form), allOn);
         windows.Abs().Combo->setCurrentIndex(3);
 
         // Optimize refreshes it and keeps the chosen solution.
-        form.Button_Click(3);
+        form.Button_Click(static_cast<Command>(3));
         EXPECT_EQ(Enabled(form), allOn);
         EXPECT_TRUE(form.txtFile()->isEnabled());
         EXPECT_TRUE(windows.Abs().isVisible());
@@ -158,32 +156,32 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
         EXPECT_NE(result, st.G0Init(2));
 
         // The species view is modal; closing it gives the buttons back.
-        form.Button_Click(4);
+        form.Button_Click(static_cast<Command>(4));
         EXPECT_EQ(windows.Spec().LastMode(), 1);
         EXPECT_EQ(Enabled(form), allOn);
-        form.Button_Click(5);
+        form.Button_Click(static_cast<Command>(5));
         EXPECT_EQ(windows.Spec().LastMode(), 2);
         EXPECT_EQ(Enabled(form), allOn);
 
         // F2 writes the table into the working folder.
-        form.Form_KeyUp(113, Qt::NoModifier);
+        form.Form_KeyUp(Qt::Key_F2, Qt::NoModifier);
         EXPECT_TRUE(fs::exists(dir / "Solutions.txt"));
         ASSERT_FALSE(closer.messages.empty());
         EXPECT_EQ(closer.messages.back(), "File Solutions.txt is written to the working folder  ");
         EXPECT_EQ(Enabled(form), allOn);
 
         // F1 and F12 open their modal windows; leaving them changes nothing.
-        form.Form_KeyUp(112, Qt::NoModifier);
+        form.Form_KeyUp(Qt::Key_F1, Qt::NoModifier);
         EXPECT_EQ(st.nFactors, 0);
         EXPECT_EQ(Enabled(form), allOn);
-        form.Form_KeyUp(123, Qt::NoModifier);
+        form.Form_KeyUp(Qt::Key_F12, Qt::NoModifier);
         EXPECT_EQ(st.FitMode, 0);
         EXPECT_EQ(Enabled(form), allOn);
 
         // The goal-function window takes over the main window until it is closed.
-        form.Button_Click(2);
+        form.Button_Click(static_cast<Command>(2));
         EXPECT_TRUE(windows.Goal().isVisible());
-        EXPECT_FALSE(form.Button(1)->isEnabled());
+        EXPECT_FALSE(form.Button(static_cast<Command>(1))->isEnabled());
         EXPECT_FALSE(form.ControlsEnabled());
         // The windows the main window owns stay usable meanwhile.
         EXPECT_TRUE(windows.Goal().isEnabled());

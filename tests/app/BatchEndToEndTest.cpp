@@ -64,10 +64,8 @@ BatchRun GenerateAndOptimize(double noise, unsigned seed, const std::string& tag
         st.solver = CreateSolver();
         st.props = CreateProps();
         st.sysReader = CreateSysReader();
-        st.hooks.attachHost = MakeHostAttach("embedded", error);
-        st.hooks.readDataSet = [](State& s) { ReadDataSet(s); };
+        st.attachHost = MakeHostAttach("embedded", error);
         st.WorkDir = dir.string() + "/";
-        ui.setFileText("set.xlsx");
         CommandLine cl;
         cl.batch = true;
         cl.optimize = true;

@@ -145,23 +145,23 @@ TEST(Reread, OnlyWhenChangedAndReportsFailuresLikeOpenRefresh) {
     int reads = 0;
     int16_t code = 0;
     std::string message;
-    st.hooks.readDataSet = [&](State& s) {
+    st.readOverride = [&](State& s) {
         ++reads;
         s.ErrCode = code;
         s.ErrMsg = message;
     };
 
-    EXPECT_EQ(RereadIfChanged(st), RereadResult::Unchanged);
+    EXPECT_EQ(RereadIfChanged(st, ReadRequest{}), RereadResult::Unchanged);
     EXPECT_EQ(reads, 0);
 
     st.xlsWatch->Changed = true;
-    EXPECT_EQ(RereadIfChanged(st), RereadResult::Reread);
+    EXPECT_EQ(RereadIfChanged(st, ReadRequest{}), RereadResult::Reread);
     EXPECT_EQ(reads, 1);
     EXPECT_TRUE(ui.messages.empty());
 
     code = 4;
     message = "Incorrect keyword (row=3, col=1)";
-    EXPECT_EQ(RereadIfChanged(st), RereadResult::Failed);
+    EXPECT_EQ(RereadIfChanged(st, ReadRequest{}), RereadResult::Failed);
     EXPECT_EQ(st.ErrCode, 4);
     EXPECT_EQ(st.ErrMsg, "Source data: Incorrect keyword (row=3, col=1)");
     ASSERT_EQ(ui.messages.size(), 1u);
@@ -169,9 +169,9 @@ TEST(Reread, OnlyWhenChangedAndReportsFailuresLikeOpenRefresh) {
     EXPECT_EQ(ui.messages[0].icon, Icon::Critical);
 
     // Nothing that can read the sheet: the stale state is refused, not used.
-    st.hooks.readDataSet = nullptr;
+    st.readOverride = nullptr;
     st.ErrCode = 0;
-    EXPECT_EQ(RereadIfChanged(st), RereadResult::Failed);
+    EXPECT_EQ(RereadIfChanged(st, ReadRequest{}), RereadResult::Failed);
     EXPECT_EQ(st.ErrCode, -1);
 }
 

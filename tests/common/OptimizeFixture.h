@@ -159,7 +159,7 @@ inline double Hash01(const std::vector<double>& g) {
     return static_cast<double>(h >> 11) / static_cast<double>(1ull << 52) - 1.0;
 }
 
-/// A goal function installed through st.hooks.goal: resets ErrCode and yields like
+/// A goal function installed through st.goalOverride: resets ErrCode and yields like
 /// the real one, records every call, fills Eps and AbsC with recognisable values,
 /// and can fail (ErrCode -1) at a chosen call.
 struct SyntheticGoal {
@@ -170,7 +170,7 @@ struct SyntheticGoal {
     MemoryApp* app = nullptr;
 
     void Install(State& st) {
-        st.hooks.goal = [this](State& s, int16_t probe) { return Call(s, probe); };
+        st.goalOverride = [this](State& s, int16_t probe) { return Call(s, probe); };
     }
     double Call(State& st, int16_t probe) {
         st.ErrCode = 0;

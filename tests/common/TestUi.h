@@ -2,6 +2,7 @@
 // A scripted Ui for tests: records every message and status text, answers
 // questions from a script, and can raise the interrupt at the n-th yield.
 
+#include "dataset/ReadDataSet.h"
 #include "model/State.h"
 
 #include <array>
@@ -38,28 +39,21 @@ public:
         answers.pop_front();
         return a;
     }
-    void setButtons(bool enable, int keep) override { buttonCalls.push_back({enable, keep}); }
-    bool fileDialog(const std::string&, const std::string& filterName,
-                    const std::string& filterPattern, std::string& folder, std::string& fileName,
-                    bool) override {
-        dialogFilter = filterName + "|" + filterPattern;
-        if (!dialogFolder) return false;
-        folder = *dialogFolder;
-        fileName = dialogFile;
-        return true;
+    /// The request the main window's data-file box and open dialog would make.
+    ReadRequest request() {
+        ReadRequest r;
+        r.fileName = fileText;
+        r.openDialog = [this](const std::string&, const std::string& filterName,
+                              const std::string& filterPattern, std::string& folder,
+                              std::string& fileName, bool) {
+            dialogFilter = filterName + "|" + filterPattern;
+            if (!dialogFolder) return false;
+            folder = *dialogFolder;
+            fileName = dialogFile;
+            return true;
+        };
+        return r;
     }
-    bool goalWindowVisible() const override { return goalVisible; }
-    void refreshGoalList() override { ++goalListRefreshes; }
-    bool buttonEnabled(int index) const override {
-        return index < 1 || index > 6 || buttonsOn[static_cast<size_t>(index - 1)];
-    }
-    void setFileBoxEnabled(bool enable) override { fileBoxEnabled = enable; }
-    void setMainEnabled(bool enable) override { mainEnabled = enable; }
-    void focusButton(int index) override { focusedButton = index; }
-    bool absorptionViewVisible() const override { return absorptionVisible; }
-    void unloadAbsorptionView() override { ++absorptionUnloads; }
-    int absorptionViewIndex() const override { return absorptionIndex; }
-    void showAbsorptionView() override { ++absorptionShows; }
 
     std::vector<Shown> messages;
     std::vector<std::string> statuses;
@@ -70,6 +64,7 @@ public:
     long yields = 0;
     long interruptAtYield = 0;
     std::vector<std::pair<bool, int>> buttonCalls;
+    std::string fileText;                    ///< the data-file box
     std::optional<std::string> dialogFolder; ///< set to make the dialog succeed
     std::string dialogFile;
     std::string dialogFilter;

@@ -68,12 +68,12 @@ protected:
             FillValidDataSet(*b.AddSheet());
             if (edit) edit(*b.Sheet());
         };
-        st.hooks.attachHost = [this](bool start) -> std::shared_ptr<SpreadsheetApp> {
+        st.attachHost = [this](bool start) -> std::shared_ptr<SpreadsheetApp> {
             if (start ? !canStart : !running) return nullptr;
             running = true;
             return host;
         };
-        st.hooks.goal = [this](State& s, int16_t probe) {
+        st.goalOverride = [this](State& s, int16_t probe) {
             ++goalCalls;
             goalProbe = probe;
             goalG0.clear();
@@ -85,8 +85,8 @@ protected:
     }
 
     void Read(const std::string& name = kFile) {
-        ui.setFileText(name);
-        ReadDataSet(st);
+        ui.fileText = name;
+        ui.fileText = ReadDataSet(st, ui.request());
     }
     FakeSheet& Sheet() {
         EXPECT_FALSE(host->books.empty());

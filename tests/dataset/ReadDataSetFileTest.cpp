@@ -44,11 +44,11 @@ TEST(ReadDataSetFile, RealWorkbookAndEngine) {
     st.props = CreateProps();
     st.sysReader = CreateSysReader();
     auto host = std::make_shared<EmbeddedHost>();
-    st.hooks.attachHost = [host](bool) { return host; };
+    st.attachHost = [host](bool) { return host; };
     st.WorkDir = dir.string() + "/";
-    ui.setFileText("co.xlsx");
+    ui.fileText = "co.xlsx";
 
-    ReadDataSet(st);
+    ReadDataSet(st, ui.request());
     ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg
                              << (ui.messages.empty() ? "" : " / " + ui.messages[0].text);
     EXPECT_EQ(st.Title, "Co(II) chloride, real engine");
@@ -110,7 +110,7 @@ TEST(ReadDataSetFile, RealWorkbookAndEngine) {
 
     // A second read of the same name is a refresh of the open workbook.
     const double rms = st.RmsErr;
-    ReadDataSet(st);
+    ReadDataSet(st, ui.request());
     ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
     EXPECT_FUZZY(st.RmsErr, rms, 1e-9);
     EXPECT_EQ(host->WorkbookCount(), 1);
@@ -122,7 +122,7 @@ TEST(ReadDataSetFile, RealWorkbookAndEngine) {
         other->Worksheets(1)->SetValue(20, 2, 0.375);
         ASSERT_TRUE(other->Save(error)) << error;
     }
-    ReadDataSet(st);
+    ReadDataSet(st, ui.request());
     ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
     EXPECT_EQ(st.AbsM(1, 1), 0.375);
     EXPECT_EQ(host->WorkbookCount(), 1);

@@ -180,10 +180,6 @@ TEST_F(ReadDataSetTest, EngineCallsAndUiInOrder) {
     EXPECT_EQ(ui.statuses,
               (std::vector<std::string>{"Reading data file...", "Initial estimating...",
                                         "Initial data set.    Error: 0.020000"}));
-    ASSERT_FALSE(ui.buttonCalls.empty());
-    EXPECT_EQ(ui.buttonCalls.front(), (std::pair<bool, int>{false, 0}));
-    EXPECT_EQ(ui.buttonCalls.back(), (std::pair<bool, int>{true, 0}));
-    EXPECT_EQ(ui.goalListRefreshes, 1);
     EXPECT_FALSE(st.xlsWatch->Changed);
     EXPECT_EQ(st.ReadSerial, 1); // views reload their data after a new read
     EXPECT_EQ(st.xlsWatch->Sheet(), &Sheet());
@@ -222,13 +218,6 @@ TEST_F(ReadDataSetTest, EmptyOptionsSendOnlyTheMode) {
     EXPECT_EQ(st.Title, "A title");
 }
 
-TEST_F(ReadDataSetTest, GoalWindowShownKeepsButtons) {
-    ui.goalVisible = true;
-    Read();
-    ASSERT_EQ(st.ErrCode, 0);
-    EXPECT_EQ(ui.buttonCalls, (std::vector<std::pair<bool, int>>{{false, 0}}));
-}
-
 // ---------------------------------------------------------------------------
 // Data errors: each variant of the valid set with its code, message and position.
 
@@ -259,7 +248,6 @@ TEST_P(ReadDataSetVariant, CodeMessageAndPosition) {
     if (v.code != 0) {
         EXPECT_TRUE(st.xlsWatch->Changed); // every command re-reads first
         EXPECT_EQ(st.ReadSerial, 0);
-        EXPECT_EQ(ui.goalListRefreshes, 1);
         EXPECT_EQ(st.RelTol, 1e-8);
     }
 }
@@ -339,12 +327,10 @@ TEST_F(ReadDataSetTest, EngineRefusalsHaveNoMessage) {
     for (const Case& c : cases) {
         solverD->refuseDatabase = solverD->refuseOptions = solverD->refuseSystem = false;
         solverD->*c.flag = true;
-        ui.goalListRefreshes = 0;
         st.SrcFile.clear();
         Read();
         EXPECT_EQ(st.ErrCode, c.code);
         EXPECT_EQ(st.ErrMsg, "");
-        EXPECT_EQ(ui.goalListRefreshes, 1); // they end like data errors
     }
 }
 
@@ -531,7 +517,6 @@ TEST_F(ReadDataSetTest, NoHostIsCodeMinusThree) {
     Read();
     EXPECT_EQ(st.ErrCode, -3);
     EXPECT_EQ(st.ErrMsg, "");
-    EXPECT_EQ(ui.goalListRefreshes, 0); // stops at once
 }
 
 TEST_F(ReadDataSetTest, StartsAHostWhenNoneRuns) {
@@ -579,7 +564,7 @@ TEST_F(ReadDataSetTest, DialogChoosesFolderAndFile) {
     Read("   ");
     ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
     EXPECT_EQ(st.WorkDir, "/elsewhere/");
-    EXPECT_EQ(ui.fileText(), "set.xlsx");
+    EXPECT_EQ(ui.fileText, "set.xlsx");
     EXPECT_EQ(st.SrcFile, "set.xlsx");
     EXPECT_EQ(host->opened, std::vector<std::string>{"/elsewhere/set.xlsx"});
 }
@@ -590,7 +575,7 @@ TEST_F(ReadDataSetTest, EmptyNameTakesTheActiveWorkbook) {
     st.WorkDir = "/unchanged/";
     Read("");
     ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
-    EXPECT_EQ(ui.fileText(), kFile);
+    EXPECT_EQ(ui.fileText, kFile);
     EXPECT_EQ(st.WorkDir, "/unchanged/");
     EXPECT_EQ(host->opened.size(), 1u); // found among the open workbooks
     EXPECT_EQ(ui.dialogFilter, "");

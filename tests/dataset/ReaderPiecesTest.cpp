@@ -9,6 +9,7 @@
 #include "model/ReadCell.h"
 #include "model/ReadFixedMarks.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -92,12 +93,10 @@ TEST(ReadCell, CursorBeyondSixteenBitsIsAnError) {
     EXPECT_THROW(ReadCell(st, true, false), RuntimeError);
 }
 
-class DialogUi : public TestUi {
-public:
-    using TestUi::TestUi;
-    bool fileDialog(const std::string& title, const std::string& filterName,
-                    const std::string& filterPattern, std::string& folder, std::string& fileName,
-                    bool save) override {
+// A scripted open dialog that remembers what it was shown.
+struct DialogScript {
+    bool operator()(const std::string& title, const std::string&, const std::string&,
+                    std::string& folder, std::string& fileName, bool save) {
         startFolder = folder;
         proposed = fileName;
         wasSave = save;
@@ -105,8 +104,6 @@ public:
         if (!answer) return false;
         folder = answerFolder;
         fileName = *answer;
-        (void)filterName;
-        (void)filterPattern;
         return true;
     }
     std::string startFolder, proposed, shownTitle, answerFolder;
@@ -115,12 +112,12 @@ public:
 };
 
 TEST(FileDialog, ChoosingAndCancelling) {
-    State st;
-    DialogUi ui(st);
+    DialogScript ui;
+    const OpenDialog dialog = std::ref(ui);
     std::string folder = "/work/sets/", name = "old.xlsx";
 
     // Cancel leaves both texts as they were.
-    EXPECT_FALSE(FileDialog(ui, "", "Lumora source files", "*.xlsx", folder, name, false));
+    EXPECT_FALSE(FileDialog(dialog, "", "Lumora source files", "*.xlsx", folder, name, false));
     EXPECT_EQ(folder, "/work/sets/");
     EXPECT_EQ(name, "old.xlsx");
     EXPECT_EQ(ui.startFolder, "/work/sets/");
@@ -129,29 +126,29 @@ TEST(FileDialog, ChoosingAndCancelling) {
     // A choice: the folder with its final "/" and the bare name.
     ui.answerFolder = "/home/u/runs";
     ui.answer = "b.xlsx";
-    EXPECT_TRUE(FileDialog(ui, "Open", "Lumora source files", "*.xlsx", folder, name, false));
+    EXPECT_TRUE(FileDialog(dialog, "Open", "Lumora source files", "*.xlsx", folder, name, false));
     EXPECT_EQ(folder, "/home/u/runs/");
     EXPECT_EQ(name, "b.xlsx");
 
     // A dialog that hands back a whole path is split the same way.
     ui.answer = "/srv/x/c.xlsx";
-    EXPECT_TRUE(FileDialog(ui, "", "", "", folder, name, true));
+    EXPECT_TRUE(FileDialog(dialog, "", "", "", folder, name, true));
     EXPECT_TRUE(ui.wasSave);
     EXPECT_EQ(folder, "/srv/x/");
     EXPECT_EQ(name, "c.xlsx");
 
     // No name chosen counts as cancelled.
     ui.answer = "";
-    EXPECT_FALSE(FileDialog(ui, "", "", "", folder, name, false));
+    EXPECT_FALSE(FileDialog(dialog, "", "", "", folder, name, false));
     EXPECT_EQ(name, "c.xlsx");
 }
 
 TEST(FileDialog, EmptyStartFolderIsHome) {
-    State st;
-    DialogUi ui(st);
+    DialogScript ui;
+    const OpenDialog dialog = std::ref(ui);
     const char* home = std::getenv("HOME");
     std::string folder, name;
-    FileDialog(ui, "", "", "", folder, name, false);
+    FileDialog(dialog, "", "", "", folder, name, false);
     EXPECT_EQ(ui.startFolder, HomeFolder());
     if (home && *home) {
         std::string expect = home;
@@ -161,7 +158,7 @@ TEST(FileDialog, EmptyStartFolderIsHome) {
     EXPECT_EQ(folder, ""); // cancelled: unchanged
 
     folder = "/data"; // a folder without its final "/"
-    FileDialog(ui, "", "", "", folder, name, false);
+    FileDialog(dialog, "", "", "", folder, name, false);
     EXPECT_EQ(ui.startFolder, "/data/");
 }
 

@@ -56,11 +56,10 @@ TEST(ExportEngine, ExampleWorkbookMatchesADirectSpeciation) {
         st.solver = CreateSolver();
         st.props = CreateProps();
         st.sysReader = CreateSysReader();
-        st.hooks.attachHost = [host](bool) { return host; };
-        st.hooks.readDataSet = [](State& s) { ReadDataSet(s); };
+        st.attachHost = [host](bool) { return host; };
         st.WorkDir = dir.string() + "/";
-        ui.setFileText("co.xlsx");
-        ReadDataSet(st);
+        ui.fileText = "co.xlsx";
+        ReadDataSet(st, ui.request());
         ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
         ASSERT_EQ(st.nSol, 12);
         for (int j = 1; j <= st.nSol; ++j) ASSERT_EQ(st.SolDens(j), 1.0f);

@@ -215,45 +215,6 @@ TEST_F(ExportTest, EngineFailureWithoutAReasonStillSaysSomething) {
     EXPECT_FALSE(fs::exists(File()));
 }
 
-TEST_F(ExportTest, DoesNothingWhileOptimizeIsDisabled) {
-    ui.buttonsOn[2] = false;
-    ExportSolutions(st);
-    EXPECT_EQ(st.ErrCode, 0);
-    EXPECT_EQ(Fake().calls, 0);
-    EXPECT_FALSE(fs::exists(File()));
-    EXPECT_TRUE(ui.messages.empty());
-}
-
-TEST_F(ExportTest, AChangedSheetIsReadAgainFirst) {
-    st.xlsWatch = std::make_unique<SheetWatcher>();
-    st.xlsWatch->Changed = true;
-    int reads = 0;
-    st.hooks.readDataSet = [&](State& s) {
-        ++reads;
-        s.Bulk(1, 1) = 0.002; // the edit
-        s.xlsWatch->Changed = false;
-        s.ErrCode = 0;
-    };
-    ExportSolutions(st);
-    EXPECT_EQ(reads, 1);
-    EXPECT_NE(ReadAll(File()).find("A\t2.00E-03\t"), std::string::npos);
-}
-
-TEST_F(ExportTest, AChangedSheetThatNoLongerReadsShowsTheReadersMessage) {
-    st.xlsWatch = std::make_unique<SheetWatcher>();
-    st.xlsWatch->Changed = true;
-    st.hooks.readDataSet = [](State& s) {
-        s.ErrCode = 4;
-        s.ErrMsg = "Temperature is out of range (row=5, col=2)";
-    };
-    ExportSolutions(st);
-    EXPECT_EQ(Fake().calls, 0);
-    EXPECT_FALSE(fs::exists(File()));
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "Source data: Temperature is out of range (row=5, col=2)  ");
-    EXPECT_EQ(ui.messages[0].icon, Icon::Critical);
-}
-
 TEST_F(ExportTest, AFolderThatCannotTakeTheFileSaysWhy) {
     // The working folder is a plain file: nothing can be created "in" it.
     WriteAll(dir / "plain", "x");

@@ -76,17 +76,13 @@ TEST_F(IntervalsTest, HalfWidthsFromTheKnownHessian) {
     A << 1.5, 0.4, 0.4, 0.8;
     SetUpQuadratic(A);
     fx.st.RmsErr = std::sqrt(0.5);
-    ConfidenceIntervals(fx.st);
+    EXPECT_TRUE(ConfidenceIntervals(fx.st));
 
     ASSERT_EQ(fx.st.ErrCode, 0);
     const std::vector<double> e = Expected(A, 0.5, fx.st.nWl * fx.st.nSp);
     EXPECT_FUZZY(fx.st.GErr(1), e[0], 1e-6);
     EXPECT_FUZZY(fx.st.GErr(3), e[1], 1e-6);
     EXPECT_EQ(fx.st.GErr(2), 0.0f);
-    // Written as singles into the " ±" column; the fixed species' cell keeps its content.
-    EXPECT_EQ(fx.sheet.Number(10, 5), static_cast<double>(fx.st.GErr(1)));
-    EXPECT_EQ(fx.sheet.Number(12, 5), static_cast<double>(fx.st.GErr(3)));
-    EXPECT_EQ(fx.sheet.Value(11, 5), CellValue{std::string("keep")});
     // No doubling was needed: every probe within 0.01 of the optimum.
     for (const GoalCall& c : fx.goal.calls)
         for (int i : {1, 3}) EXPECT_LE(std::fabs(c.g[i] - q.minimum[i]), 0.0100001);

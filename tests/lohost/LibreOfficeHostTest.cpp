@@ -9,9 +9,9 @@
 #include "FuzzyCompare.h"
 #include "TestUi.h"
 #include "WorkbookFiles.h"
+#include "dataset/OptimizeCommand.h"
 #include "dataset/ReadDataSet.h"
 #include "engine/EngineFactory.h"
-#include "fit/Optimize.h"
 #include "model/ReadFixedMarks.h"
 #include "sheet/SheetWatcher.h"
 #include "xlsx/GridWorkbook.h"
@@ -517,12 +517,11 @@ TEST(LibreOfficeHost, ReaderAndOptimizerOnAnXlsDataSet) {
     st.sysReader = CreateSysReader();
     auto host = Host();
     ASSERT_TRUE(host);
-    st.hooks.attachHost = [host](bool) { return host; };
-    st.hooks.readDataSet = [](State& s) { ReadDataSet(s); };
+    st.attachHost = [host](bool) { return host; };
     st.WorkDir = folder + "/";
-    ui.setFileText("co-chloride-25C.xls");
+    ui.fileText = "co-chloride-25C.xls";
 
-    ReadDataSet(st);
+    ReadDataSet(st, ui.request());
     ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg
                              << (ui.messages.empty() ? "" : " / " + ui.messages[0].text);
     EXPECT_GT(st.nSol, 0);
@@ -538,7 +537,7 @@ TEST(LibreOfficeHost, ReaderAndOptimizerOnAnXlsDataSet) {
     EXPECT_EQ(CellValue(st.AbsM(st.nSol, st.nWl)),
               source->Worksheets(1)->Value(st.RowWlLast, st.nSol + 1));
 
-    Optimize(st);
+    OptimizeCommand(st, ReadRequest{});
     ASSERT_EQ(st.ErrCode, 0) << (ui.messages.empty() ? "" : ui.messages[0].text);
     EXPECT_FALSE(st.xlsWatch->Changed);
     EXPECT_TRUE(host->Interactive());

@@ -33,7 +33,7 @@ protected:
         ViewsFixture::SetUp();
         if (TipWindow* tip = CurrentTip()) tip->close();
     }
-    AbsorptionView view{st, nullptr};
+    AbsorptionView view{st, port, nullptr};
     ChartWidget& chart = *view.Chart;
 };
 
@@ -316,7 +316,7 @@ TEST_F(AbsView, EscapeReachesTheOwner) {
         int escapes = 0;
         void keyPressEvent(QKeyEvent* e) override { escapes += e->key() == Qt::Key_Escape; }
     } owner;
-    AbsorptionView owned(st, &owner);
+    AbsorptionView owned(st, port, &owner);
     owned.ShowAbsorptionView();
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(&owned, &esc);

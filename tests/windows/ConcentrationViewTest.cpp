@@ -29,7 +29,7 @@ protected:
     }
     float Concentration(int k, int j) { return static_cast<float>(st.Conc(k, 0) * st.Conc(k, j)); }
 
-    ConcentrationView spec{st, nullptr};
+    ConcentrationView spec{st, port, nullptr};
     bool nested = false;
 };
 

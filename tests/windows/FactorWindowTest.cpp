@@ -5,6 +5,7 @@
 #include "windows/FactorWindow.h"
 
 #include "SyntheticAbsorbances.h"
+#include "TestPort.h"
 #include "TestUi.h"
 #include "base/NumText.h"
 #include "chart/ChartMessage.h"
@@ -42,7 +43,7 @@ protected:
             if (inside) inside(window);
             if (window.isVisible()) window.close();
         });
-        FactorAnalysis(st, 0, &window);
+        FactorAnalysis(st, port, 0, &window);
         QApplication::processEvents(); // a timer that found no window fires here
         return shown;
     }
@@ -61,6 +62,7 @@ protected:
 
     State st;
     TestUi ui{st};
+    TestPort port{ui};
     FactorWindow window{st};
     std::vector<std::string> chartMessages;
 };
@@ -173,11 +175,11 @@ TEST_F(FactorWindowTest, TheWindowIsFilledAfreshEachTime) {
 }
 
 TEST_F(FactorWindowTest, OtherModesComputeOnlyAndAnswerInErrCode) {
-    FactorAnalysis(st, 1, nullptr);
+    FactorAnalysis(st, port, 1, nullptr);
     EXPECT_EQ(st.ErrCode, 2);
     st.ErrCode = 0;
     MakeSpectra(st, Synthetic{12, 100, 3, 5e-4, 3});
-    FactorAnalysis(st, -1, &window);
+    FactorAnalysis(st, port, -1, &window);
     EXPECT_EQ(st.ErrCode, 3);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(st.nFactors, 0);
@@ -188,7 +190,7 @@ TEST_F(FactorWindowTest, NothingWhileOptimizeIsDisabled) {
     ui.buttonsOn[2] = false;
     st.nFactors = 2;
     EXPECT_FALSE(RunF1());
-    FactorAnalysis(st, 1, nullptr);
+    FactorAnalysis(st, port, 1, nullptr);
     EXPECT_EQ(st.ErrCode, 0);
     EXPECT_EQ(st.nFactors, 2);
 }
@@ -196,7 +198,7 @@ TEST_F(FactorWindowTest, NothingWhileOptimizeIsDisabled) {
 TEST_F(FactorWindowTest, AnEditedSheetIsReadFirst) {
     st.xlsWatch = std::make_unique<SheetWatcher>();
     st.xlsWatch->Changed = true;
-    st.hooks.readDataSet = [](State& s) {
+    st.readOverride = [](State& s) {
         MakeSpectra(s, Synthetic{8, 80, 1, 1e-3, 9});
         s.xlsWatch->Changed = false;
         s.ErrCode = 0;
@@ -207,7 +209,7 @@ TEST_F(FactorWindowTest, AnEditedSheetIsReadFirst) {
 TEST_F(FactorWindowTest, AnEditedSheetThatNoLongerReadsShowsTheReadersMessageOnly) {
     st.xlsWatch = std::make_unique<SheetWatcher>();
     st.xlsWatch->Changed = true;
-    st.hooks.readDataSet = [](State& s) {
+    st.readOverride = [](State& s) {
         s.ErrCode = 12;
         s.ErrMsg = "Wavelength is not a number (row=30, col=1)";
     };

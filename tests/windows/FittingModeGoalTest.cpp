@@ -7,6 +7,7 @@
 #include "FuzzyCompare.h"
 #include "GaussFixture.h"
 #include "GoalFixture.h"
+#include "TestPort.h"
 #include "chart/ChartMessage.h"
 #include "model/EvaluateGaussians.h"
 #include "model/GaussBand.h"
@@ -22,6 +23,7 @@ TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
     SetChartMessageSink([](const std::string& text) { ADD_FAILURE() << text; });
     State st;
     TestUi ui(st);
+    TestPort port{ui};
     const GoalData d = RandomData(2, 8, 61, 20261206u, false);
     SetUpState(st, d);
     GridWorkbook book(std::string(LUMORA_TEST_BUILD_DIR) + "/f12_goal.xlsx");
@@ -56,7 +58,7 @@ TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
     ASSERT_EQ(st.ErrCode, 0);
     const Mat<double> rough = st.Eps;
 
-    FittingModeWindow w(st);
+    FittingModeWindow w(st, port);
     bool ran = false;
     QTimer::singleShot(0, &w, [&] {
         ran = true;

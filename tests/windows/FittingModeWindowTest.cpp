@@ -6,6 +6,7 @@
 
 #include "FuzzyCompare.h"
 #include "GaussFixture.h"
+#include "TestPort.h"
 #include "chart/ChartMessage.h"
 #include "model/EvaluateGaussians.h"
 #include "model/GaussBand.h"
@@ -96,7 +97,8 @@ protected:
     GaussSpectrum s{2, kWl, false};
     State& st = s.st;
     Mat<double> normal;
-    FittingModeWindow w{st};
+    TestPort port{s.ui};
+    FittingModeWindow w{st, port};
     std::vector<std::string> chartMessages;
 };
 
@@ -112,12 +114,11 @@ TEST_F(FittingModeTest, NothingWhileACommandRuns) {
 TEST_F(FittingModeTest, EditedSheetIsReadAgainFirst) {
     st.xlsWatch->Changed = true;
     int reads = 0;
-    st.hooks.readDataSet = [&](State& t) {
+    st.readOverride = [&](State& t) {
         ++reads;
         for (int w = 1; w <= kWl; ++w) t.Eps(1, w) *= 2;
         t.xlsWatch->Changed = false;
         t.ErrCode = 0;
-        t.ui->setButtons(true, 0); // as a successful read does
     };
     Mat<double> reference;
     EXPECT_TRUE(Open([&] {
@@ -133,7 +134,7 @@ TEST_F(FittingModeTest, EditedSheetIsReadAgainFirst) {
 TEST_F(FittingModeTest, FailedReReadIsReportedAndEndsTheCommand) {
     BandsOnSheetOnly();
     st.xlsWatch->Changed = true;
-    st.hooks.readDataSet = [](State& t) {
+    st.readOverride = [](State& t) {
         t.ErrCode = 4;
         t.ErrMsg = "Incorrect keyword (row=3, col=1)";
     };
@@ -204,7 +205,7 @@ TEST_F(FittingModeTest, GaussianModeShowsBothCurvesAndKeepsTheBands) {
     st.Eps = sums;
     st.FitMode = 1;
     int goals = 0;
-    st.hooks.goal = [&](State& t, int16_t probe) {
+    st.goalOverride = [&](State& t, int16_t probe) {
         ++goals;
         EXPECT_EQ(probe, 0);
         EXPECT_EQ(t.FitMode, 0);
@@ -233,7 +234,7 @@ TEST_F(FittingModeTest, FailedNormalModeEvaluationEndsTheCommand) {
     const Mat<double> sums = BandSums();
     st.Eps = sums;
     st.FitMode = 1;
-    st.hooks.goal = [&](State& t, int16_t) {
+    st.goalOverride = [&](State& t, int16_t) {
         t.Eps.Fill(0.0); // half computed
         t.ErrCode = -1;
         return 0.0;

@@ -23,21 +23,22 @@ TEST(GoalEndToEnd, ScanAndDoubleClickOnTheBundledExample) {
     fs::copy_file(fs::path(LUMORA_EXAMPLES_DIR) / "co-chloride-25C.xlsx", dir / "co.xlsx");
 
     State st;
-    GoalUi ui(st);
+    TestUi ui(st);
+    GoalPort port{ui};
     st.solver = CreateSolver();
     st.props = CreateProps();
     st.sysReader = CreateSysReader();
     auto host = std::make_shared<EmbeddedHost>();
-    st.hooks.attachHost = [host](bool) { return host; };
-    st.hooks.readDataSet = [](State& s) { ReadDataSet(s); };
+    st.attachHost = [host](bool) { return host; };
     st.WorkDir = dir.string() + "/";
-    ui.setFileText("co.xlsx");
+    ui.fileText = "co.xlsx";
     QWidget mainWidget;
-    auto* window = new GoalScanWindow(st, &mainWidget);
-    ui.window = window;
-    ui.mainWidget = &mainWidget;
+    auto* window = new GoalScanWindow(st, port, &mainWidget);
+    port.window = window;
+    port.mainWidget = &mainWidget;
 
-    ReadDataSet(st);
+    ReadDataSet(st, ui.request());
+    port.afterRead(st);
     ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
     ASSERT_EQ(st.nSp, 3);
     ASSERT_EQ(window->Combo->count(), 4) << "the read refilled the list";

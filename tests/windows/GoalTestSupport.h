@@ -4,6 +4,7 @@
 // gradient A (G - m) / sqrt(goal) are the independent reference of every scan.
 
 #include "FuzzyCompare.h"
+#include "TestPort.h"
 #include "TestUi.h"
 #include "chart/ChartMessage.h"
 #include "windows/GoalScanWindow.h"
@@ -47,20 +48,20 @@ struct Bowl {
 /// The test Ui with the wiring the application gives the window: a read refreshes its
 /// list, and the main window is a real widget whose controls get disabled (the main
 /// window switches off its controls, not itself: that would switch off this window).
-class GoalUi : public TestUi {
+class GoalPort : public TestPort {
 public:
-    using TestUi::TestUi;
+    using TestPort::TestPort;
     void refreshGoalList() override {
-        TestUi::refreshGoalList();
+        TestPort::refreshGoalList();
         if (window) window->FillParameterList();
     }
     void setMainEnabled(bool enable) override {
-        TestUi::setMainEnabled(enable);
+        TestPort::setMainEnabled(enable);
         if (mainControls) mainControls->setEnabled(enable);
     }
-    void setButtons(bool enable, int keep) override {
-        TestUi::setButtons(enable, keep);
-        buttonsOn.fill(enable);
+    void setButtons(bool enable, Command keep) override {
+        TestPort::setButtons(enable, keep);
+        ui().buttonsOn.fill(enable);
     }
     bool goalWindowVisible() const override { return window && window->isVisible(); }
     GoalScanWindow* window = nullptr;
@@ -75,13 +76,13 @@ protected:
         bowl.m = {0.0, -101.0, -198.0, -52.5};
         bowl.A = {{0, 0, 0, 0}, {0, 2.0, 0.5, 0.0}, {0, 0.5, 1.0, 0.2}, {0, 0.0, 0.2, 3.0}};
         LoadDataSet({"CoCl+", "CoCl2", "CoCl4-2"}, {-100.5f, -200.25f, -50.0f});
-        st.hooks.goal = [this](State& s, int16_t probe) { return FakeGoal(s, probe); };
-        st.hooks.readDataSet = [this](State& s) { FakeRead(s); };
+        st.goalOverride = [this](State& s, int16_t probe) { return FakeGoal(s, probe); };
+        st.readOverride = [this](State& s) { FakeRead(s); };
         mainWidget = std::make_unique<QWidget>();
-        window = new GoalScanWindow(st, mainWidget.get());
-        ui.window = window;
-        ui.mainWidget = mainWidget.get();
-        ui.mainControls = new QWidget(mainWidget.get());
+        window = new GoalScanWindow(st, port, mainWidget.get());
+        port.window = window;
+        port.mainWidget = mainWidget.get();
+        port.mainControls = new QWidget(mainWidget.get());
         window->FillParameterList();
         SetChartMessageSink([this](const std::string& text) { chartMessages.push_back(text); });
     }
@@ -139,9 +140,7 @@ protected:
                 s.G0Init(i) = static_cast<float>(std::get<double>(sheet->Value(i + 9, 3)));
             s.ErrCode = 0;
             s.xlsWatch->Changed = false;
-            if (!s.ui->goalWindowVisible()) s.ui->setButtons(true, 0);
         }
-        s.ui->refreshGoalList();
     }
 
     std::vector<double> Initial() const {
@@ -181,7 +180,8 @@ protected:
     double Cell(int row, int col) const { return std::get<double>(sheet->Value(row, col)); }
 
     State st;
-    GoalUi ui;
+    TestUi ui;
+    GoalPort port{ui};
     GridWorkbook book;
     GridSheet* sheet = nullptr;
     Bowl bowl;

@@ -100,7 +100,7 @@ TEST_F(GoalWindowTest, FirstScanFromTheMainWindowShowsTheWindowAndTakesTheMainWi
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(ui.fileBoxEnabled);
     EXPECT_FALSE(ui.mainEnabled);
-    EXPECT_FALSE(ui.mainControls->isEnabled());
+    EXPECT_FALSE(port.mainControls->isEnabled());
     EXPECT_NE(
         std::find(ui.buttonCalls.begin(), ui.buttonCalls.end(), std::pair<bool, int>{false, 2}),
         ui.buttonCalls.end());
@@ -117,7 +117,7 @@ TEST_F(GoalWindowTest, MainButtonsStayOffWhileTheFirstScanRunsAfterAReread) {
     st.xlsWatch->Changed = true;
     bool anyOn = false;
     duringGoal = [this, &anyOn](int) {
-        for (int i = 1; i <= 6; ++i) anyOn = anyOn || ui.buttonEnabled(i);
+        for (int i = 1; i <= 6; ++i) anyOn = anyOn || port.buttonEnabled(static_cast<Command>(i));
     };
     window->ScanGoal(1);
     EXPECT_EQ(reads, 1);
@@ -282,7 +282,7 @@ TEST_P(GoalFailureTest, EndsWithoutDrawingAndGivesTheMainWindowBack) {
         failCode = c.code;
         fail = [&n](const std::vector<double>&) { return ++n == 4; };
     } else {
-        st.hooks.goal = [this, &n, c](State& s, int16_t probe) {
+        st.goalOverride = [this, &n, c](State& s, int16_t probe) {
             const double v = FakeGoal(s, probe);
             return ++n == 4 ? c.value : v;
         };
@@ -520,7 +520,7 @@ TEST_F(GoalWindowTest, ChoosingFromTheListScansThatParameter) {
 TEST_F(GoalWindowTest, ClosingHidesAndGivesTheMainWindowBack) {
     window->ScanGoal(1);
     ASSERT_TRUE(window->isVisible());
-    ASSERT_FALSE(ui.mainControls->isEnabled());
+    ASSERT_FALSE(port.mainControls->isEnabled());
 
     // A close while a scan runs waits for it.
     duringGoal = [this](int call) {
@@ -534,7 +534,7 @@ TEST_F(GoalWindowTest, ClosingHidesAndGivesTheMainWindowBack) {
     window->close();
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(ui.mainEnabled);
-    EXPECT_TRUE(ui.mainControls->isEnabled());
+    EXPECT_TRUE(port.mainControls->isEnabled());
     EXPECT_TRUE(ui.fileBoxEnabled);
     EXPECT_EQ(ui.buttonCalls.back(), (std::pair<bool, int>{true, 2}));
     EXPECT_EQ(ui.focusedButton, 2);

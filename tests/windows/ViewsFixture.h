@@ -4,6 +4,7 @@
 // The sheet can be edited as the user would (the watcher notices) and read again.
 
 #include "CobaltDataSet.h"
+#include "TestPort.h"
 #include "TestUi.h"
 #include "chart/ChartMessage.h"
 #include "chart/ChartWidget.h"
@@ -48,14 +49,13 @@ protected:
         st.props = CreateProps();
         st.sysReader = CreateSysReader();
         host = std::make_shared<EmbeddedHost>();
-        st.hooks.attachHost = [this](bool) { return host; };
-        st.hooks.readDataSet = [](State& s) { ReadDataSet(s); };
+        st.attachHost = [this](bool) { return host; };
         st.WorkDir = std::string(LUMORA_TEST_BUILD_DIR) + "/";
         auto book = std::make_unique<GridWorkbook>(st.WorkDir + "views.xlsx");
         sheet = book->AddSheet("Data");
         WriteDataSet(*sheet);
         host->Add(std::move(book));
-        ui.setFileText("views.xlsx");
+        ui.fileText = "views.xlsx";
         Read();
     }
     void TearDown() override {
@@ -66,12 +66,13 @@ protected:
 
     /// "Open / Refresh": the read the main window's first button runs.
     void Read() {
-        ReadDataSet(st);
+        ReadDataSet(st, ui.request());
         ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
     }
 
     State st;
     TestUi ui{st};
+    TestPort port{ui};
     ChartSink chartMessages;
     std::shared_ptr<EmbeddedHost> host;
     GridSheet* sheet = nullptr;

@@ -1,9 +1,9 @@
 // The optimizer on synthetic goal functions with known minima, kinks and steps.
 
-#include "fit/Optimize.h"
 #include "FuzzyCompare.h"
 #include "OptimizeFixture.h"
 #include "base/NumText.h"
+#include "dataset/OptimizeCommand.h"
 #include "linalg/Chi2Quantile95.h"
 
 #include <Eigen/Dense>
@@ -68,7 +68,7 @@ protected:
 };
 
 TEST_F(ValleyTest, ConvergesToTheMinimumAndWritesEverything) {
-    Optimize(fx.st);
+    OptimizeCommand(fx.st, ReadRequest{});
     ASSERT_EQ(fx.st.ErrCode, 0);
     ASSERT_TRUE(fx.ui.messages.empty()) << fx.ui.messages[0].text;
     EXPECT_GT(fx.st.IterCount, 0);
@@ -116,10 +116,7 @@ TEST_F(ValleyTest, ConvergesToTheMinimumAndWritesEverything) {
     EXPECT_EQ(fx.app->displayStatusBarWrites, 1);
     EXPECT_FALSE(fx.app->displayStatusBar);
 
-    // Buttons off for the run, on after it; the program's writes are not user changes.
-    ASSERT_GE(fx.ui.buttonCalls.size(), 2u);
-    EXPECT_EQ(fx.ui.buttonCalls.front(), std::make_pair(false, 3));
-    EXPECT_EQ(fx.ui.buttonCalls.back(), std::make_pair(true, 0));
+    // The program's writes are not user changes.
     EXPECT_EQ(fx.WritesWithEventsOn(), 0);
     EXPECT_FALSE(fx.st.xlsWatch->Changed);
     EXPECT_TRUE(fx.sheet.Events());
@@ -151,7 +148,7 @@ TEST_F(ValleyTest, ExactGoalFunctionsConvergeToo) {
         exact.noise = 0.0;
         exact.floats = floats;
         f2.goal.f = [&](const std::vector<double>& g) { return exact(g); };
-        Optimize(f2.st);
+        OptimizeCommand(f2.st, ReadRequest{});
         ASSERT_EQ(f2.st.ErrCode, 0) << floats;
         ASSERT_TRUE(f2.ui.messages.empty()) << f2.ui.messages[0].text;
         EXPECT_TRUE(f2.ui.questions.empty()) << f2.ui.questions[0]; // not "Nothing to optimize"
@@ -174,7 +171,7 @@ TEST_F(ValleyTest, EscAsksWhetherToKeepTheData) {
             f2.goal.f = [this](const std::vector<double>& g) { return valley(g); };
             f2.ui.interruptAtYield = at;
             f2.ui.answers = {keep};
-            Optimize(f2.st);
+            OptimizeCommand(f2.st, ReadRequest{});
             const std::string where =
                 "Esc at yield " + std::to_string(at) + (keep ? ", Yes" : ", No");
             ASSERT_EQ(f2.ui.questions.size(), 1u) << where;
@@ -201,7 +198,6 @@ TEST_F(ValleyTest, EscAsksWhetherToKeepTheData) {
                 << where;
             EXPECT_FALSE(f2.sheet.HasNumber(10, 5)) << where;
             EXPECT_FALSE(f2.st.xlsWatch->Changed);
-            EXPECT_EQ(f2.ui.buttonCalls.back(), std::make_pair(true, 0));
             EXPECT_TRUE(f2.app->interactive);
         }
     }
@@ -215,7 +211,7 @@ TEST(Optimize, NothingToOptimizeWithBothAnswers) {
         fx.goal.f = [](const std::vector<double>& g) { return 0.04 + 1e-6 * (g[1] + g[2] + 300); };
         const auto before = fx.sheet.cells;
         fx.ui.answers = {save};
-        Optimize(fx.st);
+        OptimizeCommand(fx.st, ReadRequest{});
         ASSERT_EQ(fx.ui.questions.size(), 1u);
         EXPECT_EQ(fx.ui.questions[0], "Nothing to optimize. Save data?  ");
         EXPECT_EQ(fx.st.ErrCode, 0);
@@ -249,7 +245,7 @@ TEST(Optimize, ZeroCurvatureDirections) {
         return e * e;
     };
     fx.goal.failAtCall = 1 + 6 + 1; // stop at the first directional probe
-    Optimize(fx.st);
+    OptimizeCommand(fx.st, ReadRequest{});
     const double h = 0.01;
     const double d3 = static_cast<double>(fx.st.G0Res(3)) - vertex;
     EXPECT_EQ(fx.st.SearchDir(2), 0.0);
@@ -272,7 +268,7 @@ TEST(Optimize, LongNewtonStepIsDampedLogarithmically) {
         return e * e;
     };
     fx.goal.failAtCall = 1 + 2 + 2 + 1; // the first line-search trial
-    Optimize(fx.st);
+    OptimizeCommand(fx.st, ReadRequest{});
     const GoalCall& trial = fx.goal.calls.at(5);
     ASSERT_EQ(trial.probe, 0);
     EXPECT_NEAR(trial.g[1] - x0, (1.0 + std::log(100.0)) * 0.01, 1e-9);
@@ -290,7 +286,7 @@ TEST(Optimize, CollapseGrowsRelTolAndEndsTheRun) {
     const double x0 = -80.0;
     fx.Start(1, x0);
     fx.goal.f = Kink{x0};
-    Optimize(fx.st);
+    OptimizeCommand(fx.st, ReadRequest{});
     ASSERT_EQ(fx.st.ErrCode, 0);
     // The first iteration collapses and, in the ordinary model, ends the run.
     EXPECT_EQ(fx.st.IterCount, 1);
@@ -309,7 +305,7 @@ TEST(Optimize, CollapseGrowsRelTolAndEndsTheRun) {
 
     // A second run without a read starts from the last trial point and grows RelTol again.
     const size_t first = fx.goal.calls.size();
-    Optimize(fx.st);
+    OptimizeCommand(fx.st, ReadRequest{});
     ASSERT_EQ(fx.st.ErrCode, 0);
     EXPECT_EQ(fx.goal.calls.at(first).g[1],
               static_cast<double>(static_cast<float>(lastTrial.g[1])));
@@ -329,7 +325,7 @@ TEST(Optimize, DirectionThatGainsNothingEndsTheRun) {
         return e * e;
     };
     fx.ui.interruptAtYield = 200000; // a run that never ends fails here, not by hanging
-    Optimize(fx.st);
+    OptimizeCommand(fx.st, ReadRequest{});
     ASSERT_EQ(fx.st.ErrCode, 0);
     EXPECT_TRUE(fx.ui.questions.empty());
     EXPECT_LT(fx.st.IterCount, 1000);
@@ -355,7 +351,7 @@ TEST(Optimize, GaussianModeRaisesGaussLimitInStages) {
     fx.sheet.SetValue(10, 7, 1.0);                    // one band
     fx.sheet.SetComment(10, 9, std::string("fixed")); // its width held fixed
     fx.sheet.SetEvents(true);
-    Optimize(fx.st);
+    OptimizeCommand(fx.st, ReadRequest{});
     ASSERT_EQ(fx.st.ErrCode, 0);
     ASSERT_TRUE(fx.ui.messages.empty()) << fx.ui.messages[0].text;
     std::vector<double> stages;
@@ -401,7 +397,7 @@ TEST_P(ResultBlock, ColumnsAndClearedRectangle) {
     fx.sheet.SetEvents(true);
     const auto before = fx.sheet.cells;
     fx.ui.answers = {true};
-    Optimize(st);
+    OptimizeCommand(st, ReadRequest{});
     ASSERT_EQ(st.ErrCode, 0);
 
     ASSERT_EQ(fx.sheet.clears.size(), 1u);
@@ -463,12 +459,12 @@ TEST(Optimize, FailedReReadLeavesTheSheetMarkedChanged) {
     fx.sheet.UserEdit(30, 30, std::string("edit"));
     ASSERT_TRUE(fx.st.xlsWatch->Changed);
     int reads = 0;
-    fx.st.hooks.readDataSet = [&](State& s) {
+    fx.st.readOverride = [&](State& s) {
         ++reads;
         s.ErrCode = 3;
     };
     fx.sheet.SetEvents(false); // as a failed read leaves them
-    Optimize(fx.st);
+    OptimizeCommand(fx.st, ReadRequest{});
     EXPECT_EQ(reads, 1);
     EXPECT_EQ(fx.st.ErrCode, 3);
     EXPECT_TRUE(fx.st.xlsWatch->Changed);
@@ -478,7 +474,6 @@ TEST(Optimize, FailedReReadLeavesTheSheetMarkedChanged) {
     EXPECT_TRUE(fx.app->statusBarHistory.empty());
     EXPECT_EQ(fx.app->displayStatusBarWrites, 0);
     EXPECT_TRUE(fx.sheet.writes.empty());
-    EXPECT_EQ(fx.ui.buttonCalls.back(), std::make_pair(true, 0));
     EXPECT_EQ(fx.st.GaussLimit, 0.95);
 }
 
@@ -488,12 +483,12 @@ TEST(Optimize, SuccessfulReReadRunsFirst) {
     fx.goal.f = Kink{-80.0};
     fx.sheet.UserEdit(30, 30, std::string("edit"));
     fx.st.RelTol = 1e-6;
-    fx.st.hooks.readDataSet = [&](State& s) {
+    fx.st.readOverride = [&](State& s) {
         s.ErrCode = 0;
         s.RelTol = 1e-8;
         s.xlsWatch->Changed = false;
     };
-    Optimize(fx.st);
+    OptimizeCommand(fx.st, ReadRequest{});
     EXPECT_EQ(fx.st.ErrCode, 0);
     EXPECT_DOUBLE_EQ(fx.st.RelTol, 1e-7);
     EXPECT_FALSE(fx.st.xlsWatch->Changed);
@@ -520,7 +515,7 @@ TEST(Optimize, RunTimeErrorsEndInTheMessageAndTheCleanUp) {
         fx.Start(1, -80.0);
         fx.goal.f = Kink{-80.0};
         c.arrange(fx);
-        Optimize(fx.st);
+        OptimizeCommand(fx.st, ReadRequest{});
         ASSERT_EQ(fx.ui.messages.size(), 1u) << c.name;
         EXPECT_EQ(fx.ui.messages[0].text, c.message) << c.name;
         EXPECT_EQ(fx.ui.messages[0].icon, Icon::Critical) << c.name;
@@ -529,7 +524,6 @@ TEST(Optimize, RunTimeErrorsEndInTheMessageAndTheCleanUp) {
         EXPECT_EQ(fx.app->statusBarHistory.back(), "<reset>") << c.name;
         EXPECT_FALSE(fx.st.xlsWatch->Changed) << c.name;
         EXPECT_TRUE(fx.sheet.Events()) << c.name;
-        EXPECT_EQ(fx.ui.buttonCalls.back(), std::make_pair(true, 0)) << c.name;
         EXPECT_EQ(fx.ui.statuses.back(), "") << c.name;
         EXPECT_EQ(fx.st.GaussLimit, 0.95) << c.name;
     }
