@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <optional>
 
 namespace lumora {
 
@@ -95,6 +96,83 @@ std::string Number(double v) {
     return buf;
 }
 
+/// Why a solve is refused: its code and message.
+struct Failure {
+    int16_t code;
+    std::string message;
+};
+
+/// The active species of a reduced problem (local index j, water first) and their
+/// coefficients in the constraint rows: element index m - 1, or -1 for the charge.
+class ActiveSpecies {
+public:
+    ActiveSpecies(const std::vector<EquilibriumSpecies>& species, const std::vector<int>& sp)
+        : species_(species), sp_(sp) {}
+    const EquilibriumSpecies& operator[](int j) const { return species_[sp_[j]]; }
+    double Coef(int row, int j) const {
+        const auto& s = (*this)[j];
+        return row < 0 ? s.charge : s.stoich[row];
+    }
+
+private:
+    const std::vector<EquilibriumSpecies>& species_;
+    const std::vector<int>& sp_;
+};
+
+/// Constraint rows of a set of elements: the active elements, then the charge (-1).
+std::vector<int> ConstraintRows(uint64_t mask, int nElem) {
+    std::vector<int> rows;
+    for (int e = 0; e < nElem; ++e)
+        if ((mask >> e & 1u) != 0) rows.push_back(e);
+    rows.push_back(-1);
+    return rows;
+}
+
+/// The bulk amount behind a constraint row (the charge of the bulk is 0).
+double RowBulk(std::span<const double> bulk, int row) {
+    return row < 0 ? 0.0 : bulk[row + 1];
+}
+
+/// Why the arguments of a solve cannot be used, if they cannot.
+std::optional<Failure> CheckRequest(std::span<const double> bulk, size_t amountCount,
+                                    int speciesCount, const std::vector<std::string>& elementNames,
+                                    const ActivityParams& p) {
+    const int nElem = static_cast<int>(elementNames.size());
+    if (speciesCount == 0) return Failure{kEqNoSystem, "Vexil: no system is open"};
+    if (static_cast<int>(amountCount) < speciesCount)
+        return Failure{kEqBadInput, "Vexil: the amounts array is too small"};
+    if (static_cast<int>(bulk.size()) < nElem + 1)
+        return Failure{kEqBadInput, "Vexil: the bulk composition has fewer entries than elements"};
+    if (!std::isfinite(p.T) || !std::isfinite(p.A) || !std::isfinite(p.B) ||
+        !std::isfinite(p.Bdot) || !(p.T > 0))
+        return Failure{kEqNoSystem,
+                       "Vexil: no valid water properties at this temperature and pressure"};
+    for (int e = 0; e <= nElem; ++e) {
+        const double b = bulk[e];
+        const std::string what = e == 0 ? std::string("water") : "element " + elementNames[e - 1];
+        if (!std::isfinite(b))
+            return Failure{kEqBadInput, "Vexil: the amount of " + what + " is not a number"};
+        if (b < 0) return Failure{kEqBadInput, "Vexil: the amount of " + what + " is negative"};
+    }
+    if (!(bulk[0] > 0)) return Failure{kEqBadInput, "Vexil: the solution has no water"};
+    return std::nullopt;
+}
+
+/// The elements with an amount, and whatever water is made of.
+uint64_t ActiveElements(std::span<const double> bulk, const EquilibriumSpecies& water, int nElem) {
+    uint64_t mask = 0;
+    for (int e = 0; e < nElem; ++e)
+        if (bulk[e + 1] != 0 || water.stoich[e] != 0) mask |= uint64_t{1} << e;
+    return mask;
+}
+
+Failure NoConvergence(double maxRes, int maxIterations) {
+    return {kEqNoConvergence, std::isfinite(maxRes)
+                                  ? "Vexil: no convergence after " + std::to_string(maxIterations) +
+                                        " iterations (relative residual " + Number(maxRes) + ")"
+                                  : std::string("Vexil: no convergence (the amounts overflow)")};
+}
+
 } // namespace
 
 /// The reduced problem for one set of active elements: its species, basis, stoichiometry
@@ -151,6 +229,41 @@ struct Equilibrium::Config {
     // Warm start.
     std::vector<double> warm, warmTau;
     bool haveWarm = false;
+
+    // Building, once per set of elements (in this order).
+    void Refuse(int16_t code, std::string why);
+    bool SelectSpecies(const std::vector<EquilibriumSpecies>& species, int nElem);
+    bool HoldsEveryElement(const ActiveSpecies& active, const std::vector<int>& rowsAll,
+                           const std::vector<std::string>& elementNames);
+    void ChooseBasis(const ActiveSpecies& active, const std::vector<int>& rowsAll);
+    std::vector<int> IndependentRows(const ActiveSpecies& active,
+                                     const std::vector<int>& rowsAll) const;
+    bool InvertBasis(const ActiveSpecies& active, const std::vector<int>& rowsAll,
+                     const std::vector<int>& selected);
+    void ExpressInBasis(const ActiveSpecies& active);
+    void FindDependentRows(const ActiveSpecies& active, const std::vector<int>& rowsAll,
+                           const std::vector<int>& selected);
+    void ClassifyComponents();
+    void TakeCharges(const ActiveSpecies& active);
+    void AllocateWork();
+
+    // Setting up a solve.
+    bool LogKFinite() const;
+    std::optional<Failure> CheckDependentBalances(std::span<const double> bulk) const;
+    std::optional<Failure> SetComponentTotals(std::span<const double> bulk);
+    void EliminateWater();
+    void HoldIonicStrength(bool on);
+    bool NearWarmStart() const;
+    void StartFromWarm();
+
+    // After convergence.
+    double WaterMass() const;
+    void WriteAmounts(double W, std::span<double> amounts) const;
+    std::optional<Failure> CheckBalances(const std::vector<EquilibriumSpecies>& species,
+                                         const std::vector<std::string>& elementNames,
+                                         std::span<const double> bulk,
+                                         std::span<const double> amounts, double tolerance) const;
+    double KeepAsWarmStart();
 };
 
 Equilibrium::Equilibrium() = default;
@@ -222,55 +335,72 @@ Equilibrium::Config* Equilibrium::FindConfig(uint64_t mask) {
 }
 
 void Equilibrium::BuildConfig(Config& c) const {
-    const int nElem = ElementCount();
-    auto active = [&](int e) { return (c.mask >> e & 1u) != 0; };
-    for (int i = 0; i < SpeciesCount(); ++i) {
+    if (!c.SelectSpecies(species_, ElementCount())) return;
+    const std::vector<int> rowsAll = ConstraintRows(c.mask, ElementCount());
+    const ActiveSpecies active(species_, c.sp);
+    if (!c.HoldsEveryElement(active, rowsAll, elementNames_)) return;
+    c.ChooseBasis(active, rowsAll);
+    const std::vector<int> selected = c.IndependentRows(active, rowsAll);
+    if (!c.InvertBasis(active, rowsAll, selected)) return;
+    c.ExpressInBasis(active);
+    c.FindDependentRows(active, rowsAll, selected);
+    c.ClassifyComponents();
+    c.TakeCharges(active);
+    c.AllocateWork();
+}
+
+void Equilibrium::Config::Refuse(int16_t code, std::string why) {
+    problem = std::move(why);
+    problemCode = code;
+}
+
+/// The species made of active elements only; water must be one of them.
+bool Equilibrium::Config::SelectSpecies(const std::vector<EquilibriumSpecies>& species, int nElem) {
+    for (int i = 0; i < static_cast<int>(species.size()); ++i) {
         bool ok = true;
         for (int e = 0; e < nElem && ok; ++e)
-            if (species_[i].stoich[e] != 0 && !active(e)) ok = false;
+            if (species[i].stoich[e] != 0 && (mask >> e & 1u) == 0) ok = false;
         if (ok)
-            c.sp.push_back(i);
+            sp.push_back(i);
         else if (i == 0) {
-            c.problem = "Vexil: water holds an element without amount";
-            c.problemCode = kEqInfeasible;
-            return;
+            Refuse(kEqInfeasible, "Vexil: water holds an element without amount");
+            return false;
         }
     }
-    if (c.sp.empty() || c.sp[0] != 0) {
-        c.problem = "Vexil: the system has no water";
-        c.problemCode = kEqNoSystem;
-        return;
+    if (sp.empty() || sp[0] != 0) {
+        Refuse(kEqNoSystem, "Vexil: the system has no water");
+        return false;
     }
-    c.S = static_cast<int>(c.sp.size());
-    const int S = c.S;
-    // Constraint rows: the active elements, then the charge.
-    std::vector<int> rowsAll;
-    for (int e = 0; e < nElem; ++e)
-        if (active(e)) rowsAll.push_back(e);
-    rowsAll.push_back(-1);
-    const int nRows = static_cast<int>(rowsAll.size());
-    auto coef = [&](int row, int j) {
-        const auto& s = species_[c.sp[j]];
-        return row < 0 ? s.charge : s.stoich[row];
-    };
+    S = static_cast<int>(sp.size());
+    return true;
+}
+
+bool Equilibrium::Config::HoldsEveryElement(const ActiveSpecies& active,
+                                            const std::vector<int>& rowsAll,
+                                            const std::vector<std::string>& elementNames) {
     for (int row : rowsAll) {
         if (row < 0) continue;
         bool held = false;
-        for (int j = 0; j < S && !held; ++j) held = coef(row, j) != 0;
+        for (int j = 0; j < S && !held; ++j) held = active.Coef(row, j) != 0;
         if (!held) {
-            c.problem = "Vexil: no aqueous species holds element " + elementNames_[row];
-            c.problemCode = kEqInfeasible;
-            return;
+            Refuse(kEqInfeasible, "Vexil: no aqueous species holds element " + elementNames[row]);
+            return false;
         }
     }
-    // Basis: water, then the simplest species (fewest atoms, then system order) that are
-    // independent of those chosen.
+    return true;
+}
+
+/// Basis: water, then the simplest species (fewest atoms, then system order) that are
+/// independent of those chosen.
+void Equilibrium::Config::ChooseBasis(const ActiveSpecies& active,
+                                      const std::vector<int>& rowsAll) {
+    const int nRows = static_cast<int>(rowsAll.size());
     std::vector<int> order(static_cast<size_t>(S));
     std::iota(order.begin(), order.end(), 0);
     auto atoms = [&](int j) {
         double n = 0;
         for (int row : rowsAll)
-            if (row >= 0) n += std::fabs(coef(row, j));
+            if (row >= 0) n += std::fabs(active.Coef(row, j));
         return n;
     };
     std::stable_sort(order.begin() + 1, order.end(),
@@ -278,87 +408,118 @@ void Equilibrium::BuildConfig(Config& c) const {
     Echelon cols(nRows);
     for (int j : order) {
         std::vector<double> v(static_cast<size_t>(nRows));
-        for (int i = 0; i < nRows; ++i) v[i] = coef(rowsAll[i], j);
-        if (cols.Add(std::move(v))) c.basis.push_back(j);
+        for (int i = 0; i < nRows; ++i) v[i] = active.Coef(rowsAll[i], j);
+        if (cols.Add(std::move(v))) basis.push_back(j);
     }
-    const int r = static_cast<int>(c.basis.size());
-    c.r = r;
-    // Independent rows of the basis columns (elements first, the charge last).
+    r = static_cast<int>(basis.size());
+}
+
+/// Positions in rowsAll of independent rows of the basis columns (elements first, the
+/// charge last).
+std::vector<int> Equilibrium::Config::IndependentRows(const ActiveSpecies& active,
+                                                      const std::vector<int>& rowsAll) const {
+    const int nRows = static_cast<int>(rowsAll.size());
     Echelon rowSet(r);
     std::vector<int> selected;
     for (int i = 0; i < nRows; ++i) {
         std::vector<double> v(static_cast<size_t>(r));
-        for (int k = 0; k < r; ++k) v[k] = coef(rowsAll[i], c.basis[k]);
+        for (int k = 0; k < r; ++k) v[k] = active.Coef(rowsAll[i], basis[k]);
         if (rowSet.Add(std::move(v))) selected.push_back(i);
     }
-    // Inverse of the square matrix (selected rows x basis columns).
+    return selected;
+}
+
+/// Inverse of the square matrix (selected rows x basis columns), and the selected rows.
+bool Equilibrium::Config::InvertBasis(const ActiveSpecies& active, const std::vector<int>& rowsAll,
+                                      const std::vector<int>& selected) {
     std::vector<double> bsq(static_cast<size_t>(r * r));
     for (int i = 0; i < r; ++i)
-        for (int k = 0; k < r; ++k) bsq[i * r + k] = coef(rowsAll[selected[i]], c.basis[k]);
-    c.binv.assign(static_cast<size_t>(r * r), 0.0);
+        for (int k = 0; k < r; ++k) bsq[i * r + k] = active.Coef(rowsAll[selected[i]], basis[k]);
+    binv.assign(static_cast<size_t>(r * r), 0.0);
     for (int col = 0; col < r; ++col) {
         std::vector<double> work(bsq), e(static_cast<size_t>(r), 0.0);
         e[col] = 1;
         if (!SolveInPlace(work.data(), e.data(), r)) {
-            c.problem = "Vexil: singular basis";
-            c.problemCode = kEqNoConvergence;
-            return;
+            Refuse(kEqNoConvergence, "Vexil: singular basis");
+            return false;
         }
-        for (int i = 0; i < r; ++i) c.binv[i * r + col] = e[i];
+        for (int i = 0; i < r; ++i) binv[i * r + col] = e[i];
     }
-    for (int i = 0; i < r; ++i) c.rows.push_back(rowsAll[selected[i]]);
-    // Stoichiometry of every species in the basis.
-    c.nu.assign(static_cast<size_t>(S * r), 0.0);
+    for (int i = 0; i < r; ++i) rows.push_back(rowsAll[selected[i]]);
+    return true;
+}
+
+/// Stoichiometry of every species in the basis.
+void Equilibrium::Config::ExpressInBasis(const ActiveSpecies& active) {
+    nu.assign(static_cast<size_t>(S * r), 0.0);
     for (int j = 0; j < S; ++j)
         for (int k = 0; k < r; ++k) {
             double s = 0;
-            for (int i = 0; i < r; ++i) s += c.binv[k * r + i] * coef(c.rows[i], j);
-            c.nu[j * r + k] = Snap(s);
+            for (int i = 0; i < r; ++i) s += binv[k * r + i] * active.Coef(rows[i], j);
+            nu[j * r + k] = Snap(s);
         }
-    // Dependent rows: row d = sum_i y_i (selected row i).
+}
+
+/// Dependent rows: row d = sum_i y_i (selected row i).
+void Equilibrium::Config::FindDependentRows(const ActiveSpecies& active,
+                                            const std::vector<int>& rowsAll,
+                                            const std::vector<int>& selected) {
+    const int nRows = static_cast<int>(rowsAll.size());
     for (int d = 0; d < nRows; ++d) {
         if (std::find(selected.begin(), selected.end(), d) != selected.end()) continue;
-        c.depRow.push_back(rowsAll[d]);
+        depRow.push_back(rowsAll[d]);
         bool charge = rowsAll[d] < 0;
         for (int i = 0; i < r; ++i) {
             double y = 0;
-            for (int l = 0; l < r; ++l) y += coef(rowsAll[d], c.basis[l]) * c.binv[l * r + i];
+            for (int l = 0; l < r; ++l) y += active.Coef(rowsAll[d], basis[l]) * binv[l * r + i];
             y = Snap(y);
-            c.depY.push_back(y);
-            if (c.rows[i] < 0 && y != 0) charge = true;
+            depY.push_back(y);
+            if (rows[i] < 0 && y != 0) charge = true;
         }
-        c.depCharge.push_back(charge ? 1 : 0);
+        depCharge.push_back(charge ? 1 : 0);
     }
-    c.compSign.assign(static_cast<size_t>(r), 0);
-    c.compMaxNu.assign(static_cast<size_t>(r), 0.0);
+}
+
+/// The sign every species holds each component with (0 when mixed), and the largest
+/// coefficient.
+void Equilibrium::Config::ClassifyComponents() {
+    compSign.assign(static_cast<size_t>(r), 0);
+    compMaxNu.assign(static_cast<size_t>(r), 0.0);
     for (int k = 1; k < r; ++k) {
         bool pos = true, neg = true;
         double mx = 0;
         for (int j = 1; j < S; ++j) {
-            const double v = c.nu[j * r + k];
+            const double v = nu[j * r + k];
             if (v < 0) pos = false;
             if (v > 0) neg = false;
             mx = std::max(mx, std::fabs(v));
         }
-        c.compSign[k] = pos ? 1 : (neg ? -1 : 0);
-        c.compMaxNu[k] = mx;
+        compSign[k] = pos ? 1 : (neg ? -1 : 0);
+        compMaxNu[k] = mx;
     }
+}
+
+void Equilibrium::Config::TakeCharges(const ActiveSpecies& active) {
     for (int j = 0; j < S; ++j) {
-        const auto& s = species_[c.sp[j]];
-        c.z.push_back(s.charge);
-        c.z2.push_back(s.charge * s.charge);
-        c.a.push_back(s.ionSize);
-        if (j > 0 && s.charge != 0) c.hasIons = true;
+        const auto& s = active[j];
+        z.push_back(s.charge);
+        z2.push_back(s.charge * s.charge);
+        a.push_back(s.ionSize);
+        if (j > 0 && s.charge != 0) hasIons = true;
     }
-    const size_t n = static_cast<size_t>(r);
-    c.L.assign(static_cast<size_t>(S), 0.0);
-    c.q.assign(n, 0.0);
-    c.tau.assign(n, 0.0);
-    c.cm.assign(static_cast<size_t>(S) * n, 0.0);
-    for (auto* v : {&c.x, &c.xt, &c.dx, &c.R, &c.Rt, &c.sc, &c.sct, &c.warm, &c.warmTau, &c.start})
-        v->assign(n, 0.0);
-    for (auto* v : {&c.J, &c.A}) v->assign(n * n, 0.0);
-    for (auto* v : {&c.m, &c.g, &c.gp, &c.hp}) v->assign(static_cast<size_t>(S), 0.0);
+}
+
+/// Everything a solve writes, sized once so that solves do not allocate.
+void Equilibrium::Config::AllocateWork() {
+    const size_t nr = static_cast<size_t>(r);
+    const size_t ns = static_cast<size_t>(S);
+    L.assign(ns, 0.0);
+    q.assign(nr, 0.0);
+    tau.assign(nr, 0.0);
+    cm.assign(ns * nr, 0.0);
+    for (auto* v : {&x, &xt, &dx, &R, &Rt, &sc, &sct, &warm, &warmTau, &start}) v->assign(nr, 0.0);
+    for (auto* v : {&J, &A}) v->assign(nr * nr, 0.0);
+    for (auto* v : {&m, &g, &gp, &hp}) v->assign(ns, 0.0);
 }
 
 void Equilibrium::UpdateLogK(Config& c) const {
@@ -569,11 +730,7 @@ int Equilibrium::Newton(Config& c, const EquilibriumOptions& o, double& maxRes) 
 /// Newton run, or -1.
 int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRes, int& total) {
     const int nb = c.r - 1;
-    auto holdIonicStrength = [&](bool on) {
-        c.useS = !on && c.act;
-        c.n = nb + (c.useS ? 1 : 0);
-    };
-    holdIonicStrength(false);
+    c.HoldIonicStrength(false);
     if (!c.act) {
         const int steps = Newton(c, o, maxRes);
         if (steps >= 0) total += steps;
@@ -590,7 +747,7 @@ int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRe
     }
     total += quick.maxIterations;
     std::copy(c.start.begin(), c.start.end(), c.x.begin());
-    holdIonicStrength(true);
+    c.HoldIonicStrength(true);
     steps = Newton(c, o, maxRes);
     if (steps < 0) return -1;
     total += steps;
@@ -617,7 +774,7 @@ int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRe
         return false;
     };
     if (!settle(1e-2, 50)) return -1;
-    holdIonicStrength(false);
+    c.HoldIonicStrength(false);
     std::copy(c.x.begin(), c.x.end(), c.start.begin());
     steps = Newton(c, o, maxRes);
     if (steps >= 0) {
@@ -625,9 +782,9 @@ int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRe
         return steps;
     }
     std::copy(c.start.begin(), c.start.end(), c.x.begin());
-    holdIonicStrength(true);
+    c.HoldIonicStrength(true);
     if (!settle(1e-15, 500)) return -1;
-    holdIonicStrength(false);
+    c.HoldIonicStrength(false);
     steps = Newton(c, o, maxRes);
     if (steps >= 0) total += steps;
     return steps;
@@ -636,164 +793,199 @@ int Equilibrium::ColdStart(Config& c, const EquilibriumOptions& o, double& maxRe
 EquilibriumResult Equilibrium::Solve(std::span<const double> bulk, std::span<double> amounts,
                                      const EquilibriumOptions& options) {
     EquilibriumResult res;
-    const int nElem = ElementCount();
-    const int nSp = SpeciesCount();
-    auto fail = [&](int16_t code, std::string msg) {
+    auto fail = [&](Failure f) {
         std::fill(amounts.begin(), amounts.end(), 0.0);
-        res.code = code;
-        res.message = std::move(msg);
+        res.code = f.code;
+        res.message = std::move(f.message);
         return res;
     };
-    if (nSp == 0) return fail(kEqNoSystem, "Vexil: no system is open");
-    if (static_cast<int>(amounts.size()) < nSp)
-        return fail(kEqBadInput, "Vexil: the amounts array is too small");
-    if (static_cast<int>(bulk.size()) < nElem + 1)
-        return fail(kEqBadInput, "Vexil: the bulk composition has fewer entries than elements");
-    if (!std::isfinite(params_.T) || !std::isfinite(params_.A) || !std::isfinite(params_.B) ||
-        !std::isfinite(params_.Bdot) || !(params_.T > 0))
-        return fail(kEqNoSystem,
-                    "Vexil: no valid water properties at this temperature and pressure");
-    for (int e = 0; e <= nElem; ++e) {
-        const double b = bulk[e];
-        const std::string what = e == 0 ? std::string("water") : "element " + elementNames_[e - 1];
-        if (!std::isfinite(b))
-            return fail(kEqBadInput, "Vexil: the amount of " + what + " is not a number");
-        if (b < 0) return fail(kEqBadInput, "Vexil: the amount of " + what + " is negative");
-    }
-    if (!(bulk[0] > 0)) return fail(kEqBadInput, "Vexil: the solution has no water");
-    // Active elements: those with an amount, and whatever water is made of.
-    uint64_t mask = 0;
-    for (int e = 0; e < nElem; ++e)
-        if (bulk[e + 1] != 0 || species_[0].stoich[e] != 0) mask |= uint64_t{1} << e;
-    Config& c = *FindConfig(mask);
-    if (!c.problem.empty()) return fail(c.problemCode, c.problem);
+    if (auto f = CheckRequest(bulk, amounts.size(), SpeciesCount(), elementNames_, params_))
+        return fail(std::move(*f));
+    Config& c = *FindConfig(ActiveElements(bulk, species_[0], ElementCount()));
+    if (!c.problem.empty()) return fail({c.problemCode, c.problem});
     if (c.gibbsVersion != gibbsVersion_) UpdateLogK(c);
-    for (int j = 0; j < c.S; ++j)
-        if (!std::isfinite(c.L[j]))
-            return fail(kEqBadInput,
-                        "Vexil: the standard Gibbs energy of a species is not a number");
-    const int r = c.r;
-    auto rowBulk = [&](int row) { return row < 0 ? 0.0 : bulk[row + 1]; };
-    // Dependent balances must hold for the bulk itself (e.g. neutrality without redox).
-    for (size_t d = 0; d < c.depRow.size(); ++d) {
-        double v = rowBulk(c.depRow[d]), scale = std::fabs(v);
-        for (int i = 0; i < r; ++i) {
-            const double t =
-                c.depY[d * static_cast<size_t>(r) + static_cast<size_t>(i)] * rowBulk(c.rows[i]);
-            v -= t;
-            scale += std::fabs(t);
-        }
-        if (std::fabs(v) > kDependentTol * scale)
-            return fail(kEqInfeasible,
-                        c.depCharge[d]
-                            ? "Vexil: the bulk composition cannot be electrically neutral "
-                              "with the species of the system"
-                            : "Vexil: the element amounts cannot be matched by the "
-                              "species of the system");
-    }
-    // Component totals: water's own amount, plus the excess elements in the basis.
-    for (int k = 0; k < r; ++k) {
-        double s = 0;
-        for (int i = 0; i < r; ++i) s += c.binv[k * r + i] * rowBulk(c.rows[i]);
-        c.q[k] = s;
-    }
-    c.Tw = bulk[0] + c.q[0];
-    if (!(c.Tw > 0)) return fail(kEqInfeasible, "Vexil: the bulk composition leaves no water");
-    for (int k = 1; k < r; ++k) {
-        c.tau[k] = c.q[k] / c.Tw;
-        const int sign = c.compSign[k];
-        if ((sign == 1 && !(c.q[k] > 0)) || (sign == -1 && !(c.q[k] < 0)))
-            return fail(
-                kEqInfeasible,
-                "Vexil: the element amounts cannot be matched by the species of the system");
-    }
-    const int nb = r - 1;
-    for (int j = 0; j < c.S; ++j)
-        for (int k = 1; k < r; ++k) c.cm[j * nb + k - 1] = c.nu[j * r + k] - c.tau[k] * c.nu[j * r];
+    if (!c.LogKFinite())
+        return fail({kEqBadInput, "Vexil: the standard Gibbs energy of a species is not a number"});
+    if (auto f = c.CheckDependentBalances(bulk)) return fail(std::move(*f));
+    if (auto f = c.SetComponentTotals(bulk)) return fail(std::move(*f));
+    c.EliminateWater();
     c.act = options.activity == ActivityModel::BDot && c.hasIons;
-    auto setMode = [&](bool full) {
-        c.useS = full && c.act;
-        c.n = nb + (c.useS ? 1 : 0);
-    };
 
     double maxRes = 0;
-    int steps = -1;
     int total = 0;
-    // A warm start only for a nearby composition: no component total may change sign or
-    // by more than a factor of 1000; components held only positively start scaled.
-    bool nearby = options.warmStart && c.haveWarm;
-    for (int k = 1; k < r && nearby; ++k) {
-        const double now = c.tau[k], then = c.warmTau[k];
-        nearby = (now > 0) == (then > 0) && (now < 0) == (then < 0) &&
-                 (now == then || std::fabs(std::log(now / then)) < std::log(1e3));
-    }
-    if (nearby) {
-        setMode(true);
-        c.x = c.warm;
-        for (int k = 1; k < r; ++k) {
-            const double now = c.tau[k], then = c.warmTau[k];
-            if (c.compSign[k] == 1 && now != then) c.x[k - 1] += std::log(now / then);
-        }
-        // A start that does not converge quickly is worse than a cold one.
-        EquilibriumOptions quick = options;
-        quick.maxIterations = std::min(options.maxIterations, kWarmIterations);
-        steps = Newton(c, quick, maxRes);
-        total = steps >= 0 ? steps : quick.maxIterations;
-    }
+    int steps = WarmStart(c, options, maxRes, total);
     if (steps < 0) {
         // No previous result, or it led nowhere: start afresh.
-        setMode(false);
+        c.HoldIonicStrength(true);
         InitialGuess(c);
         steps = ColdStart(c, options, maxRes, total);
     }
     res.iterations = total;
     if (steps < 0) {
         c.haveWarm = false;
-        return fail(kEqNoConvergence,
-                    std::isfinite(maxRes)
-                        ? "Vexil: no convergence after " + std::to_string(options.maxIterations) +
-                              " iterations (relative residual " + Number(maxRes) + ")"
-                        : std::string("Vexil: no convergence (the amounts overflow)"));
+        return fail(NoConvergence(maxRes, options.maxIterations));
     }
-    // Amounts from molalities: kilograms of water W from the water component.
-    double ion = 0, denom = kWaterMolality;
-    for (int j = 1; j < c.S; ++j) {
-        denom += c.nu[j * r] * c.m[j];
-        ion += 0.5 * c.z2[j] * c.m[j];
-    }
-    const double W = c.Tw / denom;
+    const double W = c.WaterMass();
     if (!(W > 0) || !std::isfinite(W))
-        return fail(kEqNoConvergence, "Vexil: no convergence (no water left)");
+        return fail({kEqNoConvergence, "Vexil: no convergence (no water left)"});
+    c.WriteAmounts(W, amounts);
+    if (auto f = c.CheckBalances(species_, elementNames_, bulk, amounts, options.tolerance)) {
+        c.haveWarm = false;
+        return fail(std::move(*f));
+    }
+    res.ionicStrength = c.KeepAsWarmStart();
+    return res;
+}
+
+bool Equilibrium::Config::LogKFinite() const {
+    for (int j = 0; j < S; ++j)
+        if (!std::isfinite(L[j])) return false;
+    return true;
+}
+
+/// Dependent balances must hold for the bulk itself (e.g. neutrality without redox).
+std::optional<Failure>
+Equilibrium::Config::CheckDependentBalances(std::span<const double> bulk) const {
+    for (size_t d = 0; d < depRow.size(); ++d) {
+        double v = RowBulk(bulk, depRow[d]), scale = std::fabs(v);
+        for (int i = 0; i < r; ++i) {
+            const double t =
+                depY[d * static_cast<size_t>(r) + static_cast<size_t>(i)] * RowBulk(bulk, rows[i]);
+            v -= t;
+            scale += std::fabs(t);
+        }
+        if (std::fabs(v) > kDependentTol * scale)
+            return Failure{kEqInfeasible,
+                           depCharge[d] ? "Vexil: the bulk composition cannot be electrically "
+                                          "neutral with the species of the system"
+                                        : "Vexil: the element amounts cannot be matched by the "
+                                          "species of the system"};
+    }
+    return std::nullopt;
+}
+
+/// Component totals: water's own amount, plus the excess elements in the basis.
+std::optional<Failure> Equilibrium::Config::SetComponentTotals(std::span<const double> bulk) {
+    for (int k = 0; k < r; ++k) {
+        double s = 0;
+        for (int i = 0; i < r; ++i) s += binv[k * r + i] * RowBulk(bulk, rows[i]);
+        q[k] = s;
+    }
+    Tw = bulk[0] + q[0];
+    if (!(Tw > 0)) return Failure{kEqInfeasible, "Vexil: the bulk composition leaves no water"};
+    for (int k = 1; k < r; ++k) {
+        tau[k] = q[k] / Tw;
+        const int sign = compSign[k];
+        if ((sign == 1 && !(q[k] > 0)) || (sign == -1 && !(q[k] < 0)))
+            return Failure{
+                kEqInfeasible,
+                "Vexil: the element amounts cannot be matched by the species of the system"};
+    }
+    return std::nullopt;
+}
+
+/// The stoichiometry with water eliminated: cm_jk = nu_jk - tau_k nu_j0.
+void Equilibrium::Config::EliminateWater() {
+    const int nb = r - 1;
+    for (int j = 0; j < S; ++j)
+        for (int k = 1; k < r; ++k) cm[j * nb + k - 1] = nu[j * r + k] - tau[k] * nu[j * r];
+}
+
+/// With the ionic strength held, sqrt(I) stays where it is and the Newton unknowns are the
+/// basis solutes alone (always so without activity coefficients).
+void Equilibrium::Config::HoldIonicStrength(bool on) {
+    useS = !on && act;
+    n = r - 1 + (useS ? 1 : 0);
+}
+
+/// A warm start only for a nearby composition: no component total may change sign or by
+/// more than a factor of 1000.
+bool Equilibrium::Config::NearWarmStart() const {
+    for (int k = 1; k < r; ++k) {
+        const double now = tau[k], then = warmTau[k];
+        const bool near = (now > 0) == (then > 0) && (now < 0) == (then < 0) &&
+                          (now == then || std::fabs(std::log(now / then)) < std::log(1e3));
+        if (!near) return false;
+    }
+    return true;
+}
+
+/// The previous result, with the components held only positively scaled to their new
+/// totals.
+void Equilibrium::Config::StartFromWarm() {
+    x = warm;
+    for (int k = 1; k < r; ++k) {
+        const double now = tau[k], then = warmTau[k];
+        if (compSign[k] == 1 && now != then) x[k - 1] += std::log(now / then);
+    }
+}
+
+/// Newton from the previous result of this set of elements. Returns the steps, or -1 when
+/// there is no such start or it does not converge quickly; total gets the steps spent.
+int Equilibrium::WarmStart(Config& c, const EquilibriumOptions& o, double& maxRes, int& total) {
+    if (!o.warmStart || !c.haveWarm || !c.NearWarmStart()) return -1;
+    c.HoldIonicStrength(false);
+    c.StartFromWarm();
+    // A start that does not converge quickly is worse than a cold one.
+    EquilibriumOptions quick = o;
+    quick.maxIterations = std::min(o.maxIterations, kWarmIterations);
+    const int steps = Newton(c, quick, maxRes);
+    total = steps >= 0 ? steps : quick.maxIterations;
+    return steps;
+}
+
+/// Kilograms of water of the solution, from the water component.
+double Equilibrium::Config::WaterMass() const {
+    double denom = kWaterMolality;
+    for (int j = 1; j < S; ++j) denom += nu[j * r] * m[j];
+    return Tw / denom;
+}
+
+/// Amounts from molalities; species of inactive elements get 0.
+void Equilibrium::Config::WriteAmounts(double W, std::span<double> amounts) const {
     std::fill(amounts.begin(), amounts.end(), 0.0);
     amounts[0] = kWaterMolality * W;
-    for (int j = 1; j < c.S; ++j) amounts[c.sp[j]] = W * c.m[j];
-    // Final check in element space: never hand out an unbalanced speciation.
+    for (int j = 1; j < S; ++j) amounts[sp[j]] = W * m[j];
+}
+
+/// Final check in element space: never hand out an unbalanced speciation.
+std::optional<Failure> Equilibrium::Config::CheckBalances(
+    const std::vector<EquilibriumSpecies>& species, const std::vector<std::string>& elementNames,
+    std::span<const double> bulk, std::span<const double> amounts, double tolerance) const {
+    const int nElem = static_cast<int>(elementNames.size());
     for (int e = 0; e <= nElem; ++e) {
         if (e < nElem && !(mask >> e & 1u)) continue;
         double sum = 0, scale = 0;
-        for (int j = 0; j < c.S; ++j) {
-            const auto& sp = species_[c.sp[j]];
-            const double coef = e < nElem ? sp.stoich[e] : sp.charge;
-            const double t = coef * amounts[c.sp[j]];
+        for (int j = 0; j < S; ++j) {
+            const auto& s = species[sp[j]];
+            const double coef = e < nElem ? s.stoich[e] : s.charge;
+            const double t = coef * amounts[sp[j]];
             sum += t;
             scale += std::fabs(t);
         }
-        const double target = e < nElem ? bulk[0] * species_[0].stoich[e] + bulk[e + 1] : 0.0;
+        const double target = e < nElem ? bulk[0] * species[0].stoich[e] + bulk[e + 1] : 0.0;
         scale = std::max(scale, std::fabs(target));
-        if (std::fabs(sum - target) > std::max(kVerifyTol, 100 * options.tolerance) * scale) {
-            c.haveWarm = false;
-            return fail(kEqNoConvergence,
-                        "Vexil: no convergence (balance of " +
-                            (e < nElem ? elementNames_[e] : std::string("charge")) + " off by " +
-                            Number(sum - target) + ")");
-        }
+        if (std::fabs(sum - target) > std::max(kVerifyTol, 100 * tolerance) * scale)
+            return Failure{kEqNoConvergence,
+                           "Vexil: no convergence (balance of " +
+                               (e < nElem ? elementNames[e] : std::string("charge")) + " off by " +
+                               Number(sum - target) + ")"};
     }
-    res.ionicStrength = c.useS ? c.x[nb] * c.x[nb] : ion;
-    if (!c.useS) c.x[nb] = std::sqrt(ion);
-    c.warm = c.x;
-    c.warmTau = c.tau;
-    c.haveWarm = true;
-    return res;
+    return std::nullopt;
+}
+
+/// Keeps the result as the next warm start and returns its ionic strength; sqrt(I) is
+/// set from the molalities where it was not an unknown.
+double Equilibrium::Config::KeepAsWarmStart() {
+    const int nb = r - 1;
+    double ion = 0;
+    for (int j = 1; j < S; ++j) ion += 0.5 * z2[j] * m[j];
+    const double I = useS ? x[nb] * x[nb] : ion;
+    if (!useS) x[nb] = std::sqrt(ion);
+    warm = x;
+    warmTau = tau;
+    haveWarm = true;
+    return I;
 }
 
 } // namespace lumora

@@ -117,6 +117,7 @@ private:
     void Jacobian(Config& c) const;
     int Newton(Config& c, const EquilibriumOptions& options, double& maxRes);
     int ColdStart(Config& c, const EquilibriumOptions& options, double& maxRes, int& total);
+    int WarmStart(Config& c, const EquilibriumOptions& options, double& maxRes, int& total);
     void InitialGuess(Config& c) const;
 
     std::vector<EquilibriumSpecies> species_;
