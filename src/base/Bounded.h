@@ -1,7 +1,7 @@
 #pragma once
-// Arrays that carry their own bounds (0..n), like the original's dynamic arrays:
-// "redim" discards, "redim preserve" keeps the overlapping contents, and every
-// checked access raises "Subscript out of range".
+// Arrays that carry their own bounds (0..n), index 0 included: "redim" discards,
+// "redim preserve" keeps the overlapping contents, and every checked access raises
+// "Subscript out of range".
 
 #include "base/RuntimeError.h"
 
@@ -19,7 +19,7 @@ public:
     void Redim(int n) { data_.assign(n >= 0 ? static_cast<size_t>(n) + 1 : 0, T{}); }
     /// Size to 0..n keeping the elements that remain in range.
     void RedimPreserve(int n) { data_.resize(n >= 0 ? static_cast<size_t>(n) + 1 : 0, T{}); }
-    /// Undimension (the original's Erase).
+    /// Undimension: no elements, not even index 0.
     void Erase() { data_.clear(); }
 
     bool Dimensioned() const { return !data_.empty(); }

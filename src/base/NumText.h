@@ -1,7 +1,7 @@
 #pragma once
-// Numbers to text and back, the way the classic desktop toolkit does it: up to
-// 15 significant digits for doubles (7 for floats), no digit grouping, the
-// locale's decimal separator, and the format patterns the program uses.
+// Numbers to text and back as the sheet and the messages show them: up to 15
+// significant digits for doubles (7 for floats), no digit grouping, the locale's
+// decimal separator, and the format patterns the program uses.
 
 #include <optional>
 #include <string>

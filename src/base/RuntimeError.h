@@ -1,7 +1,7 @@
 #pragma once
-// Run-time errors that the original toolkit raised by itself (division by zero,
-// overflow, bad conversions). IEEE arithmetic does not trap, so the helpers below
-// raise them explicitly; handlers turn the description into the user's message.
+// Run-time errors: division by zero, overflow, bad conversions, subscripts out of
+// range. IEEE arithmetic does not trap, so the helpers below raise them explicitly;
+// the handlers of the commands turn the description into the user's message.
 
 #include <cstdint>
 #include <stdexcept>

@@ -34,8 +34,12 @@ struct DataError {
     int16_t code;
 };
 
-[[noreturn]] void Fail(int16_t code) {
-    throw DataError{code};
+[[noreturn]] void Fail(ReadError error) {
+    throw DataError{static_cast<int16_t>(error)};
+}
+
+void SetCode(State& st, ReadError error) {
+    st.ErrCode = static_cast<int16_t>(error);
 }
 
 bool SameName(const std::string& a, const std::string& b) {
@@ -116,7 +120,7 @@ bool ChooseWorkbook(State& st, const OpenDialog& dialog, std::string& fileName, 
         if (!active) {
             if (!FileDialog(dialog, "", "Lumora source files", FilterPattern(HostExtensions(st)),
                             st.WorkDir, fileName, false))
-                st.ErrCode = -1;
+                SetCode(st, ReadError::FileNotOpen);
         } else {
             st.xlApp = app;
             fileName = Quietly([&] { return active->Name(); }, std::string());
@@ -130,31 +134,31 @@ bool ChooseWorkbook(State& st, const OpenDialog& dialog, std::string& fileName, 
             active = Quietly([&] { return app->ActiveWorkbook(); }, nullptr);
         if (!active || !st.xlSheet ||
             !SameName(Quietly([&] { return active->Name(); }, std::string()), fileName)) {
-            st.ErrCode = -1;
+            SetCode(st, ReadError::FileNotOpen);
             return false;
         }
         refresh = true;
         return true;
     }
     if (fileName.empty()) {
-        st.ErrCode = -1;
+        SetCode(st, ReadError::FileNotOpen);
         return false;
     }
     if (!FileTypeAccepted(fileName, HostExtensions(st))) {
-        st.ErrCode = -2;
+        SetCode(st, ReadError::IncorrectFileType);
         return false;
     }
     return true;
 }
 
 // Attach, find or open the workbook, take its sheet. Returns false with ErrCode
-// set when the read stops; throws DataError{2} when there is no worksheet or a
+// set when the read stops; throws DataError{CannotOpenFile} when there is no worksheet or a
 // changed file cannot be read again.
 bool OpenWorkbook(State& st, const std::string& fileName) {
     auto app = AttachHost(st, false);
     if (!app) app = AttachHost(st, true);
     if (!app) {
-        st.ErrCode = -3;
+        SetCode(st, ReadError::NoHost);
         return false;
     }
     st.xlApp = app;
@@ -175,7 +179,8 @@ bool OpenWorkbook(State& st, const std::string& fileName) {
     if (book) {
         // An open workbook that another program saved since: take the saved version.
         std::string error;
-        if (book->ReloadIfChangedOnDisk(error) == ReloadResult::Failed) Fail(2);
+        if (book->ReloadIfChangedOnDisk(error) == ReloadResult::Failed)
+            Fail(ReadError::CannotOpenFile);
         Workbook* active = Quietly([&] { return app->ActiveWorkbook(); }, nullptr);
         const std::string name = Quietly([&] { return book->Name(); }, std::string());
         if (!active || !SameName(Quietly([&] { return active->Name(); }, std::string()), name))
@@ -191,7 +196,7 @@ bool OpenWorkbook(State& st, const std::string& fileName) {
         book = Quietly([&] { return app->Open(path, error); }, nullptr);
         if (!book) {
             st.SrcFile = "";
-            st.ErrCode = -4;
+            SetCode(st, ReadError::FileNotFound);
             st.ErrMsg = error; // why it could not be opened, shown after "File not found"
             return false;
         }
@@ -201,7 +206,7 @@ bool OpenWorkbook(State& st, const std::string& fileName) {
     // From here on host errors are no longer ignored.
     Worksheet* sheet = book->ActiveSheet();
     if (!sheet) sheet = book->Worksheets(1);
-    if (!sheet) Fail(2);
+    if (!sheet) Fail(ReadError::CannotOpenFile);
     st.xlSheet = sheet;
     st.xlsWatch->SetSheet(sheet);
     st.xlsWatch->SetEvents(false);
@@ -235,12 +240,12 @@ private:
 
     // A keyword line: column A must be the keyword; returns column B.
     std::string Keyword(const char* keyword) {
-        if (NextRow() != keyword) Fail(4);
+        if (NextRow() != keyword) Fail(ReadError::IncorrectKeyword);
         return Next();
     }
     std::string Mandatory(const char* keyword) {
         std::string v = Keyword(keyword);
-        if (v.empty()) Fail(5);
+        if (v.empty()) Fail(ReadError::NoMandatoryData);
         return v;
     }
 
@@ -257,7 +262,7 @@ private:
 
         const std::string database = DataPath(Mandatory("Database:"));
         st_.solver->OpenDatabase(database);
-        if (!st_.solver->LastMessage().empty()) Fail(-5);
+        if (!st_.solver->LastMessage().empty()) Fail(ReadError::DatabaseError);
         st_.props->OpenDatabase(database);
 
         const std::string system = DataPath(Mandatory("System:"));
@@ -265,11 +270,11 @@ private:
         std::string options = Keyword("Options:");
         StripMode(options);
         st_.solver->SetOptions(options + "/mode=1");
-        if (!st_.solver->LastMessage().empty()) Fail(-7);
+        if (!st_.solver->LastMessage().empty()) Fail(ReadError::OptionsRefused);
         st_.solver->OpenSystem(system);
-        if (st_.solver->LastMessage() != "System file accepted") Fail(-6);
+        if (st_.solver->LastMessage() != "System file accepted") Fail(ReadError::SystemFileError);
         st_.sysReader->ReadSystem(system, st_.sysRec);
-        if (st_.sysRec.nAq == 0) Fail(6);
+        if (st_.sysRec.nAq == 0) Fail(ReadError::NoAqueousSolution);
         if (st_.sysRec.phases.empty()) throw RuntimeError(kSubscriptOutOfRange);
         st_.AqFirst = CInt16(1.0 + st_.sysRec.phases.back().offset);
         st_.AqLast = st_.sysRec.lastAq;
@@ -278,29 +283,29 @@ private:
     void ReadConditions() {
         st_.TC = ToSingle(Mandatory("T, C:"));
         st_.TK = st_.TC + 273.15f;
-        if (!st_.NoLimits && (st_.TC < 0.0f || st_.TC > 1000.0f)) Fail(7);
+        if (!st_.NoLimits && (st_.TC < 0.0f || st_.TC > 1000.0f)) Fail(ReadError::OutOfRange);
 
         st_.PBar = ToSingle(Mandatory("P, bar:"));
-        if (st_.PBar < 0.0f) Fail(7);
-        if (!st_.NoLimits && st_.PBar > 5000.0f) Fail(7);
+        if (st_.PBar < 0.0f) Fail(ReadError::OutOfRange);
+        if (!st_.NoLimits && st_.PBar > 5000.0f) Fail(ReadError::OutOfRange);
         if (st_.PBar == 0.0f) {
             st_.PBar = CSng(CheckFinite(st_.props->SaturationPressure(st_.TK)));
             if (st_.PBar < 1.0f) st_.PBar = 1.0f;
         }
-        if (st_.PBar < 1.0f) Fail(7);
+        if (st_.PBar < 1.0f) Fail(ReadError::OutOfRange);
 
         st_.Dens = CSng(CheckFinite(st_.props->WaterDensity(st_.TK, st_.PBar, 0)));
         st_.WaterA = CSng(CheckFinite(st_.props->WaterValueA(st_.TK, st_.Dens)));
         st_.WaterB = CSng(CheckFinite(st_.props->WaterValueB(st_.TK, st_.PBar, st_.Dens)));
-        if (!st_.NoLimits && static_cast<double>(st_.Dens) < 0.32) Fail(7);
-        if (st_.sysRec.nPmc != 0) Fail(8);
+        if (!st_.NoLimits && static_cast<double>(st_.Dens) < 0.32) Fail(ReadError::OutOfRange);
+        if (st_.sysRec.nPmc != 0) Fail(ReadError::PureMineralComponents);
     }
 
     void ReadWindow() {
         st_.WlStart = ToSingle(Mandatory("wl_start:"));
-        if (!(st_.WlStart > 0.0f)) Fail(10);
+        if (!(st_.WlStart > 0.0f)) Fail(ReadError::NonPositiveWavelength);
         st_.WlStop = ToSingle(Mandatory("wl_stop:"));
-        if (st_.WlStop < st_.WlStart) Fail(11);
+        if (st_.WlStop < st_.WlStart) Fail(ReadError::StopBelowStart);
     }
 
     float StartValue(int16_t code) {
@@ -314,10 +319,10 @@ private:
 
     void ReadSpecies() {
         st_.nSp = ToInteger(Mandatory("Species:"));
-        if (st_.nSp < 1 || st_.nSp > 8) Fail(12);
+        if (st_.nSp < 1 || st_.nSp > 8) Fail(ReadError::IncorrectSpeciesCount);
         // All three header cells are read before the check.
         const std::string c = Next(), d = Next(), e = Next();
-        if (c != "Initial" || d != "Result" || e != " \u00B1") Fail(4);
+        if (c != "Initial" || d != "Result" || e != " \u00B1") Fail(ReadError::IncorrectKeyword);
 
         const int n = st_.nSp;
         st_.G0Init.Redim(n);
@@ -335,20 +340,20 @@ private:
         for (int i = 1; i <= n; ++i) {
             const std::string a = NextRow();
             const std::string name = Next();
-            if (!a.empty() || name.empty()) Fail(1);
+            if (!a.empty() || name.empty()) Fail(ReadError::SpeciesCountMismatch);
 
             const int16_t code = st_.props->SpeciesCode(st_.props->FindSpecies(name));
-            if (code < 0) Fail(13);
-            if (code >= 2048) Fail(14);
+            if (code < 0) Fail(ReadError::SpeciesNotInDatabase);
+            if (code >= 2048) Fail(ReadError::SpeciesNotAqueous);
 
             int idx = 0;
             for (int s = st_.AqFirst; s <= st_.AqLast && idx == 0; ++s)
                 if (names.at(static_cast<size_t>(s)) == name) idx = s;
-            if (idx == 0) Fail(15);
+            if (idx == 0) Fail(ReadError::SpeciesNotInSystem);
             st_.SpIdx(i) = static_cast<int16_t>(idx);
             st_.SpName(i) = name;
             for (int j = i - 1; j >= 1; --j)
-                if (st_.SpIdx(j) == st_.SpIdx(i)) Fail(16);
+                if (st_.SpIdx(j) == st_.SpIdx(i)) Fail(ReadError::DuplicatedSpecies);
 
             const int row = st_.CurRow;
             const std::string init = Next();
@@ -361,7 +366,8 @@ private:
                 st_.G0Init(i) = ToSingle(init);
             }
             // The engine's failure value, or no number at all.
-            if (!(std::fabs(static_cast<double>(st_.G0Init(i))) <= kMissingLimit)) Fail(17);
+            if (!(std::fabs(static_cast<double>(st_.G0Init(i))) <= kMissingLimit))
+                Fail(ReadError::InitialEnergy);
 
             const std::string result = Next();
             if (IsNumeric(result)) {
@@ -386,12 +392,13 @@ private:
         }
 
         const std::string mean = NextRow();
-        if (mean.empty()) Fail(1);
-        if (mean != "Mean err.:") Fail(4);
+        if (mean.empty()) Fail(ReadError::SpeciesCountMismatch);
+        if (mean != "Mean err.:") Fail(ReadError::IncorrectKeyword);
         sheet_.ClearContents(st_.CurRow, 3, st_.CurRow, 4);
         const std::string a = NextRow();
         const std::string b = Next();
-        if (!a.empty() || b.find("molality") == std::string::npos) Fail(4);
+        if (!a.empty() || b.find("molality") == std::string::npos)
+            Fail(ReadError::IncorrectKeyword);
     }
 
     void ReadComposition() {
@@ -417,19 +424,19 @@ private:
                         marked = true;
                         break;
                     }
-                    Fail(21);
+                    Fail(ReadError::InvalidComposition);
                 }
                 ++k;
                 if (firstRow)
                     buffer.RedimPreserve(k);
                 else if (k > st_.nSol)
-                    Fail(18);
+                    Fail(ReadError::RowTooLong);
                 const double x = TextToDouble(v);
-                if (x < 0.0) Fail(21);
+                if (x < 0.0) Fail(ReadError::InvalidComposition);
                 buffer(k) = x;
             }
             // A first row without any value would leave a data set without solutions.
-            if (k == 0 || (!firstRow && k < st_.nSol)) Fail(20);
+            if (k == 0 || (!firstRow && k < st_.nSol)) Fail(ReadError::RowTooShort);
             if (firstRow) {
                 st_.nSol = CInt16(k);
                 st_.SolDens.Redim(st_.nSol);
@@ -455,7 +462,7 @@ private:
                 for (int j = 1; j <= nSol; ++j)
                     st_.SolWeight(j) = CSng(CheckedDiv(buffer(j), mean));
             } else {
-                if (elements.empty() || elements.back() == '\0') Fail(19);
+                if (elements.empty() || elements.back() == '\0') Fail(ReadError::InvalidFormula);
                 st_.Bulk.RedimPreserve(nEl, nSol);
                 st_.BulkCorr.RedimPreserve(nEl, nSol);
                 for (int e = 1; e <= nEl; ++e) st_.Bulk(e, 0) = 0.0;
@@ -464,7 +471,7 @@ private:
                     int m = 0;
                     for (int e = 1; e <= nEl && m == 0; ++e)
                         if (st_.sysRec.elemCode.at(static_cast<size_t>(e)) == z) m = e;
-                    if (m == 0) Fail(19);
+                    if (m == 0) Fail(ReadError::InvalidFormula);
                     st_.Bulk(m, 0) = st_.props->ElementCoefficient(text, z);
                 }
                 for (int j = 1; j <= nSol; ++j)
@@ -479,13 +486,13 @@ private:
     }
 
     void ReadSpectra() {
-        if (!StartsWith(Next(), "Absorption")) Fail(4);
-        if (!StartsWith(NextRow(), "Wave")) Fail(4);
+        if (!StartsWith(Next(), "Absorption")) Fail(ReadError::IncorrectKeyword);
+        if (!StartsWith(NextRow(), "Wave")) Fail(ReadError::IncorrectKeyword);
         st_.RowWave = st_.CurRow;
         st_.SolName.Redim(st_.nSol);
         for (int j = 1; j <= st_.nSol; ++j) {
             st_.SolName(j) = Next();
-            if (st_.SolName(j).empty()) Fail(22);
+            if (st_.SolName(j).empty()) Fail(ReadError::NoSolutionName);
         }
 
         st_.nWl = st_.RowWlFirst = st_.RowWlLast = st_.RowWlSkip = 0;
@@ -495,7 +502,7 @@ private:
         double previous = 0.0;
         for (std::string a = NextRow(); !a.empty(); a = NextRow()) {
             const double wl = TextToNumber(a).value_or(0.0);
-            if (!(wl > previous)) Fail(23);
+            if (!(wl > previous)) Fail(ReadError::WavelengthsNotGrowing);
             previous = wl;
             if (wl < st_.WlMin)
                 st_.WlMin = wl;
@@ -514,7 +521,7 @@ private:
             st_.MeanWl += wl;
             for (int j = 1; j <= st_.nSol; ++j)
                 st_.AbsM(j, st_.nWl) = TextToNumber(Next()).value_or(kMissing);
-            if (!Next().empty()) Fail(18);
+            if (!Next().empty()) Fail(ReadError::RowTooLong);
         }
         st_.MeanWl = CheckedDiv(st_.MeanWl, st_.nWl);
     }
@@ -561,7 +568,7 @@ void InitialEvaluation(State& st) {
         if (st.ErrCode == 0) st.ErrCode = -1;
     }
     if (st.ErrCode != 0) {
-        st.ErrCode = 9;
+        SetCode(st, ReadError::InitialError);
         return;
     }
     st.xlSheet->SetValue(10 + st.nSp, 3, st.RmsErr);
@@ -628,7 +635,7 @@ std::string ReadDataSet(State& st, const ReadRequest& request) {
             // A workbook saved by another program since it was loaded: read the new file.
             std::string error;
             if (st.xlBook && st.xlBook->ReloadIfChangedOnDisk(error) == ReloadResult::Failed)
-                Fail(2);
+                Fail(ReadError::CannotOpenFile);
         } else if (!OpenWorkbook(st, fileName)) {
             st.xlsWatch->Changed = true;
             return named ? request.fileName : fileName;
@@ -644,7 +651,7 @@ std::string ReadDataSet(State& st, const ReadRequest& request) {
         } catch (const DataError&) {
             throw;
         } catch (...) {
-            Fail(3);
+            Fail(ReadError::UnexpectedError);
         }
         SizeWorkArrays(st);
 
@@ -653,7 +660,7 @@ std::string ReadDataSet(State& st, const ReadRequest& request) {
         st.ErrCode = e.code;
     } catch (...) {
         // A host or engine failure that is no run-time error of the reader itself.
-        st.ErrCode = 3;
+        SetCode(st, ReadError::UnexpectedError);
     }
 
     // The message, with the position of the last cell read where it helps.

@@ -12,6 +12,42 @@ namespace lumora {
 
 struct State;
 
+/// The reader's outcome codes, as ErrCode holds them: file, host and engine failures
+/// below zero, data errors above.
+enum class ReadError : int16_t {
+    OptionsRefused = -7,
+    SystemFileError = -6,
+    DatabaseError = -5,
+    FileNotFound = -4,
+    NoHost = -3,
+    IncorrectFileType = -2,
+    FileNotOpen = -1,
+    None = 0,
+    SpeciesCountMismatch = 1,
+    CannotOpenFile = 2,
+    UnexpectedError = 3,
+    IncorrectKeyword = 4,
+    NoMandatoryData = 5,
+    NoAqueousSolution = 6,
+    OutOfRange = 7,
+    PureMineralComponents = 8,
+    InitialError = 9,
+    NonPositiveWavelength = 10,
+    StopBelowStart = 11,
+    IncorrectSpeciesCount = 12,
+    SpeciesNotInDatabase = 13,
+    SpeciesNotAqueous = 14,
+    SpeciesNotInSystem = 15,
+    DuplicatedSpecies = 16,
+    InitialEnergy = 17,
+    RowTooLong = 18,
+    InvalidFormula = 19,
+    RowTooShort = 20,
+    InvalidComposition = 21,
+    NoSolutionName = 22,
+    WavelengthsNotGrowing = 23,
+};
+
 /// Which workbook the reader takes.
 struct ReadRequest {
     /// Text of the data-file box: a workbook name or path; empty: the host's active

@@ -1,8 +1,8 @@
 #include "linalg/FactorAnalysis.h"
 
+#include "base/Constants.h"
 #include "base/RuntimeError.h"
 #include "linalg/LinearAlgebra.h"
-#include "model/State.h"
 
 #include <cmath>
 

@@ -6,7 +6,7 @@
 #include "GaussTableRows.h"
 #include "TestUi.h"
 #include "model/State.h"
-#include "xlsx/GridWorkbook.h"
+#include "xlsx/GridSheet.h"
 
 #include <cmath>
 #include <memory>
@@ -30,9 +30,7 @@ inline double BandValue(const TrueBand& b, double x) {
 class GaussSpectrum {
 public:
     /// nSp species over nWl wavelengths from 300 nm in 5 nm steps.
-    GaussSpectrum(int nSp, int nWl, bool wavenumber)
-        : book(std::string(LUMORA_TEST_BUILD_DIR) + "/gauss_sheet.xlsx") {
-        sheet = book.AddSheet("Data");
+    GaussSpectrum(int nSp, int nWl, bool wavenumber) {
         st.xlSheet = sheet;
         st.nSp = static_cast<int16_t>(nSp);
         st.nWl = static_cast<int16_t>(nWl);
@@ -86,8 +84,9 @@ public:
 
     State st;
     TestUi ui{st};
-    GridWorkbook book;
-    GridSheet* sheet = nullptr;
+    /// A sheet of no workbook: nothing here is saved.
+    GridSheet grid{nullptr, "Data"};
+    GridSheet* sheet = &grid;
 };
 
 } // namespace lumora::test

@@ -11,6 +11,7 @@
 #include "chart/ChartMessage.h"
 #include "model/EvaluateGaussians.h"
 #include "model/GaussBand.h"
+#include "xlsx/GridWorkbook.h"
 
 #include <gtest/gtest.h>
 
