@@ -405,84 +405,110 @@ private:
         st_.nComp = 0;
         st_.nSol = 0;
         st_.nEl = st_.sysRec.nElem;
-        const int nEl = st_.nEl;
-        st_.Bulk.Redim(nEl, 0);
-        st_.BulkCorr.Redim(nEl, 0);
+        st_.Bulk.Redim(st_.nEl, 0);
+        st_.BulkCorr.Redim(st_.nEl, 0);
         Vec<double> buffer(0);
         bool firstRow = true;
 
         for (std::string text = NextRow(); !text.empty(); text = NextRow()) {
             const std::string elements = st_.props->FormulaElements(text);
-
-            int k = 0;
             bool marked = false;
-            for (;;) {
-                const std::string v = Next();
-                if (v.empty()) break;
-                if (!IsNumeric(v)) {
-                    if (v == "*" || LCase(v) == "corrected") {
-                        marked = true;
-                        break;
-                    }
-                    Fail(ReadError::InvalidComposition);
-                }
-                ++k;
-                if (firstRow)
-                    buffer.RedimPreserve(k);
-                else if (k > st_.nSol)
-                    Fail(ReadError::RowTooLong);
-                const double x = TextToDouble(v);
-                if (x < 0.0) Fail(ReadError::InvalidComposition);
-                buffer(k) = x;
-            }
+            const int k = ReadCompositionValues(buffer, firstRow, marked);
             // A first row without any value would leave a data set without solutions.
             if (k == 0 || (!firstRow && k < st_.nSol)) Fail(ReadError::RowTooShort);
             if (firstRow) {
-                st_.nSol = CInt16(k);
-                st_.SolDens.Redim(st_.nSol);
-                st_.SolWeight.Redim(st_.nSol);
+                StartSolutions(k);
                 firstRow = false;
             }
-            const int nSol = st_.nSol;
-
             st_.nComp = CInt16(st_.nComp + 1.0);
             if (st_.nComp == 1) {
                 st_.SolDens.Fill(1.0f);
                 st_.SolWeight.Fill(1.0f);
             }
-
             if (text.find("g/cm3") != std::string::npos) {
                 --st_.nComp;
-                for (int j = 1; j <= nSol; ++j) st_.SolDens(j) = CSng(buffer(j));
+                for (int j = 1; j <= st_.nSol; ++j) st_.SolDens(j) = CSng(buffer(j));
             } else if (text == "weight") {
                 --st_.nComp;
-                double sum = 0.0;
-                for (int j = 1; j <= nSol; ++j) sum += buffer(j);
-                const double mean = CheckedDiv(sum, nSol);
-                for (int j = 1; j <= nSol; ++j)
-                    st_.SolWeight(j) = CSng(CheckedDiv(buffer(j), mean));
+                SetWeights(buffer);
             } else {
-                if (elements.empty() || elements.back() == '\0') Fail(ReadError::InvalidFormula);
-                st_.Bulk.RedimPreserve(nEl, nSol);
-                st_.BulkCorr.RedimPreserve(nEl, nSol);
-                for (int e = 1; e <= nEl; ++e) st_.Bulk(e, 0) = 0.0;
-                for (const char ch : elements) {
-                    const int16_t z = static_cast<unsigned char>(ch);
-                    int m = 0;
-                    for (int e = 1; e <= nEl && m == 0; ++e)
-                        if (st_.sysRec.elemCode.at(static_cast<size_t>(e)) == z) m = e;
-                    if (m == 0) Fail(ReadError::InvalidFormula);
-                    st_.Bulk(m, 0) = st_.props->ElementCoefficient(text, z);
-                }
-                for (int j = 1; j <= nSol; ++j)
-                    for (int e = 1; e <= nEl; ++e) {
-                        const double t = buffer(j) * st_.Bulk(e, 0);
-                        st_.Bulk(e, j) += t;
-                        if (marked) st_.BulkCorr(e, j) += t;
-                    }
+                AddComponent(text, elements, buffer, marked);
             }
         }
         for (int j = 1; j <= st_.nSol; ++j) st_.Bulk(0, j) = st_.BulkCorr(0, j) = kWaterMolality;
+    }
+
+    /// The values of one composition row into buffer(1..k); returns k. A "*" or
+    /// "corrected" ends the row and marks it for the corrected composition.
+    int ReadCompositionValues(Vec<double>& buffer, bool firstRow, bool& marked) {
+        int k = 0;
+        for (;;) {
+            const std::string v = Next();
+            if (v.empty()) break;
+            if (!IsNumeric(v)) {
+                if (v == "*" || LCase(v) == "corrected") {
+                    marked = true;
+                    break;
+                }
+                Fail(ReadError::InvalidComposition);
+            }
+            ++k;
+            if (firstRow)
+                buffer.RedimPreserve(k);
+            else if (k > st_.nSol)
+                Fail(ReadError::RowTooLong);
+            const double x = TextToDouble(v);
+            if (x < 0.0) Fail(ReadError::InvalidComposition);
+            buffer(k) = x;
+        }
+        return k;
+    }
+
+    /// The first row fixes the number of solutions.
+    void StartSolutions(int k) {
+        st_.nSol = CInt16(k);
+        st_.SolDens.Redim(st_.nSol);
+        st_.SolWeight.Redim(st_.nSol);
+    }
+
+    /// Weights relative to their mean.
+    void SetWeights(const Vec<double>& buffer) {
+        const int nSol = st_.nSol;
+        double sum = 0.0;
+        for (int j = 1; j <= nSol; ++j) sum += buffer(j);
+        const double mean = CheckedDiv(sum, nSol);
+        for (int j = 1; j <= nSol; ++j) st_.SolWeight(j) = CSng(CheckedDiv(buffer(j), mean));
+    }
+
+    /// A substance row: its element coefficients in Bulk(e, 0), its amounts added to
+    /// every solution's bulk composition (and to the corrected one when marked).
+    void AddComponent(const std::string& text, const std::string& elements,
+                      const Vec<double>& buffer, bool marked) {
+        const int nEl = st_.nEl;
+        const int nSol = st_.nSol;
+        if (elements.empty() || elements.back() == '\0') Fail(ReadError::InvalidFormula);
+        st_.Bulk.RedimPreserve(nEl, nSol);
+        st_.BulkCorr.RedimPreserve(nEl, nSol);
+        for (int e = 1; e <= nEl; ++e) st_.Bulk(e, 0) = 0.0;
+        for (const char ch : elements) {
+            const int16_t z = static_cast<unsigned char>(ch);
+            const int m = ElementIndex(z);
+            if (m == 0) Fail(ReadError::InvalidFormula);
+            st_.Bulk(m, 0) = st_.props->ElementCoefficient(text, z);
+        }
+        for (int j = 1; j <= nSol; ++j)
+            for (int e = 1; e <= nEl; ++e) {
+                const double t = buffer(j) * st_.Bulk(e, 0);
+                st_.Bulk(e, j) += t;
+                if (marked) st_.BulkCorr(e, j) += t;
+            }
+    }
+
+    /// The system's index 1..nEl of the element with atomic number z; 0 when absent.
+    int ElementIndex(int16_t z) const {
+        for (int e = 1; e <= st_.nEl; ++e)
+            if (st_.sysRec.elemCode.at(static_cast<size_t>(e)) == z) return e;
+        return 0;
     }
 
     void ReadSpectra() {
