@@ -248,9 +248,10 @@ void ClampZeros(State& st, GoalWork& wk, int keep) {
     }
 }
 
-/// Extinction coefficients by non-negative least squares at every wavelength
-/// (Lawson and Hanson's active-set method on damped normal equations).
-bool FitNormal(State& st, GoalWork& wk) {
+/// Sizes the working storage of the normal-mode fit and fills the Gram matrix: the
+/// concentration part of the normal matrix is the same at every wavelength where
+/// no value is missing, so it is summed once (lower triangle).
+void PrepareNormal(State& st, GoalWork& wk) {
     const int nSp = st.nSp;
     const int nSol = st.nSol;
     const size_t ld = static_cast<size_t>(nSol) + 1;
@@ -259,8 +260,6 @@ bool FitNormal(State& st, GoalWork& wk) {
     wk.backup.assign(ldm * ldm, 0.0);
     wk.p.assign(ldm, 0.0);
     wk.valid.assign(ld, 0);
-    // The concentration part of the normal matrix is the same at every wavelength
-    // where no value is missing.
     wk.gram.assign(ldm * ldm, 0.0);
     for (int a = 1; a <= nSp; ++a)
         for (int b = 1; b <= a; ++b) {
@@ -270,98 +269,144 @@ bool FitNormal(State& st, GoalWork& wk) {
             for (int j = 1; j <= nSol; ++j) s += yb[j] * ya[j];
             wk.gram[a * ldm + b] = s;
         }
-    Mat<double>& nm = st.NormM;
-    const double* bk = wk.backup.data();
-    auto B = [&](int r, int c) { return bk[static_cast<size_t>(c) * ldm + r]; };
+}
 
-    for (int w = 1; w <= st.nWl; ++w) {
-        st.ui->yield();
-        const double* xw = &wk.x[w * ld];
-        bool allValid = true;
-        for (int j = 1; j <= nSol; ++j) {
-            wk.valid[j] = Valid(xw[j]);
-            allValid = allValid && wk.valid[j];
+/// Marks which weighted data of one wavelength are valid; true when all are.
+bool MarkValid(GoalWork& wk, const double* xw, int nSol) {
+    bool allValid = true;
+    for (int j = 1; j <= nSol; ++j) {
+        wk.valid[j] = Valid(xw[j]);
+        allValid = allValid && wk.valid[j];
+    }
+    return allValid;
+}
+
+/// Element (r, c) of the normal matrix as built, before any species was held.
+double Backup(const GoalWork& wk, size_t ldm, int r, int c) {
+    return wk.backup[static_cast<size_t>(c) * ldm + r];
+}
+
+/// After a failed solve: stops on the interrupt; otherwise offers to damp ten times
+/// harder and rebuilds the normal equations. False after the failure exit.
+bool DampHarder(State& st, GoalWork& wk, const double* xw, bool allValid) {
+    if (st.ErrCode == kInterrupt) {
+        FailureExit(st);
+        return false;
+    }
+    // A zero diagonal stays zero however much it is damped: asking again would
+    // repeat forever, so a Yes then ends like a No.
+    const int nSp = st.nSp;
+    const size_t ldm = static_cast<size_t>(nSp) + 1;
+    bool damping = true;
+    for (int k = 1; k <= nSp; ++k) damping = damping && Backup(wk, ldm, k, k) != 0.0;
+    if (!st.ui->ask("Too high correlation. Reduce accuracy?  ") || !damping) {
+        FailureExit(st);
+        return false;
+    }
+    st.ErrCode = 0;
+    st.Damping = 10.0 * st.Damping;
+    BuildNormal(st, wk, xw, allValid);
+    return true;
+}
+
+/// When the candidate in NormM(., 0) has a negative part, steps P towards it as far
+/// as non-negativity allows, dropping to zero what the step only just misses;
+/// false (P untouched) when the candidate is feasible.
+bool StepToBoundary(const State& st, GoalWork& wk) {
+    const int nSp = st.nSp;
+    const Mat<double>& nm = st.NormM;
+    double f = 1.0;
+    bool negative = false;
+    for (int k = 1; k <= nSp; ++k) {
+        const double e = nm.At(k, 0);
+        if (e < 0.0) {
+            negative = true;
+            f = std::min(f, wk.p[k] / (wk.p[k] - e));
         }
+    }
+    if (!negative) return false;
+    for (int k = 1; k <= nSp; ++k) {
+        const double delta = (nm.At(k, 0) - wk.p[k]) * f;
+        const double moved = wk.p[k] + delta;
+        wk.p[k] = 1e-8 * std::fabs(delta) > std::fabs(moved) ? 0.0 : moved;
+    }
+    return true;
+}
+
+/// The held species (P = 0) whose gradient points most into the feasible side, or
+/// 0 when none does; `last`, the one released just before, is not considered.
+int SpeciesToRelease(const State& st, const GoalWork& wk, int last) {
+    const int nSp = st.nSp;
+    const size_t ldm = static_cast<size_t>(nSp) + 1;
+    int t = 0;
+    double best = 0.0;
+    for (int k = 1; k <= nSp; ++k) {
+        if (wk.p[k] != 0.0 || k == last) continue;
+        double s = 0.0;
+        double big = std::fabs(Backup(wk, ldm, k, 0));
+        for (int i = 1; i <= nSp; ++i) {
+            const double prod = Backup(wk, ldm, k, i) * wk.p[i];
+            big = std::max(big, std::fabs(prod));
+            s += prod;
+            big = std::max(big, std::fabs(s));
+        }
+        s -= Backup(wk, ldm, k, 0);
+        // A gradient small against its largest term is rounding: count it as zero.
+        if (st.Damping * big > std::fabs(s)) s = 0.0;
+        const double q = CheckedDiv(s, Backup(wk, ldm, k, k));
+        if (q < best) {
+            best = q;
+            t = k;
+        }
+    }
+    return t;
+}
+
+/// The active-set iteration at wavelength w, leaving the solution in P. P starts
+/// at 1 on the first wavelength and from the previous wavelength's solution on the
+/// others. False after the failure exit.
+bool FitWavelength(State& st, GoalWork& wk, int w) {
+    const size_t ld = static_cast<size_t>(st.nSol) + 1;
+    st.ui->yield();
+    const double* xw = &wk.x[w * ld];
+    const bool allValid = MarkValid(wk, xw, st.nSol);
+    if (st.ErrCode != 0) {
+        FailureExit(st);
+        return false;
+    }
+    if (w == 1) std::fill(wk.p.begin() + 1, wk.p.end(), 1.0);
+    int released = 0;
+    BuildNormal(st, wk, xw, allValid);
+    for (;;) {
+        st.ui->yield();
         if (st.ErrCode != 0) {
             FailureExit(st);
             return false;
         }
-        if (w == 1) std::fill(wk.p.begin() + 1, wk.p.end(), 1.0);
-        int t0 = 0;
-        BuildNormal(st, wk, xw, allValid);
-        for (;;) {
-            st.ui->yield();
-            if (st.ErrCode != 0) {
-                FailureExit(st);
-                return false;
-            }
-            SolveSystem(st.ErrCode, static_cast<int16_t>(nSp), nm);
-            if (st.ErrCode != 0) {
-                if (st.ErrCode == kInterrupt) {
-                    FailureExit(st);
-                    return false;
-                }
-                // A zero diagonal stays zero however much it is damped: asking again
-                // would repeat forever, so a Yes then ends like a No.
-                bool damping = true;
-                for (int k = 1; k <= nSp; ++k) damping = damping && B(k, k) != 0.0;
-                if (!st.ui->ask("Too high correlation. Reduce accuracy?  ") || !damping) {
-                    FailureExit(st);
-                    return false;
-                }
-                st.ErrCode = 0;
-                st.Damping = 10.0 * st.Damping;
-                BuildNormal(st, wk, xw, allValid);
-                continue;
-            }
-
-            // Step from P towards the candidate, as far as non-negativity allows.
-            double f = 1.0;
-            bool negative = false;
-            for (int k = 1; k <= nSp; ++k) {
-                const double e = nm.At(k, 0);
-                if (e < 0.0) {
-                    negative = true;
-                    f = std::min(f, wk.p[k] / (wk.p[k] - e));
-                }
-            }
-            if (negative) {
-                for (int k = 1; k <= nSp; ++k) {
-                    const double delta = (nm.At(k, 0) - wk.p[k]) * f;
-                    const double moved = wk.p[k] + delta;
-                    wk.p[k] = 1e-8 * std::fabs(delta) > std::fabs(moved) ? 0.0 : moved;
-                }
-                ClampZeros(st, wk, 0);
-                continue;
-            }
-            for (int k = 1; k <= nSp; ++k) wk.p[k] = nm.At(k, 0);
-
-            // Release the held species whose gradient points most into the feasible side.
-            int t = 0;
-            double best = 0.0;
-            for (int k = 1; k <= nSp; ++k) {
-                if (wk.p[k] != 0.0 || k == t0) continue;
-                double s = 0.0;
-                double big = std::fabs(B(k, 0));
-                for (int i = 1; i <= nSp; ++i) {
-                    const double prod = B(k, i) * wk.p[i];
-                    big = std::max(big, std::fabs(prod));
-                    s += prod;
-                    big = std::max(big, std::fabs(s));
-                }
-                s -= B(k, 0);
-                if (st.Damping * big > std::fabs(s)) s = 0.0;
-                const double q = CheckedDiv(s, B(k, k));
-                if (q < best) {
-                    best = q;
-                    t = k;
-                }
-            }
-            if (t == 0) break;
-            ClampZeros(st, wk, t);
-            t0 = t;
+        SolveSystem(st.ErrCode, st.nSp, st.NormM);
+        if (st.ErrCode != 0) {
+            if (!DampHarder(st, wk, xw, allValid)) return false;
+            continue;
         }
-        for (int k = 1; k <= nSp; ++k) st.Eps.At(k, w) = CheckedDiv(wk.p[k], st.Conc.At(k, 0));
+        if (StepToBoundary(st, wk)) {
+            ClampZeros(st, wk, 0);
+            continue;
+        }
+        for (int k = 1; k <= st.nSp; ++k) wk.p[k] = st.NormM.At(k, 0);
+        const int t = SpeciesToRelease(st, wk, released);
+        if (t == 0) return true;
+        ClampZeros(st, wk, t);
+        released = t;
+    }
+}
+
+/// Extinction coefficients by non-negative least squares at every wavelength
+/// (Lawson and Hanson's active-set method on damped normal equations).
+bool FitNormal(State& st, GoalWork& wk) {
+    PrepareNormal(st, wk);
+    for (int w = 1; w <= st.nWl; ++w) {
+        if (!FitWavelength(st, wk, w)) return false;
+        for (int k = 1; k <= st.nSp; ++k) st.Eps.At(k, w) = CheckedDiv(wk.p[k], st.Conc.At(k, 0));
     }
     return true;
 }
