@@ -411,16 +411,8 @@ bool FitNormal(State& st, GoalWork& wk) {
     return true;
 }
 
-/// Refines the Gaussian bands by damped Gauss-Newton steps, each limited so that
-/// centres stay inside the spectrum, widths positive and heights within a factor
-/// e, until a step of at least GaussLimit of the full step was taken.
-bool FitGaussian(State& st, GoalWork& wk) {
-    const int nG = BandCount(st);
-    const int np = 3 * nG;
-    const int nSol = st.nSol;
-    double lo = 0.0;
-    double hi = 0.0;
-    GaussAbscissaRange(st, lo, hi);
+/// Looks up the species of every band, checking that the band table holds it.
+void CollectBandSpecies(State& st, GoalWork& wk, int nG) {
     wk.bandSpecies.assign(static_cast<size_t>(nG) + 1, 0);
     for (int g = 1; g <= nG; ++g) {
         const int k = BandSpecies(st, g);
@@ -428,95 +420,114 @@ bool FitGaussian(State& st, GoalWork& wk) {
         wk.bandSpecies[g] = k;
         (void)st.GaussTab(3, g);
     }
-    auto fixed = [&](int a) { return a < st.GaussFixed.Size() && st.GaussFixed(a) != 0; };
-    Mat<double>& jac = wk.jac;
-    Mat<double>& nrm = wk.nrm;
-    EnsureDims(jac, nSol, np);
-    EnsureDims(nrm, np, np);
-    Mat<double>& tab = st.GaussTab;
+}
 
-    for (;;) {
-        st.ui->yield();
-        if (st.ErrCode == kInterrupt) return false;
-        nrm.Fill(0.0);
-        for (int w = st.nWl; w >= 1; --w) {
-            const double x = GaussAbscissa(st, st.AbsM(0, w));
-            for (int g = 1; g <= nG; ++g) {
-                const double v = GaussBand(st, static_cast<int16_t>(g), x);
-                const double h = tab.At(2, g);
-                const double u = (x - tab.At(1, g)) / h;
-                jac.At(0, 3 * g) = v;
-                jac.At(0, 3 * g - 2) = v * 8.0 * kLn2 * u / h;
-                jac.At(0, 3 * g - 1) = jac.At(0, 3 * g - 2) * u;
-            }
-            for (int j = 1; j <= nSol; ++j) {
-                double residual = st.AbsM.At(j, w);
-                if (!Valid(residual)) {
-                    // A missing absorbance has nothing to fit.
-                    for (int a = 0; a <= np; ++a) jac.At(j, a) = 0.0;
-                    continue;
-                }
-                for (int g = 1; g <= nG; ++g) {
-                    const int k = wk.bandSpecies[g];
-                    const double q = st.Conc.At(k, 0) * st.Conc.At(k, j);
-                    for (int a = 3 * g - 2; a <= 3 * g; ++a) jac.At(j, a) = q * jac.At(0, a);
-                    residual -= jac.At(j, 3 * g);
-                }
-                jac.At(j, 0) = residual;
-            }
-            for (int a = 1; a <= np; ++a) {
-                const double* ja = &jac.At(0, a);
-                for (int b = 0; b <= a; ++b) {
-                    const double* jb = &jac.At(0, b);
-                    double s = 0.0;
-                    for (int j = 1; j <= nSol; ++j) s += ja[j] * jb[j];
-                    nrm.At(a, b) += s;
-                }
-            }
-        }
-        for (int a = 1; a <= np; ++a) {
-            if (!fixed(a)) continue;
-            for (int b = 0; b < a; ++b) nrm.At(a, b) = 0.0;
-            nrm.At(a, a) = 1.0;
-            for (int b = a + 1; b <= np; ++b) nrm.At(b, a) = 0.0;
-        }
-        for (int a = 1; a <= np; ++a) {
-            nrm.At(a, a) = (1.0 + st.Damping) * nrm.At(a, a);
-            for (int b = 1; b < a; ++b) nrm.At(b, a) = nrm.At(a, b);
-        }
-
-        SolveSystem(st.ErrCode, static_cast<int16_t>(np), nrm);
-        if (st.ErrCode == kInterrupt) return false;
-        if (st.ErrCode != 0) {
-            st.Message("Cannot refine Gaussians. Try another set  ", Icon::Critical);
-            st.ErrCode = -1;
-            return false;
-        }
-
-        double f = 1.0;
-        for (int g = 1; g <= nG; ++g) {
-            const double c = tab.At(1, g);
-            const double h = tab.At(2, g);
-            const double dc = nrm.At(3 * g - 2, 0);
-            const double dh = nrm.At(3 * g - 1, 0);
-            const double dl = nrm.At(3 * g, 0);
-            if (dc > 0.0 && dc > (hi - c) / 2) f = std::min(f, ((hi - c) / 2) / dc);
-            if (dc < 0.0 && dc < (lo - c) / 2) f = std::min(f, ((lo - c) / 2) / dc);
-            if (dh + h / 2 < 0.0) f = std::min(f, (-h / 2) / dh);
-            if (std::fabs(dl) > 1.0) f = std::min(f, 1.0 / std::fabs(dl));
-        }
-        if (f == 0.0) {
-            // A centre pinned to the end of the spectrum: no parameter can move, and
-            // the next step would be this one again, for ever.
-            st.Message("Cannot refine Gaussians. Try another set  ", Icon::Critical);
-            st.ErrCode = -1;
-            return false;
-        }
-        for (int g = 1; g <= nG; ++g)
-            for (int i = 1; i <= 3; ++i) tab.At(i, g) += f * nrm.At(3 * (g - 1) + i, 0);
-        if (!(f < st.GaussLimit)) break;
+/// Row 0 of the Jacobian at abscissa x: each band's derivatives by centre, width
+/// and log height (the last is the band's value).
+void BandDerivatives(State& st, Mat<double>& jac, int nG, double x) {
+    const Mat<double>& tab = st.GaussTab;
+    for (int g = 1; g <= nG; ++g) {
+        const double v = GaussBand(st, static_cast<int16_t>(g), x);
+        const double h = tab.At(2, g);
+        const double u = (x - tab.At(1, g)) / h;
+        jac.At(0, 3 * g) = v;
+        jac.At(0, 3 * g - 2) = v * 8.0 * kLn2 * u / h;
+        jac.At(0, 3 * g - 1) = jac.At(0, 3 * g - 2) * u;
     }
+}
 
+/// Rows 1..nSol at wavelength w: the derivatives of row 0 scaled by each solution's
+/// concentration of the band's species, the residual in column 0.
+void SolutionRows(State& st, GoalWork& wk, int nG, int w) {
+    Mat<double>& jac = wk.jac;
+    const int np = 3 * nG;
+    for (int j = 1; j <= st.nSol; ++j) {
+        double residual = st.AbsM.At(j, w);
+        if (!Valid(residual)) {
+            // A missing absorbance has nothing to fit.
+            for (int a = 0; a <= np; ++a) jac.At(j, a) = 0.0;
+            continue;
+        }
+        for (int g = 1; g <= nG; ++g) {
+            const int k = wk.bandSpecies[g];
+            const double q = st.Conc.At(k, 0) * st.Conc.At(k, j);
+            for (int a = 3 * g - 2; a <= 3 * g; ++a) jac.At(j, a) = q * jac.At(0, a);
+            residual -= jac.At(j, 3 * g);
+        }
+        jac.At(j, 0) = residual;
+    }
+}
+
+/// Adds this wavelength's J'J and J'r (column 0) to the lower triangle of nrm.
+void AddCrossProducts(GoalWork& wk, int np, int nSol) {
+    for (int a = 1; a <= np; ++a) {
+        const double* ja = &wk.jac.At(0, a);
+        for (int b = 0; b <= a; ++b) {
+            const double* jb = &wk.jac.At(0, b);
+            double s = 0.0;
+            for (int j = 1; j <= nSol; ++j) s += ja[j] * jb[j];
+            wk.nrm.At(a, b) += s;
+        }
+    }
+}
+
+/// The Gauss-Newton normal equations summed over the wavelengths, last to first
+/// (the order fixes the rounding of the sums).
+void AccumulateNormal(State& st, GoalWork& wk, int nG) {
+    wk.nrm.Fill(0.0);
+    for (int w = st.nWl; w >= 1; --w) {
+        BandDerivatives(st, wk.jac, nG, GaussAbscissa(st, st.AbsM(0, w)));
+        SolutionRows(st, wk, nG, w);
+        AddCrossProducts(wk, 3 * nG, st.nSol);
+    }
+}
+
+/// A fixed parameter gets a unit row and column and no right-hand side coupling,
+/// so its step comes out zero.
+void HoldFixed(const State& st, Mat<double>& nrm, int np) {
+    for (int a = 1; a <= np; ++a) {
+        if (a >= st.GaussFixed.Size() || st.GaussFixed(a) == 0) continue;
+        for (int b = 0; b < a; ++b) nrm.At(a, b) = 0.0;
+        nrm.At(a, a) = 1.0;
+        for (int b = a + 1; b <= np; ++b) nrm.At(b, a) = 0.0;
+    }
+}
+
+/// Damps the diagonal and mirrors the lower triangle into the upper one.
+void DampAndMirror(const State& st, Mat<double>& nrm, int np) {
+    for (int a = 1; a <= np; ++a) {
+        nrm.At(a, a) = (1.0 + st.Damping) * nrm.At(a, a);
+        for (int b = 1; b < a; ++b) nrm.At(b, a) = nrm.At(a, b);
+    }
+}
+
+/// The largest fraction (at most 1) of the step in nrm(., 0) that moves no centre
+/// more than halfway to an end of the spectrum [lo, hi], shrinks no width by more
+/// than half and changes no height by more than a factor e.
+double StepFraction(const Mat<double>& tab, const Mat<double>& nrm, int nG, double lo, double hi) {
+    double f = 1.0;
+    for (int g = 1; g <= nG; ++g) {
+        const double c = tab.At(1, g);
+        const double h = tab.At(2, g);
+        const double dc = nrm.At(3 * g - 2, 0);
+        const double dh = nrm.At(3 * g - 1, 0);
+        const double dl = nrm.At(3 * g, 0);
+        if (dc > 0.0 && dc > (hi - c) / 2) f = std::min(f, ((hi - c) / 2) / dc);
+        if (dc < 0.0 && dc < (lo - c) / 2) f = std::min(f, ((lo - c) / 2) / dc);
+        if (dh + h / 2 < 0.0) f = std::min(f, (-h / 2) / dh);
+        if (std::fabs(dl) > 1.0) f = std::min(f, 1.0 / std::fabs(dl));
+    }
+    return f;
+}
+
+/// Moves the bands by the fraction f of the step.
+void ApplyStep(Mat<double>& tab, const Mat<double>& nrm, int nG, double f) {
+    for (int g = 1; g <= nG; ++g)
+        for (int i = 1; i <= 3; ++i) tab.At(i, g) += f * nrm.At(3 * (g - 1) + i, 0);
+}
+
+/// Eps as the sum of the bands of each species.
+void EpsFromBands(State& st, const GoalWork& wk, int nG) {
     for (int w = 1; w <= st.nWl; ++w)
         for (int k = 1; k <= st.nSp; ++k) st.Eps.At(k, w) = 0.0;
     for (int w = 1; w <= st.nWl; ++w) {
@@ -524,6 +535,43 @@ bool FitGaussian(State& st, GoalWork& wk) {
         for (int g = 1; g <= nG; ++g)
             st.Eps.At(wk.bandSpecies[g], w) += GaussBand(st, static_cast<int16_t>(g), x);
     }
+}
+
+bool RefineFailure(State& st) {
+    st.Message("Cannot refine Gaussians. Try another set  ", Icon::Critical);
+    st.ErrCode = -1;
+    return false;
+}
+
+/// Refines the Gaussian bands by damped Gauss-Newton steps, each limited so that
+/// centres stay inside the spectrum, widths positive and heights within a factor
+/// e, until a step of at least GaussLimit of the full step was taken.
+bool FitGaussian(State& st, GoalWork& wk) {
+    const int nG = BandCount(st);
+    const int np = 3 * nG;
+    double lo = 0.0;
+    double hi = 0.0;
+    GaussAbscissaRange(st, lo, hi);
+    CollectBandSpecies(st, wk, nG);
+    EnsureDims(wk.jac, st.nSol, np);
+    EnsureDims(wk.nrm, np, np);
+    for (;;) {
+        st.ui->yield();
+        if (st.ErrCode == kInterrupt) return false;
+        AccumulateNormal(st, wk, nG);
+        HoldFixed(st, wk.nrm, np);
+        DampAndMirror(st, wk.nrm, np);
+        SolveSystem(st.ErrCode, static_cast<int16_t>(np), wk.nrm);
+        if (st.ErrCode == kInterrupt) return false;
+        if (st.ErrCode != 0) return RefineFailure(st);
+        const double f = StepFraction(st.GaussTab, wk.nrm, nG, lo, hi);
+        // A centre pinned to the end of the spectrum: no parameter can move, and
+        // the next step would be this one again, for ever.
+        if (f == 0.0) return RefineFailure(st);
+        ApplyStep(st.GaussTab, wk.nrm, nG, f);
+        if (!(f < st.GaussLimit)) break;
+    }
+    EpsFromBands(st, wk, nG);
     return true;
 }
 
