@@ -108,18 +108,22 @@ void Normalize(State& st) {
     }
 }
 
-/// Replaces the data by their projection on the first nFactors principal factors
-/// of the solutions (fewer when the data have fewer positive eigenvalues).
-const Mat<double>& ReconstructFactors(State& st, GoalWork& wk) {
+/// AbsM transposed into absT, so that the sums over wavelengths run over
+/// contiguous memory.
+void TransposeData(const State& st, GoalWork& wk) {
+    const size_t ld = static_cast<size_t>(st.nWl) + 1;
+    wk.absT.assign(static_cast<size_t>(st.nSol + 1) * ld, 0.0);
+    for (int w = 1; w <= st.nWl; ++w)
+        for (int j = 1; j <= st.nSol; ++j) wk.absT[j * ld + w] = st.AbsM.At(j, w);
+}
+
+/// The weighted covariance of the solutions' spectra over their valid values, each
+/// solution's mean kept in d(j, 0).
+void Covariance(const State& st, GoalWork& wk) {
     const int nSol = st.nSol;
     const int nWl = st.nWl;
     const size_t ld = static_cast<size_t>(nWl) + 1;
-    // Transposed copy, so that the pair sums below run over contiguous memory.
-    wk.absT.assign(static_cast<size_t>(nSol + 1) * ld, 0.0);
-    for (int w = 1; w <= nWl; ++w)
-        for (int j = 1; j <= nSol; ++j) wk.absT[j * ld + w] = st.AbsM.At(j, w);
     auto row = [&](int j) { return &wk.absT[j * ld]; };
-
     Mat<double>& d = wk.d;
     d.Redim(nSol, nSol);
     for (int j = 1; j <= nSol; ++j) {
@@ -153,32 +157,56 @@ const Mat<double>& ReconstructFactors(State& st, GoalWork& wk) {
             d.At(j2, j1) = s;
         }
     }
-    SymmetricEigen(static_cast<int16_t>(nSol), d);
+}
 
-    // A count chosen for another data set must not reach past the positive eigenvalues.
+/// The number of factors to keep, their eigenvalues in d(0, i) turned into
+/// singular values. A count chosen for another data set must not reach past the
+/// positive eigenvalues.
+int FactorCount(const State& st, Mat<double>& d) {
     int m = 0;
-    while (m < st.nFactors && m < nSol && d.At(0, m + 1) > 0.0) ++m;
+    while (m < st.nFactors && m < st.nSol && d.At(0, m + 1) > 0.0) ++m;
     for (int i = 1; i <= m; ++i) d.At(0, i) = CheckedSqrt(d.At(0, i));
+    return m;
+}
 
-    wk.wf.Redim(nWl, std::max(m, 0));
-    for (int w = 1; w <= nWl; ++w) {
+/// The factor scores of every wavelength, (wavelength, factor).
+void FactorScores(const State& st, GoalWork& wk, int m) {
+    const Mat<double>& d = wk.d;
+    wk.wf.Redim(st.nWl, std::max(m, 0));
+    for (int w = 1; w <= st.nWl; ++w) {
         for (int i = 1; i <= m; ++i) {
             double s = 0.0;
-            for (int j = 1; j <= nSol; ++j) {
+            for (int j = 1; j <= st.nSol; ++j) {
                 const double a = st.AbsM.At(j, w);
                 if (Valid(a)) s += (a - d.At(j, 0)) * d.At(j, i);
             }
             wk.wf.At(w, i) = CheckedDiv(s, d.At(0, i));
         }
     }
-    wk.z.Redim(nSol, nWl);
-    for (int w = 1; w <= nWl; ++w) {
-        for (int j = 1; j <= nSol; ++j) {
+}
+
+/// The data rebuilt from the means and the first m factors.
+void Reconstruct(const State& st, GoalWork& wk, int m) {
+    const Mat<double>& d = wk.d;
+    wk.z.Redim(st.nSol, st.nWl);
+    for (int w = 1; w <= st.nWl; ++w) {
+        for (int j = 1; j <= st.nSol; ++j) {
             double v = d.At(j, 0);
             for (int i = 1; i <= m; ++i) v += wk.wf.At(w, i) * d.At(j, i) * d.At(0, i);
             wk.z.At(j, w) = v;
         }
     }
+}
+
+/// Replaces the data by their projection on the first nFactors principal factors
+/// of the solutions (fewer when the data have fewer positive eigenvalues).
+const Mat<double>& ReconstructFactors(State& st, GoalWork& wk) {
+    TransposeData(st, wk);
+    Covariance(st, wk);
+    SymmetricEigen(st.nSol, wk.d);
+    const int m = FactorCount(st, wk.d);
+    FactorScores(st, wk, m);
+    Reconstruct(st, wk, m);
     return wk.z;
 }
 
