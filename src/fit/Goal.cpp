@@ -108,18 +108,22 @@ void Normalize(State& st) {
     }
 }
 
-/// Replaces the data by their projection on the first nFactors principal factors
-/// of the solutions (fewer when the data have fewer positive eigenvalues).
-const Mat<double>& ReconstructFactors(State& st, GoalWork& wk) {
+/// AbsM transposed into absT, so that the sums over wavelengths run over
+/// contiguous memory.
+void TransposeData(const State& st, GoalWork& wk) {
+    const size_t ld = static_cast<size_t>(st.nWl) + 1;
+    wk.absT.assign(static_cast<size_t>(st.nSol + 1) * ld, 0.0);
+    for (int w = 1; w <= st.nWl; ++w)
+        for (int j = 1; j <= st.nSol; ++j) wk.absT[j * ld + w] = st.AbsM.At(j, w);
+}
+
+/// The weighted covariance of the solutions' spectra over their valid values, each
+/// solution's mean kept in d(j, 0).
+void Covariance(const State& st, GoalWork& wk) {
     const int nSol = st.nSol;
     const int nWl = st.nWl;
     const size_t ld = static_cast<size_t>(nWl) + 1;
-    // Transposed copy, so that the pair sums below run over contiguous memory.
-    wk.absT.assign(static_cast<size_t>(nSol + 1) * ld, 0.0);
-    for (int w = 1; w <= nWl; ++w)
-        for (int j = 1; j <= nSol; ++j) wk.absT[j * ld + w] = st.AbsM.At(j, w);
     auto row = [&](int j) { return &wk.absT[j * ld]; };
-
     Mat<double>& d = wk.d;
     d.Redim(nSol, nSol);
     for (int j = 1; j <= nSol; ++j) {
@@ -153,32 +157,56 @@ const Mat<double>& ReconstructFactors(State& st, GoalWork& wk) {
             d.At(j2, j1) = s;
         }
     }
-    SymmetricEigen(static_cast<int16_t>(nSol), d);
+}
 
-    // A count chosen for another data set must not reach past the positive eigenvalues.
+/// The number of factors to keep, their eigenvalues in d(0, i) turned into
+/// singular values. A count chosen for another data set must not reach past the
+/// positive eigenvalues.
+int FactorCount(const State& st, Mat<double>& d) {
     int m = 0;
-    while (m < st.nFactors && m < nSol && d.At(0, m + 1) > 0.0) ++m;
+    while (m < st.nFactors && m < st.nSol && d.At(0, m + 1) > 0.0) ++m;
     for (int i = 1; i <= m; ++i) d.At(0, i) = CheckedSqrt(d.At(0, i));
+    return m;
+}
 
-    wk.wf.Redim(nWl, std::max(m, 0));
-    for (int w = 1; w <= nWl; ++w) {
+/// The factor scores of every wavelength, (wavelength, factor).
+void FactorScores(const State& st, GoalWork& wk, int m) {
+    const Mat<double>& d = wk.d;
+    wk.wf.Redim(st.nWl, std::max(m, 0));
+    for (int w = 1; w <= st.nWl; ++w) {
         for (int i = 1; i <= m; ++i) {
             double s = 0.0;
-            for (int j = 1; j <= nSol; ++j) {
+            for (int j = 1; j <= st.nSol; ++j) {
                 const double a = st.AbsM.At(j, w);
                 if (Valid(a)) s += (a - d.At(j, 0)) * d.At(j, i);
             }
             wk.wf.At(w, i) = CheckedDiv(s, d.At(0, i));
         }
     }
-    wk.z.Redim(nSol, nWl);
-    for (int w = 1; w <= nWl; ++w) {
-        for (int j = 1; j <= nSol; ++j) {
+}
+
+/// The data rebuilt from the means and the first m factors.
+void Reconstruct(const State& st, GoalWork& wk, int m) {
+    const Mat<double>& d = wk.d;
+    wk.z.Redim(st.nSol, st.nWl);
+    for (int w = 1; w <= st.nWl; ++w) {
+        for (int j = 1; j <= st.nSol; ++j) {
             double v = d.At(j, 0);
             for (int i = 1; i <= m; ++i) v += wk.wf.At(w, i) * d.At(j, i) * d.At(0, i);
             wk.z.At(j, w) = v;
         }
     }
+}
+
+/// Replaces the data by their projection on the first nFactors principal factors
+/// of the solutions (fewer when the data have fewer positive eigenvalues).
+const Mat<double>& ReconstructFactors(State& st, GoalWork& wk) {
+    TransposeData(st, wk);
+    Covariance(st, wk);
+    SymmetricEigen(st.nSol, wk.d);
+    const int m = FactorCount(st, wk.d);
+    FactorScores(st, wk, m);
+    Reconstruct(st, wk, m);
     return wk.z;
 }
 
@@ -248,9 +276,10 @@ void ClampZeros(State& st, GoalWork& wk, int keep) {
     }
 }
 
-/// Extinction coefficients by non-negative least squares at every wavelength
-/// (Lawson and Hanson's active-set method on damped normal equations).
-bool FitNormal(State& st, GoalWork& wk) {
+/// Sizes the working storage of the normal-mode fit and fills the Gram matrix: the
+/// concentration part of the normal matrix is the same at every wavelength where
+/// no value is missing, so it is summed once (lower triangle).
+void PrepareNormal(State& st, GoalWork& wk) {
     const int nSp = st.nSp;
     const int nSol = st.nSol;
     const size_t ld = static_cast<size_t>(nSol) + 1;
@@ -259,8 +288,6 @@ bool FitNormal(State& st, GoalWork& wk) {
     wk.backup.assign(ldm * ldm, 0.0);
     wk.p.assign(ldm, 0.0);
     wk.valid.assign(ld, 0);
-    // The concentration part of the normal matrix is the same at every wavelength
-    // where no value is missing.
     wk.gram.assign(ldm * ldm, 0.0);
     for (int a = 1; a <= nSp; ++a)
         for (int b = 1; b <= a; ++b) {
@@ -270,100 +297,278 @@ bool FitNormal(State& st, GoalWork& wk) {
             for (int j = 1; j <= nSol; ++j) s += yb[j] * ya[j];
             wk.gram[a * ldm + b] = s;
         }
-    Mat<double>& nm = st.NormM;
-    const double* bk = wk.backup.data();
-    auto B = [&](int r, int c) { return bk[static_cast<size_t>(c) * ldm + r]; };
+}
 
-    for (int w = 1; w <= st.nWl; ++w) {
-        st.ui->yield();
-        const double* xw = &wk.x[w * ld];
-        bool allValid = true;
-        for (int j = 1; j <= nSol; ++j) {
-            wk.valid[j] = Valid(xw[j]);
-            allValid = allValid && wk.valid[j];
+/// Marks which weighted data of one wavelength are valid; true when all are.
+bool MarkValid(GoalWork& wk, const double* xw, int nSol) {
+    bool allValid = true;
+    for (int j = 1; j <= nSol; ++j) {
+        wk.valid[j] = Valid(xw[j]);
+        allValid = allValid && wk.valid[j];
+    }
+    return allValid;
+}
+
+/// Element (r, c) of the normal matrix as built, before any species was held.
+double Backup(const GoalWork& wk, size_t ldm, int r, int c) {
+    return wk.backup[static_cast<size_t>(c) * ldm + r];
+}
+
+/// After a failed solve: stops on the interrupt; otherwise offers to damp ten times
+/// harder and rebuilds the normal equations. False after the failure exit.
+bool DampHarder(State& st, GoalWork& wk, const double* xw, bool allValid) {
+    if (st.ErrCode == kInterrupt) {
+        FailureExit(st);
+        return false;
+    }
+    // A zero diagonal stays zero however much it is damped: asking again would
+    // repeat forever, so a Yes then ends like a No.
+    const int nSp = st.nSp;
+    const size_t ldm = static_cast<size_t>(nSp) + 1;
+    bool damping = true;
+    for (int k = 1; k <= nSp; ++k) damping = damping && Backup(wk, ldm, k, k) != 0.0;
+    if (!st.ui->ask("Too high correlation. Reduce accuracy?  ") || !damping) {
+        FailureExit(st);
+        return false;
+    }
+    st.ErrCode = 0;
+    st.Damping = 10.0 * st.Damping;
+    BuildNormal(st, wk, xw, allValid);
+    return true;
+}
+
+/// When the candidate in NormM(., 0) has a negative part, steps P towards it as far
+/// as non-negativity allows, dropping to zero what the step only just misses;
+/// false (P untouched) when the candidate is feasible.
+bool StepToBoundary(const State& st, GoalWork& wk) {
+    const int nSp = st.nSp;
+    const Mat<double>& nm = st.NormM;
+    double f = 1.0;
+    bool negative = false;
+    for (int k = 1; k <= nSp; ++k) {
+        const double e = nm.At(k, 0);
+        if (e < 0.0) {
+            negative = true;
+            f = std::min(f, wk.p[k] / (wk.p[k] - e));
         }
+    }
+    if (!negative) return false;
+    for (int k = 1; k <= nSp; ++k) {
+        const double delta = (nm.At(k, 0) - wk.p[k]) * f;
+        const double moved = wk.p[k] + delta;
+        wk.p[k] = 1e-8 * std::fabs(delta) > std::fabs(moved) ? 0.0 : moved;
+    }
+    return true;
+}
+
+/// The held species (P = 0) whose gradient points most into the feasible side, or
+/// 0 when none does; `last`, the one released just before, is not considered.
+int SpeciesToRelease(const State& st, const GoalWork& wk, int last) {
+    const int nSp = st.nSp;
+    const size_t ldm = static_cast<size_t>(nSp) + 1;
+    int t = 0;
+    double best = 0.0;
+    for (int k = 1; k <= nSp; ++k) {
+        if (wk.p[k] != 0.0 || k == last) continue;
+        double s = 0.0;
+        double big = std::fabs(Backup(wk, ldm, k, 0));
+        for (int i = 1; i <= nSp; ++i) {
+            const double prod = Backup(wk, ldm, k, i) * wk.p[i];
+            big = std::max(big, std::fabs(prod));
+            s += prod;
+            big = std::max(big, std::fabs(s));
+        }
+        s -= Backup(wk, ldm, k, 0);
+        // A gradient small against its largest term is rounding: count it as zero.
+        if (st.Damping * big > std::fabs(s)) s = 0.0;
+        const double q = CheckedDiv(s, Backup(wk, ldm, k, k));
+        if (q < best) {
+            best = q;
+            t = k;
+        }
+    }
+    return t;
+}
+
+/// The active-set iteration at wavelength w, leaving the solution in P. P starts
+/// at 1 on the first wavelength and from the previous wavelength's solution on the
+/// others. False after the failure exit.
+bool FitWavelength(State& st, GoalWork& wk, int w) {
+    const size_t ld = static_cast<size_t>(st.nSol) + 1;
+    st.ui->yield();
+    const double* xw = &wk.x[w * ld];
+    const bool allValid = MarkValid(wk, xw, st.nSol);
+    if (st.ErrCode != 0) {
+        FailureExit(st);
+        return false;
+    }
+    if (w == 1) std::fill(wk.p.begin() + 1, wk.p.end(), 1.0);
+    int released = 0;
+    BuildNormal(st, wk, xw, allValid);
+    for (;;) {
+        st.ui->yield();
         if (st.ErrCode != 0) {
             FailureExit(st);
             return false;
         }
-        if (w == 1) std::fill(wk.p.begin() + 1, wk.p.end(), 1.0);
-        int t0 = 0;
-        BuildNormal(st, wk, xw, allValid);
-        for (;;) {
-            st.ui->yield();
-            if (st.ErrCode != 0) {
-                FailureExit(st);
-                return false;
-            }
-            SolveSystem(st.ErrCode, static_cast<int16_t>(nSp), nm);
-            if (st.ErrCode != 0) {
-                if (st.ErrCode == kInterrupt) {
-                    FailureExit(st);
-                    return false;
-                }
-                // A zero diagonal stays zero however much it is damped: asking again
-                // would repeat forever, so a Yes then ends like a No.
-                bool damping = true;
-                for (int k = 1; k <= nSp; ++k) damping = damping && B(k, k) != 0.0;
-                if (!st.ui->ask("Too high correlation. Reduce accuracy?  ") || !damping) {
-                    FailureExit(st);
-                    return false;
-                }
-                st.ErrCode = 0;
-                st.Damping = 10.0 * st.Damping;
-                BuildNormal(st, wk, xw, allValid);
-                continue;
-            }
-
-            // Step from P towards the candidate, as far as non-negativity allows.
-            double f = 1.0;
-            bool negative = false;
-            for (int k = 1; k <= nSp; ++k) {
-                const double e = nm.At(k, 0);
-                if (e < 0.0) {
-                    negative = true;
-                    f = std::min(f, wk.p[k] / (wk.p[k] - e));
-                }
-            }
-            if (negative) {
-                for (int k = 1; k <= nSp; ++k) {
-                    const double delta = (nm.At(k, 0) - wk.p[k]) * f;
-                    const double moved = wk.p[k] + delta;
-                    wk.p[k] = 1e-8 * std::fabs(delta) > std::fabs(moved) ? 0.0 : moved;
-                }
-                ClampZeros(st, wk, 0);
-                continue;
-            }
-            for (int k = 1; k <= nSp; ++k) wk.p[k] = nm.At(k, 0);
-
-            // Release the held species whose gradient points most into the feasible side.
-            int t = 0;
-            double best = 0.0;
-            for (int k = 1; k <= nSp; ++k) {
-                if (wk.p[k] != 0.0 || k == t0) continue;
-                double s = 0.0;
-                double big = std::fabs(B(k, 0));
-                for (int i = 1; i <= nSp; ++i) {
-                    const double prod = B(k, i) * wk.p[i];
-                    big = std::max(big, std::fabs(prod));
-                    s += prod;
-                    big = std::max(big, std::fabs(s));
-                }
-                s -= B(k, 0);
-                if (st.Damping * big > std::fabs(s)) s = 0.0;
-                const double q = CheckedDiv(s, B(k, k));
-                if (q < best) {
-                    best = q;
-                    t = k;
-                }
-            }
-            if (t == 0) break;
-            ClampZeros(st, wk, t);
-            t0 = t;
+        SolveSystem(st.ErrCode, st.nSp, st.NormM);
+        if (st.ErrCode != 0) {
+            if (!DampHarder(st, wk, xw, allValid)) return false;
+            continue;
         }
-        for (int k = 1; k <= nSp; ++k) st.Eps.At(k, w) = CheckedDiv(wk.p[k], st.Conc.At(k, 0));
+        if (StepToBoundary(st, wk)) {
+            ClampZeros(st, wk, 0);
+            continue;
+        }
+        for (int k = 1; k <= st.nSp; ++k) wk.p[k] = st.NormM.At(k, 0);
+        const int t = SpeciesToRelease(st, wk, released);
+        if (t == 0) return true;
+        ClampZeros(st, wk, t);
+        released = t;
+    }
+}
+
+/// Extinction coefficients by non-negative least squares at every wavelength
+/// (Lawson and Hanson's active-set method on damped normal equations).
+bool FitNormal(State& st, GoalWork& wk) {
+    PrepareNormal(st, wk);
+    for (int w = 1; w <= st.nWl; ++w) {
+        if (!FitWavelength(st, wk, w)) return false;
+        for (int k = 1; k <= st.nSp; ++k) st.Eps.At(k, w) = CheckedDiv(wk.p[k], st.Conc.At(k, 0));
     }
     return true;
+}
+
+/// Looks up the species of every band, checking that the band table holds it.
+void CollectBandSpecies(State& st, GoalWork& wk, int nG) {
+    wk.bandSpecies.assign(static_cast<size_t>(nG) + 1, 0);
+    for (int g = 1; g <= nG; ++g) {
+        const int k = BandSpecies(st, g);
+        if (k < 1 || k > st.nSp) throw RuntimeError(kSubscriptOutOfRange);
+        wk.bandSpecies[g] = k;
+        (void)st.GaussTab(3, g);
+    }
+}
+
+/// Row 0 of the Jacobian at abscissa x: each band's derivatives by centre, width
+/// and log height (the last is the band's value).
+void BandDerivatives(State& st, Mat<double>& jac, int nG, double x) {
+    const Mat<double>& tab = st.GaussTab;
+    for (int g = 1; g <= nG; ++g) {
+        const double v = GaussBand(st, static_cast<int16_t>(g), x);
+        const double h = tab.At(2, g);
+        const double u = (x - tab.At(1, g)) / h;
+        jac.At(0, 3 * g) = v;
+        jac.At(0, 3 * g - 2) = v * 8.0 * kLn2 * u / h;
+        jac.At(0, 3 * g - 1) = jac.At(0, 3 * g - 2) * u;
+    }
+}
+
+/// Rows 1..nSol at wavelength w: the derivatives of row 0 scaled by each solution's
+/// concentration of the band's species, the residual in column 0.
+void SolutionRows(State& st, GoalWork& wk, int nG, int w) {
+    Mat<double>& jac = wk.jac;
+    const int np = 3 * nG;
+    for (int j = 1; j <= st.nSol; ++j) {
+        double residual = st.AbsM.At(j, w);
+        if (!Valid(residual)) {
+            // A missing absorbance has nothing to fit.
+            for (int a = 0; a <= np; ++a) jac.At(j, a) = 0.0;
+            continue;
+        }
+        for (int g = 1; g <= nG; ++g) {
+            const int k = wk.bandSpecies[g];
+            const double q = st.Conc.At(k, 0) * st.Conc.At(k, j);
+            for (int a = 3 * g - 2; a <= 3 * g; ++a) jac.At(j, a) = q * jac.At(0, a);
+            residual -= jac.At(j, 3 * g);
+        }
+        jac.At(j, 0) = residual;
+    }
+}
+
+/// Adds this wavelength's J'J and J'r (column 0) to the lower triangle of nrm.
+void AddCrossProducts(GoalWork& wk, int np, int nSol) {
+    for (int a = 1; a <= np; ++a) {
+        const double* ja = &wk.jac.At(0, a);
+        for (int b = 0; b <= a; ++b) {
+            const double* jb = &wk.jac.At(0, b);
+            double s = 0.0;
+            for (int j = 1; j <= nSol; ++j) s += ja[j] * jb[j];
+            wk.nrm.At(a, b) += s;
+        }
+    }
+}
+
+/// The Gauss-Newton normal equations summed over the wavelengths, last to first
+/// (the order fixes the rounding of the sums).
+void AccumulateNormal(State& st, GoalWork& wk, int nG) {
+    wk.nrm.Fill(0.0);
+    for (int w = st.nWl; w >= 1; --w) {
+        BandDerivatives(st, wk.jac, nG, GaussAbscissa(st, st.AbsM(0, w)));
+        SolutionRows(st, wk, nG, w);
+        AddCrossProducts(wk, 3 * nG, st.nSol);
+    }
+}
+
+/// A fixed parameter gets a unit row and column and no right-hand side coupling,
+/// so its step comes out zero.
+void HoldFixed(const State& st, Mat<double>& nrm, int np) {
+    for (int a = 1; a <= np; ++a) {
+        if (a >= st.GaussFixed.Size() || st.GaussFixed(a) == 0) continue;
+        for (int b = 0; b < a; ++b) nrm.At(a, b) = 0.0;
+        nrm.At(a, a) = 1.0;
+        for (int b = a + 1; b <= np; ++b) nrm.At(b, a) = 0.0;
+    }
+}
+
+/// Damps the diagonal and mirrors the lower triangle into the upper one.
+void DampAndMirror(const State& st, Mat<double>& nrm, int np) {
+    for (int a = 1; a <= np; ++a) {
+        nrm.At(a, a) = (1.0 + st.Damping) * nrm.At(a, a);
+        for (int b = 1; b < a; ++b) nrm.At(b, a) = nrm.At(a, b);
+    }
+}
+
+/// The largest fraction (at most 1) of the step in nrm(., 0) that moves no centre
+/// more than halfway to an end of the spectrum [lo, hi], shrinks no width by more
+/// than half and changes no height by more than a factor e.
+double StepFraction(const Mat<double>& tab, const Mat<double>& nrm, int nG, double lo, double hi) {
+    double f = 1.0;
+    for (int g = 1; g <= nG; ++g) {
+        const double c = tab.At(1, g);
+        const double h = tab.At(2, g);
+        const double dc = nrm.At(3 * g - 2, 0);
+        const double dh = nrm.At(3 * g - 1, 0);
+        const double dl = nrm.At(3 * g, 0);
+        if (dc > 0.0 && dc > (hi - c) / 2) f = std::min(f, ((hi - c) / 2) / dc);
+        if (dc < 0.0 && dc < (lo - c) / 2) f = std::min(f, ((lo - c) / 2) / dc);
+        if (dh + h / 2 < 0.0) f = std::min(f, (-h / 2) / dh);
+        if (std::fabs(dl) > 1.0) f = std::min(f, 1.0 / std::fabs(dl));
+    }
+    return f;
+}
+
+/// Moves the bands by the fraction f of the step.
+void ApplyStep(Mat<double>& tab, const Mat<double>& nrm, int nG, double f) {
+    for (int g = 1; g <= nG; ++g)
+        for (int i = 1; i <= 3; ++i) tab.At(i, g) += f * nrm.At(3 * (g - 1) + i, 0);
+}
+
+/// Eps as the sum of the bands of each species.
+void EpsFromBands(State& st, const GoalWork& wk, int nG) {
+    for (int w = 1; w <= st.nWl; ++w)
+        for (int k = 1; k <= st.nSp; ++k) st.Eps.At(k, w) = 0.0;
+    for (int w = 1; w <= st.nWl; ++w) {
+        const double x = GaussAbscissa(st, st.AbsM(0, w));
+        for (int g = 1; g <= nG; ++g)
+            st.Eps.At(wk.bandSpecies[g], w) += GaussBand(st, static_cast<int16_t>(g), x);
+    }
+}
+
+bool RefineFailure(State& st) {
+    st.Message("Cannot refine Gaussians. Try another set  ", Icon::Critical);
+    st.ErrCode = -1;
+    return false;
 }
 
 /// Refines the Gaussian bands by damped Gauss-Newton steps, each limited so that
@@ -372,113 +577,29 @@ bool FitNormal(State& st, GoalWork& wk) {
 bool FitGaussian(State& st, GoalWork& wk) {
     const int nG = BandCount(st);
     const int np = 3 * nG;
-    const int nSol = st.nSol;
     double lo = 0.0;
     double hi = 0.0;
     GaussAbscissaRange(st, lo, hi);
-    wk.bandSpecies.assign(static_cast<size_t>(nG) + 1, 0);
-    for (int g = 1; g <= nG; ++g) {
-        const int k = BandSpecies(st, g);
-        if (k < 1 || k > st.nSp) throw RuntimeError(kSubscriptOutOfRange);
-        wk.bandSpecies[g] = k;
-        (void)st.GaussTab(3, g);
-    }
-    auto fixed = [&](int a) { return a < st.GaussFixed.Size() && st.GaussFixed(a) != 0; };
-    Mat<double>& jac = wk.jac;
-    Mat<double>& nrm = wk.nrm;
-    EnsureDims(jac, nSol, np);
-    EnsureDims(nrm, np, np);
-    Mat<double>& tab = st.GaussTab;
-
+    CollectBandSpecies(st, wk, nG);
+    EnsureDims(wk.jac, st.nSol, np);
+    EnsureDims(wk.nrm, np, np);
     for (;;) {
         st.ui->yield();
         if (st.ErrCode == kInterrupt) return false;
-        nrm.Fill(0.0);
-        for (int w = st.nWl; w >= 1; --w) {
-            const double x = GaussAbscissa(st, st.AbsM(0, w));
-            for (int g = 1; g <= nG; ++g) {
-                const double v = GaussBand(st, static_cast<int16_t>(g), x);
-                const double h = tab.At(2, g);
-                const double u = (x - tab.At(1, g)) / h;
-                jac.At(0, 3 * g) = v;
-                jac.At(0, 3 * g - 2) = v * 8.0 * kLn2 * u / h;
-                jac.At(0, 3 * g - 1) = jac.At(0, 3 * g - 2) * u;
-            }
-            for (int j = 1; j <= nSol; ++j) {
-                double residual = st.AbsM.At(j, w);
-                if (!Valid(residual)) {
-                    // A missing absorbance has nothing to fit.
-                    for (int a = 0; a <= np; ++a) jac.At(j, a) = 0.0;
-                    continue;
-                }
-                for (int g = 1; g <= nG; ++g) {
-                    const int k = wk.bandSpecies[g];
-                    const double q = st.Conc.At(k, 0) * st.Conc.At(k, j);
-                    for (int a = 3 * g - 2; a <= 3 * g; ++a) jac.At(j, a) = q * jac.At(0, a);
-                    residual -= jac.At(j, 3 * g);
-                }
-                jac.At(j, 0) = residual;
-            }
-            for (int a = 1; a <= np; ++a) {
-                const double* ja = &jac.At(0, a);
-                for (int b = 0; b <= a; ++b) {
-                    const double* jb = &jac.At(0, b);
-                    double s = 0.0;
-                    for (int j = 1; j <= nSol; ++j) s += ja[j] * jb[j];
-                    nrm.At(a, b) += s;
-                }
-            }
-        }
-        for (int a = 1; a <= np; ++a) {
-            if (!fixed(a)) continue;
-            for (int b = 0; b < a; ++b) nrm.At(a, b) = 0.0;
-            nrm.At(a, a) = 1.0;
-            for (int b = a + 1; b <= np; ++b) nrm.At(b, a) = 0.0;
-        }
-        for (int a = 1; a <= np; ++a) {
-            nrm.At(a, a) = (1.0 + st.Damping) * nrm.At(a, a);
-            for (int b = 1; b < a; ++b) nrm.At(b, a) = nrm.At(a, b);
-        }
-
-        SolveSystem(st.ErrCode, static_cast<int16_t>(np), nrm);
+        AccumulateNormal(st, wk, nG);
+        HoldFixed(st, wk.nrm, np);
+        DampAndMirror(st, wk.nrm, np);
+        SolveSystem(st.ErrCode, static_cast<int16_t>(np), wk.nrm);
         if (st.ErrCode == kInterrupt) return false;
-        if (st.ErrCode != 0) {
-            st.Message("Cannot refine Gaussians. Try another set  ", Icon::Critical);
-            st.ErrCode = -1;
-            return false;
-        }
-
-        double f = 1.0;
-        for (int g = 1; g <= nG; ++g) {
-            const double c = tab.At(1, g);
-            const double h = tab.At(2, g);
-            const double dc = nrm.At(3 * g - 2, 0);
-            const double dh = nrm.At(3 * g - 1, 0);
-            const double dl = nrm.At(3 * g, 0);
-            if (dc > 0.0 && dc > (hi - c) / 2) f = std::min(f, ((hi - c) / 2) / dc);
-            if (dc < 0.0 && dc < (lo - c) / 2) f = std::min(f, ((lo - c) / 2) / dc);
-            if (dh + h / 2 < 0.0) f = std::min(f, (-h / 2) / dh);
-            if (std::fabs(dl) > 1.0) f = std::min(f, 1.0 / std::fabs(dl));
-        }
-        if (f == 0.0) {
-            // A centre pinned to the end of the spectrum: no parameter can move, and
-            // the next step would be this one again, for ever.
-            st.Message("Cannot refine Gaussians. Try another set  ", Icon::Critical);
-            st.ErrCode = -1;
-            return false;
-        }
-        for (int g = 1; g <= nG; ++g)
-            for (int i = 1; i <= 3; ++i) tab.At(i, g) += f * nrm.At(3 * (g - 1) + i, 0);
+        if (st.ErrCode != 0) return RefineFailure(st);
+        const double f = StepFraction(st.GaussTab, wk.nrm, nG, lo, hi);
+        // A centre pinned to the end of the spectrum: no parameter can move, and
+        // the next step would be this one again, for ever.
+        if (f == 0.0) return RefineFailure(st);
+        ApplyStep(st.GaussTab, wk.nrm, nG, f);
         if (!(f < st.GaussLimit)) break;
     }
-
-    for (int w = 1; w <= st.nWl; ++w)
-        for (int k = 1; k <= st.nSp; ++k) st.Eps.At(k, w) = 0.0;
-    for (int w = 1; w <= st.nWl; ++w) {
-        const double x = GaussAbscissa(st, st.AbsM(0, w));
-        for (int g = 1; g <= nG; ++g)
-            st.Eps.At(wk.bandSpecies[g], w) += GaussBand(st, static_cast<int16_t>(g), x);
-    }
+    EpsFromBands(st, wk, nG);
     return true;
 }
 

@@ -10,8 +10,8 @@ namespace lumora {
 
 namespace {
 
-// Single arithmetic of the original toolkit overflowed with a run-time error
-// rather than producing infinities; keep that so no loop below can spin on inf.
+// Float overflow raises a run-time error instead of producing infinities, so no
+// loop below can spin on inf.
 float Fin(float v) {
     if (!std::isfinite(v)) throw RuntimeError(kOverflow);
     return v;
@@ -28,6 +28,159 @@ int Sign(float v) {
 
 ScaleOutcome Fail(const char* message) {
     return {true, message};
+}
+
+/// Checks the data range (the user's limits when there are no data) and takes
+/// the logarithms of the data on a log axis. Returns the failure message or null.
+const char* CheckRange(const AxisState& axis, float& lo, float& hi) {
+    if ((std::fabs(hi) != kChartAuto && lo != kChartAuto) || axis.LogScale) {
+        if (hi < lo) return kAxisLimitsInvalid;
+        if (axis.LogScale) {
+            lo = ChartLog10(lo);
+            hi = ChartLog10(hi);
+        }
+        return nullptr;
+    }
+    if (axis.Min == kChartAuto || axis.Max == kChartAuto) return kAxisLimitsNotDefined;
+    if (axis.Max <= axis.Min) return kAxisLimitsInvalid;
+    return nullptr;
+}
+
+/// Digits after the decimal point: the requested ones (0: enough to show the
+/// leading digit of the larger end), at most 9. Returns the failure message, ""
+/// for the silent failure when both ends are 0, or null.
+const char* LabelDigits(int requested, float bottom, float top, int& digits) {
+    digits = requested;
+    if (digits > 9) return kTooManyDigits;
+    if (digits == 0) {
+        const float m = std::fabs(bottom) < std::fabs(top) ? top : bottom;
+        if (m == 0.0f) return "";
+        const int e = static_cast<int>(std::floor(ChartLog10(std::fabs(m))));
+        digits = e < 0 ? -e : 0;
+    }
+    if (digits > 9) digits = 9;
+    return nullptr;
+}
+
+/// A value as its label reads back.
+float AsShown(float v, int digits) {
+    return ReadLabel(LabelText(v, digits));
+}
+
+/// The automatic label interval: the smallest of 1, 2, 5 and 10 times a power of
+/// ten (from 10^-digits up) that spans `range` in at most ten intervals, as its
+/// label shows it. `parts` receives the minor count that goes with it.
+float AutoMajor(float range, int digits, int& parts) {
+    // 10^-digits by repeated float multiplication, rounding included.
+    float unit = 1.0f;
+    for (int i = 0; i < digits; ++i) unit *= 0.1f;
+    for (;;) {
+        const float q = range / unit;
+        if (q <= 10.0f) {
+            parts = 10;
+            return AsShown(unit, digits);
+        }
+        if (q <= 20.0f) {
+            parts = 2;
+            return AsShown(Fin(2.0f * unit), digits);
+        }
+        if (q <= 50.0f) {
+            parts = 5;
+            return AsShown(Fin(5.0f * unit), digits);
+        }
+        if (q <= 100.0f) {
+            parts = 10;
+            return AsShown(Fin(10.0f * unit), digits);
+        }
+        unit = Fin(10.0f * unit);
+    }
+}
+
+/// A user's lower limit stays; the first label is the first multiple of `major`
+/// at or above it.
+long FirstLabelFrom(float bottom, float major) {
+    long n = CInt16(bottom / major);
+    if (major * static_cast<float>(n) < bottom) n = Int16Checked(n + 1);
+    return n;
+}
+
+/// An automatic lower end moves down by the margin, but not below 0 when it was
+/// not negative, then down the minor ticks to at least one minor interval below.
+/// Returns the index of the first label.
+long WidenDown(float& bottom, float major, float minor, float margin) {
+    const bool wasNegative = bottom < 0.0f;
+    bottom = Fin(bottom - margin);
+    if (!wasNegative && bottom < 0.0f) bottom = 0.0f; // non-negative data keep 0
+    const long n = CInt16(bottom / major);
+    float t = major * static_cast<float>(n);
+    if (bottom != 0.0f) {
+        while (bottom - minor < t) {
+            const float next = t - minor;
+            if (next == t) throw RuntimeError(kOverflow); // minor below float resolution
+            t = next;
+        }
+    }
+    bottom = t;
+    return n;
+}
+
+/// A user's upper limit stays; the last label is the last multiple of `major` at
+/// or below it.
+long LastLabelUpTo(float top, float major) {
+    long k = CInt16(top / major);
+    if (major * static_cast<float>(k) > top) k = Int16Checked(k - 1);
+    return k;
+}
+
+/// An automatic upper end moves up by the margin (never clamped, unlike the lower
+/// end), then up the minor ticks to at least one minor interval above.
+/// Returns the index of the last label.
+long WidenUp(float& top, float major, float minor, float margin) {
+    top = Fin(top + margin);
+    const long k = CInt16(top / major);
+    float t = major * static_cast<float>(k);
+    if (top != 0.0f) {
+        while (top + minor > t) {
+            const float next = t + minor;
+            if (next == t) throw RuntimeError(kOverflow);
+            t = next;
+        }
+    }
+    top = t;
+    return k;
+}
+
+/// Labels at the multiples n..k of the label interval (their signs taken from the
+/// ends); false when one falls outside [bottom, top].
+bool WriteLabels(AxisState& axis, long n, long k, float bottom, float top, int digits) {
+    const float major = axis.Major;
+    const long A = std::labs(n) + 1, B = std::labs(k) + 1;
+    const long count =
+        Int16Checked(Sign(top) * Sign(bottom) <= 0 ? A + B - 1 : std::labs(B - A) + 1);
+    axis.LabelCount = static_cast<int16_t>(count);
+    axis.LabelValues.Redim(static_cast<int>(count));
+    axis.LabelTexts.Redim(static_cast<int>(count));
+
+    const long f = bottom < 0.0f ? -std::labs(n) : std::labs(n);
+    for (long i = 1; i <= count; ++i) {
+        const float v = Fin(major * static_cast<float>(f + i - 1));
+        axis.LabelValues(static_cast<int>(i)) = v;
+        axis.LabelTexts(static_cast<int>(i)) = LabelText(v, digits);
+        if (v < bottom || v > top) return false;
+    }
+    return true;
+}
+
+/// Minor intervals per label interval: the requested count (0: automatic; not one
+/// of 1, 2, 5, 10: 1), or a fallback when the automatic count is coarser.
+int MinorParts(int requested, int autoParts) {
+    int p = requested;
+    if (p != 0 && p != 1 && p != 2 && p != 5 && p != 10) p = 1;
+    // Finer than the automatic count: 10 falls back to it, 2 and 5 to 1.
+    if (p > 1 && autoParts != 0 && autoParts < p) p = p == 10 ? autoParts : 1;
+    if (p == 0) p = autoParts;
+    if (p == 0) p = 1; // a user's interval has no automatic count
+    return p;
 }
 
 } // namespace
@@ -60,155 +213,38 @@ float ReadLabel(const std::string& text) {
 ScaleOutcome ScaleAxis(AxisState& axis) {
     const bool log = axis.LogScale;
     float lo = axis.DataMin, hi = axis.DataMax;
+    if (const char* error = CheckRange(axis, lo, hi)) return Fail(error);
 
-    // 1. Range check
-    if ((std::fabs(hi) != kChartAuto && lo != kChartAuto) || log) {
-        if (hi < lo) return Fail(kAxisLimitsInvalid);
-        if (log) {
-            lo = ChartLog10(lo);
-            hi = ChartLog10(hi);
-        }
-    } else {
-        if (axis.Min == kChartAuto || axis.Max == kChartAuto) return Fail(kAxisLimitsNotDefined);
-        if (axis.Max <= axis.Min) return Fail(kAxisLimitsInvalid);
-    }
-
-    // 2. Working ends; a log axis ignores the user's limits
+    // A log axis ignores the user's limits.
     const bool minSet = axis.Min != kChartAuto && !log;
     const bool maxSet = axis.Max != kChartAuto && !log;
     float top = Fin(maxSet ? axis.Max : hi);
     float bottom = Fin(minSet ? axis.Min : lo);
 
-    // 3. Digits after the decimal point
-    int d = log ? 0 : axis.Digits;
-    if (d > 9) return Fail(kTooManyDigits);
-    if (d == 0) {
-        const float m = std::fabs(bottom) < std::fabs(top) ? top : bottom;
-        if (m == 0.0f) return Fail("");
-        const int e = static_cast<int>(std::floor(ChartLog10(std::fabs(m))));
-        d = e < 0 ? -e : 0;
-    }
-    if (d > 9) d = 9;
-
-    // 5. Base step 10^-d by repeated float multiplication
-    float unit = 1.0f;
-    for (int i = 0; i < d; ++i) unit *= 0.1f;
-
+    int digits = 0;
+    if (const char* error = LabelDigits(log ? 0 : axis.Digits, bottom, top, digits))
+        return Fail(error);
     const float range = Fin(top - bottom);
-
-    // 7. Label interval and the automatic minor count
-    float major;
-    int a;
-    if (axis.Unit != kChartAuto && !log) {
-        major = axis.Unit;
-        a = 0;
-    } else {
-        for (;;) {
-            const float q = range / unit;
-            if (q <= 10.0f) {
-                major = unit;
-                a = 10;
-                break;
-            }
-            if (q <= 20.0f) {
-                major = Fin(2.0f * unit);
-                a = 2;
-                break;
-            }
-            if (q <= 50.0f) {
-                major = Fin(5.0f * unit);
-                a = 5;
-                break;
-            }
-            if (q <= 100.0f) {
-                major = Fin(10.0f * unit);
-                a = 10;
-                break;
-            }
-            unit = Fin(10.0f * unit);
-        }
-        major = ReadLabel(LabelText(major, d));
-    }
-    if (ReadLabel(LabelText(major, d)) != major) return Fail(kInconsistentLabelFormat);
+    int autoParts = 0;
+    const float major =
+        axis.Unit != kChartAuto && !log ? axis.Unit : AutoMajor(range, digits, autoParts);
+    if (AsShown(major, digits) != major) return Fail(kInconsistentLabelFormat);
     if (major == 0.0f) return Fail(kInvalidMajorUnit);
-
-    // 10. Requested minor count
-    int p = log ? 0 : axis.Parts;
-    if (p != 0 && p != 1 && p != 2 && p != 5 && p != 10) p = 1;
 
     const float minor = major / 10.0f;
     const float margin = range != 0.0f ? range / 20.0f : minor;
-
-    // 12. Lower end: a user limit stays, an automatic one widens to a minor tick
-    long n;
-    if (minSet) {
-        n = CInt16(bottom / major);
-        if (major * static_cast<float>(n) < bottom) n = Int16Checked(n + 1);
-    } else {
-        const bool wasNegative = bottom < 0.0f;
-        bottom = Fin(bottom - margin);
-        if (!wasNegative && bottom < 0.0f) bottom = 0.0f; // non-negative data keep 0
-        n = CInt16(bottom / major);
-        float t = major * static_cast<float>(n);
-        if (bottom != 0.0f) {
-            while (bottom - minor < t) {
-                const float next = t - minor;
-                if (next == t) throw RuntimeError(kOverflow); // minor below float resolution
-                t = next;
-            }
-        }
-        bottom = t;
-    }
-
-    // 13. Upper end, never clamped
-    long k;
-    if (maxSet) {
-        k = CInt16(top / major);
-        if (major * static_cast<float>(k) > top) k = Int16Checked(k - 1);
-    } else {
-        top = Fin(top + margin);
-        k = CInt16(top / major);
-        float t = major * static_cast<float>(k);
-        if (top != 0.0f) {
-            while (top + minor > t) {
-                const float next = t + minor;
-                if (next == t) throw RuntimeError(kOverflow);
-                t = next;
-            }
-        }
-        top = t;
-    }
-
-    if (bottom == top) {
+    const long n = minSet ? FirstLabelFrom(bottom, major) : WidenDown(bottom, major, minor, margin);
+    const long k = maxSet ? LastLabelUpTo(top, major) : WidenUp(top, major, minor, margin);
+    if (bottom == top) { // an empty span still gets a minor interval either side
         bottom = bottom - minor;
         top = top + minor;
     }
-
     axis.AxisHigh = top;
     axis.AxisLow = bottom;
     axis.Major = major;
 
-    // 16. Labels from n*major to k*major
-    const long A = std::labs(n) + 1, B = std::labs(k) + 1;
-    const long count =
-        Int16Checked(Sign(top) * Sign(bottom) <= 0 ? A + B - 1 : std::labs(B - A) + 1);
-    axis.LabelCount = static_cast<int16_t>(count);
-    axis.LabelValues.Redim(static_cast<int>(count));
-    axis.LabelTexts.Redim(static_cast<int>(count));
-
-    const long f = bottom < 0.0f ? -std::labs(n) : std::labs(n);
-    for (long i = 1; i <= count; ++i) {
-        const float v = Fin(major * static_cast<float>(f + i - 1));
-        axis.LabelValues(static_cast<int>(i)) = v;
-        axis.LabelTexts(static_cast<int>(i)) = LabelText(v, d);
-        if (v < bottom || v > top) return Fail(kInternalError);
-    }
-
-    // 18. Minor count: fall back to the automatic count when the request does not fit
-    if (p > 1 && a != 0 && a < p) p = p == 10 ? a : 1;
-    if (p == 0) p = a;
-    if (p == 0) p = 1;
-    axis.MinorParts = static_cast<uint8_t>(p);
+    if (!WriteLabels(axis, n, k, bottom, top, digits)) return Fail(kInternalError);
+    axis.MinorParts = static_cast<uint8_t>(MinorParts(log ? 0 : axis.Parts, autoParts));
     return {};
 }
 
