@@ -128,9 +128,9 @@ struct State {
     Mat<double> BulkCorr;     ///< (element, solution) (mol/kg water), marked rows only
     Mat<double> AbsM; ///< absorbances (solution, wavelength); solution 0 holds the wavelength (nm)
     Mat<float> AbsC; ///< calculated absorbances (solution, wavelength); AbsC(j, 0) the rms residual
-    Mat<double>
-        GaussTab; ///< bands (0..3, band): species, centre, width, height; GaussTab(0, 0) the count
-    Mat<double> GaussSave;   ///< GaussTab before a probe evaluation
+    Mat<double> GaussTab;  ///< bands (0..3, band): species, scaled centre, scaled width, ln height;
+                           ///< GaussTab(0, 0) the count
+    Mat<double> GaussSave; ///< GaussTab before a probe evaluation
     Vec<uint8_t> GaussFixed; ///< fixed band parameters, from the comments on the band table
     Mat<double> RefEps;      ///< reference absorptivities of the fitting mode (species, wavelength)
 
