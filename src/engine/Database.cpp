@@ -154,6 +154,138 @@ LogKParams ReadLogK(const TableReader& outer) {
     return k;
 }
 
+/// The element table; every symbol and atomic number once.
+std::vector<ElementInfo> ReadElements(const toml::table& root) {
+    const toml::array* els = root["elements"].as_array();
+    if (els == nullptr) throw LoadError{"missing 'elements' list", 0};
+    std::vector<ElementInfo> elements;
+    int number = 0;
+    for (const toml::node& n : *els) {
+        ++number;
+        if (!n.is_table())
+            throw LoadError{"element " + std::to_string(number) + " must be a table", LineOf(n)};
+        ElementInfo e = ReadElement(*n.as_table(), number);
+        for (const ElementInfo& old : elements)
+            if (old.symbol == e.symbol || old.z == e.z)
+                throw LoadError{"element '" + e.symbol + "' defined twice", LineOf(n)};
+        elements.push_back(std::move(e));
+    }
+    return elements;
+}
+
+/// The species tables in order, each checked against the ones before it; species codes
+/// are handed out per model.
+class SpeciesTableReader {
+public:
+    explicit SpeciesTableReader(const Database& db) : db_(db) {}
+
+    std::vector<SpeciesRecord> Read(const toml::table& root) {
+        const toml::array* sps = root["species"].as_array();
+        if (sps == nullptr) throw LoadError{"missing 'species' tables", 0};
+        int number = 0;
+        for (const toml::node& n : *sps) {
+            ++number;
+            if (!n.is_table())
+                throw LoadError{"species " + std::to_string(number) + " must be a table",
+                                LineOf(n)};
+            species_.push_back(ReadOne(*n.as_table(), number));
+        }
+        if (species_.size() > 32767) throw LoadError{"too many species", 0};
+        return std::move(species_);
+    }
+
+private:
+    SpeciesRecord ReadOne(const toml::table& t, int number) {
+        TableReader r(t, "species " + std::to_string(number));
+        SpeciesRecord s;
+        s.name = r.Text("name");
+        if (s.name.empty()) r.Throw(t.get("name"), "empty name");
+        TableReader rs(t, "species '" + s.name + "'");
+        if (Known(s.name)) rs.Throw(t.get("name"), "defined twice");
+        s.formula = rs.Text("formula");
+        s.charge = rs.Number("charge", false, 0.0);
+        s.phase = rs.Text("phase", false, "aqueous");
+        s.source = rs.Text("source");
+        s.ionSize = rs.Number("ionSize", false, s.charge != 0 ? kDefaultIonSize : 0.0);
+        if (s.ionSize < 0) rs.Throw(t.get("ionSize"), "ion size must not be negative");
+
+        std::vector<std::pair<int, double>> parsed;
+        std::string problem;
+        if (!ParseFormula(db_, s.formula, parsed, problem))
+            rs.Throw(t.get("formula"), "formula '" + s.formula + "': " + problem);
+
+        const std::string modelName = rs.Text("model");
+        const auto model = ModelFromName(modelName);
+        if (!model) rs.Throw(t.get("model"), "unknown model '" + modelName + "'");
+        s.model = *model;
+        ReadModel(t, rs, modelName, s);
+        if (s.model != SpeciesModel::Other && s.phase != "aqueous")
+            rs.Throw(t.get("phase"), "model '" + modelName + "' needs phase \"aqueous\"");
+        return s;
+    }
+
+    /// The model's parameters and the species code.
+    void ReadModel(const toml::table& t, TableReader& rs, const std::string& modelName,
+                   SpeciesRecord& s) {
+        switch (s.model) {
+        case SpeciesModel::Water:
+            s.code = Unique(t, rs, modelName, s.model, 0);
+            break;
+        case SpeciesModel::Proton:
+            s.code = Unique(t, rs, modelName, s.model, 1);
+            break;
+        case SpeciesModel::Hydroxide:
+            s.code = Unique(t, rs, modelName, s.model, 2);
+            break;
+        case SpeciesModel::Hkf:
+            s.hkf = ReadHkf(rs);
+            if (nextHkf_ > kLastHkfCode) rs.Throw(&t, "too many HKF species");
+            s.code = static_cast<int16_t>(nextHkf_++);
+            break;
+        case SpeciesModel::LogK:
+            s.logk = ReadLogK(rs);
+            // Reactants must come first: that keeps the reactions free of cycles.
+            for (const auto& [name, nu] : s.logk.reactants)
+                if (!Known(name))
+                    rs.Throw(t.get("logk"), "reactant '" + name + "' must be defined earlier");
+            if (nextLogK_ > kLastLogKCode) rs.Throw(&t, "too many log K species");
+            s.code = static_cast<int16_t>(nextLogK_++);
+            break;
+        case SpeciesModel::Other:
+            if (nextOther_ > kLastOtherCode) rs.Throw(&t, "too many species");
+            s.code = static_cast<int16_t>(nextOther_++);
+            break;
+        }
+    }
+
+    /// Water, H+ and OH- each have one species and a fixed code.
+    int16_t Unique(const toml::table& t, TableReader& rs, const std::string& modelName,
+                   SpeciesModel m, int16_t code) const {
+        for (const SpeciesRecord& old : species_)
+            if (old.model == m) rs.Throw(t.get("model"), "model '" + modelName + "' used twice");
+        return code;
+    }
+
+    bool Known(const std::string& name) const {
+        return std::any_of(species_.begin(), species_.end(),
+                           [&](const SpeciesRecord& o) { return o.name == name; });
+    }
+
+    const Database& db_;
+    std::vector<SpeciesRecord> species_;
+    int nextHkf_ = kFirstHkfCode;
+    int nextLogK_ = kFirstLogKCode;
+    int nextOther_ = kFirstOtherCode;
+};
+
+toml::table ParseToml(const std::string& path) {
+    try {
+        return toml::parse_file(path);
+    } catch (const toml::parse_error& e) {
+        throw LoadError{std::string(e.description()), static_cast<int>(e.source().begin.line)};
+    }
+}
+
 } // namespace
 
 bool Database::Load(const std::string& path, std::string& message) {
@@ -162,106 +294,10 @@ bool Database::Load(const std::string& path, std::string& message) {
     std::vector<ElementInfo> elements;
     std::vector<SpeciesRecord> species;
     try {
-        toml::table root;
-        try {
-            root = toml::parse_file(path);
-        } catch (const toml::parse_error& e) {
-            throw LoadError{std::string(e.description()), static_cast<int>(e.source().begin.line)};
-        }
-
-        const toml::array* els = root["elements"].as_array();
-        if (els == nullptr) throw LoadError{"missing 'elements' list", 0};
-        int number = 0;
-        for (const toml::node& n : *els) {
-            ++number;
-            if (!n.is_table())
-                throw LoadError{"element " + std::to_string(number) + " must be a table",
-                                LineOf(n)};
-            ElementInfo e = ReadElement(*n.as_table(), number);
-            for (const ElementInfo& old : elements)
-                if (old.symbol == e.symbol || old.z == e.z)
-                    throw LoadError{"element '" + e.symbol + "' defined twice", LineOf(n)};
-            elements.push_back(std::move(e));
-        }
+        const toml::table root = ParseToml(path);
+        elements = ReadElements(root);
         elements_ = elements; // the formula checks below need the element table
-
-        const toml::array* sps = root["species"].as_array();
-        if (sps == nullptr) throw LoadError{"missing 'species' tables", 0};
-        int nextHkf = kFirstHkfCode, nextLogK = kFirstLogKCode, nextOther = kFirstOtherCode;
-        number = 0;
-        for (const toml::node& n : *sps) {
-            ++number;
-            if (!n.is_table())
-                throw LoadError{"species " + std::to_string(number) + " must be a table",
-                                LineOf(n)};
-            const toml::table& t = *n.as_table();
-            TableReader r(t, "species " + std::to_string(number));
-            SpeciesRecord s;
-            s.name = r.Text("name");
-            if (s.name.empty()) r.Throw(t.get("name"), "empty name");
-            TableReader rs(t, "species '" + s.name + "'");
-            for (const SpeciesRecord& old : species)
-                if (old.name == s.name) rs.Throw(t.get("name"), "defined twice");
-            s.formula = rs.Text("formula");
-            s.charge = rs.Number("charge", false, 0.0);
-            s.phase = rs.Text("phase", false, "aqueous");
-            s.source = rs.Text("source");
-            s.ionSize = rs.Number("ionSize", false, s.charge != 0 ? kDefaultIonSize : 0.0);
-            if (s.ionSize < 0) rs.Throw(t.get("ionSize"), "ion size must not be negative");
-
-            std::vector<std::pair<int, double>> parsed;
-            std::string problem;
-            if (!ParseFormula(*this, s.formula, parsed, problem))
-                rs.Throw(t.get("formula"), "formula '" + s.formula + "': " + problem);
-
-            const std::string modelName = rs.Text("model");
-            const auto model = ModelFromName(modelName);
-            if (!model) rs.Throw(t.get("model"), "unknown model '" + modelName + "'");
-            s.model = *model;
-            auto unique = [&](SpeciesModel m, int16_t code) {
-                for (const SpeciesRecord& old : species)
-                    if (old.model == m)
-                        rs.Throw(t.get("model"), "model '" + modelName + "' used twice");
-                s.code = code;
-            };
-            switch (s.model) {
-            case SpeciesModel::Water:
-                unique(s.model, 0);
-                break;
-            case SpeciesModel::Proton:
-                unique(s.model, 1);
-                break;
-            case SpeciesModel::Hydroxide:
-                unique(s.model, 2);
-                break;
-            case SpeciesModel::Hkf:
-                s.hkf = ReadHkf(rs);
-                if (nextHkf > kLastHkfCode) rs.Throw(&t, "too many HKF species");
-                s.code = static_cast<int16_t>(nextHkf++);
-                break;
-            case SpeciesModel::LogK:
-                s.logk = ReadLogK(rs);
-                // Reactants must come first: that keeps the reactions free of cycles.
-                for (const auto& [name, nu] : s.logk.reactants) {
-                    const bool known =
-                        std::any_of(species.begin(), species.end(),
-                                    [&](const SpeciesRecord& o) { return o.name == name; });
-                    if (!known)
-                        rs.Throw(t.get("logk"), "reactant '" + name + "' must be defined earlier");
-                }
-                if (nextLogK > kLastLogKCode) rs.Throw(&t, "too many log K species");
-                s.code = static_cast<int16_t>(nextLogK++);
-                break;
-            case SpeciesModel::Other:
-                if (nextOther > kLastOtherCode) rs.Throw(&t, "too many species");
-                s.code = static_cast<int16_t>(nextOther++);
-                break;
-            }
-            if (s.model != SpeciesModel::Other && s.phase != "aqueous")
-                rs.Throw(t.get("phase"), "model '" + modelName + "' needs phase \"aqueous\"");
-            species.push_back(std::move(s));
-        }
-        if (species.size() > 32767) throw LoadError{"too many species", 0};
+        species = SpeciesTableReader(*this).Read(root);
     } catch (const LoadError& e) {
         elements_ = std::move(oldElements);
         std::ostringstream os;

@@ -129,14 +129,15 @@ std::string SystemDatabasePath(const SystemFile& sys) {
     return ResolveDataPath(sys.database, fs::path(sys.path).parent_path().string());
 }
 
-bool BuildSystem(const SystemFile& sys, const Database& db, SysRec& rec, std::vector<int>& dbIndex,
-                 std::string& message) {
-    rec = SysRec{};
-    dbIndex.assign(1, 0);
-    const std::string dbName = fs::path(db.Path()).filename().string();
-    // Phase kinds, and the one aqueous phase.
-    std::vector<std::string> kinds;
-    int aqueous = -1;
+namespace {
+
+using ElementList = std::vector<std::pair<int, double>>;
+
+/// The kind of every phase (from the file, else from its first species) and the index of
+/// the one aqueous phase; false with a message for none or two.
+bool ClassifyPhases(const SystemFile& sys, const Database& db, std::vector<std::string>& kinds,
+                    int& aqueous, std::string& message) {
+    aqueous = -1;
     for (size_t p = 0; p < sys.phases.size(); ++p) {
         const SystemPhase& ph = sys.phases[p];
         std::string kind = ph.kind;
@@ -154,88 +155,114 @@ bool BuildSystem(const SystemFile& sys, const Database& db, SysRec& rec, std::ve
         }
         kinds.push_back(kind);
     }
-    if (aqueous < 0) {
-        message = Located(sys.path, 0, "no aqueous phase");
+    if (aqueous >= 0) return true;
+    message = Located(sys.path, 0, "no aqueous phase");
+    return false;
+}
+
+/// What is wrong with species s of a phase of the given kind ("" when nothing).
+std::string SpeciesProblem(const SysRec& rec, const SpeciesRecord& rs, const std::string& name,
+                           const std::string& kind, bool aqueousPhase, size_t s) {
+    const std::string dbPhase = rs.phase == "aqueous" ? "aqueous" : rs.phase;
+    if ((kind == "aqueous") != (dbPhase == "aqueous"))
+        return "species \"" + name + "\" is a" +
+               (dbPhase == "aqueous" ? "n aqueous" : " " + dbPhase) + " species, not of a " + kind +
+               " phase";
+    if (std::find(rec.spName.begin(), rec.spName.end(), name) != rec.spName.end())
+        return "species \"" + name + "\" listed twice";
+    if (aqueousPhase && s == 0 && rs.model != SpeciesModel::Water)
+        return "the aqueous phase must list water first";
+    if (aqueousPhase && s > 0 && rs.model == SpeciesModel::Water)
+        return "water must be the first aqueous species";
+    return "";
+}
+
+struct SystemBuilder {
+    const SystemFile& sys;
+    const Database& db;
+    SysRec& rec;
+    std::vector<int>& dbIndex;
+    std::string& message;
+    std::vector<ElementList> formulas{1};
+
+    /// Appends the species of phase ph; false with a message at the first bad one.
+    bool AddPhase(const SystemPhase& ph, const std::string& kind, bool aqueousPhase) {
+        SysPhase out;
+        out.name = ph.name;
+        out.offset = static_cast<int16_t>(rec.spName.size() - 1);
+        for (size_t s = 0; s < ph.species.size(); ++s) {
+            const int line = s < ph.lines.size() ? ph.lines[s] : ph.line;
+            if (!AddSpecies(ph.species[s], kind, aqueousPhase, s, line)) return false;
+        }
+        out.nSpecies = static_cast<int16_t>(ph.species.size());
+        if (kind == "mineral" && ph.species.size() == 1) ++rec.nPmc;
+        rec.phases.push_back(std::move(out));
+        return true;
+    }
+
+    bool AddSpecies(const std::string& name, const std::string& kind, bool aqueousPhase, size_t s,
+                    int line) {
+        const int i = db.Find(name);
+        if (i <= 0) {
+            const std::string dbName = fs::path(db.Path()).filename().string();
+            return Fail(line, "unknown species \"" + name + "\" (not in database " + dbName + ")");
+        }
+        const SpeciesRecord& rs = db.Species(i);
+        const std::string problem = SpeciesProblem(rec, rs, name, kind, aqueousPhase, s);
+        if (!problem.empty()) return Fail(line, problem);
+        ElementList elements;
+        std::string why;
+        if (!ParseFormula(db, rs.formula, elements, why))
+            return Fail(line, "species \"" + name + "\": formula '" + rs.formula + "': " + why);
+        if (rec.spName.size() > 32767) return Fail(line, "too many species");
+        rec.spName.push_back(name);
+        dbIndex.push_back(i);
+        formulas.push_back(std::move(elements));
+        return true;
+    }
+
+    bool Fail(int line, const std::string& what) {
+        message = Located(sys.path, line, what);
         return false;
     }
+
+    /// Elements of species from..to in the order they first occur.
+    void AddElements(int from, int to) {
+        for (int i = from; i <= to; ++i)
+            for (const auto& [z, n] : formulas[i])
+                if (n != 0 && std::find(rec.elemCode.begin() + 1, rec.elemCode.end(), z) ==
+                                  rec.elemCode.end())
+                    rec.elemCode.push_back(static_cast<int16_t>(z));
+    }
+};
+
+} // namespace
+
+bool BuildSystem(const SystemFile& sys, const Database& db, SysRec& rec, std::vector<int>& dbIndex,
+                 std::string& message) {
+    rec = SysRec{};
+    dbIndex.assign(1, 0);
+    std::vector<std::string> kinds;
+    int aqueous = -1;
+    if (!ClassifyPhases(sys, db, kinds, aqueous, message)) return false;
     // Species order: other phases in file order, the aqueous phase last.
     std::vector<size_t> order;
     for (size_t p = 0; p < sys.phases.size(); ++p)
         if (static_cast<int>(p) != aqueous) order.push_back(p);
     order.push_back(static_cast<size_t>(aqueous));
     rec.spName.assign(1, "");
-    std::vector<std::vector<std::pair<int, double>>> formulas(1);
-    for (size_t p : order) {
-        const SystemPhase& ph = sys.phases[p];
-        SysPhase out;
-        out.name = ph.name;
-        out.offset = static_cast<int16_t>(rec.spName.size() - 1);
-        for (size_t s = 0; s < ph.species.size(); ++s) {
-            const std::string& name = ph.species[s];
-            const int line = s < ph.lines.size() ? ph.lines[s] : ph.line;
-            const int i = db.Find(name);
-            if (i <= 0) {
-                message =
-                    Located(sys.path, line,
-                            "unknown species \"" + name + "\" (not in database " + dbName + ")");
-                return false;
-            }
-            const SpeciesRecord& rs = db.Species(i);
-            const std::string dbPhase = rs.phase == "aqueous" ? "aqueous" : rs.phase;
-            if ((kinds[p] == "aqueous") != (dbPhase == "aqueous")) {
-                message = Located(sys.path, line,
-                                  "species \"" + name + "\" is a" +
-                                      (dbPhase == "aqueous" ? "n aqueous" : " " + dbPhase) +
-                                      " species, not of a " + kinds[p] + " phase");
-                return false;
-            }
-            if (std::find(rec.spName.begin(), rec.spName.end(), name) != rec.spName.end()) {
-                message = Located(sys.path, line, "species \"" + name + "\" listed twice");
-                return false;
-            }
-            if (static_cast<int>(p) == aqueous && s == 0 && rs.model != SpeciesModel::Water) {
-                message = Located(sys.path, line, "the aqueous phase must list water first");
-                return false;
-            }
-            if (static_cast<int>(p) == aqueous && s > 0 && rs.model == SpeciesModel::Water) {
-                message = Located(sys.path, line, "water must be the first aqueous species");
-                return false;
-            }
-            std::vector<std::pair<int, double>> elements;
-            std::string problem;
-            if (!ParseFormula(db, rs.formula, elements, problem)) {
-                message =
-                    Located(sys.path, line,
-                            "species \"" + name + "\": formula '" + rs.formula + "': " + problem);
-                return false;
-            }
-            if (rec.spName.size() > 32767) {
-                message = Located(sys.path, line, "too many species");
-                return false;
-            }
-            rec.spName.push_back(name);
-            dbIndex.push_back(i);
-            formulas.push_back(std::move(elements));
-        }
-        out.nSpecies = static_cast<int16_t>(ph.species.size());
-        if (kinds[p] == "mineral" && ph.species.size() == 1) ++rec.nPmc;
-        rec.phases.push_back(std::move(out));
-    }
+    SystemBuilder builder{sys, db, rec, dbIndex, message};
+    for (size_t p : order)
+        if (!builder.AddPhase(sys.phases[p], kinds[p], static_cast<int>(p) == aqueous))
+            return false;
     const int count = static_cast<int>(rec.spName.size()) - 1;
     const int firstAq = rec.phases.back().offset + 1;
     rec.nAq = static_cast<int16_t>(count - firstAq + 1);
     rec.lastAq = static_cast<int16_t>(count);
     // Elements: aqueous species first (water leads with H and O), then the other phases.
     rec.elemCode.assign(1, 0);
-    auto addElements = [&](int from, int to) {
-        for (int i = from; i <= to; ++i)
-            for (const auto& [z, n] : formulas[i])
-                if (n != 0 && std::find(rec.elemCode.begin() + 1, rec.elemCode.end(), z) ==
-                                  rec.elemCode.end())
-                    rec.elemCode.push_back(static_cast<int16_t>(z));
-    };
-    addElements(firstAq, count);
-    addElements(1, firstAq - 1);
+    builder.AddElements(firstAq, count);
+    builder.AddElements(1, firstAq - 1);
     rec.nElem = static_cast<int16_t>(rec.elemCode.size() - 1);
     return true;
 }
