@@ -1,4 +1,4 @@
-// Standard Gibbs energies: the reference state, the g-function of Shock et al. (1992),
+// Standard Gibbs energies: the g-function of Shock et al. (1992),
 // and SUPCRT92 tables along the saturation curve (data/supcrt92-reference.csv, computed
 // with the Haar-Gallagher-Kell water model, so a few cal/mol apart at high T).
 
@@ -13,7 +13,6 @@
 #include <cmath>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 namespace lumora {
 namespace {
@@ -28,21 +27,6 @@ const Database& Db() {
         return d;
     }();
     return db;
-}
-
-TEST(HkfEquation, ReferenceStateReturnsTabulatedGf) {
-    const WaterState w = WaterAt(298.15, 1.0);
-    ASSERT_TRUE(w.ok);
-    int tested = 0;
-    for (int i = 1; i <= Db().Count(); ++i) {
-        const SpeciesRecord& s = Db().Species(i);
-        if (s.model != SpeciesModel::Hkf) continue;
-        double G = 0;
-        ASSERT_TRUE(StandardGibbs(Db(), i, w, G)) << s.name;
-        EXPECT_NEAR(G / kCal, s.hkf.Gf, 1e-6) << s.name;
-        ++tested;
-    }
-    EXPECT_GE(tested, 10);
 }
 
 // Shock et al. (1992), Table 3 (g x 1e4 Angstrom), computed on HGK water densities. At
@@ -61,17 +45,6 @@ TEST(HkfEquation, GFunctionCheckValues) {
         EXPECT_FUZZY(HkfG(w.T, w.P, w.rho) * 1e4, c.g, c.rel) << c.tC << " C, " << c.P << " bar";
     }
     EXPECT_EQ(HkfG(298.15, 1000, 1.02), 0.0);
-}
-
-TEST(HkfEquation, OmegaOfNeutralSpeciesAndIonsAtReference) {
-    HkfParams p;
-    p.omega = 1.456;
-    EXPECT_DOUBLE_EQ(HkfOmega(p, 0, -0.05), 1.456e5);
-    EXPECT_NEAR(HkfOmega(p, -1, 0), 1.456e5, 1e-6);
-    // A negative g shrinks the effective radius: omega grows for anions and cations.
-    EXPECT_GT(HkfOmega(p, -1, -0.01), 1.456e5);
-    p.omega = 0.3306;
-    EXPECT_GT(HkfOmega(p, 1, -0.01), 0.3306e5);
 }
 
 struct SupcrtRow {
@@ -203,53 +176,6 @@ TEST(HkfEquation, HydroxideFollowsWaterIonization) {
         // The identity with the ionization constant itself.
         EXPECT_NEAR(gOH - gW, 8.31446261815324 * w.T * std::log(10.0) * WaterPKw(w.T, w.rho), 1e-6);
     }
-}
-
-TEST(HkfEquation, LogKSpeciesFromItsFormationReaction) {
-    const std::string path = std::string(LUMORA_TEST_BUILD_DIR) + "/logk-species.toml";
-    std::ofstream(path) << R"toml(elements = [
-  { symbol = "H", z = 1, mass = 1.008 },
-  { symbol = "O", z = 8, mass = 15.999 },
-  { symbol = "Na", z = 11, mass = 22.98976928 },
-  { symbol = "Cl", z = 17, mass = 35.45 },
-]
-[[species]]
-name = "H2O"
-formula = "H2O"
-model = "water"
-source = "test"
-[[species]]
-name = "Na+"
-formula = "Na"
-charge = 1
-model = "hkf"
-hkf = { Gf = -62591, Hf = -57433, S = 13.96, a1 = 1.839, a2 = -2.285, a3 = 3.256, a4 = -2.726, c1 = 18.18, c2 = -2.981, omega = 0.3306 }
-source = "test"
-[[species]]
-name = "Cl-"
-formula = "Cl"
-charge = -1
-model = "hkf"
-hkf = { Gf = -31379, Hf = -39933, S = 13.56, a1 = 4.032, a2 = 4.801, a3 = 5.563, a4 = -2.847, c1 = -4.40, c2 = -5.714, omega = 1.456 }
-source = "test"
-[[species]]
-name = "NaCl(aq)"
-formula = "NaCl"
-model = "logk"
-logk = { reaction = { "Na+" = 1, "Cl-" = 1 }, a = -0.5, b = 300, e = 2.0 }
-source = "test"
-)toml";
-    Database db;
-    std::string msg;
-    ASSERT_TRUE(db.Load(path, msg)) << msg;
-    const WaterState w = WaterAt(473.15, 100);
-    ASSERT_TRUE(w.ok);
-    double gNa = 0, gCl = 0, g = 0;
-    ASSERT_TRUE(StandardGibbs(db, db.Find("Na+"), w, gNa));
-    ASSERT_TRUE(StandardGibbs(db, db.Find("Cl-"), w, gCl));
-    ASSERT_TRUE(StandardGibbs(db, db.Find("NaCl(aq)"), w, g));
-    const double logK = -0.5 + 300 / w.T + 2.0 * std::log10(w.rho);
-    EXPECT_NEAR(g, gNa + gCl - 8.31446261815324 * w.T * std::log(10.0) * logK, 1e-6);
 }
 
 TEST(HkfEquation, FailuresLeaveTheValueAlone) {
