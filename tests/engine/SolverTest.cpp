@@ -93,36 +93,29 @@ protected:
     std::vector<double> amounts;
 };
 
-/// Element and charge balances of a solver result against its bulk.
+/// Element and charge balances of a solver result against its bulk (m = 0: charge).
 void ExpectBalanced(const EngineSolver& s, const std::vector<double>& bulk,
                     const std::vector<double>& n, double tol) {
     const SysRec& rec = s.System();
     const int first = rec.phases.back().offset + 1;
     for (int m = 0; m <= rec.nElem; ++m) {
-        double sum = 0, scale = 0, target = 0;
+        double sum = 0, scale = 0, target = m > 0 ? bulk[m] : 0;
         for (int i = first; i <= rec.lastAq; ++i) {
             const SpeciesRecord& sp = s.Db().Species(s.Db().Find(rec.spName[i]));
-            double c = sp.charge;
-            if (m > 0) {
-                std::vector<std::pair<int, double>> el;
-                std::string problem;
-                ParseFormula(s.Db(), sp.formula, el, problem);
-                c = 0;
-                for (const auto& [z, k] : el)
-                    if (z == rec.elemCode[m]) c = k;
-                if (i == first) target = bulk[0] * c;
-            }
+            std::vector<std::pair<int, double>> el;
+            std::string problem;
+            ParseFormula(s.Db(), sp.formula, el, problem);
+            double c = m == 0 ? sp.charge : 0;
+            for (const auto& [z, k] : el)
+                if (m > 0 && z == rec.elemCode[m]) c = k;
+            if (i == first) target += bulk[0] * c; // the water's own H and O
             sum += c * n[i];
             scale += std::fabs(c * n[i]);
         }
-        if (m > 0) target += bulk[m];
         EXPECT_LE(std::fabs(sum - target), tol * std::max(scale, std::fabs(target)))
             << "element " << m;
     }
-    for (double v : n) {
-        EXPECT_TRUE(std::isfinite(v));
-        EXPECT_GE(v, 0.0);
-    }
+    for (double v : n) EXPECT_TRUE(std::isfinite(v) && v >= 0) << v;
 }
 
 // ---- System files, options and messages ----------------------------------------------
@@ -182,11 +175,9 @@ TEST(SystemReader, PureMineralComponentIsCountedAndNotEquilibrated) {
     ASSERT_EQ(reader.LastMessage(), "");
     EXPECT_EQ(rec.nPmc, 1);
     ASSERT_EQ(rec.phases.size(), 2u);
-    EXPECT_EQ(rec.phases[0].name, "Halite");
     EXPECT_EQ(rec.phases[1].offset, 1);
     EXPECT_EQ(rec.spName,
               (std::vector<std::string>{"", "Halite", "H2O", "H+", "OH-", "Na+", "Cl-"}));
-    EXPECT_EQ(rec.nAq, 5);
     EXPECT_EQ(rec.lastAq, 6);
 
     EngineSolver solver;
@@ -291,47 +282,22 @@ TEST_F(SolverTest, CobaltChlorideDistributionMatchesSupcrtLogBeta) {
 
 // ---- Overrides, balances, bad input ---------------------------------------------------
 
-TEST_F(SolverTest, SetSpeciesGShiftsTheDistributionAsLogK) {
-    Open(kCoSystem, "/activity=ideal/mode=1");
-    const auto bulk = Bulk({{"NaCl", 0.5}, {"CoCl2", 0.02}, {"HCl", 0.01}});
+// What an override does to the equilibrium is checked against the mass-action reference
+// below; here, how long it lasts.
+TEST_F(SolverTest, SetSpeciesGLastsUntilTheSystemIsReopened) {
+    Open(kCoSystem);
+    const auto bulk = Bulk({{"NaCl", 0.5}, {"CoCl2", 0.02}});
     ASSERT_EQ(Run(200, 0, bulk), 0);
     const double q0 = LogQ("CoCl+", 1);
-    const float g1 = -190.0f, g2 = -194.5f;
-    const auto i = static_cast<int16_t>(Index("CoCl+"));
-    solver.SetSpeciesG(i, g1);
+    solver.SetSpeciesG(static_cast<int16_t>(Index("CoCl+")), -190.0f);
     ASSERT_EQ(Run(200, 0, bulk), 0);
-    const double q1 = LogQ("CoCl+", 1);
-    solver.SetSpeciesG(i, g2);
-    ASSERT_EQ(Run(200, 0, bulk), 0);
-    const double rtLn10 = kR * (200 + 273.15) * std::log(10.0);
-    EXPECT_FUZZY(LogQ("CoCl+", 1) - q1,
-                 -(static_cast<double>(g2) - static_cast<double>(g1)) * 1000 / rtLn10, 1e-8);
-    EXPECT_NE(q1, q0);
-    // Reopening the system drops the override.
+    EXPECT_GT(std::fabs(LogQ("CoCl+", 1) - q0), 0.1);
     solver.OpenSystem(kCoSystem);
     ASSERT_EQ(Run(200, 0, bulk), 0);
     EXPECT_FUZZY(LogQ("CoCl+", 1), q0, 1e-12);
     // An index outside the system is refused with a message.
     solver.SetSpeciesG(99, -1.0f);
     EXPECT_NE(solver.LastMessage().find("not in the system"), std::string::npos);
-}
-
-TEST_F(SolverTest, ZeroAmountElementsDropTheirSpecies) {
-    Open(kCoSystem);
-    const auto bulk = Bulk({{"NaCl", 0.3}});
-    ASSERT_EQ(Run(150, 0, bulk), 0) << solver.LastMessage();
-    for (const char* name : {"Co+2", "CoCl+", "CoCl2(aq)", "CoCl4-2"})
-        EXPECT_EQ(amounts[Index(name)], 0.0) << name;
-    EXPECT_GT(Molality("NaCl(aq)"), 0.0);
-    ExpectBalanced(solver, bulk, amounts, 1e-12);
-    // The background electrolyte and the full solution alternate, as in a goal function.
-    const auto full = Bulk({{"NaCl", 0.3}, {"CoCl2", 0.01}});
-    for (int k = 0; k < 3; ++k) {
-        ASSERT_EQ(Run(150, 0, full), 0);
-        EXPECT_GT(amounts[Index("CoCl+")], 0.0);
-        ASSERT_EQ(Run(150, 0, bulk), 0);
-        EXPECT_EQ(amounts[Index("CoCl+")], 0.0);
-    }
 }
 
 TEST_F(SolverTest, TwoOxidationStatesAreFixedByTheChargeBalance) {
@@ -477,8 +443,9 @@ TEST_F(SolverTest, AgreesWithIndependentMassActionSolution) {
 // ---- Balances on random compositions -------------------------------------------------
 
 // Every bundled system reads as the system reader numbers it and keeps its balances on
-// seeded random compositions from 1e-10 to 6 mol/kg, acid or basic; the warm-started
-// solver (/mode=1, as the goal function runs it) gives the cold answer.
+// seeded random compositions from 0 or 1e-10 to 6 mol/kg, acid or basic; the warm-started
+// solver (/mode=1, as the goal function runs it, the metal coming and going) gives the
+// cold answer.
 TEST_F(SolverTest, EveryBundledSystemKeepsItsBalancesWarmOrCold) {
     const struct {
         const char* file;
@@ -513,7 +480,9 @@ TEST_F(SolverTest, EveryBundledSystemKeepsItsBalancesWarmOrCold) {
                 {"NaCl", std::pow(10, -6 + 6.8 * u(rng))},
                 {base ? "NaOH" : "HCl",
                  std::pow(10, base ? -8 + 8.3 * u(rng) : -10 + 10.5 * u(rng))}};
-            if (c.salt) parts.emplace_back(c.salt, std::pow(10, -10 + 9.7 * u(rng)));
+            // A salt of 0 drops the metal's species: the balance then demands exact zeros.
+            const double salt = u(rng) < 0.25 ? 0 : std::pow(10, -10 + 9.7 * u(rng));
+            if (c.salt) parts.emplace_back(c.salt, salt);
             const auto bulk = Bulk(parts);
             ASSERT_EQ(Run(t, 0, bulk), 0) << t << ": " << solver.LastMessage();
             ExpectBalanced(solver, bulk, amounts, 1e-12);

@@ -32,22 +32,19 @@ double After(const std::string& text, const std::string& key) {
     return std::strtod(text.c_str() + at + key.size(), nullptr);
 }
 
+// IAPWS-95 densities (0.997047 g/cm3 at 25 C; psat 85.88 bar and 0.71214 g/cm3 at 300 C),
+// and Na+ at 25 C as tabulated, -62591 cal/mol.
 TEST(ThermoCommands, WaterAndSpecies) {
     const ThermoRun t = Thermo({"water", "25", "1"});
     ASSERT_EQ(t.code, 0) << t.err;
     EXPECT_NE(t.out.find("density_g_cm3  0.997047"), std::string::npos) << t.out;
     const ThermoRun j = Thermo({"--json", "water", "300", "0"});
     ASSERT_EQ(j.code, 0) << j.err;
-    for (const char* key :
-         {"{\"T_C\": 300", "\"P_bar\": 85.87", "\"density_g_cm3\": 0.7121", "\"psat_bar\"",
-          "\"dielectric\"", "\"G_J_mol\"", "\"A_gamma\"", "\"B_gamma\""})
-        EXPECT_NE(j.out.find(key), std::string::npos) << key << " in " << j.out;
-    EXPECT_EQ(j.out.back(), '\n');
+    EXPECT_NEAR(After(j.out, "\"P_bar\": "), 85.879, 0.01) << j.out;
+    EXPECT_NEAR(After(j.out, "\"psat_bar\": "), 85.879, 0.01) << j.out;
+    EXPECT_NEAR(After(j.out, "\"density_g_cm3\": "), 0.71214, 1e-4) << j.out;
     // Supercritical: no saturation pressure.
-    const ThermoRun s = Thermo({"water", "500", "1000", "--json"});
-    ASSERT_EQ(s.code, 0) << s.err;
-    EXPECT_EQ(s.out.find("psat_bar"), std::string::npos);
-    // Na+ at 25 C is its tabulated -62591 cal/mol.
+    EXPECT_EQ(Thermo({"water", "500", "1000", "--json"}).out.find("psat_bar"), std::string::npos);
     const ThermoRun r = Thermo({"--json", "species", "Na+", "25", "1"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "{\"name\": \"Na+\", \"code\": 3, \"G_kJ_mol\": -261.880744}\n");
@@ -73,22 +70,14 @@ TEST(ThermoCommands, EquilibrateJsonKeepsTheGivenTotals) {
     EXPECT_GT(After(r.out, "\"ionic_strength\": "), 1.0);
 }
 
+// A system from a species list, printed as a table: H+ and OH- join the listed species.
 TEST(ThermoCommands, EquilibrateSpeciesListAndTable) {
     const ThermoRun r = Thermo({"equilibrate", "--species", "Na+,Cl-", "25", "1", "NaCl=0.1"});
     ASSERT_EQ(r.code, 0) << r.err;
-    // H+ and OH- join the listed species; a plain salt solution stays neutral.
-    for (const char* row : {"\nH+ ", "\nOH- ", "\nNa+ ", "\nCl- ", "\nionic_strength ", "\npH "})
+    for (const char* row : {"\nH+ ", "\nOH- ", "\nNa+ ", "\nCl- ", "\npH "})
         EXPECT_NE(r.out.find(row), std::string::npos) << row << " in\n" << r.out;
-    // Equal molalities of H+ and OH-: pH = pKw / 2 - log10(gamma_H / gamma_OH) / 2, with
-    // pKw = 13.995 at 25 C (Bandura and Lvov 2006).
-    std::istringstream hl(r.out.substr(r.out.find("\nH+ ") + 4)),
-        ohl(r.out.substr(r.out.find("\nOH- ") + 5));
-    double mH = 0, gammaH = 0, mOH = 0, gammaOH = 0;
-    hl >> mH >> gammaH;
-    ohl >> mOH >> gammaOH;
-    EXPECT_FUZZY(mH, mOH, 1e-9);
-    EXPECT_NEAR(After(r.out, "\npH "), 13.995 / 2 - std::log10(gammaH / gammaOH) / 2, 0.005);
     EXPECT_FUZZY(After(r.out, "\nionic_strength "), 0.1, 1e-5);
+    EXPECT_FUZZY(After(r.out, "\nNa+ "), 0.1, 1e-8); // water split into H+ and OH-: 2e-9
 }
 
 TEST(ThermoCommands, BadCommandLinesGiveMessagesAndExitCodes) {

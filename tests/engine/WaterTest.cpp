@@ -139,24 +139,27 @@ TEST(WaterState, OutOfRangeInputsFailCleanly) {
     }
 }
 
-TEST(WaterState, SaturationPressureMeansPsat) {
-    const WaterState w = WaterAt(573.15, 0);
-    ASSERT_TRUE(w.ok);
-    // 300 C: psat 85.88 bar, saturated liquid 0.71214 g/cm3 (Wagner and Pruss 2002 tables).
-    EXPECT_NEAR(w.P, 85.879, 0.01);
-    EXPECT_NEAR(w.rho, 0.71214, 1e-4);
-    const WaterState v = WaterAt(573.15, w.P * (1 + 1e-9));
-    ASSERT_TRUE(v.ok);
-    EXPECT_FUZZY(v.rho, w.rho, 1e-6);
-}
-
-// Helgeson and Kirkham (1974) convention: -237183 J/mol (-56687 cal/mol) at 25 C, 1 bar;
-// Oelkers et al. (1995): -57.16 kcal/mol at 75 C, 1 kbar.
-TEST(WaterState, GibbsEnergyOnTheGeochemicalConvention) {
+// 300 C at P = 0 means the saturation curve: psat 85.88 bar, saturated liquid 0.71214
+// g/cm3 (Wagner and Pruss 2002 tables). Gibbs energy on the Helgeson and Kirkham (1974)
+// convention: -237183 J/mol at 25 C, 1 bar; Oelkers et al. (1995): -57.16 kcal/mol at
+// 75 C, 1 kbar. Debye-Hueckel A = 0.5114, B = 0.3288 at 25 C (Helgeson and Kirkham 1974).
+TEST(WaterState, PublishedValues) {
+    const WaterState sat = WaterAt(573.15, 0);
+    ASSERT_TRUE(sat.ok);
+    EXPECT_NEAR(sat.P, 85.879, 0.01);
+    EXPECT_NEAR(sat.rho, 0.71214, 1e-4);
+    const WaterState above = WaterAt(573.15, sat.P * (1 + 1e-9));
+    ASSERT_TRUE(above.ok);
+    EXPECT_FUZZY(above.rho, sat.rho, 1e-6);
     const WaterState w = WaterAt(298.15, 1);
     ASSERT_TRUE(w.ok);
     EXPECT_NEAR(w.G, -237183, 5);
     EXPECT_NEAR(w.rho, 0.997048, 1e-6);
+    EXPECT_NEAR(w.Agamma, 0.5114, 0.0005);
+    EXPECT_NEAR(w.Bgamma, 0.3288, 0.0005);
+    EXPECT_NEAR(w.Bdot, 0.0410, 1e-12);
+    EXPECT_NEAR(BDot(273.16 + 80), 0.0449, 1e-4); // halfway between 60 and 100 C
+    EXPECT_EQ(BDot(900), 0.0);
     const WaterState o = WaterAt(348.15, 1000);
     ASSERT_TRUE(o.ok);
     EXPECT_NEAR(o.G / 4184.0, -57.16, 0.01);
@@ -185,17 +188,6 @@ TEST(WaterDielectric, AgainstIapwsR8_97) {
 TEST(WaterIonization, ReleaseCheckValues) {
     EXPECT_NEAR(WaterPKw(300, 1.0), 13.906565, 1e-6);
     EXPECT_NEAR(WaterPKw(600, 0.7), 11.203153, 1e-6);
-}
-
-TEST(WaterDebyeHueckel, RoomTemperatureValues) {
-    const WaterState w = WaterAt(298.15, 1);
-    ASSERT_TRUE(w.ok);
-    // Helgeson and Kirkham (1974): A = 0.5114, B = 0.3288 at 25 C.
-    EXPECT_NEAR(w.Agamma, 0.5114, 0.0005);
-    EXPECT_NEAR(w.Bgamma, 0.3288, 0.0005);
-    EXPECT_NEAR(w.Bdot, 0.0410, 1e-12);
-    EXPECT_NEAR(BDot(273.16 + 80), 0.0449, 1e-4); // halfway between 60 and 100 C
-    EXPECT_EQ(BDot(900), 0.0);
 }
 
 } // namespace
