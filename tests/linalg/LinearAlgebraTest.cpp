@@ -58,67 +58,50 @@ TEST(SolveSystem, AgreesWithFullPivotingLu) {
     }
 }
 
-TEST(SolveSystem, ZeroRightHandSideRowGivesExactZero) {
-    // Row 2 has a zero right-hand side and no coupling: its unknown is exactly 0.
-    Eigen::MatrixXd a(3, 3);
-    a << 2, 0, 1, 0, 5, 0, 1, 0, 3;
-    Mat<double> m = Bordered(a, Eigen::Vector3d(3, 0, 4));
-    int16_t status = 0;
-    SolveSystem(status, 3, m);
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(m(2, 0), 0.0);
-    EXPECT_DOUBLE_EQ(m(1, 0), 1.0);
-    EXPECT_DOUBLE_EQ(m(3, 0), 1.0);
-}
-
-TEST(SolveSystem, SingularRowsSetStatusOneAndAStatusOnEntryIsKept) {
+// Hand cases: an unknown whose row has a zero right-hand side and no coupling is exactly
+// 0; a remaining row that is all zero sets status 1; a status set on entry is kept and
+// nothing is solved; overflow and a matrix smaller than n raise run-time errors.
+TEST(SolveSystem, HandCasesStatusesAndErrors) {
     const struct {
         const char* name;
         std::vector<double> a; // row major, n x n
-        std::vector<double> b;
+        std::vector<double> b, x;
+        int16_t status, statusOut;
     } cases[] = {
-        {"zero 1 x 1", {0}, {3}},
-        {"zero row", {1, 2, 0, 0}, {1, 0}},
-        {"equal rows", {1, 2, 1, 2}, {1, 1}},
-        {"dependent row", {1, 2, 3, 2, 4, 6, 0, 1, 1}, {1, 2, 3}},
-        {"all zero", {0, 0, 0, 0}, {0, 0}},
+        {"zero rhs", {2, 0, 1, 0, 5, 0, 1, 0, 3}, {3, 0, 4}, {1, 0, 1}, 0, 0},
+        {"zero 1 x 1", {0}, {3}, {}, 0, 1},
+        {"zero row", {1, 2, 0, 0}, {1, 0}, {}, 0, 1},
+        {"equal rows", {1, 2, 1, 2}, {1, 1}, {}, 0, 1},
+        {"dependent row", {1, 2, 3, 2, 4, 6, 0, 1, 1}, {1, 2, 3}, {}, 0, 1},
+        {"all zero", {0, 0, 0, 0}, {0, 0}, {}, 0, 1},
         // The difference 1e-9 is below 1e-8 of the subtracted term: the row cancels.
-        {"cancellation", {1, 1, 1, 1 + 1e-9}, {2, 2 + 1e-9}},
+        {"cancellation", {1, 1, 1, 1 + 1e-9}, {2, 2 + 1e-9}, {}, 0, 1},
+        {"status -16384 on entry", {2, 0, 0, 4}, {2, 4}, {2, 4}, -16384, -16384},
+        {"status 1 on entry", {2, 0, 0, 4}, {2, 4}, {2, 4}, 1, 1},
+        {"status -1 on entry", {2, 0, 0, 4}, {2, 4}, {2, 4}, -1, -1},
     };
     for (const auto& cs : cases) {
         const int n = static_cast<int>(cs.b.size());
         const Eigen::MatrixXd a = Eigen::Map<const Eigen::MatrixXd>(cs.a.data(), n, n).transpose();
         Mat<double> m = Bordered(a, Eigen::Map<const Eigen::VectorXd>(cs.b.data(), n));
-        int16_t status = 0;
+        int16_t status = cs.status;
         SolveSystem(status, static_cast<int16_t>(n), m);
-        EXPECT_EQ(status, 1) << cs.name;
+        EXPECT_EQ(status, cs.statusOut) << cs.name;
+        for (size_t c = 0; c < cs.x.size(); ++c)
+            EXPECT_DOUBLE_EQ(m(static_cast<int>(c) + 1, 0), cs.x[c]) << cs.name;
     }
-    for (int16_t code : {int16_t(-16384), int16_t(1), int16_t(-1)}) {
-        Mat<double> m = Bordered(Eigen::Vector2d(2, 4).asDiagonal(), Eigen::Vector2d(2, 4));
-        int16_t status = code;
-        SolveSystem(status, 2, m);
-        EXPECT_EQ(status, code);
-        EXPECT_NE(m(1, 0), 1.0); // nothing solved
-    }
-}
-
-TEST(SolveSystem, OverflowAndTooSmallMatrixRaise) {
-    Mat<double> m = Bordered(Eigen::Vector2d(1e200, 1).asDiagonal(), Eigen::Vector2d(1, 1));
-    int16_t status = 0;
-    try {
-        SolveSystem(status, 2, m);
-        ADD_FAILURE() << "no error raised";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.Description(), "Overflow");
-    }
-    Mat<double> small(2, 2);
-    status = 0;
-    try {
-        SolveSystem(status, 3, small);
-        ADD_FAILURE() << "no error raised";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.Description(), kSubscriptOutOfRange);
-    }
+    auto errorOf = [](int16_t n, Mat<double> m) {
+        int16_t status = 0;
+        try {
+            SolveSystem(status, n, m);
+        } catch (const RuntimeError& e) {
+            return e.Description();
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(errorOf(2, Bordered(Eigen::Vector2d(1e200, 1).asDiagonal(), Eigen::Vector2d(1, 1))),
+              "Overflow");
+    EXPECT_EQ(errorOf(3, Mat<double>(2, 2)), kSubscriptOutOfRange);
 }
 
 /// Eigenvalues (descending), unit eigenvectors where the eigenvalue is well separated,
