@@ -68,10 +68,6 @@ TEST(Database, BundledFileLoadsWithCodesInFileOrder) {
         }
     }
     EXPECT_EQ(Db().Find("Unobtainium+"), -1);
-    ASSERT_NE(Db().Element("Co"), nullptr);
-    EXPECT_EQ(Db().Element("Co")->z, 27);
-    EXPECT_EQ(Db().ElementByZ(17)->symbol, "Cl");
-    EXPECT_EQ(Db().Element("Xx"), nullptr);
 }
 
 // Log K species get codes from 1024, other phases from 2048; G follows the formation
@@ -371,7 +367,6 @@ bool Failed(float v) {
 }
 
 TEST_F(EnginePropsTest, CodesAndFormulas) {
-    EXPECT_EQ(props->SpeciesCode(props->FindSpecies("H2O")), 0);
     EXPECT_EQ(props->SpeciesCode(props->FindSpecies("Na+")), 3);
     for (const char* name : {"Unknown+3", ""}) EXPECT_EQ(props->FindSpecies(name), -1) << name;
     for (int16_t i : {-1, 0, 32000}) EXPECT_EQ(props->SpeciesCode(i), -1) << i;
@@ -445,12 +440,9 @@ TEST(EngineProps, FailedOpenDropsThePreviousDatabase) {
     props.OpenDatabase(bad);
     EXPECT_NE(props.LastMessage().find(bad + ", line "), std::string::npos) << props.LastMessage();
     EXPECT_EQ(props.FindSpecies("Na+"), -1);
-    EXPECT_EQ(props.SpeciesCode(1), -1);
     EXPECT_EQ(props.FormulaElements("H2O"), std::string(1, '\0'));
     EXPECT_TRUE(Failed(props.StartValueLow(3, 298.15f, 1, 0.997f, 78)));
     EXPECT_NEAR(props.WaterDensity(298.15f, 1, 0), 0.99705, 1e-5);
-    props.OpenDatabase("/nonexistent.toml");
-    EXPECT_NE(props.LastMessage().find("/nonexistent.toml"), std::string::npos);
     props.OpenDatabase(kBundled);
     EXPECT_EQ(props.LastMessage(), "");
     EXPECT_GT(props.FindSpecies("Na+"), 0);
