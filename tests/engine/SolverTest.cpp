@@ -1,18 +1,22 @@
 // The solver and system reader components with the bundled database and system files:
-// messages, options, published check values, overrides, warm starts and bad input.
+// published check values, an independent law-of-mass-action computation, balances on
+// random compositions, overrides, options, messages and bad input.
 
-#include "engine/EngineFactory.h"
 #include "engine/EngineSolver.h"
 #include "engine/EngineSysReader.h"
 #include "engine/Formula.h"
+#include "engine/WaterState.h"
 
 #include "FuzzyCompare.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <random>
 
 namespace lumora {
@@ -22,19 +26,25 @@ namespace fs = std::filesystem;
 
 const std::string kData = LUMORA_ENGINE_DATA_DIR;
 const std::string kCoSystem = kData + "/systems/co-na-cl.toml";
-const std::string kCuSystem = kData + "/systems/cu2-na-cl.toml";
 constexpr double kR = 8.31446261815324;
+constexpr double kLn10 = 2.302585092994046;
 
-fs::path Scratch() {
+/// Writes a file into the suite's scratch folder; the path.
+std::string WriteFile(const std::string& name, const std::string& text) {
     const fs::path dir = fs::path(LUMORA_TEST_BUILD_DIR) / "solver-test";
     fs::create_directories(dir);
-    return dir;
+    std::ofstream(dir / name) << text;
+    return (dir / name).string();
 }
 
-std::string WriteFile(const std::string& name, const std::string& text) {
-    const fs::path p = Scratch() / name;
-    std::ofstream(p) << text;
-    return p.string();
+/// The bundled database with `from` replaced by `to`, written as `name`.
+std::string EditedDatabase(const std::string& name, const std::string& from,
+                           const std::string& to) {
+    std::ifstream in(kData + "/thermo.toml");
+    std::string db((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t at = from.empty() ? db.size() : db.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return WriteFile(name, db.replace(at, from.size(), to));
 }
 
 class SolverTest : public ::testing::Test {
@@ -50,15 +60,7 @@ protected:
     }
     int Index(const std::string& name) const {
         const auto& sp = solver.System().spName;
-        for (size_t i = 1; i < sp.size(); ++i)
-            if (sp[i] == name) return static_cast<int>(i);
-        return -1;
-    }
-    int Element(const std::string& symbol) const {
-        const int z = solver.Db().Element(symbol)->z;
-        for (int m = 1; m <= solver.System().nElem; ++m)
-            if (solver.System().elemCode[m] == z) return m;
-        return -1;
+        return static_cast<int>(std::find(sp.begin(), sp.end(), name) - sp.begin());
     }
     /// Bulk of 1 kg water with the given substances (formula, mol).
     std::vector<double> Bulk(const std::vector<std::pair<std::string, double>>& parts) const {
@@ -92,38 +94,32 @@ protected:
     std::vector<double> amounts;
 };
 
-// ---- Components, system files and messages -------------------------------------------
-
-TEST(SolverComponents, FactoryAndVersion) {
-    auto solver = CreateSolver();
-    auto reader = CreateSysReader();
-    ASSERT_NE(solver, nullptr);
-    ASSERT_NE(reader, nullptr);
-    EXPECT_EQ(solver->Version(), 70);
-    EXPECT_EQ(reader->Version(), 70);
+/// Element and charge balances of a solver result against its bulk (m = 0: charge).
+void ExpectBalanced(const EngineSolver& s, const std::vector<double>& bulk,
+                    const std::vector<double>& n, double tol) {
+    const SysRec& rec = s.System();
+    const int first = rec.phases.back().offset + 1;
+    for (int m = 0; m <= rec.nElem; ++m) {
+        double sum = 0, scale = 0, target = m > 0 ? bulk[m] : 0;
+        for (int i = first; i <= rec.lastAq; ++i) {
+            const SpeciesRecord& sp = s.Db().Species(s.Db().Find(rec.spName[i]));
+            std::vector<std::pair<int, double>> el;
+            std::string problem;
+            ParseFormula(s.Db(), sp.formula, el, problem);
+            double c = m == 0 ? sp.charge : 0;
+            for (const auto& [z, k] : el)
+                if (m > 0 && z == rec.elemCode[m]) c = k;
+            if (i == first) target += bulk[0] * c; // the water's own H and O
+            sum += c * n[i];
+            scale += std::fabs(c * n[i]);
+        }
+        EXPECT_LE(std::fabs(sum - target), tol * std::max(scale, std::fabs(target)))
+            << "element " << m;
+    }
+    for (double v : n) EXPECT_TRUE(std::isfinite(v) && v >= 0) << v;
 }
 
-TEST(SystemReader, FillsTheRecordOfABundledSystem) {
-    EngineSysReader reader;
-    SysRec rec;
-    reader.ReadSystem(kCoSystem, rec);
-    ASSERT_EQ(reader.LastMessage(), "");
-    EXPECT_EQ(rec.nElem, 5);
-    EXPECT_EQ(rec.elemCode, (std::vector<int16_t>{0, 1, 8, 11, 17, 27}));
-    EXPECT_EQ(rec.nAq, 12);
-    EXPECT_EQ(rec.lastAq, 12);
-    EXPECT_EQ(rec.nPmc, 0);
-    ASSERT_EQ(rec.phases.size(), 1u);
-    EXPECT_EQ(rec.phases[0].offset, 0);
-    EXPECT_EQ(rec.phases[0].nSpecies, 12);
-    EXPECT_EQ(rec.spName[0], "");
-    EXPECT_EQ(rec.spName[1], "H2O");
-    EXPECT_EQ(rec.spName[12], "CoCl4-2");
-    // The bare name resolves in the bundled systems folder.
-    SysRec again;
-    reader.ReadSystem("co-na-cl.toml", again);
-    EXPECT_EQ(again.spName, rec.spName);
-}
+// ---- System files, options and messages ----------------------------------------------
 
 TEST(SystemReader, BadFilesNameFileLineAndProblem) {
     struct Case {
@@ -144,10 +140,12 @@ TEST(SystemReader, BadFilesNameFileLineAndProblem) {
         {"key.toml", "colour = \"red\"\n[[phase]]\nname = \"aqueous\"\nspecies = [\"H2O\"]\n",
          "line 1: unknown key 'colour'"},
         {"nophase.toml", "database = \"thermo.toml\"\n", "no [[phase]] tables"},
+        {"absent.toml", nullptr, "file not found"},
     };
     EngineSysReader reader;
     for (const Case& c : cases) {
-        const std::string path = WriteFile(c.file, c.text);
+        const std::string path = c.text ? WriteFile(c.file, c.text)
+                                        : (fs::path(LUMORA_TEST_BUILD_DIR) / c.file).string();
         SysRec rec;
         reader.ReadSystem(path, rec);
         EXPECT_EQ(rec.nAq, 0) << c.file;
@@ -159,18 +157,15 @@ TEST(SystemReader, BadFilesNameFileLineAndProblem) {
         EXPECT_NE(solver.LastMessage().find(c.says), std::string::npos)
             << c.file << ": " << solver.LastMessage();
     }
-    SysRec rec;
-    reader.ReadSystem((Scratch() / "absent.toml").string(), rec);
-    EXPECT_EQ(rec.nAq, 0);
-    EXPECT_NE(reader.LastMessage().find("file not found"), std::string::npos);
 }
 
+// A mineral comes before the aqueous phase in the numbering; the solver refuses to
+// equilibrate without it rather than leave it out.
 TEST(SystemReader, PureMineralComponentIsCountedAndNotEquilibrated) {
-    std::ifstream in(kData + "/thermo.toml");
-    std::string db((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    db += "\n[[species]]\nname = \"Halite\"\nformula = \"NaCl\"\nphase = \"mineral\"\n"
-          "model = \"other\"\nsource = \"test mineral\"\n";
-    const std::string dbPath = WriteFile("mineral-db.toml", db);
+    const std::string dbPath =
+        EditedDatabase("mineral-db.toml", "",
+                       "\n[[species]]\nname = \"Halite\"\nformula = \"NaCl\"\nphase = \"mineral\"\n"
+                       "model = \"other\"\nsource = \"test mineral\"\n");
     const std::string sys =
         WriteFile("halite.toml", "database = \"mineral-db.toml\"\n[[phase]]\nname = \"aqueous\"\n"
                                  "species = [\"H2O\", \"H+\", \"OH-\", \"Na+\", \"Cl-\"]\n"
@@ -181,12 +176,9 @@ TEST(SystemReader, PureMineralComponentIsCountedAndNotEquilibrated) {
     ASSERT_EQ(reader.LastMessage(), "");
     EXPECT_EQ(rec.nPmc, 1);
     ASSERT_EQ(rec.phases.size(), 2u);
-    EXPECT_EQ(rec.phases[0].name, "Halite");
-    EXPECT_EQ(rec.phases[0].offset, 0);
     EXPECT_EQ(rec.phases[1].offset, 1);
-    EXPECT_EQ(rec.spName[1], "Halite");
-    EXPECT_EQ(rec.spName[2], "H2O");
-    EXPECT_EQ(rec.nAq, 5);
+    EXPECT_EQ(rec.spName,
+              (std::vector<std::string>{"", "Halite", "H2O", "H+", "OH-", "Na+", "Cl-"}));
     EXPECT_EQ(rec.lastAq, 6);
 
     EngineSolver solver;
@@ -205,12 +197,8 @@ TEST(SystemReader, PureMineralComponentIsCountedAndNotEquilibrated) {
 TEST(SystemReader, SolverRefusesADatabaseThatOrdersTheElementsDifferently) {
     // The system file names a database in which Na+ is made of K: the system reader
     // would number the elements H, O, K, Cl while the solver's database gives H, O, Na, Cl.
-    std::ifstream in(kData + "/thermo.toml");
-    std::string db((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string from = "name = \"Na+\"\nformula = \"Na\"";
-    ASSERT_NE(db.find(from), std::string::npos);
-    db.replace(db.find(from), from.size(), "name = \"Na+\"\nformula = \"K\"");
-    WriteFile("potassium-db.toml", db);
+    EditedDatabase("potassium-db.toml", "name = \"Na+\"\nformula = \"Na\"",
+                   "name = \"Na+\"\nformula = \"K\"");
     const std::string sys =
         WriteFile("odd-db.toml", "database = \"potassium-db.toml\"\n[[phase]]\nname = \"aqueous\"\n"
                                  "species = [\"H2O\", \"H+\", \"OH-\", \"Na+\", \"Cl-\"]\n");
@@ -230,48 +218,27 @@ TEST(SystemReader, SolverRefusesADatabaseThatOrdersTheElementsDifferently) {
 }
 
 TEST(SolverOptions, KnownSwitchesAcceptedOthersRefused) {
-    struct Case {
+    const struct {
         const char* text;
         bool ok;
+    } cases[] = {
+        {"", true},         {"/mode=1", true}, {"/activity=ideal/mode=1", true},
+        {"/mode=0 ", true}, {"/foo=1", false}, {"/mode=2", false},
+        {"mode=1", false},  {"/tol=5", false}, {"/maxit=2.5", false},
     };
-    const Case cases[] = {
-        {"", true},
-        {"/mode=1", true},
-        {"/activity=ideal/mode=1", true},
-        {"  /TOL=1e-12 /maxit=50 /mode=0 ", true},
-        {"/foo=1", false},
-        {"/mode=2", false},
-        {"mode=1", false},
-        {"/tol=5", false},
-        {"/maxit=2.5", false},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EngineSolver solver;
         solver.SetOptions(c.text);
-        if (c.ok)
-            EXPECT_EQ(solver.LastMessage(), "") << c.text;
-        else
-            EXPECT_NE(solver.LastMessage(), "") << c.text;
+        EXPECT_EQ(solver.LastMessage().empty(), c.ok) << c.text << ": " << solver.LastMessage();
     }
     EngineSolver solver;
-    solver.SetOptions("/activity=ideal/mode=1");
+    solver.SetOptions("  /TOL=1e-12 /maxit=50 /mode=1/activity=ideal");
+    EXPECT_EQ(solver.Options().tolerance, 1e-12);
+    EXPECT_EQ(solver.Options().maxIterations, 50);
+    EXPECT_TRUE(solver.Options().warmStart);
     solver.SetOptions("/mode=1/bogus");
     EXPECT_NE(solver.LastMessage().find("\"/bogus\""), std::string::npos) << solver.LastMessage();
     EXPECT_EQ(solver.Options().activity, ActivityModel::Ideal); // a refused text changes nothing
-}
-
-TEST(SolverOptions, DatabaseAndSystemFailures) {
-    EngineSolver solver;
-    solver.OpenDatabase((Scratch() / "no-such-db.toml").string());
-    EXPECT_NE(solver.LastMessage().find("no-such-db.toml"), std::string::npos);
-    solver.OpenSystem((Scratch() / "no-such-system.toml").string());
-    EXPECT_NE(solver.LastMessage().find("file not found"), std::string::npos);
-    std::vector<double> bulk{kWaterMolality, 0, 0}, amounts(4, 3.0), w(1);
-    int16_t code = 0;
-    solver.Equilibrate(25, 1, w, bulk, amounts, w, code);
-    EXPECT_EQ(code, kEqNoSystem);
-    EXPECT_EQ(solver.LastMessage(), "Vexil: no system is open");
-    for (double v : amounts) EXPECT_EQ(v, 0.0);
 }
 
 // ---- Published check values ----------------------------------------------------------
@@ -314,180 +281,286 @@ TEST_F(SolverTest, CobaltChlorideDistributionMatchesSupcrtLogBeta) {
     }
 }
 
-// ---- Overrides, warm starts, balances --------------------------------------------------
+// ---- Overrides, balances, bad input ---------------------------------------------------
 
-TEST_F(SolverTest, SetSpeciesGShiftsTheDistributionAsLogK) {
-    Open(kCoSystem, "/activity=ideal/mode=1");
-    const auto bulk = Bulk({{"NaCl", 0.5}, {"CoCl2", 0.02}, {"HCl", 0.01}});
+// What an override does to the equilibrium is checked against the mass-action reference
+// below; here, how long it lasts.
+TEST_F(SolverTest, SetSpeciesGLastsUntilTheSystemIsReopened) {
+    Open(kCoSystem);
+    const auto bulk = Bulk({{"NaCl", 0.5}, {"CoCl2", 0.02}});
     ASSERT_EQ(Run(200, 0, bulk), 0);
     const double q0 = LogQ("CoCl+", 1);
-    const double fraction0 = Molality("CoCl+");
-    const float g1 = -190.0f, g2 = -194.5f;
-    const int i = Index("CoCl+");
-    solver.SetSpeciesG(static_cast<int16_t>(i), g1);
+    solver.SetSpeciesG(static_cast<int16_t>(Index("CoCl+")), -190.0f);
     ASSERT_EQ(Run(200, 0, bulk), 0);
-    const double q1 = LogQ("CoCl+", 1);
-    solver.SetSpeciesG(static_cast<int16_t>(i), g2);
-    ASSERT_EQ(Run(200, 0, bulk), 0);
-    const double q2 = LogQ("CoCl+", 1);
-    const double rtLn10 = kR * (200 + 273.15) * std::log(10.0);
-    EXPECT_FUZZY(q2 - q1, -(static_cast<double>(g2) - static_cast<double>(g1)) * 1000 / rtLn10,
-                 1e-8);
-    EXPECT_NE(q1, q0);
-    // Reopening the system drops the override.
+    EXPECT_GT(std::fabs(LogQ("CoCl+", 1) - q0), 0.1);
     solver.OpenSystem(kCoSystem);
     ASSERT_EQ(Run(200, 0, bulk), 0);
     EXPECT_FUZZY(LogQ("CoCl+", 1), q0, 1e-12);
-    EXPECT_FUZZY(Molality("CoCl+"), fraction0, 1e-10);
-    // An index outside the system is refused with a message, nothing else changes.
+    // An index outside the system is refused with a message.
     solver.SetSpeciesG(99, -1.0f);
     EXPECT_NE(solver.LastMessage().find("not in the system"), std::string::npos);
 }
 
-/// Element and charge balances of a solver result against its bulk.
-void ExpectBalanced(const EngineSolver& s, const std::vector<double>& bulk,
-                    const std::vector<double>& n, double tol) {
-    const SysRec& rec = s.System();
-    const int first = rec.phases.back().offset + 1;
-    for (int m = 0; m <= rec.nElem; ++m) {
-        double sum = 0, scale = 0, target = 0;
-        for (int i = first; i <= rec.lastAq; ++i) {
-            const SpeciesRecord& sp = s.Db().Species(s.Db().Find(rec.spName[i]));
-            double c = sp.charge;
-            if (m > 0) {
-                std::vector<std::pair<int, double>> el;
-                std::string problem;
-                ParseFormula(s.Db(), sp.formula, el, problem);
-                c = 0;
-                for (const auto& [z, k] : el)
-                    if (z == rec.elemCode[m]) c = k;
-                if (i == first) target = bulk[0] * c;
-            }
-            sum += c * n[i];
-            scale += std::fabs(c * n[i]);
-        }
-        if (m > 0) target += bulk[m];
-        EXPECT_LE(std::fabs(sum - target), tol * std::max(scale, std::fabs(target)))
-            << "element " << m;
-    }
-    for (double v : n) {
-        EXPECT_TRUE(std::isfinite(v));
-        EXPECT_GE(v, 0.0);
-    }
-}
-
-TEST_F(SolverTest, RandomCopperCompositionsBalancedAndWarmEqualsCold) {
-    Open(kCuSystem, "/mode=1");
-    EngineSolver cold;
-    cold.OpenDatabase(kData + "/thermo.toml");
-    cold.OpenSystem(kCuSystem);
-    std::mt19937 rng(4242u);
-    std::uniform_real_distribution<double> u(0, 1);
-    const float temps[] = {25, 100, 200, 300};
-    for (int k = 0; k < 120; ++k) {
-        const float t = temps[k % 4];
-        const auto bulk = Bulk({{"NaCl", std::pow(10, -3 + 3.6 * u(rng))},
-                                {"CuCl2", std::pow(10, -7 + 6 * u(rng))},
-                                {"HCl", std::pow(10, -7 + 6.5 * u(rng))}});
-        ASSERT_EQ(Run(t, 0, bulk), 0) << solver.LastMessage();
-        ExpectBalanced(solver, bulk, amounts, 1e-12);
-        std::vector<double> n(amounts.size()), w(1);
-        int16_t code = 0;
-        cold.Equilibrate(t, 0, w, bulk, n, w, code);
-        ASSERT_EQ(code, 0);
-        for (size_t i = 1; i < n.size(); ++i) EXPECT_FUZZY(amounts[i], n[i], 1e-10) << i;
-    }
-    solver.SetControl(27, 0);
-    const auto bulk = Bulk({{"NaCl", 1.0}, {"CuCl2", 0.01}});
-    ASSERT_EQ(Run(250, 0, bulk), 0);
+TEST_F(SolverTest, TwoOxidationStatesAreFixedByTheChargeBalance) {
+    // Cu+ and Cu+2 together: the charge is no longer a sum of element valences, so the
+    // charge balance is a constraint of its own. With H+ = OH- (the H and O balances),
+    // Cu+ + 2 Cu+2 = Cl-: CuCl1.5 gives Cu+ : Cu+2 = 1 : 1 whatever the Gibbs energies.
+    Open(WriteFile("cu-mixed.toml", "database = \"thermo.toml\"\n[[phase]]\nname = \"aqueous\"\n"
+                                    "species = [\"H2O\", \"H+\", \"OH-\", \"Cl-\", \"Cu+\", "
+                                    "\"Cu+2\"]\n"));
+    const auto bulk = Bulk({{"CuCl1.5", 1e-3}});
+    ASSERT_EQ(Run(25, 1, bulk), 0) << solver.LastMessage();
     ExpectBalanced(solver, bulk, amounts, 1e-12);
+    EXPECT_FUZZY(amounts[Index("Cl-")], 1.5e-3, 1e-12);
+    EXPECT_FUZZY(amounts[Index("Cu+")], 0.5e-3, 1e-9);
+    EXPECT_FUZZY(amounts[Index("Cu+2")], 0.5e-3, 1e-9);
 }
 
-TEST_F(SolverTest, LooseToleranceStillGivesAResult) {
-    Open(kCoSystem, "/tol=1e-6/maxit=5");
-    const auto bulk = Bulk({{"NaCl", 1.0}, {"CoCl2", 0.05}});
-    ASSERT_EQ(Run(100, 0, bulk), 0) << solver.LastMessage();
-    ExpectBalanced(solver, bulk, amounts, 1e-4);
+// ---- Independent law-of-mass-action computation --------------------------------------
+
+/// Apparent standard Gibbs energies (cal/mol) at 25 C, 1 bar and at 300 C on the saturation
+/// curve computed with SUPCRT92 (Johnson, Oelkers and Helgeson 1992): Na+, Cl-, OH-, H2O,
+/// NaCl(aq) and HCl(aq) of Shock and Helgeson 1988, Sverjensky et al. 1997 and Tagirov et
+/// al. 1997; Co+2 of Shock et al. 1997; the Co chloride complexes of Liu et al. 2011.
+const std::vector<std::pair<std::string, std::pair<double, double>>> kSupcrtGibbs = {
+    {"H2O", {-56688, -63071}},      {"H+", {0, 0}},
+    {"OH-", {-37595, -33436}},      {"Na+", {-62591, -67454}},
+    {"Cl-", {-31379, -31508}},      {"NaCl(aq)", {-92910, -101618}},
+    {"HCl(aq)", {-30411, -34707}},  {"Co+2", {-13000, -4371}},
+    {"CoCl+", {-45108, -43028}},    {"CoCl2(aq)", {-75782, -76945}},
+    {"CoCl4-2", {-134150, -142391}}};
+
+/// The same equilibria solved with other unknowns: the kilograms of water W and the
+/// ionic strength by fixed-point iteration, free chloride by bisection, free metals in
+/// closed form and H+ from the charge balance. G (J/mol) and ion size a by species name;
+/// A = Bdot = 0 is the ideal solution. Amounts in the order of kSupcrtGibbs.
+std::vector<double> ReferenceSpeciation(const std::function<double(const char*)>& G,
+                                        const std::function<double(const char*)>& a,
+                                        const ActivityParams& p, double bNa, double bCl,
+                                        double bCo) {
+    auto K = [&](double dG) { return std::exp(-dG / (kR * p.T)); };
+    const double kw = K(G("OH-") - G("H2O"));
+    const double kNaCl = K(G("NaCl(aq)") - G("Na+") - G("Cl-"));
+    const double kHCl = K(G("HCl(aq)") - G("Cl-"));
+    const double b1 = K(G("CoCl+") - G("Co+2") - G("Cl-"));
+    const double b2 = K(G("CoCl2(aq)") - G("Co+2") - 2 * G("Cl-"));
+    const double b4 = K(G("CoCl4-2") - G("Co+2") - 4 * G("Cl-"));
+    auto gamma = [&](double z, const char* name, double I) {
+        const double s = std::sqrt(I);
+        return std::exp(kLn10 * (-p.A * z * z * s / (1 + a(name) * p.B * s) + p.Bdot * I));
+    };
+    double W = 1, I = 0.5 * (bNa + bCl);
+    std::vector<double> m(11);
+    for (int outer = 0; outer < 2000; ++outer) {
+        const double gH = gamma(1, "H+", I), gOH = gamma(-1, "OH-", I);
+        const double gNa = gamma(1, "Na+", I), gCl = gamma(-1, "Cl-", I);
+        const double gCo = gamma(2, "Co+2", I), g1 = gamma(1, "CoCl+", I),
+                     g4 = gamma(-2, "CoCl4-2", I);
+        const double naT = bNa / W, coT = bCo / W, clT = bCl / W;
+        auto species = [&](double mCl) {
+            const double aCl = gCl * mCl;
+            m[4] = mCl;
+            m[3] = naT / (1 + kNaCl * gNa * aCl);
+            m[5] = kNaCl * gNa * m[3] * aCl;
+            const double d = 1 / gCo + b1 * aCl / g1 + b2 * aCl * aCl + b4 * std::pow(aCl, 4) / g4;
+            const double aCo = coT / d;
+            m[7] = aCo / gCo;
+            m[8] = b1 * aCo * aCl / g1;
+            m[9] = b2 * aCo * aCl * aCl;
+            m[10] = b4 * aCo * std::pow(aCl, 4) / g4;
+            // Charge balance for H+: mH - kw/(gH gOH mH) + q = 0.
+            const double q = m[3] + 2 * m[7] + m[8] - mCl - 2 * m[10];
+            const double cc = kw / (gH * gOH);
+            const double mH = q >= 0 ? 2 * cc / (q + std::sqrt(q * q + 4 * cc))
+                                     : (-q + std::sqrt(q * q + 4 * cc)) / 2;
+            m[1] = mH;
+            m[2] = cc / mH;
+            m[6] = kHCl * gH * mH * aCl;
+            return mCl + m[5] + m[6] + m[8] + 2 * m[9] + 4 * m[10] - clT;
+        };
+        double lo = std::log(clT) - 60, hi = std::log(clT) + 1;
+        for (int it = 0; it < 300; ++it) {
+            const double mid = 0.5 * (lo + hi);
+            (species(std::exp(mid)) > 0 ? hi : lo) = mid;
+        }
+        species(std::exp(0.5 * (lo + hi)));
+        // Oxygen balance fixes the water: 55.50843 W + W mOH = 55.50843 + bO (bO = 0).
+        const double Wn = kWaterMolality / (kWaterMolality + m[2]);
+        double In = 0;
+        const double z[11] = {0, 1, -1, 1, -1, 0, 0, 2, 1, 0, -2};
+        for (int j = 1; j < 11; ++j) In += 0.5 * z[j] * z[j] * m[j];
+        const bool done = std::fabs(Wn - W) <= 1e-16 * W && std::fabs(In - I) <= 1e-15 * I;
+        W = Wn;
+        I = In;
+        if (done) break;
+    }
+    std::vector<double> n(11);
+    n[0] = kWaterMolality * W;
+    for (int j = 1; j < 11; ++j) n[j] = W * m[j];
+    return n;
 }
 
-TEST_F(SolverTest, EveryBundledSystemReadsAndEquilibrates) {
-    struct Case {
+// The SUPCRT92 energies set with SetSpeciesG on a system of exactly the reference's
+// species; B-dot and ideal solutions, trace cobalt included.
+TEST_F(SolverTest, AgreesWithIndependentMassActionSolution) {
+    std::string list;
+    for (const auto& [name, g] : kSupcrtGibbs) list += (list.empty() ? "\"" : ", \"") + name + "\"";
+    const std::string sys = WriteFile("co-reference.toml", "database = \"thermo.toml\"\n[[phase]]\n"
+                                                           "name = \"aqueous\"\nspecies = [" +
+                                                               list + "]\n");
+    const struct {
+        float t, p;
+        double na, co;
+        bool ideal;
+    } cases[] = {
+        {25, 1, 0.1, 0.01, false},   {25, 1, 2.0, 0.05, false}, {300, 0, 0.5, 0.02, false},
+        {300, 0, 3.0, 0.001, false}, {25, 1, 1.0, 1e-9, true},  {300, 0, 1.0, 1e-9, true},
+        {300, 0, 0.2, 0.5, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.t << " C, Na " << c.na << ", Co " << c.co);
+        Open(sys, c.ideal ? "/activity=ideal" : "");
+        // What the solver uses: the energies rounded to its float kJ/mol.
+        std::map<std::string, double> applied;
+        for (const auto& [name, g] : kSupcrtGibbs) {
+            const float kJ = static_cast<float>((c.t == 25 ? g.first : g.second) * 4.184 / 1000);
+            solver.SetSpeciesG(static_cast<int16_t>(Index(name)), kJ);
+            applied[name] = static_cast<double>(kJ) * 1000;
+        }
+        const double cl = c.na + 2 * c.co;
+        ASSERT_EQ(Run(c.t, c.p, Bulk({{"Na", c.na}, {"Cl", cl}, {"Co", c.co}})), 0)
+            << solver.LastMessage();
+        const WaterState w = WaterAt(c.t + 273.15, c.p);
+        const ActivityParams p{w.T, c.ideal ? 0 : w.Agamma, w.Bgamma, c.ideal ? 0 : w.Bdot};
+        const auto ref = ReferenceSpeciation(
+            [&](const char* n) { return applied.at(n); },
+            [&](const char* n) { return solver.Db().Species(solver.Db().Find(n)).ionSize; }, p,
+            c.na, cl, c.co);
+        for (size_t j = 0; j < 11; ++j)
+            EXPECT_FUZZY(amounts[j + 1], ref[j], 1e-8) << kSupcrtGibbs[j].first;
+    }
+}
+
+// ---- Balances on random compositions -------------------------------------------------
+
+// Every bundled system reads as the system reader numbers it and keeps its balances on
+// seeded random compositions from 0 or 1e-10 to 6 mol/kg, acid or basic; the warm-started
+// solver (/mode=1, as the goal function runs it, the metal coming and going) gives the
+// cold answer.
+TEST_F(SolverTest, EveryBundledSystemKeepsItsBalancesWarmOrCold) {
+    const struct {
         const char* file;
         const char* salt;
         int elements;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"co-na-cl.toml", "CoCl2", 5}, {"cu2-na-cl.toml", "CuCl2", 5},
         {"cu1-na-cl.toml", "CuCl", 5}, {"ni-na-cl.toml", "NiCl2", 5},
         {"zn-na-cl.toml", "ZnCl2", 5}, {"fe2-na-cl.toml", "FeCl2", 5},
         {"na-cl.toml", nullptr, 4},
     };
-    for (const Case& c : cases) {
+    std::mt19937 rng(20261206u);
+    std::uniform_real_distribution<double> u(0, 1);
+    const float temps[] = {25, 100, 200, 300};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         EngineSysReader reader;
         SysRec rec;
-        reader.ReadSystem(c.file, rec);
+        reader.ReadSystem(c.file, rec); // a bare name is looked up in the bundled folder
         ASSERT_EQ(reader.LastMessage(), "");
         EXPECT_EQ(rec.nElem, c.elements);
-        Open(kData + "/systems/" + c.file);
+        EXPECT_EQ(rec.spName[1], "H2O");
+        Open(kData + "/systems/" + c.file, "/mode=1");
         EXPECT_EQ(solver.System().spName, rec.spName);
         EXPECT_EQ(solver.System().elemCode, rec.elemCode);
-        std::vector<std::pair<std::string, double>> parts = {{"NaCl", 2.0}, {"HCl", 0.05}};
-        if (c.salt) parts.emplace_back(c.salt, 0.02);
-        const auto bulk = Bulk(parts);
-        for (float t : {25.0f, 150.0f, 300.0f}) {
+        EngineSolver cold;
+        cold.OpenSystem(c.file);
+        for (int k = 0; k < 60; ++k) {
+            const float t = temps[k % 4];
+            const bool base = u(rng) < 0.2;
+            std::vector<std::pair<std::string, double>> parts = {
+                {"NaCl", std::pow(10, -6 + 6.8 * u(rng))},
+                {base ? "NaOH" : "HCl",
+                 std::pow(10, base ? -8 + 8.3 * u(rng) : -10 + 10.5 * u(rng))}};
+            // A salt of 0 drops the metal's species: the balance then demands exact zeros.
+            const double salt = u(rng) < 0.25 ? 0 : std::pow(10, -10 + 9.7 * u(rng));
+            if (c.salt) parts.emplace_back(c.salt, salt);
+            const auto bulk = Bulk(parts);
             ASSERT_EQ(Run(t, 0, bulk), 0) << t << ": " << solver.LastMessage();
             ExpectBalanced(solver, bulk, amounts, 1e-12);
+            std::vector<double> n(amounts.size()), w(1);
+            int16_t code = 0;
+            cold.Equilibrate(t, 0, w, bulk, n, w, code);
+            ASSERT_EQ(code, 0) << cold.LastMessage();
+            for (size_t i = 1; i < n.size(); ++i) EXPECT_FUZZY(amounts[i], n[i], 1e-9) << i;
         }
     }
 }
 
+// Every failure gives its code and message and leaves all amounts 0, never NaN.
 TEST_F(SolverTest, BadInputGivesCodesAndMessagesNeverNaN) {
+    EngineSolver none;
+    std::vector<double> bulk{kWaterMolality, 0, 0}, zeros(4, 3.0), w(1);
+    int16_t code = 0;
+    none.Equilibrate(25, 1, w, bulk, zeros, w, code);
+    EXPECT_EQ(code, kEqNoSystem);
+    EXPECT_EQ(none.LastMessage(), "Vexil: no system is open");
+    EXPECT_EQ(zeros, std::vector<double>(4, 0.0));
+
     Open(kCoSystem);
-    struct Case {
+    const double nan = std::nan(""), wm = kWaterMolality;
+    const auto salt = Bulk({{"NaCl", 0.1}});
+    const struct {
         const char* what;
         float t, p;
-        std::vector<double> bulk;
+        std::vector<double> bulk; // water, H, O, Na, Cl, Co
         int16_t code;
         const char* says;
-    };
-    const double nan = std::nan("");
-    const Case cases[] = {
-        {"NaN temperature", nan, 1, Bulk({{"NaCl", 0.1}}), kEqBadInput, "temperature"},
-        {"negative pressure", 25, -5, Bulk({{"NaCl", 0.1}}), kEqBadInput, "pressure"},
-        {"NaN in bulk", 25, 1, {kWaterMolality, 0, 0, nan, 0, 0}, kEqBadInput, "not a number"},
-        {"sodium without anion", 25, 1, Bulk({{"Na", 0.1}}), kEqInfeasible, "neutral"},
+        size_t amounts = 13;
+        const char* options = "";
+        bool nanGibbs = false;
+    } cases[] = {
+        {"NaN temperature", std::nanf(""), 1, salt, kEqBadInput, "temperature"},
+        {"negative pressure", 25, -5, salt, kEqBadInput, "pressure"},
+        {"beyond the water model", 2000, 1, salt, kEqNoSystem, "water"},
+        {"NaN element", 25, 1, {wm, 0, 0, nan, 0.1, 0}, kEqBadInput, "not a number"},
+        {"infinite water", 25, 1, {INFINITY, 0, 0, 0.1, 0.1, 0}, kEqBadInput, "not a number"},
+        {"negative element", 25, 1, {wm, 0, 0, -0.1, 0.1, 0}, kEqBadInput, "negative"},
         {"no water", 25, 1, {0, 0, 0, 0.1, 0.1, 0}, kEqBadInput, "no water"},
-        {"beyond the water model", 2000, 1, Bulk({{"NaCl", 0.1}}), kEqNoSystem, "water"},
+        {"sodium alone", 25, 1, {wm, 0, 0, 0.1, 0, 0}, kEqInfeasible, "neutral"},
+        {"chloride excess", 25, 1, {wm, 0, 0, 0.1, 0.3, 0}, kEqInfeasible, "neutral"},
+        {"short bulk", 25, 1, {wm, 0, 0}, kEqBadInput, "fewer entries"},
+        {"short amounts", 25, 1, salt, kEqBadInput, "too small", 3},
+        {"one iteration",
+         25,
+         1,
+         {wm, 0, 0, 3.0, 3.1, 0.05},
+         kEqNoConvergence,
+         "no convergence",
+         13,
+         "/maxit=1"},
+        {"NaN Gibbs",
+         25,
+         1,
+         {wm, 0, 0, 0.1, 0.12, 0.01},
+         kEqBadInput,
+         "not a number",
+         13,
+         "",
+         true},
     };
-    for (const Case& c : cases) {
-        std::fill(amounts.begin(), amounts.end(), 9.0);
+    for (const auto& c : cases) {
+        Open(kCoSystem, c.options);
+        if (c.nanGibbs) solver.SetSpeciesG(static_cast<int16_t>(Index("CoCl+")), std::nanf(""));
+        amounts.assign(c.amounts, 9.0);
         EXPECT_EQ(Run(c.t, c.p, c.bulk), c.code) << c.what;
         EXPECT_NE(solver.LastMessage().find(c.says), std::string::npos)
             << c.what << ": " << solver.LastMessage();
         for (double v : amounts) EXPECT_EQ(v, 0.0) << c.what;
     }
     // A good call afterwards works and says "OK".
-    EXPECT_EQ(Run(25, 1, Bulk({{"NaCl", 0.1}})), 0);
+    amounts.assign(13, 0.0);
+    EXPECT_EQ(Run(25, 1, salt), 0);
     EXPECT_EQ(solver.LastMessage(), "OK");
-}
-
-TEST_F(SolverTest, ZeroAmountElementsDropTheirSpecies) {
-    Open(kCoSystem);
-    const auto bulk = Bulk({{"NaCl", 0.3}});
-    ASSERT_EQ(Run(150, 0, bulk), 0) << solver.LastMessage();
-    for (const char* name : {"Co+2", "CoCl+", "CoCl2(aq)", "CoCl4-2"})
-        EXPECT_EQ(amounts[Index(name)], 0.0) << name;
-    EXPECT_GT(Molality("NaCl(aq)"), 0.0);
-    ExpectBalanced(solver, bulk, amounts, 1e-12);
-    // The background electrolyte and the full solution alternate, as in a goal function.
-    const auto full = Bulk({{"NaCl", 0.3}, {"CoCl2", 0.01}});
-    for (int k = 0; k < 3; ++k) {
-        ASSERT_EQ(Run(150, 0, full), 0);
-        EXPECT_GT(amounts[Index("CoCl+")], 0.0);
-        ASSERT_EQ(Run(150, 0, bulk), 0);
-        EXPECT_EQ(amounts[Index("CoCl+")], 0.0);
-    }
 }
 
 } // namespace
