@@ -45,11 +45,8 @@ TEST(EmbeddedHost, OpensEachFileOnceAndTracksTheActiveWorkbook) {
 
     // A file that cannot be opened: nothing is added and the reason is given.
     wb->Activate();
-    test::WriteBytes(dir.Path("bad.xlsx"), "not a zip");
-    error.clear();
-    EXPECT_EQ(host.Open(dir.Path("bad.xlsx"), error), nullptr);
-    EXPECT_FALSE(error.empty());
     EXPECT_EQ(host.Open(dir.Path("none.xlsx"), error), nullptr);
+    EXPECT_NE(error.find("none.xlsx"), std::string::npos) << error;
     EXPECT_EQ(host.WorkbookCount(), 2);
     EXPECT_EQ(host.ActiveWorkbook(), wb);
 }

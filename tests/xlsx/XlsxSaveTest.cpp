@@ -50,11 +50,31 @@ struct LibreOfficeFile : ::testing::Test {
     }
 };
 
-TEST_F(LibreOfficeFile, OnlyWrittenCellsChangeAndTheFileKeepsItsMode) {
+TEST_F(LibreOfficeFile, ReadsItThenOnlyWrittenCellsChangeAndTheFileKeepsItsMode) {
     ::chmod(path.c_str(), 0640);
     auto book = LoadOk(path);
     ASSERT_TRUE(book);
+    // What LibreOffice wrote, as it wrote it.
+    ASSERT_EQ(book->WorksheetCount(), 2);
+    EXPECT_EQ(book->Worksheets(1)->Name(), "Other");
+    EXPECT_EQ(book->Worksheets(1)->Value(1, 2), CellValue(42.0));
     Worksheet* s = book->Worksheets(2);
+    EXPECT_EQ(s->Name(), "Data");
+    EXPECT_EQ(s->Value(1, 1), CellValue(std::string("Lumora fixture")));
+    EXPECT_EQ(s->Value(2, 1), CellValue(std::string("T, C:")));
+    EXPECT_EQ(s->Value(2, 2), CellValue(25.5));
+    EXPECT_EQ(s->Value(2, 4), CellValue(51.0));                     // formula result
+    EXPECT_EQ(s->Value(3, 4), CellValue(std::string("xFlags")));    // text formula result
+    EXPECT_EQ(s->Value(3, 3), CellValue(45352.0));                  // 2024-03-01 as a serial
+    EXPECT_EQ(s->Value(4, 1), CellValue(std::string(" \xC2\xB1"))); // leading blank kept
+    EXPECT_EQ(s->Value(4, 2), CellValue(0.001234));
+    EXPECT_TRUE(IsEmpty(s->Value(4, 3))); // styled, empty
+    EXPECT_EQ(s->Value(4, 4), CellValue(-1.5e20));
+    EXPECT_EQ(s->Value(5, 1), CellValue(std::string("rich text cell")));
+    EXPECT_EQ(s->Comment(4, 2), "fixed");
+    EXPECT_EQ(s->Comment(5, 2), "two\nlines");
+    EXPECT_FALSE(s->Comment(2, 2));
+
     s->SetEvents(false);
     s->SetValue(2, 2, 30.0);                     // styled number cell, s="0" kept
     s->SetValue(2, 3, std::string("text <&>"));  // replaces a number
@@ -103,14 +123,32 @@ TEST_F(LibreOfficeFile, OnlyWrittenCellsChangeAndTheFileKeepsItsMode) {
     EXPECT_EQ(t->Value(2, 4), CellValue(51.0));
 }
 
-TEST(XlsxSave, ExcelLikeFormulasChainAndForeignParts) {
+TEST(XlsxSave, ExcelLikeFileReadThenFormulasChainAndForeignParts) {
     TempDir dir;
     std::string path = dir.Path("excel.xlsx"), error;
     test::WritePackage(path, test::ExcelLikeParts());
     auto before = test::Parts(path);
     auto book = LoadOk(path);
     ASSERT_TRUE(book);
+    ASSERT_EQ(book->WorksheetCount(), 2);
+    EXPECT_EQ(book->ActiveSheet()->Name(), "Spectra"); // activeTab="1"
     Worksheet* s = book->Worksheets(1);
+    const std::tuple<int, int, CellValue> cells[] = {
+        {1, 1, std::string("Title")},
+        {1, 2, std::string("inline")},
+        {1, 3, 1.25},
+        {1, 4, true},
+        {1, 5, std::string("#DIV/0!")},
+        {2, 1, 2.5},
+        {2, 2, 7.0}, // a cell without a position follows A2
+        {2, 3, CellValue{}},
+        {2, 4, std::string("Bold and plain")}, // runs, no phonetics
+        {3, 2, std::string("ab")},             // a row without r is 3
+        {4, 2, std::string("Line\rbreak")}};
+    for (const auto& [r, c, v] : cells) EXPECT_EQ(s->Value(r, c), v) << r << "," << c;
+    EXPECT_EQ(s->Comment(1, 3), "Excel User:\nfixed");
+    EXPECT_EQ(book->Worksheets(2)->Value(1, 3), CellValue(std::string("in v")));
+
     s->SetValue(2, 1, 99.0);                    // master of a shared formula
     s->SetValue(3, 3, std::string("in row 3")); // a row without positions
     s->SetComment(4, 1, std::string("new note"));
