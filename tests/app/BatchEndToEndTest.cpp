@@ -1,7 +1,7 @@
 // The whole main job on real files: generated data sets with known Gibbs energies
 // read, optimized and saved in batch mode, the saved workbook read back from disk;
-// and the batch export of the bundled example against a speciation of the same
-// solutions done here directly with a second solver.
+// the batch export of the bundled example against a speciation of the same solutions
+// done here directly; and the reader on a real file.
 
 #include "CobaltDataSet.h"
 #include "MakeSet.h"
@@ -10,7 +10,6 @@
 #include "app/BatchUi.h"
 #include "app/HostChoice.h"
 #include "dataset/ReadDataSet.h"
-#include "engine/DataPath.h"
 #include "engine/EngineFactory.h"
 #include "xlsx/EmbeddedHost.h"
 #include "xlsx/GridWorkbook.h"
@@ -200,7 +199,7 @@ TEST(BatchEndToEnd, ExportWritesTheSpeciationTableBesideTheWorkbook) {
     EXPECT_EQ(lines[0], "\t1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12");
     const std::regex number(R"(-?[0-9]\.[0-9]{2}E[+-][0-9]{2})");
 
-    // The same speciation done here with the Gibbs energies and the system the reader
+    // The same speciation done here with the engine, Gibbs energies and system the reader
     // finds in the workbook, and the compositions written out by hand.
     RealRead r(dir, "co.xlsx");
     r.Read();
@@ -208,11 +207,7 @@ TEST(BatchEndToEnd, ExportWritesTheSpeciationTableBesideTheWorkbook) {
     const int nAq = st.AqLast - st.AqFirst + 1;
     ASSERT_EQ(st.nSol, 12);
     ASSERT_EQ(static_cast<int>(lines.size()), 1 + nAq);
-    auto solver = CreateSolver();
-    solver->SetOptions("/mode=1");
-    solver->OpenDatabase(ResolveDataPath("thermo.toml"));
-    solver->OpenSystem(ResolveDataPath("systems/co-na-cl.toml"));
-    ASSERT_EQ(solver->LastMessage(), "System file accepted");
+    Solver* solver = st.solver.get(); // the database and system the reader opened
     for (int i = 1; i <= st.nSp; ++i)
         solver->SetSpeciesG(st.SpIdx(i), static_cast<float>(st.G0(i)));
     const size_t h = r.Element(1), na = r.Element(11), cl_ = r.Element(17), co = r.Element(27);
