@@ -134,6 +134,10 @@ struct Stop {
     const char* message;
 };
 
+void PrintTo(const Stop& s, std::ostream* os) {
+    *os << s.name;
+}
+
 class ExportStops : public ExportTest, public ::testing::WithParamInterface<Stop> {};
 
 TEST_P(ExportStops, NoFileAndTheOldOneKept) {
