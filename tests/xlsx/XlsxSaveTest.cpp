@@ -284,7 +284,11 @@ TEST_P(FailedSave, LeavesTheOldFileWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, FailedSave,
-                         ::testing::Values(SaveStep::TempWritten, SaveStep::BeforeRename));
+                         ::testing::Values(SaveStep::TempWritten, SaveStep::BeforeRename),
+                         [](const auto& info) {
+                             return info.param == SaveStep::TempWritten ? "TempWritten"
+                                                                        : "BeforeRename";
+                         });
 
 TEST(XlsxSave, RefusesToOverwriteAnotherProgramsVersion) {
     TempDir dir;
