@@ -46,13 +46,13 @@ struct BatchRun {
 // sheet of the user's, and runs batch read + optimize on it.
 BatchRun GenerateAndOptimize(double noise, const std::string& tag) {
     BatchRun run;
-    SetSpec spec;
+    SetSpec wanted;
     std::string error;
-    EXPECT_TRUE(LoadSetSpec(LUMORA_EXAMPLES_DIR "/co-chloride-25C.toml", spec, error)) << error;
-    spec.noise = noise;
-    spec.seed = 3;
+    EXPECT_TRUE(LoadSetSpec(LUMORA_EXAMPLES_DIR "/co-chloride-25C.toml", wanted, error)) << error;
+    wanted.noise = noise;
+    wanted.seed = 3;
     GeneratedSet set;
-    EXPECT_TRUE(GenerateSet(spec, LUMORA_EXAMPLES_DIR, set, error)) << error;
+    EXPECT_TRUE(GenerateSet(wanted, LUMORA_EXAMPLES_DIR, set, error)) << error;
     run.trueG = set.trueG;
     const fs::path dir = FreshDir("e2e_" + tag);
     run.path = (dir / "set.xlsx").string();
