@@ -21,14 +21,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
 #include <filesystem>
-#include <fstream>
 
 namespace lumora {
 namespace {
@@ -36,80 +34,38 @@ namespace {
 namespace fs = std::filesystem;
 
 // Answers every modal window the way a user would: message boxes with Yes or OK (their
-// texts recorded), dialogs by closing them.
-class ModalCloser {
-public:
+// texts recorded), dialogs by closing them (their titles recorded).
+struct ModalCloser {
     ModalCloser() {
-        timer_.setInterval(20);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
-        timer_.start();
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            QWidget* w = QApplication::activeModalWidget();
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box) {
+                messages.push_back(box->text().toStdString());
+                QAbstractButton* yes = box->button(QMessageBox::Yes);
+                yes ? yes->click() : box->accept();
+            } else if (w) {
+                dialogs.push_back(w->windowTitle().toStdString());
+                w->close();
+            }
+        });
+        timer.start(20);
     }
-    std::vector<std::string> messages;
-    std::vector<std::string> dialogs;
-
-private:
-    void Tick() {
-        QWidget* w = QApplication::activeModalWidget();
-        if (!w) return;
-        if (auto* box = qobject_cast<QMessageBox*>(w)) {
-            messages.push_back(box->text().toStdString());
-            if (QAbstractButton* yes = box->button(QMessageBox::Yes))
-                yes->click();
-            else
-                box->accept();
-            return;
-        }
-        dialogs.push_back(w->windowTitle().toStdString());
-        w->close();
-    }
-    QTimer timer_;
+    std::vector<std::string> messages, dialogs;
+    QTimer timer;
 };
 
 class AppWindowsTest : public ::testing::Test {
 protected:
     AppWindowsTest() {
-        dir = fs::path(LUMORA_TEST_BUILD_DIR) / "app_windows";
         fs::remove_all(dir);
         fs::create_directories(dir);
         fs::copy_file(fs::path(LUMORA_EXAMPLES_DIR) / "co-chloride-25C.xlsx", dir / "co.xlsx");
         EmbeddedHost::Instance()->CloseAll();
     }
     ~AppWindowsTest() override { EmbeddedHost::Instance()->CloseAll(); }
-
-    std::vector<bool> Enabled(const MainWindow& form) {
-        std::vector<bool> e;
-        for (int i = 1; i <= 6; ++i) e.push_back(form.Button(static_cast<Command>(i))->isEnabled());
-        return e;
-    }
-
-    fs::path dir;
+    fs::path dir = fs::path(LUMORA_TEST_BUILD_DIR) / "app_windows";
 };
-
-// Every caption of a window has the room its text needs in the system's font (the
-// layouts are given in twips for a narrower dialog font).
-void ExpectCaptionsFit(const QWidget& window) {
-    for (const QWidget* w : window.findChildren<const QWidget*>()) {
-        if (!w->isVisibleTo(&window) || w->isWindow()) continue;
-        QString text;
-        int room = w->width();
-        if (const auto* label = qobject_cast<const QLabel*>(w)) {
-            text = label->text();
-        } else if (const auto* button = qobject_cast<const QPushButton*>(w)) {
-            text = button->text();
-            room -= 4; // the button's frame
-        } else if (const auto* box = qobject_cast<const QAbstractButton*>(w)) {
-            text = box->text();
-            if (!text.isEmpty() && w->width() < w->sizeHint().width())
-                ADD_FAILURE() << window.windowTitle().toStdString() << ": \"" << text.toStdString()
-                              << "\" is cut off";
-            continue;
-        }
-        if (text.isEmpty()) continue;
-        EXPECT_LE(w->fontMetrics().horizontalAdvance(text), room)
-            << window.windowTitle().toStdString() << ": \"" << text.toStdString()
-            << "\" is cut off";
-    }
-}
 
 TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
     State st;
@@ -118,7 +74,6 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
     std::string error;
     st.attachHost = MakeHostAttach("embedded", error);
     ModalCloser closer;
-    const std::vector<bool> allOn(6, true);
     float result = 0.0f;
     {
         MainWindow form(st, dir.string());
@@ -128,6 +83,11 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
             std::string why;
             if (st.xlApp) SaveDirtyWorkbooks(*st.xlApp, why);
         };
+        auto usable = [&form] {
+            for (int i = 1; i <= 6; ++i)
+                if (!form.Button(static_cast<Command>(i))->isEnabled()) return false;
+            return form.txtFile()->isEnabled() && form.ControlsEnabled();
+        };
         ASSERT_TRUE(form.Form_Load());
         form.show();
         form.SetWorkbookPath((dir / "co.xlsx").string());
@@ -135,7 +95,7 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
         // Open / Refresh fills the goal window's list: the species, then "Gradient".
         form.Button_Click(static_cast<Command>(1));
         ASSERT_EQ(st.nSp, 3);
-        EXPECT_EQ(Enabled(form), allOn);
+        EXPECT_TRUE(usable());
         EXPECT_EQ(windows.Goal().Combo->count(), 4);
         EXPECT_EQ(windows.Goal().Combo->itemText(3).toStdString(), "Gradient");
 
@@ -143,13 +103,12 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
         form.Button_Click(static_cast<Command>(6));
         EXPECT_TRUE(windows.Abs().isVisible());
         EXPECT_EQ(windows.Abs().Combo->count(), st.nSol + 1);
-        EXPECT_EQ(Enabled(form), allOn);
+        EXPECT_TRUE(usable());
         windows.Abs().Combo->setCurrentIndex(3);
 
         // Optimize refreshes it and keeps the chosen solution.
         form.Button_Click(static_cast<Command>(3));
-        EXPECT_EQ(Enabled(form), allOn);
-        EXPECT_TRUE(form.txtFile()->isEnabled());
+        EXPECT_TRUE(usable());
         EXPECT_TRUE(windows.Abs().isVisible());
         EXPECT_EQ(windows.Abs().ListIndex(), 3);
         result = st.G0Res(2);
@@ -158,25 +117,25 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
         // The species view is modal; closing it gives the buttons back.
         form.Button_Click(static_cast<Command>(4));
         EXPECT_EQ(windows.Spec().LastMode(), 1);
-        EXPECT_EQ(Enabled(form), allOn);
+        EXPECT_TRUE(usable());
         form.Button_Click(static_cast<Command>(5));
         EXPECT_EQ(windows.Spec().LastMode(), 2);
-        EXPECT_EQ(Enabled(form), allOn);
+        EXPECT_TRUE(usable());
 
         // F2 writes the table into the working folder.
         form.Form_KeyUp(Qt::Key_F2, Qt::NoModifier);
         EXPECT_TRUE(fs::exists(dir / "Solutions.txt"));
         ASSERT_FALSE(closer.messages.empty());
         EXPECT_EQ(closer.messages.back(), "File Solutions.txt is written to the working folder  ");
-        EXPECT_EQ(Enabled(form), allOn);
+        EXPECT_TRUE(usable());
 
         // F1 and F12 open their modal windows; leaving them changes nothing.
         form.Form_KeyUp(Qt::Key_F1, Qt::NoModifier);
         EXPECT_EQ(st.nFactors, 0);
-        EXPECT_EQ(Enabled(form), allOn);
+        EXPECT_TRUE(usable());
         form.Form_KeyUp(Qt::Key_F12, Qt::NoModifier);
         EXPECT_EQ(st.FitMode, 0);
-        EXPECT_EQ(Enabled(form), allOn);
+        EXPECT_TRUE(usable());
 
         // The goal-function window takes over the main window until it is closed.
         form.Button_Click(static_cast<Command>(2));
@@ -190,21 +149,8 @@ TEST_F(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
         windows.Goal().close();
         QApplication::processEvents();
         EXPECT_FALSE(windows.Goal().isVisible());
-        EXPECT_EQ(Enabled(form), allOn);
-        EXPECT_TRUE(form.txtFile()->isEnabled());
-        EXPECT_TRUE(form.ControlsEnabled());
+        EXPECT_TRUE(usable());
         EXPECT_EQ(st.ErrCode, 0);
-
-        for (const QWidget* w :
-             {static_cast<const QWidget*>(&form), static_cast<const QWidget*>(&windows.Goal()),
-              static_cast<const QWidget*>(&windows.Abs()),
-              static_cast<const QWidget*>(&windows.Spec()),
-              static_cast<const QWidget*>(&windows.Ind())})
-            ExpectCaptionsFit(*w);
-        windows.Mode().optMode_Click(1);
-        ExpectCaptionsFit(windows.Mode());
-        windows.Mode().optMode_Click(0);
-        st.FitMode = 0;
 
         // Every window was shown once each; no failure message on the way.
         for (const auto& m : closer.messages)

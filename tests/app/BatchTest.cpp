@@ -1,22 +1,99 @@
-// Batch mode's answers and its summary.
+// The command line, the settings file, batch mode's answers and its summary.
 
 #include "app/Batch.h"
 #include "app/BatchUi.h"
+#include "app/CommandLine.h"
+#include "windows/Settings.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 
 namespace lumora {
 namespace {
 
+namespace fs = std::filesystem;
+
+TEST(SettingsFile, ReadRulesAndRewrite) {
+    const fs::path dir = fs::path(LUMORA_TEST_BUILD_DIR) / "settings";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path ini = dir / "Lumora.ini";
+    const std::pair<const char*, const char*> cases[] = {
+        {"WorkDir=/home/u/data/\n", "/home/u/data/"},
+        {"WorkDir=   /home/u/data/   \nWorkDir=/other/\n", "/home/u/data/"},
+        {"WorkDir=/w/\r\n", "/w/"},
+        {"workdir=/home/u/\n", ""},
+        {" WorkDir=/home/u/\n", ""},
+        {"\nWorkDir=/home/u/\n", ""},
+        {"", ""},
+        {"WorkDir=", ""},
+    };
+    for (const auto& [text, workDir] : cases) {
+        std::ofstream(ini, std::ios::binary) << text;
+        EXPECT_EQ(ReadWorkDir(dir.string()), workDir) << text;
+    }
+    fs::remove(ini);
+    EXPECT_EQ(ReadWorkDir(dir.string()), "");
+
+    // A rewrite keeps one line, and nothing else in the folder.
+    std::ofstream(ini, std::ios::binary) << "WorkDir=/a/\nsecond line\nthird\n";
+    ASSERT_TRUE(WriteWorkDir(dir.string(), ReadWorkDir(dir.string())));
+    auto read = [&] {
+        std::ifstream in(ini, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(read(), "WorkDir=/a/\n");
+    ASSERT_TRUE(WriteWorkDir(dir.string(), ""));
+    EXPECT_EQ(read(), "WorkDir=\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
+    EXPECT_FALSE(WriteWorkDir((dir / "no" / "such").string(), "/x/"));
+}
+
+TEST(CommandLineTest, SwitchesAndUsageErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* parsed; ///< "flags set|host|workbook", or the error
+    };
+    const Case cases[] = {
+        {{"/IE", "data.xlsx"}, "ie||data.xlsx"},
+        {{"/data/ieee/run.xlsx"}, "||/data/ieee/run.xlsx"}, // a path with /ie inside
+        {{"/ienolimits"}, "ie||"},                          // the switch inside a word
+        {{"--batch", "set.xlsx", "--optimize", "--json", "/ie", "--host", "Embedded"},
+         "batch optimize json ie|embedded|set.xlsx"},
+        {{"--batch", "set.xlsx", "--export"}, "batch export||set.xlsx"},
+        {{"--batch"}, "error: --batch needs a workbook"},
+        {{"--optimize", "a.xlsx"}, "error: --optimize, --export and --json go with --batch"},
+        {{"--host"}, "error: --host needs a value (embedded or libreoffice)"},
+        {{"--host", "excel"}, "error: Unknown host \"excel\" (embedded or libreoffice)"},
+        {{"--frobnicate"}, "error: Unknown option --frobnicate"},
+        {{"a.xlsx", "b.xlsx"}, "error: More than one workbook given: b.xlsx"},
+    };
+    for (const auto& c : cases) {
+        std::string error, got;
+        if (auto cl = ParseCommandLine(c.args, error)) {
+            for (auto [on, name] : {std::pair{cl->batch, " batch"},
+                                    {cl->optimize, " optimize"},
+                                    {cl->exportSolutions, " export"},
+                                    {cl->json, " json"},
+                                    {cl->noLimits, " ie"}})
+                if (on) got += name;
+            got = got.substr(got.empty() ? 0 : 1) + "|" + cl->host + "|" + cl->workbook;
+        } else {
+            got = "error: " + error;
+        }
+        EXPECT_EQ(got, c.parsed) << c.args[0];
+    }
+}
+
 std::string Slurp(std::FILE* f) {
+    std::string s(static_cast<size_t>(std::ftell(f)), '\0');
     std::rewind(f);
-    std::string s;
-    char buf[256];
-    while (size_t n = std::fread(buf, 1, sizeof buf, f)) s.append(buf, n);
+    s.resize(std::fread(s.data(), 1, s.size(), f));
     return s;
 }
 
@@ -34,9 +111,10 @@ TEST(BatchUiTest, FixedAnswersPrintedToStderr) {
     ui.status("");
     ui.message("Could not invert Hessian  ", Icon::Exclamation);
     const std::string e = Slurp(err);
-    EXPECT_NE(e.find("Optimization interrupted. Keep current data? Yes\n"), std::string::npos);
-    EXPECT_NE(e.find("Too high correlation. Reduce accuracy? No\n"), std::string::npos);
-    EXPECT_NE(e.find("Warning: Could not invert Hessian\n"), std::string::npos);
+    for (const char* line :
+         {"Optimization interrupted. Keep current data? Yes\n",
+          "Too high correlation. Reduce accuracy? No\n", "Warning: Could not invert Hessian\n"})
+        EXPECT_NE(e.find(line), std::string::npos) << line;
     EXPECT_EQ(Slurp(out), "Iteration: 1,    Error: 0.001000\n");
     std::fclose(out);
     std::fclose(err);

@@ -1,9 +1,9 @@
 // The LibreOffice host against a real headless office that the suite starts
-// once (with a private profile) and ends at the end. Data sets are written as
-// .xlsx by the program's own writer and converted to .xls and .ods by the same
-// office; what the host saves is checked by converting it back to .xlsx and
-// reading that with the embedded host's reader, so each check has an
-// independent side.
+// once (with a private profile) and ends at the end. The bundled example, with a
+// comment added by the program's own writer, is converted to .xls and .ods by an
+// office; what the host reads is compared with the embedded reader's view of the
+// .xlsx, and what it saves is converted back to .xlsx and read by the embedded
+// reader, so each check has an independent side.
 
 #include "lohost/LibreOfficeHost.h"
 #include "FuzzyCompare.h"
@@ -12,10 +12,8 @@
 #include "dataset/OptimizeCommand.h"
 #include "dataset/ReadDataSet.h"
 #include "engine/EngineFactory.h"
-#include "model/ReadFixedMarks.h"
 #include "sheet/SheetWatcher.h"
 #include "xlsx/GridWorkbook.h"
-#include "xlsx/XlsxWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -85,69 +83,8 @@ public:
 #define REQUIRE_OFFICE()                                                                           \
     if (!Office::unavailable.empty()) GTEST_SKIP() << "No LibreOffice: " << Office::unavailable
 
-constexpr int kSol = 6;
-const double kNaCl[kSol] = {0.0, 1.0, 2.0, 3.0, 4.0, 5.0};
-constexpr int kFirstWlRow = 19;
-constexpr int kWlCount = 25; // 480 .. 720 nm
-
-double Absorbance(int w, int j) {
-    const double wl = 480.0 + 10.0 * w;
-    return 0.02 + 0.05 * kNaCl[j] * std::exp(-std::pow((wl - 690.0) / 40.0, 2)) + 0.001 * j;
-}
-
-/// Co(II) in NaCl-HCl at 25 C, with CoCl+ and CoCl4-2 refined, as the reader wants it;
-/// a comment marks a band parameter cell.
-NewSheet DataSet() {
-    NewSheet sh;
-    sh.name = "Data";
-    auto& r = sh.rows;
-    // Texts by row ("" leaves the cell empty); numbers are added below.
-    const std::vector<std::vector<const char*>> texts = {{"Co(II) chloride through LibreOffice"},
-                                                         {"Database:", "thermo.toml"},
-                                                         {"System:", "systems/co-na-cl.toml"},
-                                                         {"Options:"},
-                                                         {"T, C:"},
-                                                         {"P, bar:"},
-                                                         {"wl_start:"},
-                                                         {"wl_stop:"},
-                                                         {"Species:"},
-                                                         {"", "CoCl+"},
-                                                         {"", "CoCl4-2"},
-                                                         {"Mean err.:"},
-                                                         {"", "Composition, molality"},
-                                                         {"CoCl2"},
-                                                         {"NaCl"},
-                                                         {"HCl"},
-                                                         {"", "Absorption spectra"},
-                                                         {"Wave"}};
-    for (const auto& row : texts) {
-        r.emplace_back();
-        for (const char* t : row) r.back().push_back(*t ? CellValue(S(t)) : CellValue());
-    }
-    r[4].push_back(25.0);
-    r[5].push_back(1.0);
-    r[6].push_back(500.0);
-    r[7].push_back(700.0);
-    r[8].push_back(2.0);
-    for (const char* t : {"Initial", "Result", " \u00B1"}) r[8].push_back(S(t));
-    for (int j = 0; j < kSol; ++j) {
-        r[13].push_back(0.05);
-        r[14].push_back(kNaCl[j]);
-        r[15].push_back(0.01);
-        r[17].push_back("S" + std::to_string(j + 1));
-    }
-    r[15].push_back(S("corrected"));
-    for (int w = 0; w < kWlCount; ++w) {
-        std::vector<CellValue> row(kSol + 1);
-        row[0] = 480.0 + 10.0 * w;
-        for (int j = 0; j < kSol; ++j) row[static_cast<size_t>(j) + 1] = Absorbance(w, j);
-        r.push_back(std::move(row));
-    }
-    sh.comments = {{10, 8, "fixed"}};
-    return sh;
-}
-
-/// The data set in the three formats, made once for the suite.
+/// The data set in the three formats, made once for the suite: the bundled example
+/// with a comment on H10.
 struct Fixtures {
     std::string xlsx, xls, ods;
 };
@@ -158,13 +95,25 @@ const Fixtures& DataSetFiles() {
         const std::string src = Office::dir + "/src";
         fs::create_directories(src);
         x.xlsx = src + "/co.xlsx";
+        fs::copy_file(LUMORA_EXAMPLES_DIR "/co-chloride-25C.xlsx", x.xlsx);
         std::string error;
-        EXPECT_TRUE(WriteNewXlsx(x.xlsx, {DataSet()}, error)) << error;
+        auto book = GridWorkbook::Load(x.xlsx, error);
+        EXPECT_TRUE(book) << error;
+        book->Worksheets(1)->SetComment(10, 8, S("fixed"));
+        EXPECT_TRUE(book->Save(error)) << error;
         x.xls = Office::Convert(x.xlsx, "xls", src);
         x.ods = Office::Convert(x.xlsx, "ods", src);
         return x;
     }();
     return f;
+}
+
+/// The .xlsx data set as the embedded reader sees it.
+std::unique_ptr<GridWorkbook> Expected() {
+    std::string error;
+    auto book = GridWorkbook::Load(DataSetFiles().xlsx, error);
+    EXPECT_TRUE(book) << error;
+    return book;
 }
 
 /// A copy of a fixture in a folder of its own (tests write into their workbooks).
@@ -204,16 +153,24 @@ bool WaitFor(const std::function<bool()>& condition) {
     return condition();
 }
 
-TEST(LibreOfficeHost, OpensEachFormatAndReadsEveryCell) {
+/// Equal cells; numbers to 1e-14 (.ods keeps 15 significant digits).
+void ExpectCell(const CellValue& got, const CellValue& want, int row, int col) {
+    if (std::holds_alternative<double>(want) && std::holds_alternative<double>(got))
+        EXPECT_FUZZY(std::get<double>(got), std::get<double>(want), 1e-14) << row << "," << col;
+    else
+        EXPECT_EQ(got, want) << "row " << row << ", col " << col;
+}
+
+TEST(LibreOfficeHost, OpensEachFormatReadsEveryCellAndRefusesBadAccess) {
     REQUIRE_OFFICE();
     const Fixtures& f = DataSetFiles();
     ASSERT_FALSE(f.xls.empty());
     ASSERT_FALSE(f.ods.empty());
     auto host = Host();
     ASSERT_TRUE(host);
-    EXPECT_EQ(host->HostName(), "LibreOffice");
-    EXPECT_EQ(host->Extensions(), (std::vector<S>{".xls", ".xlsx", ".ods"}));
-    const NewSheet expected = DataSet();
+    auto expected = Expected();
+    Worksheet* want = expected->Worksheets(1);
+    const auto [rows, cols] = static_cast<GridSheet*>(want)->UsedExtent();
     for (const std::string& file : {f.xlsx, f.xls, f.ods}) {
         SCOPED_TRACE(file);
         std::string error;
@@ -224,70 +181,36 @@ TEST(LibreOfficeHost, OpensEachFormatAndReadsEveryCell) {
         EXPECT_EQ(book->WorksheetCount(), 1);
         Worksheet* sheet = book->ActiveSheet();
         ASSERT_TRUE(sheet);
-        EXPECT_EQ(sheet->Name(), "Data");
-        EXPECT_EQ(sheet->Parent(), book);
-        EXPECT_EQ(book->Worksheets(1), sheet);
-        EXPECT_EQ(book->Worksheets(2), nullptr);
-        // Every cell, and the empty ones around the data.
-        for (size_t i = 0; i < expected.rows.size(); ++i)
-            for (size_t j = 0; j < expected.rows[i].size() + 2; ++j) {
-                const int row = static_cast<int>(i) + 1, col = static_cast<int>(j) + 1;
-                const CellValue want =
-                    j < expected.rows[i].size() ? expected.rows[i][j] : CellValue{};
-                const CellValue got = sheet->Value(row, col);
-                if (std::holds_alternative<double>(want) && std::holds_alternative<double>(got))
-                    // .ods keeps 15 significant digits
-                    EXPECT_FUZZY(std::get<double>(got), std::get<double>(want), 1e-14)
-                        << "row " << row << ", col " << col;
-                else
-                    EXPECT_EQ(got, want) << "row " << row << ", col " << col;
-            }
-        EXPECT_TRUE(IsEmpty(sheet->Value(500, 3)));
-        EXPECT_TRUE(IsEmpty(sheet->Value(2, 200)));
+        // Every cell, and the empty ones around the data, one by one and as a block.
+        for (int r = 1; r <= rows + 2; ++r)
+            for (int c = 1; c <= cols + 2; ++c)
+                ExpectCell(sheet->Value(r, c), want->Value(r, c), r, c);
+        const auto block = sheet->Block(19, 1, 21, cols + 1);
+        for (int r = 19; r <= 21; ++r)
+            for (int c = 1; c <= cols + 1; ++c)
+                ExpectCell(block[size_t(r - 19)][size_t(c - 1)], want->Value(r, c), r, c);
         EXPECT_EQ(sheet->Comment(10, 8), "fixed");
         EXPECT_EQ(sheet->Comment(10, 9), std::nullopt);
-        // The block read gives the same cells.
-        auto block = sheet->Block(kFirstWlRow, 1, kFirstWlRow + 1, kSol + 2);
-        ASSERT_EQ(block.size(), 2u);
-        EXPECT_EQ(block[0][0], CellValue(480.0));
-        EXPECT_FUZZY(std::get<double>(block[1][2]), Absorbance(1, 1), 1e-14);
-        EXPECT_TRUE(IsEmpty(block[0][kSol + 1]));
         // Opening it again finds the open document.
         EXPECT_EQ(host->Open(book->FullName(), error), book);
-        bool listed = false;
-        for (int i = 1; i <= host->WorkbookCount(); ++i) listed |= host->WorkbookItem(i) == book;
-        EXPECT_TRUE(listed);
+        // Bad positions and values raise the spreadsheet's error and write nothing.
+        EXPECT_THROW(sheet->Value(0, 1), RuntimeError);
+        EXPECT_THROW(sheet->SetValue(1, 0, 1.0), RuntimeError);
+        EXPECT_THROW(sheet->SetValue(100, 1, std::nan("")), RuntimeError);
+        EXPECT_THROW(sheet->SetValue(100, 1, HUGE_VAL), RuntimeError);
+        EXPECT_THROW(sheet->ClearContents(3, 3, 2, 2), RuntimeError);
+        EXPECT_TRUE(IsEmpty(sheet->Value(100, 1)));
     }
-}
-
-TEST(LibreOfficeHost, BadAccessFailsCleanly) {
-    REQUIRE_OFFICE();
-    auto host = Host();
-    ASSERT_TRUE(host);
     std::string error;
     EXPECT_EQ(host->Open(Office::dir + "/missing.xls", error), nullptr);
     EXPECT_NE(error.find("missing.xls"), S::npos);
-    const std::string notSheet = Office::dir + "/bad.xlsx";
-    WriteBytes(notSheet, "not a workbook at all");
-    Workbook* bad = host->Open(notSheet, error);
-    if (bad) {
-        EXPECT_NE(bad->Worksheets(1), nullptr); // Calc may take it for text
-    }
-    Workbook* book = host->Open(CopyOf(DataSetFiles().xlsx, "bad"), error);
-    ASSERT_TRUE(book) << error;
-    Worksheet* sheet = book->Worksheets(1);
-    EXPECT_THROW(sheet->Value(0, 1), RuntimeError);
-    EXPECT_THROW(sheet->SetValue(1, 0, 1.0), RuntimeError);
-    EXPECT_THROW(sheet->SetValue(80, 1, std::nan("")), RuntimeError);
-    EXPECT_THROW(sheet->SetValue(80, 1, HUGE_VAL), RuntimeError);
-    EXPECT_THROW(sheet->ClearContents(3, 3, 2, 2), RuntimeError);
-    EXPECT_TRUE(IsEmpty(sheet->Value(80, 1))); // nothing was written
 }
 
 TEST(LibreOfficeHost, WritesLandInTheRightCellsAndSurviveSaving) {
     REQUIRE_OFFICE();
     auto host = Host();
     ASSERT_TRUE(host);
+    auto expected = Expected();
     for (const std::string& file : {DataSetFiles().xls, DataSetFiles().ods}) {
         SCOPED_TRACE(file);
         std::string error;
@@ -298,52 +221,41 @@ TEST(LibreOfficeHost, WritesLandInTheRightCellsAndSurviveSaving) {
         s->SetValue(10, 3, -250.125);           // inside the used range
         s->SetValue(10, 4, S("text, not 1.5")); // text stays text
         s->SetValue(2, 30, 7.0);                // far right: the range grows
-        s->SetValue(60, 2, S("below"));         // far down
-        s->SetValue(14, 2, CellValue{});        // empties the cell
+        s->SetValue(120, 2, S("below"));        // far down
+        s->SetValue(15, 2, CellValue{});        // empties the cell
         s->SetValue(15, 3, S(""));              // so does an empty text
-        s->SetBlock(30, 12, {{1.0, 2.0, 3.0}, {4.0}, {S("a"), S("b")}}); // ragged rows
+        s->SetBlock(30, 16, {{1.0, 2.0, 3.0}, {4.0}, {S("a"), S("b")}}); // ragged rows
         s->SetComment(11, 9, S("mark"));
         s->SetComment(10, 8, std::nullopt);
-        s->ClearContents(kFirstWlRow + 1, 2, kFirstWlRow + 1, 3);
-        s->Clear(kFirstWlRow + 2, 2, kFirstWlRow + 2, 2);
+        s->ClearContents(20, 2, 20, 3);
+        s->Clear(21, 2, 21, 2);
         s->SetHorizontalAlignment(12, 5, 12, 5, kAlignCenter);
         EXPECT_TRUE(book->Dirty());
-        // The sheet reads what was written, before and after the office has it.
-        EXPECT_EQ(s->Value(10, 3), CellValue(-250.125));
-        EXPECT_EQ(s->Value(2, 30), CellValue(7.0));
-        EXPECT_EQ(s->Value(60, 2), CellValue(S("below")));
-        EXPECT_TRUE(IsEmpty(s->Value(14, 2)));
-        EXPECT_TRUE(IsEmpty(s->Value(15, 3)));
-        EXPECT_EQ(s->Value(31, 12), CellValue(4.0));
-        EXPECT_TRUE(IsEmpty(s->Value(31, 13)));
-        EXPECT_EQ(s->Comment(11, 9), "mark");
-        EXPECT_EQ(s->Comment(10, 8), std::nullopt);
+        EXPECT_EQ(s->Value(31, 16), CellValue(4.0)); // read back before the office has it
         ASSERT_TRUE(book->Save(error)) << error;
         EXPECT_FALSE(book->Dirty());
 
         auto back = ReadBack(book->FullName());
         ASSERT_TRUE(back);
         Worksheet* b = back->Worksheets(1);
-        EXPECT_EQ(b->Value(10, 3), CellValue(-250.125));
-        EXPECT_EQ(b->Value(10, 4), CellValue(S("text, not 1.5")));
-        EXPECT_EQ(b->Value(2, 30), CellValue(7.0));
-        EXPECT_EQ(b->Value(60, 2), CellValue(S("below")));
-        EXPECT_TRUE(IsEmpty(b->Value(14, 2)));
-        EXPECT_TRUE(IsEmpty(b->Value(15, 3)));
-        EXPECT_EQ(b->Value(30, 14), CellValue(3.0));
-        EXPECT_EQ(b->Value(31, 12), CellValue(4.0));
-        EXPECT_EQ(b->Value(32, 13), CellValue(S("b")));
-        EXPECT_TRUE(IsEmpty(b->Value(kFirstWlRow + 1, 2)));
-        EXPECT_TRUE(IsEmpty(b->Value(kFirstWlRow + 2, 2)));
-        EXPECT_FUZZY(std::get<double>(b->Value(kFirstWlRow + 1, 4)), Absorbance(1, 2),
-                     1e-14); // left alone
+        const std::tuple<int, int, CellValue> cells[] = {
+            {10, 3, -250.125},     {10, 4, S("text, not 1.5")},
+            {2, 30, 7.0},          {120, 2, S("below")},
+            {15, 2, CellValue{}},  {15, 3, CellValue{}},
+            {30, 18, 3.0},         {31, 16, 4.0},
+            {31, 17, CellValue{}}, {32, 17, S("b")},
+            {20, 2, CellValue{}},  {21, 2, CellValue{}}};
+        for (const auto& [r, c, v] : cells) EXPECT_EQ(b->Value(r, c), v) << r << "," << c;
+        for (int c = 1; c <= 13; ++c) // the rest is left alone
+            if (c < 2 || c > 3)
+                ExpectCell(b->Value(20, c), expected->Worksheets(1)->Value(20, c), 20, c);
         EXPECT_EQ(b->Comment(11, 9), "mark");
         EXPECT_EQ(b->Comment(10, 8), std::nullopt);
-        EXPECT_EQ(b->Value(1, 1), CellValue(S("Co(II) chloride through LibreOffice")));
+        EXPECT_EQ(b->Value(1, 1), expected->Worksheets(1)->Value(1, 1));
     }
 }
 
-TEST(LibreOfficeHost, EditsThroughAnotherConnectionSetChanged) {
+TEST(LibreOfficeHost, OnlyEditsThroughAnotherConnectionSetChanged) {
     REQUIRE_OFFICE();
     auto host = Host();
     ASSERT_TRUE(host);
@@ -355,8 +267,20 @@ TEST(LibreOfficeHost, EditsThroughAnotherConnectionSetChanged) {
     EXPECT_EQ(sheet->Value(5, 2), CellValue(25.0)); // the copy is taken
     SheetWatcher watch;
     watch.SetSheet(sheet);
+
+    // The program's own writes, with events off as the optimizer has them, are no edit.
+    watch.SetEvents(false);
+    for (int r = 20; r < 80; ++r)
+        for (int c = 15; c <= 18; ++c) sheet->SetValue(r, c, r * 0.5 + c);
+    sheet->SetBlock(3, 10, {{1.0, 2.0}, {3.0, 4.0}});
+    sheet->ClearContents(4, 10, 4, 11);
+    sheet->SetComment(10, 9, S("fixed"));
+    EXPECT_EQ(sheet->Value(20, 15), CellValue(20 * 0.5 + 15));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the queue goes out
     watch.SetEvents(true);
     watch.Changed = false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(watch.Changed);
 
     // The user, through a connection of its own.
     auto other = Host();
@@ -367,7 +291,6 @@ TEST(LibreOfficeHost, EditsThroughAnotherConnectionSetChanged) {
     ASSERT_TRUE(same);
     same->Worksheets(1)->SetValue(5, 2, 50.0);
     other->WorkbookCount(); // sends the queued cell
-
     EXPECT_TRUE(WaitFor([&] { return static_cast<bool>(watch.Changed); }));
     EXPECT_EQ(sheet->Value(5, 2), CellValue(50.0)); // the copy was dropped
 
@@ -387,77 +310,16 @@ TEST(LibreOfficeHost, EditsThroughAnotherConnectionSetChanged) {
     watch.SetSheet(nullptr);
 }
 
-TEST(LibreOfficeHost, TheProgramsOwnWritesDoNotSetChanged) {
-    REQUIRE_OFFICE();
-    auto host = Host();
-    ASSERT_TRUE(host);
-    std::string error;
-    Workbook* book = host->Open(CopyOf(DataSetFiles().xls, "own"), error);
-    ASSERT_TRUE(book) << error;
-    Worksheet* sheet = book->ActiveSheet();
-    SheetWatcher watch;
-    watch.SetSheet(sheet);
-    watch.Changed = false;
-    watch.SetEvents(false); // as the optimizer does
-    for (int r = kFirstWlRow; r < kFirstWlRow + kWlCount; ++r)
-        for (int c = kSol + 3; c <= kSol + 6; ++c) sheet->SetValue(r, c, r * 0.5 + c);
-    sheet->SetBlock(3, 10, {{1.0, 2.0}, {3.0, 4.0}});
-    sheet->ClearContents(4, 10, 4, 11);
-    sheet->SetComment(10, 9, S("fixed"));
-    EXPECT_EQ(sheet->Value(kFirstWlRow, kSol + 3), CellValue(kFirstWlRow * 0.5 + kSol + 3));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the queue goes out
-    watch.SetEvents(true);
-    watch.Changed = false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_FALSE(watch.Changed);
-    watch.SetSheet(nullptr);
-}
-
-TEST(LibreOfficeHost, StatusBarAndSwitches) {
-    REQUIRE_OFFICE();
-    auto host = Host();
-    ASSERT_TRUE(host);
-    std::string error;
-    Workbook* book = host->Open(CopyOf(DataSetFiles().xlsx, "switches"), error);
-    ASSERT_TRUE(book) << error;
-    EXPECT_TRUE(host->DisplayStatusBar());
-    host->SetStatusBar("Optimizing...");
-    host->SetStatusBar("Iteration: 2");
-    host->SetInteractive(false);
-    host->SetScreenUpdating(false);
-    EXPECT_FALSE(host->Interactive());
-    EXPECT_FALSE(host->ScreenUpdating());
-    // Work goes on while the controllers are locked.
-    Worksheet* sheet = book->Worksheets(1);
-    sheet->SetValue(12, 3, 0.5);
-    EXPECT_EQ(sheet->Value(12, 3), CellValue(0.5));
-    host->SetScreenUpdating(true);
-    host->SetInteractive(true);
-    host->ResetStatusBar();
-    host->SetDisplayStatusBar(false);
-    EXPECT_FALSE(host->DisplayStatusBar());
-    host->SetStatusBar("hidden");
-    host->SetDisplayStatusBar(true);
-    EXPECT_TRUE(host->Interactive());
-    EXPECT_TRUE(host->ScreenUpdating());
-    EXPECT_EQ(sheet->Value(12, 3), CellValue(0.5));
-}
-
 TEST(LibreOfficeHost, AttachesToARunningOfficeAndLeavesItRunning) {
     REQUIRE_OFFICE();
     {
         auto attached = AttachLibreOfficeHost(false); // the pipe comes from LUMORA_LO_PIPE
         ASSERT_TRUE(attached);
-        EXPECT_EQ(attached->HostName(), "LibreOffice");
-        EXPECT_GE(attached->WorkbookCount(), 0);
         EXPECT_EQ(AttachLibreOfficeHost(false), attached); // one host per process
-        auto own = Host();
-        ASSERT_TRUE(own);
     }
     EXPECT_TRUE(LibreOfficeAnswers(Office::options));
     LibreOfficeOptions nobody = Office::options;
     nobody.pipe += "-nobody";
-    EXPECT_FALSE(LibreOfficeAnswers(nobody));
     std::string error;
     EXPECT_EQ(LibreOfficeHost::Connect(nobody, false, error), nullptr);
     EXPECT_NE(error.find(nobody.pipe), S::npos);
@@ -478,13 +340,13 @@ TEST(LibreOfficeHost, AnOfficeThatGoesAwayGivesErrors) {
     ASSERT_TRUE(book) << error;
     Worksheet* sheet = book->Worksheets(1);
     EXPECT_EQ(sheet->Value(5, 2), CellValue(25.0));
-    sheet->SetValue(70, 1, 1.0);
-    EXPECT_EQ(sheet->Block(70, 1, 70, 1)[0][0], CellValue(1.0)); // the document is modified
-    sheet->SetValue(71, 1, 1.0);                                 // queued when the office ends
+    sheet->SetValue(100, 1, 1.0);
+    EXPECT_EQ(sheet->Block(100, 1, 100, 1)[0][0], CellValue(1.0)); // the document is modified
+    sheet->SetValue(101, 1, 1.0);                                  // queued when the office ends
 
     ASSERT_TRUE(TerminateLibreOffice(second, error)) << error;
     EXPECT_TRUE(WaitFor([&] { return !host->Connected(); }));
-    EXPECT_THROW(sheet->Value(100, 2), RuntimeError);
+    EXPECT_THROW(sheet->Value(102, 2), RuntimeError);
     EXPECT_THROW(host->WorkbookCount(), RuntimeError);
     EXPECT_FALSE(book->Save(error));
     EXPECT_FALSE(error.empty());
@@ -497,7 +359,7 @@ TEST(LibreOfficeHost, AnOfficeThatGoesAwayGivesErrors) {
     Workbook* again = host->Open(CopyOf(DataSetFiles().xlsx, "gone3"), error);
     ASSERT_TRUE(again) << error;
     EXPECT_NE(again, book);
-    EXPECT_TRUE(IsEmpty(again->Worksheets(1)->Value(70, 1)));
+    EXPECT_TRUE(IsEmpty(again->Worksheets(1)->Value(100, 1)));
     EXPECT_TRUE(TerminateLibreOffice(second, error)) << error;
 }
 
@@ -505,11 +367,10 @@ TEST(LibreOfficeHost, AnOfficeThatGoesAwayGivesErrors) {
 /// to .xls, in the office; the results saved and read back from the file.
 TEST(LibreOfficeHost, ReaderAndOptimizerOnAnXlsDataSet) {
     REQUIRE_OFFICE();
-    const std::string folder = Office::dir + "/e2e";
-    fs::create_directories(folder);
-    const std::string path =
-        Office::Convert(LUMORA_EXAMPLES_DIR "/co-chloride-25C.xlsx", "xls", folder);
-    ASSERT_FALSE(path.empty());
+    // A name of its own: the reader takes an open workbook of the same name for its file.
+    const std::string path = Office::dir + "/e2e/example.xls";
+    fs::create_directories(Office::dir + "/e2e");
+    fs::copy_file(DataSetFiles().xls, path);
     State st;
     TestUi ui(st);
     st.solver = CreateSolver();
@@ -518,30 +379,25 @@ TEST(LibreOfficeHost, ReaderAndOptimizerOnAnXlsDataSet) {
     auto host = Host();
     ASSERT_TRUE(host);
     st.attachHost = [host](bool) { return host; };
-    st.WorkDir = folder + "/";
-    ui.fileText = "co-chloride-25C.xls";
+    st.WorkDir = Office::dir + "/e2e/";
+    ui.fileText = "example.xls";
 
     ReadDataSet(st, ui.request());
     ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg
                              << (ui.messages.empty() ? "" : " / " + ui.messages[0].text);
-    EXPECT_GT(st.nSol, 0);
-    EXPECT_GT(st.nWl, 0);
-    EXPECT_GT(st.nFree, 0);
     EXPECT_FALSE(st.xlsWatch->Changed);
-    EXPECT_TRUE(std::isfinite(st.RmsErr));
     // The spectra as the file holds them.
-    std::string error;
-    auto source = GridWorkbook::Load(LUMORA_EXAMPLES_DIR "/co-chloride-25C.xlsx", error);
-    ASSERT_TRUE(source) << error;
-    EXPECT_EQ(CellValue(st.AbsM(1, 1)), source->Worksheets(1)->Value(st.RowWlFirst, 2));
-    EXPECT_EQ(CellValue(st.AbsM(st.nSol, st.nWl)),
-              source->Worksheets(1)->Value(st.RowWlLast, st.nSol + 1));
+    auto expected = Expected();
+    Worksheet* source = expected->Worksheets(1);
+    EXPECT_EQ(CellValue(st.AbsM(1, 1)), source->Value(st.RowWlFirst, 2));
+    EXPECT_EQ(CellValue(st.AbsM(st.nSol, st.nWl)), source->Value(st.RowWlLast, st.nSol + 1));
 
     OptimizeCommand(st, ReadRequest{});
     ASSERT_EQ(st.ErrCode, 0) << (ui.messages.empty() ? "" : ui.messages[0].text);
     EXPECT_FALSE(st.xlsWatch->Changed);
     EXPECT_TRUE(host->Interactive());
     EXPECT_TRUE(host->ScreenUpdating());
+    std::string error;
     ASSERT_TRUE(st.xlBook->Save(error)) << error;
 
     auto back = ReadBack(path);
@@ -560,30 +416,6 @@ TEST(LibreOfficeHost, ReaderAndOptimizerOnAnXlsDataSet) {
     EXPECT_FUZZY(std::get<double>(b->Value(st.RowWlFirst, c0 + 1)), st.Eps(1, 1), 1e-12);
     EXPECT_FUZZY(std::get<double>(b->Value(st.RowWlLast, cSol + st.nSol)), st.AbsC(st.nSol, st.nWl),
                  1e-12);
-}
-
-/// The band-parameter marks read through the host.
-TEST(LibreOfficeHost, CommentsMarkFixedBandParameters) {
-    REQUIRE_OFFICE();
-    const std::string path = CopyOf(DataSetFiles().ods, "marks");
-    auto host = Host();
-    ASSERT_TRUE(host);
-    std::string error;
-    Workbook* book = host->Open(path, error);
-    ASSERT_TRUE(book) << error;
-    Worksheet* s = book->Worksheets(1);
-    s->SetValue(10, 7, 1.0); // one band for CoCl+: cells H10:J10, H10 carries "fixed"
-    s->SetValue(11, 7, 1.0);
-    s->SetComment(11, 10, S("also fixed"));
-    State st;
-    st.xlSheet = s;
-    st.nSp = 2;
-    st.GaussTab.Redim(3, 2);
-    st.GaussTab(0, 0) = 2;
-    ReadFixedMarks(st);
-    ASSERT_EQ(st.GaussFixed.UBound(), 6);
-    const int want[] = {0, 1, 0, 0, 0, 0, 1};
-    for (int a = 1; a <= 6; ++a) EXPECT_EQ(st.GaussFixed(a), want[a]) << "parameter " << a;
 }
 
 } // namespace

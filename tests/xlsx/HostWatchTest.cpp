@@ -29,64 +29,26 @@ std::string MakeBook(const TempDir& dir, const std::string& name, double a1) {
 TEST(EmbeddedHost, OpensEachFileOnceAndTracksTheActiveWorkbook) {
     TempDir dir;
     EmbeddedHost host;
-    EXPECT_EQ(host.HostName(), "embedded");
-    EXPECT_EQ(host.Extensions(), std::vector<std::string>{".xlsx"});
-    EXPECT_EQ(host.WorkbookCount(), 0);
-    EXPECT_EQ(host.ActiveWorkbook(), nullptr);
-    EXPECT_EQ(host.WorkbookItem(1), nullptr);
-
     std::string a = MakeBook(dir, "a.xlsx", 1), b = MakeBook(dir, "b.xlsx", 2), error;
     Workbook* wa = host.Open(a, error);
-    ASSERT_TRUE(wa) << error;
     Workbook* wb = host.Open(b, error);
-    ASSERT_TRUE(wb) << error;
-    EXPECT_EQ(host.WorkbookCount(), 2);
+    ASSERT_TRUE(wa && wb) << error;
     EXPECT_EQ(host.ActiveWorkbook(), wb);
-    EXPECT_EQ(host.WorkbookItem(1), wa);
-    EXPECT_EQ(wa->Name(), "a.xlsx");
 
     // The same file by another spelling is the open workbook, with its unsaved state.
     wa->Worksheets(1)->SetValue(5, 5, 3.0);
     std::filesystem::create_directory(dir.Path("sub"));
-    Workbook* again = host.Open(dir.dir + "/./sub/../a.xlsx", error);
-    EXPECT_EQ(again, wa);
+    EXPECT_EQ(host.Open(dir.dir + "/./sub/../a.xlsx", error), wa);
     EXPECT_EQ(host.WorkbookCount(), 2);
     EXPECT_EQ(host.ActiveWorkbook(), wa);
     EXPECT_EQ(wa->Worksheets(1)->Value(5, 5), CellValue(3.0));
 
-    wb->Activate();
-    EXPECT_EQ(host.ActiveWorkbook(), wb);
-
     // A file that cannot be opened: nothing is added and the reason is given.
-    test::WriteBytes(dir.Path("bad.xlsx"), "not a zip");
-    error.clear();
-    EXPECT_EQ(host.Open(dir.Path("bad.xlsx"), error), nullptr);
-    EXPECT_FALSE(error.empty());
+    wb->Activate();
     EXPECT_EQ(host.Open(dir.Path("none.xlsx"), error), nullptr);
+    EXPECT_NE(error.find("none.xlsx"), std::string::npos) << error;
     EXPECT_EQ(host.WorkbookCount(), 2);
     EXPECT_EQ(host.ActiveWorkbook(), wb);
-}
-
-TEST(EmbeddedHost, StatusBarAndSwitchesAreRecordedAndReported) {
-    EmbeddedHost host;
-    std::vector<std::string> shown;
-    host.SetListener([&](const EmbeddedHost& h) { shown.push_back(h.StatusBarText()); });
-    EXPECT_TRUE(host.DisplayStatusBar());
-    EXPECT_TRUE(host.Interactive());
-    EXPECT_TRUE(host.ScreenUpdating());
-    host.SetStatusBar("Iteration: 3");
-    EXPECT_EQ(host.StatusBarText(), "Iteration: 3");
-    host.SetDisplayStatusBar(false);
-    EXPECT_EQ(host.StatusBarText(), "");
-    host.SetDisplayStatusBar(true);
-    host.ResetStatusBar();
-    host.SetInteractive(false);
-    host.SetScreenUpdating(false);
-    EXPECT_FALSE(host.Interactive());
-    EXPECT_FALSE(host.ScreenUpdating());
-    EXPECT_EQ(shown, (std::vector<std::string>{"Iteration: 3", "", "Iteration: 3", "", "", ""}));
-    host.SetVisible(true);
-    EXPECT_TRUE(host.Visible());
 }
 
 TEST(Watcher, ASheetThatIsGoneIsNoLongerCalled) {
@@ -105,14 +67,6 @@ TEST(Watcher, ASheetThatIsGoneIsNoLongerCalled) {
     watch.SetSheet(&next);
     EXPECT_EQ(watch.Sheet(), &next);
 } // and the watcher's own end does not touch the old sheet either
-
-TEST(EmbeddedHost, AttachGivesTheOneInstance) {
-    auto one = AttachEmbeddedHost(false);
-    auto two = AttachEmbeddedHost(true);
-    ASSERT_TRUE(one);
-    EXPECT_EQ(one.get(), two.get());
-    EXPECT_EQ(one.get(), EmbeddedHost::Instance().get());
-}
 
 TEST(EmbeddedHost, SavesDirtyWorkbooksAndReportsFailures) {
     TempDir dir;
@@ -158,8 +112,7 @@ struct Watch : ::testing::Test {
     }
 };
 
-TEST_F(Watch, ProgramWritesWithEventsOffAndItsSavesDoNotCount) {
-    EXPECT_FALSE(watcher.Changed);
+TEST_F(Watch, OnlyTheUsersEditsSetChangedNotTheProgramsWritesOrSaves) {
     watcher.SetEvents(false);
     sheet->SetValue(2, 2, 5.0);
     sheet->ClearContents(1, 1, 1, 1);
@@ -169,14 +122,11 @@ TEST_F(Watch, ProgramWritesWithEventsOffAndItsSavesDoNotCount) {
     EXPECT_FALSE(watcher.Changed);
     EXPECT_FALSE(book->ChangedOnDisk());
     EXPECT_EQ(book->ReloadIfChangedOnDisk(error), ReloadResult::Unchanged);
-}
 
-TEST_F(Watch, UserEditsSetChanged) {
     sheet->SetValue(40, 40, std::string("user typed here"));
     EXPECT_TRUE(watcher.Changed);
     watcher.Changed = false;
-    EXPECT_FALSE(watcher.Changed);
-    sheet->ClearContents(1, 1, 1, 1);
+    sheet->ClearContents(2, 2, 2, 2);
     EXPECT_TRUE(watcher.Changed);
     // A watcher no longer on the sheet hears nothing.
     watcher.Changed = false;
@@ -193,8 +143,6 @@ TEST_F(Watch, OnDiskChangeSetsChangedAndTheNextReadReloads) {
         << error;
     EXPECT_TRUE(book->ChangedOnDisk());
     EXPECT_TRUE(watcher.Changed);
-    // The flag stays until the program clears it.
-    EXPECT_TRUE(watcher.Changed);
 
     // The refresh reloads; the sheet object the program holds stays valid and is watched.
     ASSERT_EQ(book->ReloadIfChangedOnDisk(error), ReloadResult::Reloaded) << error;
@@ -205,32 +153,38 @@ TEST_F(Watch, OnDiskChangeSetsChangedAndTheNextReadReloads) {
     EXPECT_EQ(book->WorksheetCount(), 2);
     EXPECT_FALSE(book->Dirty());
     watcher.Changed = false;
-    EXPECT_FALSE(watcher.Changed);
     EXPECT_EQ(book->ReloadIfChangedOnDisk(error), ReloadResult::Unchanged);
     sheet->SetValue(3, 3, 1.0);
     EXPECT_TRUE(watcher.Changed);
 }
 
-TEST_F(Watch, ChangeInPlaceWithoutNewInodeCounts) {
-    // Some programs rewrite the file in place: same inode, new size and time.
-    std::string other = MakeBook(dir, "other.xlsx", 123456);
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << test::ReadBytes(other) << std::string(10, '\0');
-    }
-    EXPECT_TRUE(watcher.Changed);
-}
-
-TEST_F(Watch, DamagedVersionOnDiskKeepsTheSheet) {
-    test::WriteBytes(path, "half-written");
-    EXPECT_TRUE(watcher.Changed);
+TEST_F(Watch, DeletedFileInPlaceRewriteAndDamagedVersion) {
+    // A deleted file is no change; the workbook stays open and saving puts the file back.
+    std::filesystem::remove(path);
+    EXPECT_FALSE(watcher.Changed);
+    watcher.SetEvents(false);
+    sheet->SetValue(2, 2, 2.0);
     std::string error;
+    EXPECT_TRUE(book->Save(error)) << error;
+    EXPECT_EQ(GridWorkbook::Load(path, error)->Worksheets(1)->Value(2, 2), CellValue(2.0));
+    watcher.SetEvents(true);
+    EXPECT_FALSE(watcher.Changed);
+
+    // Some programs rewrite the file in place: same inode, new size and time.
+    const std::string other = MakeBook(dir, "other.xlsx", 123456);
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        << test::ReadBytes(other) << std::string(10, '\0');
+    EXPECT_TRUE(watcher.Changed);
+    ASSERT_EQ(book->ReloadIfChangedOnDisk(error), ReloadResult::Reloaded) << error;
+    EXPECT_EQ(sheet->Value(1, 1), CellValue(123456.0));
+
+    // A damaged version keeps the sheet, stays changed (the next command tries again),
+    // and is not overwritten by a save.
+    test::WriteBytes(path, "half-written");
     EXPECT_EQ(book->ReloadIfChangedOnDisk(error), ReloadResult::Failed);
     EXPECT_NE(error.find("Not an .xlsx workbook"), std::string::npos) << error;
-    EXPECT_EQ(sheet->Value(1, 1), CellValue(1.0));
-    // Still changed: the next command tries again.
+    EXPECT_EQ(sheet->Value(1, 1), CellValue(123456.0));
     EXPECT_TRUE(book->ChangedOnDisk());
-    // Nor is the damaged file overwritten by a save.
     sheet->SetValue(2, 2, 1.0);
     EXPECT_FALSE(book->Save(error));
     EXPECT_EQ(test::ReadBytes(path), "half-written");
@@ -256,16 +210,6 @@ TEST_F(Watch, ARenamedSheetKeepsItsObjectAGoneOneIsLeftEmpty) {
     // The sheet that is gone stays a valid, empty object.
     EXPECT_TRUE(IsEmpty(sheet->Value(1, 1)));
     EXPECT_EQ(book->Worksheets(1), added);
-}
-
-TEST_F(Watch, DeletedFileIsNoChange) {
-    std::filesystem::remove(path);
-    EXPECT_FALSE(watcher.Changed);
-    // The workbook stays open; saving puts the file back.
-    sheet->SetValue(2, 2, 2.0);
-    std::string error;
-    EXPECT_TRUE(book->Save(error)) << error;
-    EXPECT_EQ(GridWorkbook::Load(path, error)->Worksheets(1)->Value(2, 2), CellValue(2.0));
 }
 
 } // namespace

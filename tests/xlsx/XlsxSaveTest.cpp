@@ -23,6 +23,16 @@ bool Contains(const std::string& text, const std::string& piece) {
     return text.find(piece) != std::string::npos;
 }
 
+/// Each piece must be in the text ("!" before it: must not be).
+void ExpectPieces(const std::string& text, std::initializer_list<std::string> pieces) {
+    for (const std::string& p : pieces) {
+        if (p[0] == '!')
+            EXPECT_FALSE(Contains(text, p.substr(1))) << p;
+        else
+            EXPECT_TRUE(Contains(text, p)) << p << " not in\n" << text;
+    }
+}
+
 std::unique_ptr<GridWorkbook> LoadOk(const std::string& path) {
     std::string error;
     auto book = GridWorkbook::Load(path, error);
@@ -40,10 +50,31 @@ struct LibreOfficeFile : ::testing::Test {
     }
 };
 
-TEST_F(LibreOfficeFile, OnlyWrittenCellsChange) {
+TEST_F(LibreOfficeFile, ReadsItThenOnlyWrittenCellsChangeAndTheFileKeepsItsMode) {
+    ::chmod(path.c_str(), 0640);
     auto book = LoadOk(path);
     ASSERT_TRUE(book);
+    // What LibreOffice wrote, as it wrote it.
+    ASSERT_EQ(book->WorksheetCount(), 2);
+    EXPECT_EQ(book->Worksheets(1)->Name(), "Other");
+    EXPECT_EQ(book->Worksheets(1)->Value(1, 2), CellValue(42.0));
     Worksheet* s = book->Worksheets(2);
+    EXPECT_EQ(s->Name(), "Data");
+    EXPECT_EQ(s->Value(1, 1), CellValue(std::string("Lumora fixture")));
+    EXPECT_EQ(s->Value(2, 1), CellValue(std::string("T, C:")));
+    EXPECT_EQ(s->Value(2, 2), CellValue(25.5));
+    EXPECT_EQ(s->Value(2, 4), CellValue(51.0));                     // formula result
+    EXPECT_EQ(s->Value(3, 4), CellValue(std::string("xFlags")));    // text formula result
+    EXPECT_EQ(s->Value(3, 3), CellValue(45352.0));                  // 2024-03-01 as a serial
+    EXPECT_EQ(s->Value(4, 1), CellValue(std::string(" \xC2\xB1"))); // leading blank kept
+    EXPECT_EQ(s->Value(4, 2), CellValue(0.001234));
+    EXPECT_TRUE(IsEmpty(s->Value(4, 3))); // styled, empty
+    EXPECT_EQ(s->Value(4, 4), CellValue(-1.5e20));
+    EXPECT_EQ(s->Value(5, 1), CellValue(std::string("rich text cell")));
+    EXPECT_EQ(s->Comment(4, 2), "fixed");
+    EXPECT_EQ(s->Comment(5, 2), "two\nlines");
+    EXPECT_FALSE(s->Comment(2, 2));
+
     s->SetEvents(false);
     s->SetValue(2, 2, 30.0);                     // styled number cell, s="0" kept
     s->SetValue(2, 3, std::string("text <&>"));  // replaces a number
@@ -64,27 +95,21 @@ TEST_F(LibreOfficeFile, OnlyWrittenCellsChange) {
     }
     EXPECT_EQ(after.size(), before.size());
 
-    const std::string& x = after[sheet];
     // Untouched cells, the formula and everything around the data stay verbatim.
-    for (const char* kept :
-         {"<c r=\"A2\" s=\"0\" t=\"s\"><v>4</v></c>", "<f aca=\"false\">B2*C2</f><v>51</v>",
-          "<c r=\"C3\" s=\"2\" t=\"n\"><v>45352</v></c>", "<legacyDrawing r:id=\"rId2\"/>",
-          "<c r=\"C4\" s=\"3\"/>", "DejaVu Serif,Book"})
-        EXPECT_TRUE(Contains(x, kept)) << kept;
-    EXPECT_TRUE(Contains(x, "<c r=\"B2\" s=\"0\"><v>30</v></c>"));
-    EXPECT_TRUE(
-        Contains(x, "<c r=\"C2\" s=\"0\" t=\"inlineStr\"><is><t>text &lt;&amp;&gt;</t></is></c>"));
-    EXPECT_TRUE(
-        Contains(x, "<c r=\"B1\" s=\"0\" t=\"s\"><v>3</v></c><c r=\"C1\" t=\"b\"><v>1</v></c>"));
-    EXPECT_TRUE(Contains(x, "<c r=\"D4\" s=\"0\"/>"));
-    EXPECT_TRUE(Contains(x, "<c r=\"B4\"/>") == false);
-    EXPECT_FALSE(Contains(x, "r=\"B4\""));
-    EXPECT_FALSE(Contains(x, "r=\"6\""));
-    EXPECT_TRUE(Contains(x, "</row><row r=\"7\"><c r=\"F7\" t=\"inlineStr\"><is><t "
-                            "xml:space=\"preserve\"> \xC2\xB1</t></is></c></row></sheetData>"));
-    EXPECT_TRUE(Contains(x, "<dimension ref=\"A1:F7\"/>"));
-    EXPECT_TRUE(Contains(after["xl/workbook.xml"], "fullCalcOnLoad=\"1\""));
-    EXPECT_TRUE(Contains(after["xl/workbook.xml"], "<calcPr iterateCount=\"100\""));
+    ExpectPieces(after[sheet],
+                 {"<c r=\"A2\" s=\"0\" t=\"s\"><v>4</v></c>", "<f aca=\"false\">B2*C2</f><v>51</v>",
+                  "<c r=\"C3\" s=\"2\" t=\"n\"><v>45352</v></c>", "<legacyDrawing r:id=\"rId2\"/>",
+                  "<c r=\"C4\" s=\"3\"/>", "DejaVu Serif,Book", "<c r=\"B2\" s=\"0\"><v>30</v></c>",
+                  "<c r=\"C2\" s=\"0\" t=\"inlineStr\"><is><t>text &lt;&amp;&gt;</t></is></c>",
+                  "<c r=\"B1\" s=\"0\" t=\"s\"><v>3</v></c><c r=\"C1\" t=\"b\"><v>1</v></c>",
+                  "<c r=\"D4\" s=\"0\"/>", "!r=\"B4\"", "!r=\"6\"", "<dimension ref=\"A1:F7\"/>",
+                  "</row><row r=\"7\"><c r=\"F7\" t=\"inlineStr\"><is><t xml:space=\"preserve\"> "
+                  "\xC2\xB1</t></is></c></row></sheetData>"});
+    ExpectPieces(after["xl/workbook.xml"],
+                 {"fullCalcOnLoad=\"1\"", "<calcPr iterateCount=\"100\""});
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
 
     auto again = LoadOk(path);
     Worksheet* t = again->Worksheets(2);
@@ -98,85 +123,32 @@ TEST_F(LibreOfficeFile, OnlyWrittenCellsChange) {
     EXPECT_EQ(t->Value(2, 4), CellValue(51.0));
 }
 
-TEST_F(LibreOfficeFile, WritesThatChangeNothingLeaveTheFileAlone) {
-    auto book = LoadOk(path);
-    auto* s = static_cast<GridSheet*>(book->Worksheets(2));
-    int events = 0;
-    s->SetChangeHandler([&] { ++events; });
-    s->SetValue(2, 2, 25.5); // the value it has
-    s->SetValue(1, 1, std::string("Lumora fixture"));
-    s->ClearContents(6, 1, 9, 9);              // nothing there
-    s->ClearContents(4, 3, 4, 3);              // styled but empty: the format stays
-    s->SetComment(4, 2, std::string("fixed")); // the comment it has
-    EXPECT_FALSE(book->Dirty());
-    EXPECT_EQ(events, 5); // the user's edits are still edits
-    struct stat st0 {};
-    ::stat(path.c_str(), &st0);
-    std::string error;
-    ASSERT_TRUE(book->Save(error)) << error;
-    struct stat st1 {};
-    ::stat(path.c_str(), &st1);
-    EXPECT_EQ(st0.st_ino, st1.st_ino);
-
-    // A formula is replaced even by its own result; clearing a format is a change.
-    EXPECT_TRUE(s->HasFormula(2, 4));
-    s->SetValue(2, 4, 51.0);
-    EXPECT_FALSE(s->HasFormula(2, 4));
-    EXPECT_TRUE(book->Dirty());
-    ASSERT_TRUE(book->Save(error)) << error;
-    s->Clear(4, 3, 4, 3);
-    EXPECT_TRUE(book->Dirty());
-    ASSERT_TRUE(book->Save(error)) << error;
-    const std::string x = test::Parts(path)["xl/worksheets/sheet2.xml"];
-    EXPECT_TRUE(Contains(x, "<c r=\"D2\" s=\"0\"><v>51</v></c>"));
-    EXPECT_FALSE(Contains(x, "r=\"C4\""));
-    EXPECT_TRUE(Contains(test::Parts(path)["xl/workbook.xml"], "fullCalcOnLoad=\"1\""));
-}
-
-TEST_F(LibreOfficeFile, AlignmentAddsOneCellFormat) {
-    auto book = LoadOk(path);
-    Worksheet* s = book->Worksheets(2);
-    s->SetHorizontalAlignment(4, 2, 4, 3, kAlignCenter); // both cells have format 3
-    s->SetHorizontalAlignment(9, 9, 9, 9, kAlignCenter); // an empty cell gets one too
-    std::string error;
-    ASSERT_TRUE(book->Save(error)) << error;
-    auto after = test::Parts(path);
-    const std::string& styles = after["xl/styles.xml"];
-    const std::string& x = after["xl/worksheets/sheet2.xml"];
-    // The old formats are kept; the new ones are appended, one per base format.
-    auto section = [](const std::string& text) {
-        size_t from = text.find("<cellXfs"), to = text.find("</cellXfs>");
-        return text.substr(from, to - from);
-    };
-    auto count = [](const std::string& text) {
-        int n = 0;
-        for (size_t p = 0; (p = text.find("<xf ", p)) != std::string::npos; ++p) ++n;
-        return n;
-    };
-    std::string oldXfs = section(before["xl/styles.xml"]), newXfs = section(styles);
-    ASSERT_EQ(count(newXfs), count(oldXfs) + 2);
-    EXPECT_TRUE(Contains(newXfs, "<cellXfs count=\"6\">"));
-    size_t last = newXfs.rfind("<xf ");
-    size_t secondLast = newXfs.rfind("<xf ", last - 1);
-    EXPECT_TRUE(Contains(newXfs.substr(secondLast, last - secondLast), "fillId=\"2\""));
-    EXPECT_TRUE(Contains(newXfs.substr(secondLast), "applyAlignment=\"1\""));
-    EXPECT_TRUE(Contains(newXfs.substr(secondLast, last - secondLast), "horizontal=\"center\""));
-    EXPECT_TRUE(Contains(newXfs.substr(last), "horizontal=\"center\""));
-    EXPECT_TRUE(Contains(newXfs.substr(last), "fillId=\"0\""));
-    EXPECT_TRUE(Contains(x, "<c r=\"B4\" s=\"4\""));
-    EXPECT_TRUE(Contains(x, "<c r=\"C4\" s=\"4\"/>"));
-    EXPECT_TRUE(Contains(x, "<row r=\"9\"><c r=\"I9\" s=\"5\"/></row>"));
-    EXPECT_EQ(LoadOk(path)->Worksheets(2)->Value(4, 2), CellValue(0.001234));
-}
-
-TEST(XlsxSave, ExcelLikeFormulasChainAndForeignParts) {
+TEST(XlsxSave, ExcelLikeFileReadThenFormulasChainAndForeignParts) {
     TempDir dir;
     std::string path = dir.Path("excel.xlsx"), error;
     test::WritePackage(path, test::ExcelLikeParts());
     auto before = test::Parts(path);
     auto book = LoadOk(path);
     ASSERT_TRUE(book);
+    ASSERT_EQ(book->WorksheetCount(), 2);
+    EXPECT_EQ(book->ActiveSheet()->Name(), "Spectra"); // activeTab="1"
     Worksheet* s = book->Worksheets(1);
+    const std::tuple<int, int, CellValue> cells[] = {
+        {1, 1, std::string("Title")},
+        {1, 2, std::string("inline")},
+        {1, 3, 1.25},
+        {1, 4, true},
+        {1, 5, std::string("#DIV/0!")},
+        {2, 1, 2.5},
+        {2, 2, 7.0}, // a cell without a position follows A2
+        {2, 3, CellValue{}},
+        {2, 4, std::string("Bold and plain")}, // runs, no phonetics
+        {3, 2, std::string("ab")},             // a row without r is 3
+        {4, 2, std::string("Line\rbreak")}};
+    for (const auto& [r, c, v] : cells) EXPECT_EQ(s->Value(r, c), v) << r << "," << c;
+    EXPECT_EQ(s->Comment(1, 3), "Excel User:\nfixed");
+    EXPECT_EQ(book->Worksheets(2)->Value(1, 3), CellValue(std::string("in v")));
+
     s->SetValue(2, 1, 99.0);                    // master of a shared formula
     s->SetValue(3, 3, std::string("in row 3")); // a row without positions
     s->SetComment(4, 1, std::string("new note"));
@@ -188,31 +160,28 @@ TEST(XlsxSave, ExcelLikeFormulasChainAndForeignParts) {
     ASSERT_TRUE(book->Save(error)) << error;
 
     auto after = test::Parts(path);
-    EXPECT_EQ(after["customXml/item1.xml"], before["customXml/item1.xml"]);
-    EXPECT_EQ(after["xl/styles.xml"], before["xl/styles.xml"]);
-    EXPECT_EQ(after["xl/sharedStrings.xml"], before["xl/sharedStrings.xml"]);
     // The drawing is not XML: it stays as it was; the comment still goes in.
-    EXPECT_EQ(after["xl/drawings/vmlDrawing1.vml"], before["xl/drawings/vmlDrawing1.vml"]);
-    EXPECT_TRUE(Contains(after["xl/comments1.xml"], "<comment ref=\"A4\" authorId=\"1\">"));
-    EXPECT_TRUE(Contains(after["xl/comments1.xml"], "<author>Lumora</author>"));
+    for (const char* part : {"customXml/item1.xml", "xl/styles.xml", "xl/sharedStrings.xml",
+                             "xl/drawings/vmlDrawing1.vml"})
+        EXPECT_EQ(after[part], before[part]) << part;
+    ExpectPieces(after["xl/comments1.xml"],
+                 {"<comment ref=\"A4\" authorId=\"1\">", "<author>Lumora</author>"});
     // The calculation chain named the overwritten formula: it goes, with its links.
     EXPECT_FALSE(after.count("xl/calcChain.xml"));
-    EXPECT_FALSE(Contains(after["xl/_rels/workbook.xml.rels"], "calcChain"));
-    EXPECT_FALSE(Contains(after["[Content_Types].xml"], "calcChain"));
-    EXPECT_TRUE(
-        Contains(after["xl/workbook.xml"], "<calcPr calcId=\"191029\" fullCalcOnLoad=\"1\"/>"));
+    ExpectPieces(after["xl/_rels/workbook.xml.rels"] + after["[Content_Types].xml"],
+                 {"!calcChain"});
+    ExpectPieces(after["xl/workbook.xml"], {"<calcPr calcId=\"191029\" fullCalcOnLoad=\"1\"/>"});
     // The next cell of the shared formula takes it over, moved by one row.
-    const std::string& x = after["xl/worksheets/sheet1.xml"];
-    EXPECT_TRUE(Contains(x, "<c r=\"A2\"><v>99</v></c>")) << x;
-    EXPECT_TRUE(Contains(x, "<c r=\"A3\"><f t=\"shared\" si=\"0\" ref=\"A2:A4\">C2*2</f>")) << x;
-    EXPECT_TRUE(Contains(x, "<row r=\"4\"><c r=\"B4\" t=\"s\"><v>2</v></c></row>")) << x;
-    EXPECT_TRUE(
-        Contains(x, "<c r=\"E1\" t=\"e\"><v>#DIV/0!</v></c><c r=\"F1\"><v>6</v></c></row>"));
-    EXPECT_TRUE(Contains(x, "<row r=\"3\"><c r=\"A3\">"));
-    EXPECT_TRUE(Contains(x, "<c r=\"C3\" t=\"inlineStr\"><is><t>in row 3</t></is></c></row>"));
-    EXPECT_TRUE(Contains(
-        after["xl/worksheets/sheet2.xml"],
-        "</x:row><x:row r=\"2\"><x:c r=\"B2\"><x:v>0.75</x:v></x:c></x:row><x:row r=\"3\">"));
+    ExpectPieces(after["xl/worksheets/sheet1.xml"],
+                 {"<c r=\"A2\"><v>99</v></c>",
+                  "<c r=\"A3\"><f t=\"shared\" si=\"0\" ref=\"A2:A4\">C2*2</f>",
+                  "<row r=\"4\"><c r=\"B4\" t=\"s\"><v>2</v></c></row>",
+                  "<c r=\"E1\" t=\"e\"><v>#DIV/0!</v></c><c r=\"F1\"><v>6</v></c></row>",
+                  "<row r=\"3\"><c r=\"A3\">",
+                  "<c r=\"C3\" t=\"inlineStr\"><is><t>in row 3</t></is></c></row>"});
+    ExpectPieces(after["xl/worksheets/sheet2.xml"],
+                 {"</x:row><x:row r=\"2\"><x:c r=\"B2\"><x:v>0.75</x:v></x:c></x:row><x:row "
+                  "r=\"3\">"});
 
     auto again = LoadOk(path);
     EXPECT_EQ(again->Worksheets(1)->Value(2, 1), CellValue(99.0));
@@ -221,37 +190,6 @@ TEST(XlsxSave, ExcelLikeFormulasChainAndForeignParts) {
     EXPECT_EQ(again->Worksheets(1)->Comment(1, 3), "Excel User:\nfixed");
     EXPECT_EQ(again->Worksheets(2)->Value(2, 2), CellValue(0.75));
     EXPECT_EQ(again->Worksheets(2)->Value(3, 1), CellValue(301.0));
-}
-
-TEST(XlsxSave, SheetInUtf16IsWrittenBackAsUtf8) {
-    TempDir dir;
-    auto parts = test::ExcelLikeParts();
-    std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><x:worksheet "
-                       "xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
-                       "<x:sheetData><x:row r=\"1\"><x:c r=\"A1\" t=\"inlineStr\"><x:is>"
-                       "<x:t>\xC2\xB1</x:t></x:is></x:c></x:row></x:sheetData></x:worksheet>";
-    std::string utf16 = "\xFF\xFE"; // little-endian with its byte order mark
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        unsigned cp = c;
-        if (c == 0xC2) cp = static_cast<unsigned char>(utf8[++i]); // the one two-byte character
-        utf16 += char(cp & 0xFF);
-        utf16 += char(cp >> 8);
-    }
-    parts["xl/worksheets/sheet2.xml"] = utf16;
-    std::string path = dir.Path("u16.xlsx"), error;
-    test::WritePackage(path, parts);
-    auto book = LoadOk(path);
-    ASSERT_TRUE(book);
-    EXPECT_EQ(book->Worksheets(2)->Value(1, 1), CellValue(std::string("\xC2\xB1")));
-    book->Worksheets(2)->SetValue(1, 2, 1.0);
-    ASSERT_TRUE(book->Save(error)) << error;
-    auto again = LoadOk(path);
-    EXPECT_EQ(again->Worksheets(2)->Value(1, 1), CellValue(std::string("\xC2\xB1")));
-    EXPECT_EQ(again->Worksheets(2)->Value(1, 2), CellValue(1.0));
-    EXPECT_EQ(test::Parts(path)["xl/worksheets/sheet2.xml"].rfind(
-                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0),
-              0u);
 }
 
 TEST(XlsxSave, OpenpyxlFileKeepsChartDrawingAndNames) {
@@ -281,15 +219,14 @@ TEST(XlsxSave, OpenpyxlFileKeepsChartDrawingAndNames) {
          {"xl/charts/chart1.xml", "xl/drawings/drawing1.xml", "xl/drawings/_rels/drawing1.xml.rels",
           "xl/theme/theme1.xml", "xl/styles.xml", "xl/worksheets/sheet2.xml", "docProps/core.xml"})
         EXPECT_EQ(after[part], before[part]) << part;
-    EXPECT_TRUE(Contains(after["xl/workbook.xml"], "<definedName name=\"Temperature\">Data!$B$3"));
-    const std::string& x = after["xl/worksheets/sheet1.xml"];
-    EXPECT_TRUE(Contains(x, "<mergeCells count=\"1\"><mergeCell ref=\"F1:H1\"/></mergeCells>"));
-    EXPECT_TRUE(Contains(x, "<drawing xmlns:r="));
+    ExpectPieces(after["xl/workbook.xml"], {"<definedName name=\"Temperature\">Data!$B$3"});
+    ExpectPieces(
+        after["xl/worksheets/sheet1.xml"],
+        {"<mergeCells count=\"1\"><mergeCell ref=\"F1:H1\"/></mergeCells>", "<drawing xmlns:r="});
     // The comment box moved with the comment, in a drawing that declares its prefixes.
     const std::string& vml = after["xl/drawings/commentsDrawing1.vml"];
-    EXPECT_FALSE(Contains(vml, "<ns2:Row>3</ns2:Row>"));
-    EXPECT_TRUE(Contains(vml, "<x:Row>6</x:Row><x:Column>2</x:Column>"));
-    EXPECT_TRUE(Contains(vml, "xmlns:x=\"urn:schemas-microsoft-com:office:excel\""));
+    ExpectPieces(vml, {"!<ns2:Row>3</ns2:Row>", "<x:Row>6</x:Row><x:Column>2</x:Column>",
+                       "xmlns:x=\"urn:schemas-microsoft-com:office:excel\""});
     pugi::xml_document doc;
     EXPECT_TRUE(doc.load_string(vml.c_str()));
 
@@ -347,7 +284,11 @@ TEST_P(FailedSave, LeavesTheOldFileWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, FailedSave,
-                         ::testing::Values(SaveStep::TempWritten, SaveStep::BeforeRename));
+                         ::testing::Values(SaveStep::TempWritten, SaveStep::BeforeRename),
+                         [](const auto& info) {
+                             return info.param == SaveStep::TempWritten ? "TempWritten"
+                                                                        : "BeforeRename";
+                         });
 
 TEST(XlsxSave, RefusesToOverwriteAnotherProgramsVersion) {
     TempDir dir;
@@ -360,24 +301,6 @@ TEST(XlsxSave, RefusesToOverwriteAnotherProgramsVersion) {
     EXPECT_FALSE(book->Save(error));
     EXPECT_TRUE(Contains(error, "Cannot save data.xlsx: the file was changed by another program"));
     EXPECT_EQ(test::ReadBytes(path), users);
-}
-
-TEST(XlsxSave, KeepsPermissionsAndSkipsCleanWorkbooks) {
-    TempDir dir;
-    std::string path = dir.Path("data.xlsx"), error;
-    ASSERT_TRUE(WriteNewXlsx(path, {{"Data", {{1.0}}, {}}}, error)) << error;
-    ::chmod(path.c_str(), 0640);
-    auto book = LoadOk(path);
-    struct stat st0 {};
-    ::stat(path.c_str(), &st0);
-    ASSERT_TRUE(book->Save(error)) << error; // nothing written: the file is not touched
-    struct stat st1 {};
-    ::stat(path.c_str(), &st1);
-    EXPECT_EQ(st0.st_ino, st1.st_ino);
-    book->Worksheets(1)->SetValue(1, 1, 2.0);
-    ASSERT_TRUE(book->Save(error)) << error;
-    ::stat(path.c_str(), &st1);
-    EXPECT_EQ(st1.st_mode & 07777, 0640u);
 }
 
 TEST(XlsxSave, ThroughALinkTheLinkedFileIsWritten) {
