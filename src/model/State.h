@@ -58,7 +58,7 @@ struct State {
     int16_t nFactors = 0;     ///< factors of the reduced data matrix (0: the data as measured)
     bool NoLimits = false;    ///< "/ie": no range checks of T, P and density
     int16_t FitMode = 0;      ///< 0 molar absorptivities per wavelength, 1 Gaussian bands
-    bool GaussArg = true;     ///< Gaussian bands on wavelength (false: wavenumber)
+    bool GaussArg = true;     ///< Gaussian bands on wavenumber (false: wavelength)
     float ScanSpan = 10.0f;   ///< span of a goal-function scan (kJ/mol)
     float TwipsX = 15.0f;     ///< twips per pixel, horizontal
     float TwipsY = 15.0f;     ///< twips per pixel, vertical
