@@ -50,9 +50,10 @@ void SetUpGaussian(State& st, bool wavenumber) {
     st.GaussTab(1, 3) -= 0.015;
 }
 
-// Missing values (and values beyond the missing limit) are left out of the fit; fixed
-// parameters stay bit-identical; a probe leaves the table as it was.
-TEST(GoalGaussian, RefinementRecoversTheBandsAndLeavesMissingAbsorbancesOut) {
+// The refinement recovers the generating bands in both abscissae, with missing values
+// (and values beyond the missing limit) left out of the fit; fixed parameters stay
+// bit-identical; a probe leaves the table as it was.
+TEST(GoalGaussian, MissingAbsorbancesAreLeftOut) {
     for (bool wavenumber : {true, false}) {
         SCOPED_TRACE(wavenumber);
         State st;
@@ -87,7 +88,7 @@ constexpr double kDx = 5.0 / 450.0;
 
 // A species may have eight bands, never nine: the sheet table holds no more. A failure
 // keeps the earlier bands, on the sheet and in memory.
-TEST(BuildGaussians, EightBandsPerSpeciesAtMost) {
+TEST(BuildTest, EightBandsPerSpeciesAtMost) {
     for (int peaks : {8, 9}) {
         SCOPED_TRACE(peaks);
         GaussSpectrum s{2, kWl, false};
