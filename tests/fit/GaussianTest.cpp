@@ -218,5 +218,20 @@ TEST(GoalFailure, AsManySolutionsAsSpeciesDividesByZero) {
                    "Cannot calculate goal function: Division by zero"});
 }
 
+// Nothing to refine (species 0 or beyond nSp, or the normal mode): no yield, no change.
+TEST(GoalFailure, RefinementOutsideTheGaussianModeOrRangeDoesNothing) {
+    for (int16_t k : {0, 1, 3}) {
+        GaussSpectrum s{2, 61, false};
+        s.SetTable({{1, 1.1, 0.3, 50.0}, {2, 1.0, 0.2, 10.0}});
+        s.st.FitMode = k == 1 ? 0 : 1;
+        s.st.ErrCode = 7;
+        const Mat<double> before = s.st.GaussTab;
+        RefineGaussians(s.st, k, [] { FAIL() << "redrawn"; });
+        EXPECT_EQ(std::tuple(s.st.ErrCode, s.ui.yields), std::tuple(int16_t(7), 0L));
+        EXPECT_EQ(s.st.GaussTab, before);
+        EXPECT_TRUE(s.ui.messages.empty());
+    }
+}
+
 } // namespace
 } // namespace lumora::test
