@@ -1,11 +1,15 @@
-// The band table on the sheet: loading, writing, the round trip between them and
-// the wavelength / wavenumber conversion.
+// The band table on the sheet (an in-memory GridSheet): loading and evaluating against
+// the band formula, the tables that are refused with their message, the round trip
+// through writing and loading, and the fixed marks (comments).
 
 #include "model/GaussTable.h"
 #include "FuzzyCompare.h"
-#include "ReaderDoubles.h"
+#include "GaussTableRows.h"
 #include "TestUi.h"
+#include "model/EvaluateGaussians.h"
 #include "model/GaussBand.h"
+#include "model/ReadFixedMarks.h"
+#include "xlsx/GridSheet.h"
 
 #include <gtest/gtest.h>
 
@@ -25,223 +29,193 @@ protected:
         st.nWl = 3;
         st.MeanWl = 500.0;
         st.AbsM.Redim(1, 3);
-        st.AbsM(0, 1) = 400.0;
-        st.AbsM(0, 2) = 500.0;
-        st.AbsM(0, 3) = 600.0;
+        for (int w = 1; w <= 3; ++w) st.AbsM(0, w) = 300.0 + 100.0 * w;
         st.Eps.Redim(2, 3);
     }
-    void Header(const char* kind, int triples) {
-        sheet.Put(9, 7, S(kind));
-        for (int t = 0; t < triples; ++t) {
-            sheet.Put(9, 8 + 3 * t, S("center"));
-            sheet.Put(9, 9 + 3 * t, S("width"));
-            sheet.Put(9, 10 + 3 * t, S("max"));
-        }
+    /// Header of kind "wL" or "wN", species 1 with two bands, species 2 with one.
+    void Table(const char* kind) {
+        sheet.ClearContents(1, 1, 20, 40);
+        sheet.SetValue(9, 7, S(kind));
+        for (int t = 0; t < 2; ++t)
+            for (int i = 0; i < 3; ++i)
+                sheet.SetValue(9, 8 + 3 * t + i, S(i == 0 ? "center" : i == 1 ? "width" : "max"));
+        const double rows[2][7] = {{2, 450, 50, 10, 550, 60, 20}, {1, 500, 80, 30}};
+        for (int i = 0; i < 2; ++i)
+            for (int c = 0; c < (i == 0 ? 7 : 4); ++c) sheet.SetValue(10 + i, 7 + c, rows[i][c]);
     }
-    void Species(int i, std::vector<double> bands) {
-        sheet.Put(9 + i, 7, static_cast<double>(bands.size() / 3));
-        for (size_t k = 0; k < bands.size(); ++k)
-            sheet.Put(9 + i, 8 + static_cast<int>(k), bands[k]);
-    }
+    double Num(int row, int col) const { return std::get<double>(sheet.Value(row, col)); }
 
+    GridSheet sheet{nullptr, "Data"}; // outlives the state, whose watcher lets go of it
     State st;
     TestUi ui{st};
-    FakeSheet sheet;
 };
 
-TEST_F(GaussTableTest, LoadsWavelengthBands) {
-    Header("wL", 2);
-    Species(1, {450, 50, 10, 550, 60, 20});
-    Species(2, {500, 80, 30});
-    LoadGaussians(st, -1);
-    EXPECT_EQ(st.ErrCode, 0);
-    EXPECT_EQ(st.FitMode, 1);
-    EXPECT_FALSE(st.GaussArg);
-    ASSERT_EQ(BandCount(st), 3);
-    EXPECT_EQ(st.GaussTab(0, 1), 1.0);
-    EXPECT_EQ(st.GaussTab(0, 3), 2.0);
-    EXPECT_FUZZY(st.GaussTab(1, 2), 1.1, 1e-12);
-    EXPECT_FUZZY(st.GaussTab(2, 2), 0.12, 1e-12);
-    EXPECT_FUZZY(st.GaussTab(3, 2), std::log(20.0), 1e-12);
-    // The band evaluation ran: species 2 at its centre has its height.
-    EXPECT_FUZZY(st.Eps(2, 2), 30.0, 1e-12);
-    // Half maximum at C + W/2 in wavelength.
-    EXPECT_FUZZY(GaussBand(st, 3, 540.0 / 500.0), 15.0, 1e-12);
-    EXPECT_TRUE(ui.messages.empty());
-}
-
-TEST_F(GaussTableTest, WavenumberBandsHaveHalfMaximumAtTheSheetWidth) {
-    Header("wN", 1);
-    Species(1, {450, 50, 10});
-    Species(2, {500, 80, 30});
-    LoadGaussians(st, -1);
-    ASSERT_EQ(BandCount(st), 2);
-    EXPECT_TRUE(st.GaussArg);
-    // The width in wavenumber spans the abscissae of C - W/2 and C + W/2 in wavelength,
-    // and the centre sits at the abscissa of C.
-    const double x1 = GaussAbscissa(st, 425.0), x2 = GaussAbscissa(st, 475.0);
-    EXPECT_FUZZY(st.GaussTab(2, 1), x1 - x2, 1e-12);
-    EXPECT_FUZZY(st.GaussTab(1, 1), GaussAbscissa(st, 450.0), 1e-12);
-    EXPECT_FUZZY(GaussBand(st, 1, GaussAbscissa(st, 450.0)), 10.0, 1e-12);
+// Eps(k, w) = sum over the bands of species k of H exp(-4 ln 2 ((lambda - C) / W)^2) in
+// wavelength; in wavenumber the scaled abscissa is M / lambda and the width spans the
+// abscissae of C -+ W/2.
+TEST_F(GaussTableTest, LoadsAndEvaluatesAgainstTheBandFormula) {
+    auto band = [](double x, double c, double h, double height) {
+        return height * std::exp(-4.0 * std::log(2.0) * std::pow((x - c) / h, 2));
+    };
+    for (const char* kind : {"wL", "wN"}) {
+        SCOPED_TRACE(kind);
+        const bool wn = S(kind) == "wN";
+        Table(kind);
+        LoadGaussians(st, -1);
+        ASSERT_EQ(BandCount(st), 3);
+        EXPECT_EQ(std::tuple(st.FitMode, st.GaussArg), std::tuple(int16_t(1), wn));
+        for (int w = 1; w <= 3; ++w) {
+            const double l = st.AbsM(0, w);
+            auto x = [&](double lambda) { return wn ? 500.0 / lambda : lambda / 500.0; };
+            auto h = [&](double c, double width) {
+                return std::fabs(x(c + width / 2) - x(c - width / 2));
+            };
+            EXPECT_FUZZY(st.Eps(1, w),
+                         band(x(l), x(450), h(450, 50), 10) + band(x(l), x(550), h(550, 60), 20),
+                         1e-12);
+            EXPECT_FUZZY(st.Eps(2, w), band(x(l), x(500), h(500, 80), 30), 1e-12);
+        }
+    }
 }
 
 TEST_F(GaussTableTest, RefusedTables) {
+    const std::string errors = "Gaussians not loaded due to errors";
     struct Case {
         const char* name;
-        std::function<void(FakeSheet&)> edit;
+        int row, col;
+        CellValue value;
         int16_t strict;
-        const char* message; ///< nullptr: none
+        std::string message; ///< "" when nothing is shown
         bool loads;
     } cases[] = {
-        {"Valid", [](FakeSheet&) {}, -1, nullptr, true},
-        {"NineBands", [](FakeSheet& s) { s.Put(11, 7, 9.0); }, -1,
-         "Gaussians not loaded due to errors", false},
-        {"NineBandsQuiet", [](FakeSheet& s) { s.Put(11, 7, 9.0); }, 0, nullptr, false},
-        {"NoCount", [](FakeSheet& s) { s.Put(10, 7, CellValue{}); }, -1,
-         "Gaussians not loaded due to errors", false},
-        {"ZeroHeight", [](FakeSheet& s) { s.Put(11, 10, 0.0); }, -1,
-         "Gaussians not loaded due to errors", false},
-        {"TextWidth", [](FakeSheet& s) { s.Put(10, 12, S("wide")); }, -1,
-         "Gaussians not loaded due to errors", false},
-        {"NoWidthHeader", [](FakeSheet& s) { s.Put(9, 9, S("w")); }, -1, "Gaussians not found",
-         false},
-        {"NoWidthHeaderQuiet", [](FakeSheet& s) { s.Put(9, 9, S("w")); }, 0, nullptr, true},
-        {"NoKind", [](FakeSheet& s) { s.Put(9, 7, S("wl")); }, -1, nullptr, false},
+        {"Valid", 1, 1, CellValue{}, -1, "", true},
+        {"NineBands", 11, 7, 9.0, -1, errors, false},
+        {"NineBandsQuiet", 11, 7, 9.0, 0, "", false},
+        {"NoCount", 10, 7, CellValue{}, -1, errors, false},
+        {"ZeroHeight", 11, 10, 0.0, -1, errors, false},
+        {"TextWidth", 10, 12, S("wide"), -1, errors, false},
+        {"NoWidthHeader", 9, 9, S("w"), -1, "Gaussians not found", false},
+        {"NoWidthHeaderQuiet", 9, 9, S("w"), 0, "", true},
+        {"NoKind", 9, 7, S("wl"), -1, "", false},
         // In wavenumber a width of twice the centre reaches wavelength 0.
-        {"WavenumberTooWide",
-         [](FakeSheet& s) {
-             s.Put(9, 7, S("wN"));
-             s.Put(11, 9, 1000.0);
-         },
-         -1, "Gaussians not loaded due to errors", false},
-        {"WavenumberWide", [](FakeSheet& s) { s.Put(9, 7, S("wN")); }, -1, nullptr, true},
+        {"WavenumberTooWide", 11, 9, 1000.0, -1, errors, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        sheet.cells.clear();
+        Table(std::string(c.name).starts_with("Wavenumber") ? "wN" : "wL");
+        sheet.SetValue(c.row, c.col, c.value);
         ui.messages.clear();
-        Header("wL", 2);
-        Species(1, {450, 50, 10, 550, 60, 20});
-        Species(2, {500, 80, 30});
-        c.edit(sheet);
         st.FitMode = 0;
         LoadGaussians(st, c.strict);
         EXPECT_EQ(BandCount(st), c.loads ? 3 : 0);
         EXPECT_EQ(st.FitMode, c.loads ? 1 : 0);
-        if (c.message) {
-            ASSERT_EQ(ui.messages.size(), 1u);
+        ASSERT_EQ(ui.messages.size(), c.message.empty() ? 0u : 1u);
+        if (!c.message.empty()) {
             EXPECT_EQ(ui.messages[0].text, c.message);
             EXPECT_EQ(ui.messages[0].icon, Icon::Critical);
-        } else {
-            EXPECT_TRUE(ui.messages.empty());
         }
     }
+    EXPECT_THROW(SheetToTable({500, 1000, 1}, 500, true), RuntimeError);
+    EXPECT_THROW(SheetToTable({500, 10, 0}, 500, false), RuntimeError);
 }
 
+// A rewrite clears (9, 7)..(9 + nSp, 37) and nothing else; a write of the values only
+// leaves the counts and the header alone.
 TEST_F(GaussTableTest, WriteThenLoadGivesTheSameBands) {
     std::mt19937 rng(20261206);
     std::uniform_real_distribution<double> centre(0.8, 1.2), width(0.02, 0.3), logh(0.0, 8.0);
     for (bool wavenumber : {false, true}) {
         SCOPED_TRACE(wavenumber);
-        sheet.cells.clear();
-        st.GaussArg = wavenumber;
-        const int per[] = {3, 2};
-        st.GaussTab.Redim(3, 5);
-        st.GaussTab(0, 0) = 5;
-        int g = 0;
-        for (int k = 1; k <= 2; ++k)
-            for (int b = 0; b < per[k - 1]; ++b) {
-                ++g;
-                st.GaussTab(0, g) = k;
-                st.GaussTab(1, g) = centre(rng);
-                st.GaussTab(2, g) = width(rng);
-                st.GaussTab(3, g) = logh(rng);
-            }
+        sheet.ClearContents(1, 1, 20, 40);
+        for (const auto& [row, col] : {std::pair{10, 37}, {10, 38}, {10, 6}, {12, 8}})
+            sheet.SetValue(row, col, S("user"));
+        std::vector<BandRow> rows;
+        for (int g = 1; g <= 5; ++g)
+            rows.push_back({g <= 3 ? 1.0 : 2.0, centre(rng), width(rng), logh(rng)});
+        FillGaussTab(st, rows);
         const Mat<double> written = st.GaussTab;
+        st.GaussArg = wavenumber;
         WriteGaussianTable(st, -1);
-        EXPECT_EQ(std::get<std::string>(sheet.At(9, 7)), wavenumber ? "wN" : "wL");
-        EXPECT_EQ(std::get<double>(sheet.At(10, 7)), 3.0);
-        EXPECT_EQ(std::get<double>(sheet.At(11, 7)), 2.0);
-        EXPECT_EQ(std::get<std::string>(sheet.At(9, 14)), "center");
-        EXPECT_EQ(std::get<std::string>(sheet.At(9, 16)), "max");
-        EXPECT_TRUE(IsEmpty(sheet.At(9, 17)));
-        EXPECT_TRUE(IsEmpty(sheet.At(11, 14)));
-
+        EXPECT_TRUE(IsEmpty(sheet.Value(10, 37)));
+        for (const auto& [row, col] : {std::pair{10, 38}, {10, 6}, {12, 8}})
+            EXPECT_EQ(sheet.Value(row, col), CellValue{S("user")}) << row << "," << col;
         st.GaussArg = !wavenumber;
         LoadGaussians(st, -1);
         EXPECT_EQ(st.GaussArg, wavenumber);
         ASSERT_EQ(BandCount(st), 5);
         for (int b = 1; b <= 5; ++b)
             for (int p = 0; p <= 3; ++p) EXPECT_FUZZY(st.GaussTab(p, b), written(p, b), 1e-12);
+
+        sheet.SetValue(10, 7, S("count kept"));
+        st.GaussTab(1, 1) = 1.2;
+        WriteGaussianTable(st, 0);
+        EXPECT_EQ(sheet.Value(10, 7), CellValue{S("count kept")});
+        EXPECT_FUZZY(Num(10, 8), wavenumber ? 500.0 / 1.2 : 600.0, 1e-12);
+        EXPECT_TRUE(sheet.Events()); // back on after the program's writes
     }
 }
 
-TEST_F(GaussTableTest, HeaderClearsItsBlockOnly) {
-    sheet.Put(10, 37, S("old"));
-    sheet.Put(10, 38, S("user"));
-    sheet.Put(10, 6, S("keep"));
-    sheet.Put(12, 8, S("keep"));
-    st.GaussTab.Redim(3, 2);
-    st.GaussTab(0, 0) = 2;
-    st.GaussTab(0, 1) = 1;
-    st.GaussTab(0, 2) = 2;
-    st.GaussTab(2, 1) = st.GaussTab(2, 2) = 0.1;
-    st.GaussTab(1, 1) = st.GaussTab(1, 2) = 1.0;
-    st.GaussArg = false;
-    WriteGaussianTable(st, -1);
-    EXPECT_TRUE(IsEmpty(sheet.At(10, 37)));
-    EXPECT_EQ(std::get<std::string>(sheet.At(10, 38)), "user");
-    EXPECT_EQ(std::get<std::string>(sheet.At(10, 6)), "keep");
-    EXPECT_EQ(std::get<std::string>(sheet.At(12, 8)), "keep");
-    ASSERT_EQ(sheet.fullClears.size(), 1u);
-    EXPECT_EQ(sheet.fullClears[0], (std::pair<Cell, Cell>{{9, 7}, {11, 37}}));
-    EXPECT_FUZZY(std::get<double>(sheet.At(11, 8)), 500.0, 1e-12);
-    EXPECT_FUZZY(std::get<double>(sheet.At(11, 10)), 1.0, 1e-12);
+// A table that leaves a species without bands, or bands that cannot be evaluated: the
+// message, and Eps as it was.
+TEST_F(GaussTableTest, TablesThatCannotBeEvaluated) {
+    const std::vector<BandRow> cases[] = {
+        {{1, 1.0, 0.3, 0.0}, {3, 1.0, 0.3, 0.0}}, // species 2 without band
+        {{2, 1.0, 0.3, 0.0}, {1, 1.0, 0.3, 0.0}}, // the block of species 2 first
+        {{1, 1.0, 0.0, 0.0}, {2, 1.0, 0.3, 0.0}}, // zero width
+        {{1, 1.0, 0.3, 1e3}, {2, 1.0, 0.3, 0.0}}, // overflow
+    };
+    for (const auto& bands : cases) {
+        st.Eps.Fill(-7.0);
+        ui.messages.clear();
+        FillGaussTab(st, bands);
+        EvaluateGaussians(st);
+        EXPECT_EQ(st.ErrCode, -1);
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].text, "Error while evaluating Gaussians. Check them");
+        EXPECT_EQ(st.Eps(2, 1), -7.0);
+    }
+}
 
-    // Values only: counts and header untouched.
-    sheet.Put(10, 7, S("count kept"));
-    st.GaussTab(1, 1) = 1.2;
-    WriteGaussianTable(st, 0);
-    EXPECT_EQ(std::get<std::string>(sheet.At(10, 7)), "count kept");
-    EXPECT_FUZZY(std::get<double>(sheet.At(10, 8)), 600.0, 1e-12);
-    EXPECT_EQ(sheet.fullClears.size(), 1u);
-    EXPECT_TRUE(sheet.Events()); // switched back on after the program's own writes
+// Parameter a of the marks is the a-th band cell (centre, width, max) counted over the
+// species rows, each row as long as its band count says.
+TEST(ReadFixedMarks, EdgeCases) {
+    State st;
+    GridSheet sheet{nullptr, "Data"};
+    st.xlSheet = &sheet;
+    st.nSp = 2;
+    FillGaussTab(st, {{1, 1, 1, 0}, {1, 1, 1, 0}, {2, 1, 1, 0}});
+    // A comment on the third cell of species 2: parameter 3 x 2 + 3.
+    sheet.SetValue(10, 7, 2.0);
+    sheet.SetValue(11, 7, 1.0);
+    sheet.SetComment(11, 10, "keep");
+    ReadFixedMarks(st);
+    ASSERT_EQ(st.GaussFixed.UBound(), 9);
+    for (int a = 0; a <= 9; ++a) EXPECT_EQ(st.GaussFixed(a), a == 9 ? 1 : 0) << a;
 
-    // No bands: nothing written.
+    // An empty band count contributes no parameters: species 2's cells come first.
+    FillGaussTab(st, {{1, 1, 1, 0}, {2, 1, 1, 0}});
+    sheet.SetValue(10, 7, CellValue{});
+    sheet.SetComment(11, 10, std::nullopt);
+    sheet.SetComment(11, 8, "x");
+    ReadFixedMarks(st);
+    EXPECT_EQ(st.GaussFixed(1), 1);
+    EXPECT_EQ(st.GaussFixed(2) + st.GaussFixed(3) + st.GaussFixed(4), 0);
+
+    // Cells beyond 3 x nG are ignored, however large the count on the sheet.
+    sheet.SetValue(10, 7, 40000.0);
+    sheet.SetComment(10, 30, "beyond");
+    ReadFixedMarks(st);
+    EXPECT_EQ(st.GaussFixed.UBound(), 6);
+    EXPECT_EQ(st.GaussFixed(1) + st.GaussFixed(2) + st.GaussFixed(6), 0);
+
+    // A count given as text with a number in front, and a table without bands.
+    sheet.SetValue(10, 7, S("1 band"));
+    sheet.SetComment(10, 9, "w");
+    ReadFixedMarks(st);
+    EXPECT_EQ(st.GaussFixed(2), 1);
     st.GaussTab.Redim(3, 0);
-    const size_t writes = sheet.writes.size();
-    WriteGaussianTable(st, -1);
-    EXPECT_EQ(sheet.writes.size(), writes);
-}
-
-TEST_F(GaussTableTest, SetAbscissaKeepsTheSheetValues) {
-    Header("wL", 1);
-    Species(1, {450, 50, 10});
-    Species(2, {500, 80, 30});
-    LoadGaussians(st, 0);
-    ASSERT_EQ(BandCount(st), 2);
-    const double wl = st.Eps(1, 1);
-    SetAbscissa(st, -1);
-    EXPECT_TRUE(st.GaussArg);
-    EXPECT_EQ(std::get<std::string>(sheet.At(9, 7)), "wN");
-    EXPECT_EQ(std::get<double>(sheet.At(10, 8)), 450.0);
-    ASSERT_EQ(BandCount(st), 2);
-    EXPECT_NE(st.Eps(1, 1), wl); // the same bands, read as wavenumber bands
-    EXPECT_FUZZY(st.GaussTab(1, 1), 500.0 / 450.0, 1e-12);
-
-    st.FitMode = 0; // only in Gaussian mode
-    SetAbscissa(st, 0);
-    EXPECT_TRUE(st.GaussArg);
-}
-
-TEST(GaussTableConversion, WidthsOutsideTheWavenumberRangeAreRefused) {
-    EXPECT_THROW(SheetToTable({500, 1000, 1}, 500, true), RuntimeError);
-    EXPECT_THROW(SheetToTable({500, 10, 0}, 500, false), RuntimeError);
-    const TableBand t = SheetToTable({500, 100, 2}, 500, true);
-    const SheetBand b = TableToSheet(t, 500, true);
-    EXPECT_FUZZY(b.center, 500, 1e-12);
-    EXPECT_FUZZY(b.width, 100, 1e-12);
-    EXPECT_FUZZY(b.height, 2, 1e-12);
+    ReadFixedMarks(st);
+    EXPECT_EQ(st.GaussFixed.UBound(), 0);
 }
 
 } // namespace
