@@ -104,16 +104,6 @@ TEST_F(FactorWindowTest, StoredChoices) {
     }
 }
 
-TEST_F(FactorWindowTest, OtherModesAnswerTheRankInErrCode) {
-    FactorAnalysis(st, port, 1, nullptr);
-    EXPECT_EQ(st.ErrCode, 2);
-    MakeSpectra(st, Synthetic{12, 100, 3, 5e-4, 3});
-    FactorAnalysis(st, port, -1, &window);
-    EXPECT_EQ(st.ErrCode, 3);
-    EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(st.nFactors, 0);
-}
-
 // Data no factor analysis can use: either the window says so, or a message comes instead.
 TEST_F(FactorWindowTest, DataThatCannotBeAnalyzed) {
     struct Case {
