@@ -132,31 +132,20 @@ TEST_F(MainWindowTest, FunctionKeysWithoutModifiersOnly) {
 // once it was read, and left alone otherwise.
 TEST(StartupTest, EngineChecksAndTheSettingsFile) {
     struct OldSolver : test::FakeSolver {
-        OldSolver() : FakeSolver({}) {}
-        int16_t Version() override { return 65; }
+        explicit OldSolver(int16_t v) : FakeSolver({}), version(v) {}
+        int16_t Version() override { return version; }
+        int16_t version;
     };
     const std::string stored = "WorkDir=  /stored/folder/  \nsecond line\n";
     struct Case {
         const char* name;
-        std::function<void(State&)> create;
+        int solver;               // -1 none, 0 the engine's, else a solver of that version
         std::string message, ini; // message "": starts
     };
-    const std::vector<Case> cases = {
-        {"missing engine", [](State&) {}, "This program requires Vexil to be installed  ", stored},
-        {"old engine",
-         [](State& s) {
-             s.solver = std::make_unique<OldSolver>();
-             s.props = CreateProps();
-             s.sysReader = CreateSysReader();
-         },
-         "Please upgrade your Vexil package  ", "WorkDir=/stored/folder/\n"},
-        {"current engine",
-         [](State& s) {
-             s.solver = CreateSolver();
-             s.props = CreateProps();
-             s.sysReader = CreateSysReader();
-         },
-         "", "WorkDir=/new/place/\n"},
+    const Case cases[] = {
+        {"missing engine", -1, "This program requires Vexil to be installed  ", stored},
+        {"old engine", 65, "Please upgrade your Vexil package  ", "WorkDir=/stored/folder/\n"},
+        {"current engine", 0, "", "WorkDir=/new/place/\n"},
     };
     const std::filesystem::path dir = std::filesystem::path(LUMORA_TEST_BUILD_DIR) / "startup";
     for (const Case& c : cases) {
@@ -168,7 +157,13 @@ TEST(StartupTest, EngineChecksAndTheSettingsFile) {
             State st;
             test::TestUi ui(st);
             MainWindow form(st, dir.string());
-            form.createComponents = c.create;
+            form.createComponents = [&c](State& s) {
+                if (c.solver < 0) return;
+                s.solver =
+                    c.solver ? std::make_unique<OldSolver>(int16_t(c.solver)) : CreateSolver();
+                s.props = CreateProps();
+                s.sysReader = CreateSysReader();
+            };
             EXPECT_EQ(form.Form_Load(), c.message.empty());
             if (c.message.empty()) {
                 EXPECT_TRUE(ui.messages.empty());

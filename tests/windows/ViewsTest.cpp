@@ -164,26 +164,26 @@ TEST_F(AbsView, EditedSheetIsReadAgainAndReloaded) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
-class SpecView : public ViewsFixture {
+class SpeciesView : public ViewsFixture {
 protected:
     /// Shows the view in mode `mode` and runs `inside` once it is open, then closes it.
     void Show(int16_t mode, const std::function<void()>& inside) {
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (!spec.isVisible()) return;
+            if (!view.isVisible()) return;
             poll.stop();
             inside();
-            spec.close();
+            view.close();
         });
         poll.start(5);
-        spec.ShowSpeciesView(mode);
+        view.ShowSpeciesView(mode);
         EXPECT_FALSE(poll.isActive()) << "the view was never shown";
     }
-    ConcentrationView spec{st, port, nullptr};
-    ChartWidget& chart = *spec.Chart;
+    ConcentrationView view{st, port, nullptr};
+    ChartWidget& chart = *view.Chart;
 };
 
-TEST_F(SpecView, ExtinctionCoefficientsTimesConcentrationsGiveTheCalculatedSpectra) {
+TEST_F(SpeciesView, ExtinctionCoefficientsTimesConcentrationsGiveTheCalculatedSpectra) {
     std::vector<std::vector<float>> conc(3, std::vector<float>(7)), eps(3, std::vector<float>(6));
     Show(1, [&] {
         ASSERT_EQ(chart.nSeries(), 2);
@@ -209,14 +209,14 @@ TEST_F(SpecView, ExtinctionCoefficientsTimesConcentrationsGiveTheCalculatedSpect
     EXPECT_TRUE(chartMessages.empty());
 }
 
-TEST_F(SpecView, ChosenSpeciesThatNoLongerExistsFallsBackToAllSpecies) {
-    Show(1, [&] { spec.Combo->setCurrentIndex(2); });
+TEST_F(SpeciesView, ChosenSpeciesThatNoLongerExistsFallsBackToAllSpecies) {
+    Show(1, [&] { view.Combo->setCurrentIndex(2); });
     WriteDataSet(*sheet, 6, 1); // the user removes the second species from the sheet
     ASSERT_TRUE(st.xlsWatch->Changed);
     Show(1, [&] {
         EXPECT_EQ(st.nSp, 1);
-        ASSERT_EQ(spec.Combo->count(), 2);
-        EXPECT_EQ(spec.Combo->currentIndex(), 0);
+        ASSERT_EQ(view.Combo->count(), 2);
+        EXPECT_EQ(view.Combo->currentIndex(), 0);
         EXPECT_EQ(chart.nSeries(), 1);
         EXPECT_FALSE(chart.SkipSeries(1));
     });
