@@ -1,0 +1,227 @@
+// The result views on a data set in an in-memory workbook, read by the real reader with the
+// real engine and the bundled database (Co(II) chloride complexes in NaCl-HCl solutions at
+// 25 C): what the speciation and extinction views show multiplies out to the model's
+// absorbances; the absorption view shows the sheet's spectra in blue and the model's in red
+// (read back from the pixels); both follow a sheet the user edited or shortened.
+
+#include "CobaltDataSet.h"
+#include "TestPort.h"
+#include "TestUi.h"
+#include "chart/ChartMessage.h"
+#include "chart/ChartWidget.h"
+#include "dataset/ReadDataSet.h"
+#include "engine/EngineFactory.h"
+#include "fit/Goal.h"
+#include "windows/AbsorptionView.h"
+#include "windows/ConcentrationView.h"
+#include "windows/TipWindow.h"
+#include "xlsx/EmbeddedHost.h"
+#include "xlsx/GridWorkbook.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+namespace lumora::test {
+namespace {
+
+/// The views' data set: nSol solutions, nSp species, solution 2 missing at 600 nm.
+inline void WriteDataSet(GridSheet& sh, int nSol = kSolMax, int nSp = 2) {
+    WriteCobaltDataSet(sh, {nSol, nSp, true, "Co(II) chloride"});
+}
+
+class ViewsFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetChartMessageSink([this](const std::string& t) { chartMessages.push_back(t); });
+        st.solver = CreateSolver();
+        st.props = CreateProps();
+        st.sysReader = CreateSysReader();
+        host = std::make_shared<EmbeddedHost>();
+        st.attachHost = [this](bool) { return host; };
+        st.WorkDir = std::string(LUMORA_TEST_BUILD_DIR) + "/";
+        auto book = std::make_unique<GridWorkbook>(st.WorkDir + "views.xlsx");
+        sheet = book->AddSheet("Data");
+        WriteDataSet(*sheet);
+        host->Add(std::move(book));
+        ui.fileText = "views.xlsx";
+        Read();
+    }
+    void TearDown() override {
+        SetChartMessageSink({});
+        st.xlsWatch->SetSheet(nullptr);
+        st.xlSheet = nullptr;
+        st.xlBook = nullptr;
+    }
+    /// "Open / Refresh": the read the main window's first button runs.
+    void Read() {
+        ReadDataSet(st, ui.request());
+        ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
+    }
+
+    State st;
+    TestUi ui{st};
+    TestPort port{ui};
+    std::vector<std::string> chartMessages;
+    std::shared_ptr<EmbeddedHost> host;
+    GridSheet* sheet = nullptr;
+};
+
+constexpr int32_t kBlue = ColorValue(0, 0, 255);
+constexpr int32_t kRed = ColorValue(255, 0, 0);
+
+/// Number of pixels of one colour value in the chart's image, and the first one found.
+int CountColor(const ChartWidget& chart, int32_t colour, QPoint* first = nullptr) {
+    int n = 0;
+    for (int y = 0; y < chart.height(); ++y)
+        for (int x = 0; x < chart.width(); ++x)
+            if (chart.Pixel(x, y) == colour && n++ == 0 && first) *first = QPoint(x, y);
+    return n;
+}
+
+class AbsView : public ViewsFixture {
+protected:
+    void SetUp() override {
+        ViewsFixture::SetUp();
+        if (TipWindow* tip = CurrentTip()) tip->close();
+    }
+    AbsorptionView view{st, port, nullptr};
+    ChartWidget& chart = *view.Chart;
+};
+
+TEST_F(AbsView, MeasuredBlueCalculatedRedAgainstTheSheetAndTheModel) {
+    view.ShowAbsorptionView();
+    ASSERT_EQ(view.Combo->count(), 7); // "All solutions", S1..S6
+    ASSERT_EQ(chart.nSeries(), 7);
+    ASSERT_EQ(chart.nPoints(), 5);
+    for (int w = 1; w <= 5; ++w) // 500..700 nm in rows 20..24, S1..S6 in columns 2..7
+        for (int j = 1; j <= 6; ++j) {
+            const CellValue cell = sheet->Value(19 + w, 1 + j);
+            EXPECT_EQ(chart.PointData(w, j), IsEmpty(cell) ? 1e35f : float(std::get<double>(cell)))
+                << "the line breaks at the empty cell";
+        }
+    EXPECT_TRUE(chart.SkipSeries(7));
+    EXPECT_EQ(CountColor(chart, kRed), 0);
+    const float allMin = chart.YAxis().DataMin, allMax = chart.YAxis().DataMax;
+
+    view.Combo->setCurrentIndex(3); // the user picks S3
+    for (int j = 1; j <= 6; ++j) EXPECT_EQ(chart.SkipSeries(j), j != 3) << j;
+    for (int w = 1; w <= 5; ++w) EXPECT_EQ(chart.PointData(w, 7), st.AbsC(3, w)) << w;
+    QPoint red;
+    EXPECT_GT(CountColor(chart, kBlue), 20);
+    EXPECT_GT(CountColor(chart, kRed, &red), 20);
+    EXPECT_LE(chart.YAxis().DataMin, allMin) << "the range still covers all spectra";
+    EXPECT_GE(chart.YAxis().DataMax, allMax);
+    QMouseEvent move(QEvent::MouseMove, red, chart.mapToGlobal(QPointF(red)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&chart, &move);
+    ASSERT_NE(CurrentTip(), nullptr);
+    EXPECT_EQ(CurrentTip()->Text().toStdString(), "Calculated");
+
+    // What the optimizer does between two refreshes: new parameters, a new evaluation.
+    st.G0(2) += 5.0;
+    Goal(st, 0);
+    ASSERT_EQ(st.ErrCode, 0);
+    view.ShowAbsorptionView();
+    EXPECT_EQ(view.ListIndex(), 3) << "the selection stays";
+    for (int w = 1; w <= 5; ++w) EXPECT_EQ(chart.PointData(w, 7), st.AbsC(3, w)) << w;
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(chartMessages.empty());
+}
+
+TEST_F(AbsView, NewReadResetsToAllSolutionsAndNeverIndexesAGoneSolution) {
+    view.ShowAbsorptionView();
+    view.Combo->setCurrentIndex(5);
+    WriteDataSet(*sheet, 3); // "Open / Refresh" with a sheet that now has three solutions
+    Read();
+    view.ShowAbsorptionView();
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+    EXPECT_EQ(view.ListIndex(), 0);
+    ASSERT_EQ(view.Combo->count(), 4);
+    EXPECT_EQ(chart.nSeries(), 4);
+    EXPECT_TRUE(chart.SkipSeries(4));
+    EXPECT_EQ(CountColor(chart, kRed), 0);
+    view.Combo->setCurrentIndex(3);
+    for (int w = 1; w <= 5; ++w) EXPECT_EQ(chart.PointData(w, 4), st.AbsC(3, w));
+}
+
+TEST_F(AbsView, EditedSheetIsReadAgainAndReloaded) {
+    view.ShowAbsorptionView();
+    view.Combo->setCurrentIndex(2);
+    const long serial = st.ReadSerial;
+    sheet->SetValue(19 + 1, 2, CellValue{0.5}); // S1 at 500 nm, as the user types it
+    ASSERT_TRUE(st.xlsWatch->Changed);
+    view.ShowAbsorptionView();
+    EXPECT_EQ(st.ReadSerial, serial + 1);
+    EXPECT_FALSE(st.xlsWatch->Changed);
+    EXPECT_EQ(view.ListIndex(), 0);
+    EXPECT_EQ(chart.PointData(1, 1), 0.5f);
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+class SpeciesView : public ViewsFixture {
+protected:
+    /// Shows the view in mode `mode` and runs `inside` once it is open, then closes it.
+    void Show(int16_t mode, const std::function<void()>& inside) {
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!view.isVisible()) return;
+            poll.stop();
+            inside();
+            view.close();
+        });
+        poll.start(5);
+        view.ShowSpeciesView(mode);
+        EXPECT_FALSE(poll.isActive()) << "the view was never shown";
+    }
+    ConcentrationView view{st, port, nullptr};
+    ChartWidget& chart = *view.Chart;
+};
+
+TEST_F(SpeciesView, ExtinctionCoefficientsTimesConcentrationsGiveTheCalculatedSpectra) {
+    std::vector<std::vector<float>> conc(3, std::vector<float>(7)), eps(3, std::vector<float>(6));
+    Show(1, [&] {
+        ASSERT_EQ(chart.nSeries(), 2);
+        ASSERT_EQ(chart.nPoints(), 6);
+        for (int k = 1; k <= 2; ++k)
+            for (int j = 1; j <= 6; ++j) conc[k][j] = chart.PointData(j, k);
+    });
+    Show(2, [&] {
+        ASSERT_EQ(chart.nPoints(), 5);
+        for (int k = 1; k <= 2; ++k)
+            for (int w = 1; w <= 5; ++w) eps[k][w] = chart.PointData(w, k);
+    });
+    for (int j = 1; j <= 6; ++j)
+        for (int w = 1; w <= 5; ++w) {
+            const double a = double(eps[1][w]) * conc[1][j] + double(eps[2][w]) * conc[2][j];
+            EXPECT_NEAR(a, st.AbsC(j, w), 1e-5 + 1e-5 * std::fabs(a)) << j << "," << w;
+        }
+    // Chloride complexes grow with NaCl; the cobalt in them never exceeds the cobalt in the
+    // solution (0.05 mol/kg at a density of at most about 1.2 g/cm3).
+    for (int j = 1; j < 6; ++j) EXPECT_GT(conc[2][j + 1], conc[2][j]) << j;
+    for (int j = 1; j <= 6; ++j) EXPECT_LT(conc[1][j] + conc[2][j], 0.05 * 1.2);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(chartMessages.empty());
+}
+
+TEST_F(SpeciesView, ChosenSpeciesThatNoLongerExistsFallsBackToAllSpecies) {
+    Show(1, [&] { view.Combo->setCurrentIndex(2); });
+    WriteDataSet(*sheet, 6, 1); // the user removes the second species from the sheet
+    ASSERT_TRUE(st.xlsWatch->Changed);
+    Show(1, [&] {
+        EXPECT_EQ(st.nSp, 1);
+        ASSERT_EQ(view.Combo->count(), 2);
+        EXPECT_EQ(view.Combo->currentIndex(), 0);
+        EXPECT_EQ(chart.nSeries(), 1);
+        EXPECT_FALSE(chart.SkipSeries(1));
+    });
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+}
+
+} // namespace
+} // namespace lumora::test
