@@ -38,7 +38,7 @@ void BM_RefreshOneSolution(benchmark::State& state) {
     FillState(st, 40, 400);
     lumora::AbsorptionView view(st, lumora::NoMainWindow(), nullptr);
     view.ShowAbsorptionView();
-    view.Combo->setCurrentIndex(7);
+    view.list->setCurrentIndex(7);
     for (auto _ : state) {
         st.AbsC(7, 200) += 1e-4f; // a new iteration's spectrum
         view.ShowAbsorptionView();

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
         if (st.xlApp && !SaveDirtyWorkbooks(*st.xlApp, why))
             st.ui->message(why + "  ", Icon::Critical);
     };
-    if (!form.Form_Load()) return 1;
+    if (!form.Load()) return 1;
     if (!hostError.empty()) st.ui->message(hostError + "  ", Icon::Exclamation);
     form.SetWorkbookPath(cl->workbook);
     return app.exec();

@@ -47,29 +47,29 @@ AbsorptionView::AbsorptionView(State& st, MainWindowPort& port, QWidget* owner)
     setWindowTitle("Absorption Spectra");
     setFont(DialogFont());
     resize(TwipsRect(st_, 0, 0, kInnerW, kInnerH).size());
-    Chart = new ChartWidget(this);
-    Chart->setGeometry(TwipsRect(st_, 120, 120, 4455, 2895));
-    Combo = new QComboBox(this);
-    const QRect list = TwipsRect(st_, 1440, 3120, 1815, 0);
-    Combo->setGeometry(list.left(), list.top(), list.width(), Combo->sizeHint().height());
+    chart = new ChartWidget(this);
+    chart->setGeometry(TwipsRect(st_, 120, 120, 4455, 2895));
+    list = new QComboBox(this);
+    const QRect listRect = TwipsRect(st_, 1440, 3120, 1815, 0);
+    list->setGeometry(listRect.left(), listRect.top(), listRect.width(), list->sizeHint().height());
 
-    connect(Combo, &QComboBox::currentIndexChanged, this, [this] { Combo_Click(); });
-    connect(Chart, &ChartWidget::Curve, this, &AbsorptionView::Chart_Curve);
-    Form_Load();
+    connect(list, &QComboBox::currentIndexChanged, this, [this] { OnListChanged(); });
+    connect(chart, &ChartWidget::Curve, this, &AbsorptionView::OnCurveHover);
+    Load();
 }
 
-void AbsorptionView::Form_Load() {
+void AbsorptionView::Load() {
     W0_ = width();
     H0_ = height();
-    dW_ = W0_ - Chart->width();
-    dH_ = H0_ - Chart->height();
-    dC_ = H0_ - Combo->y();
+    dW_ = W0_ - chart->width();
+    dH_ = H0_ - chart->height();
+    dC_ = H0_ - list->y();
     setMinimumSize(W0_, H0_); // window managers that honour it never go below the first size
     loaded_ = true;
 }
 
 void AbsorptionView::ShowAbsorptionView() {
-    int sel = Combo->currentIndex();
+    int sel = list->currentIndex();
     try {
         const RereadResult reread = port_.reread(st_);
         if (reread == RereadResult::Failed) return;
@@ -97,25 +97,25 @@ void AbsorptionView::LoadData() {
     const int nSol = st_.nSol, nWl = st_.nWl;
     twoColour_ = TwoColourPaletteFor(nSol, 0);
 
-    Combo->setEnabled(false);
-    Combo->clear();
-    Combo->addItem("All solutions");
-    for (int j = 1; j <= nSol; ++j) Combo->addItem(QString::fromStdString(st_.SolName(j)));
-    Combo->setCurrentIndex(0);
-    Combo->setEnabled(true);
+    list->setEnabled(false);
+    list->clear();
+    list->addItem("All solutions");
+    for (int j = 1; j <= nSol; ++j) list->addItem(QString::fromStdString(st_.SolName(j)));
+    list->setCurrentIndex(0);
+    list->setEnabled(true);
 
-    Chart->Clear();
-    Chart->Dimension(static_cast<int16_t>(nSol + 1), static_cast<int16_t>(nWl));
-    Chart->SetXAxisMin(st_.WlStart);
-    Chart->SetXAxisMax(st_.WlStop);
+    chart->Clear();
+    chart->Dimension(static_cast<int16_t>(nSol + 1), static_cast<int16_t>(nWl));
+    chart->SetXAxisMin(st_.WlStart);
+    chart->SetXAxisMax(st_.WlStop);
     for (int w = 1; w <= nWl; ++w) {
         const auto p = static_cast<int16_t>(w);
-        Chart->SetPointData(p, 0, ChartValue(st_.AbsM(0, w)));
+        chart->SetPointData(p, 0, ChartValue(st_.AbsM(0, w)));
         for (int j = 1; j <= nSol; ++j)
-            Chart->SetPointData(p, static_cast<int16_t>(j), ChartValue(st_.AbsM(j, w)));
+            chart->SetPointData(p, static_cast<int16_t>(j), ChartValue(st_.AbsM(j, w)));
     }
-    Chart->SetSkipSeries(static_cast<int16_t>(nSol + 1), true);
-    allSolutions_ = Chart->CustomColors();
+    chart->SetSkipSeries(static_cast<int16_t>(nSol + 1), true);
+    allSolutions_ = chart->CustomColors();
     loadedSerial_ = st_.ReadSerial;
 }
 
@@ -124,26 +124,26 @@ void AbsorptionView::ShowSelection(int sel) {
     const auto calc = static_cast<int16_t>(nSol + 1);
     QString palette;
     if (sel != 0) {
-        for (int j = 1; j <= nSol; ++j) Chart->SetSkipSeries(static_cast<int16_t>(j), j != sel);
+        for (int j = 1; j <= nSol; ++j) chart->SetSkipSeries(static_cast<int16_t>(j), j != sel);
         for (int w = 1; w <= st_.nWl; ++w)
-            Chart->SetPointData(static_cast<int16_t>(w), calc, ChartValue(st_.AbsC(sel, w)));
-        Chart->SetSkipSeries(calc, false);
+            chart->SetPointData(static_cast<int16_t>(w), calc, ChartValue(st_.AbsC(sel, w)));
+        chart->SetSkipSeries(calc, false);
         palette = TwoColourPaletteFor(nSol, sel);
     } else {
-        for (int j = 1; j <= nSol; ++j) Chart->SetSkipSeries(static_cast<int16_t>(j), false);
-        Chart->SetSkipSeries(calc, true);
+        for (int j = 1; j <= nSol; ++j) chart->SetSkipSeries(static_cast<int16_t>(j), false);
+        chart->SetSkipSeries(calc, true);
         palette = allSolutions_;
     }
-    Chart->SetCustomColors(palette);
-    Chart->Refresh(sel > 0);
+    chart->SetCustomColors(palette);
+    chart->Refresh(sel > 0);
     QApplication::processEvents();
 }
 
 void AbsorptionView::Unload() {
     hide();
-    Combo->setEnabled(false);
-    Combo->clear();
-    Combo->setEnabled(true);
+    list->setEnabled(false);
+    list->clear();
+    list->setEnabled(true);
     loadedSerial_ = -1;
 }
 
@@ -160,22 +160,22 @@ void AbsorptionView::ShowSolutionTip(int16_t series, int32_t x, int32_t y) {
 
 void AbsorptionView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    Form_Resize();
+    OnResize();
 }
 
 void AbsorptionView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange) Form_Resize();
+    if (event->type() == QEvent::WindowStateChange) OnResize();
 }
 
-void AbsorptionView::Form_Resize() {
+void AbsorptionView::OnResize() {
     if (!loaded_ || isMinimized()) return; // a minimized window has no size to keep
     if (height() < H0_ || width() < W0_) {
         resize(std::max(width(), W0_), std::max(height(), H0_)); // resized again from there
         return;
     }
-    Chart->setGeometry(Chart->x(), Chart->y(), width() - dW_, height() - dH_);
-    Combo->move((width() - Combo->width()) / 2, height() - dC_);
+    chart->setGeometry(chart->x(), chart->y(), width() - dW_, height() - dH_);
+    list->move((width() - list->width()) / 2, height() - dC_);
 }
 
 void AbsorptionView::keyPressEvent(QKeyEvent* event) {
@@ -189,13 +189,13 @@ void AbsorptionView::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-void AbsorptionView::Combo_Click() {
-    if (Combo->isEnabled()) ShowAbsorptionView();
+void AbsorptionView::OnListChanged() {
+    if (list->isEnabled()) ShowAbsorptionView();
 }
 
-void AbsorptionView::Chart_Curve(qint16 Series, qint16 X, qint16 Y) {
+void AbsorptionView::OnCurveHover(qint16 Series, qint16 X, qint16 Y) {
     int32_t x = 0, y = 0;
-    ChartPointToScreenTwips(st_, *Chart, X, Y, x, y);
+    ChartPointToScreenTwips(st_, *chart, X, Y, x, y);
     ShowSolutionTip(Series, x, y);
 }
 

@@ -28,7 +28,7 @@ public:
     /// Hides the window and forgets its list, so that the next show reloads the data.
     void Unload();
     /// The selected list entry: 0 all solutions, j solution j, -1 while the list is empty.
-    int ListIndex() const { return Combo->currentIndex(); }
+    int ListIndex() const { return list->currentIndex(); }
     /// Shows the solution name of `series` ("Calculated" beyond the solutions) at
     /// screen position (x, y) twips for 3 seconds.
     void ShowSolutionTip(int16_t series, int32_t x, int32_t y);
@@ -38,8 +38,8 @@ public:
     /// The chart's colours read back when the data were last loaded.
     const QString& AllSolutionsPalette() const { return allSolutions_; }
 
-    ChartWidget* Chart = nullptr;
-    QComboBox* Combo = nullptr;
+    ChartWidget* chart = nullptr;
+    QComboBox* list = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -47,10 +47,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void Form_Load();
-    void Form_Resize();
-    void Combo_Click();
-    void Chart_Curve(qint16 Series, qint16 X, qint16 Y);
+    void Load();
+    void OnResize();
+    void OnListChanged();
+    void OnCurveHover(qint16 Series, qint16 X, qint16 Y);
     void LoadData();
     void ShowSelection(int sel);
 

@@ -30,20 +30,20 @@ ConcentrationView::ConcentrationView(State& st, MainWindowPort& port, QWidget* o
     setFont(DialogFont());
     setFixedSize(TwipsRect(st_, 0, 0, kInnerW, kInnerH).size());
 
-    Chart = new ChartWidget(this);
-    Chart->setGeometry(TwipsRect(st_, 120, 120, 4455, 3015));
-    Check = new QCheckBox(this);
-    Check->setGeometry(TwipsRect(st_, 360, 3240, 255, 255));
-    Label1 = new QLabel("Logarithmic scale", this);
-    Label1->setGeometry(TwipsRect(st_, 720, 3270, 1575, 255));
-    Label1->setBuddy(Check);
-    Combo = new QComboBox(this);
-    const QRect list = TwipsRect(st_, 2640, 3240, 1575, 0);
-    Combo->setGeometry(list.left(), list.top(), list.width(), Combo->sizeHint().height());
+    chart = new ChartWidget(this);
+    chart->setGeometry(TwipsRect(st_, 120, 120, 4455, 3015));
+    check = new QCheckBox(this);
+    check->setGeometry(TwipsRect(st_, 360, 3240, 255, 255));
+    logScaleLabel = new QLabel("Logarithmic scale", this);
+    logScaleLabel->setGeometry(TwipsRect(st_, 720, 3270, 1575, 255));
+    logScaleLabel->setBuddy(check);
+    list = new QComboBox(this);
+    const QRect listRect = TwipsRect(st_, 2640, 3240, 1575, 0);
+    list->setGeometry(listRect.left(), listRect.top(), listRect.width(), list->sizeHint().height());
 
-    connect(Combo, &QComboBox::currentIndexChanged, this, [this] { Combo_Click(); });
-    connect(Check, &QCheckBox::toggled, this, [this] { Check_Click(); });
-    connect(Chart, &ChartWidget::Curve, this, &ConcentrationView::Chart_Curve);
+    connect(list, &QComboBox::currentIndexChanged, this, [this] { OnListChanged(); });
+    connect(check, &QCheckBox::toggled, this, [this] { OnCheckToggled(); });
+    connect(chart, &ChartWidget::Curve, this, &ConcentrationView::OnCurveHover);
 }
 
 void ConcentrationView::ShowSpeciesView(int16_t mode) {
@@ -64,54 +64,54 @@ void ConcentrationView::ShowSpeciesView(int16_t mode) {
     // From the window's own list or check box the dialog is open already: the chart
     // has just been rebuilt in place, and a second modal loop must not start.
     if (!isVisible()) exec();
-    if (isVisible()) Combo->setFocus();
+    if (isVisible()) list->setFocus();
 }
 
 void ConcentrationView::RefillList() {
-    Combo->setEnabled(false);
-    int index = Combo->currentIndex();
-    Combo->clear();
-    Combo->addItem("All species");
-    for (int k = 1; k <= st_.nSp; ++k) Combo->addItem(QString::fromStdString(st_.SpName(k)));
-    if (index < 0 || index >= Combo->count()) index = 0;
-    Combo->setCurrentIndex(index);
-    Combo->setEnabled(true);
+    list->setEnabled(false);
+    int index = list->currentIndex();
+    list->clear();
+    list->addItem("All species");
+    for (int k = 1; k <= st_.nSp; ++k) list->addItem(QString::fromStdString(st_.SpName(k)));
+    if (index < 0 || index >= list->count()) index = 0;
+    list->setCurrentIndex(index);
+    list->setEnabled(true);
 }
 
 void ConcentrationView::Build(int16_t mode) {
     RefillList();
-    const int s = Combo->currentIndex(); // 0: all species
+    const int s = list->currentIndex(); // 0: all species
     const int16_t points = mode == 1 ? st_.nSol : st_.nWl;
 
-    Chart->Clear();
-    Chart->Dimension(st_.nSp, points);
-    Chart->SetYAxisLogScale(Check->checkState() != Qt::Unchecked);
+    chart->Clear();
+    chart->Dimension(st_.nSp, points);
+    chart->SetYAxisLogScale(check->checkState() != Qt::Unchecked);
     if (mode == 1) {
         setWindowTitle("Concentrations of species (mol/l)");
-        Chart->SetXAxisTitle("Solution number");
-        Chart->SetXAxisParts(1);
+        chart->SetXAxisTitle("Solution number");
+        chart->SetXAxisParts(1);
         for (int j = 1; j <= st_.nSol; ++j) {
-            Chart->SetPointData(static_cast<int16_t>(j), 0, static_cast<float>(j));
+            chart->SetPointData(static_cast<int16_t>(j), 0, static_cast<float>(j));
             for (int k = 1; k <= st_.nSp; ++k)
                 if (s == 0 || k == s)
-                    Chart->SetPointData(static_cast<int16_t>(j), static_cast<int16_t>(k),
+                    chart->SetPointData(static_cast<int16_t>(j), static_cast<int16_t>(k),
                                         ChartValue(st_.Conc(k, 0) * st_.Conc(k, j)));
         }
     } else {
         setWindowTitle("Extinction coefficients");
-        Chart->SetXAxisMin(st_.WlStart);
-        Chart->SetXAxisMax(st_.WlStop);
+        chart->SetXAxisMin(st_.WlStart);
+        chart->SetXAxisMax(st_.WlStop);
         for (int w = 1; w <= st_.nWl; ++w) {
-            Chart->SetPointData(static_cast<int16_t>(w), 0, ChartValue(st_.AbsM(0, w)));
+            chart->SetPointData(static_cast<int16_t>(w), 0, ChartValue(st_.AbsM(0, w)));
             for (int k = 1; k <= st_.nSp; ++k)
                 if (s == 0 || k == s)
-                    Chart->SetPointData(static_cast<int16_t>(w), static_cast<int16_t>(k),
+                    chart->SetPointData(static_cast<int16_t>(w), static_cast<int16_t>(k),
                                         ChartValue(st_.Eps(k, w)));
         }
     }
     if (s != 0)
-        for (int k = 1; k <= st_.nSp; ++k) Chart->SetSkipSeries(static_cast<int16_t>(k), k != s);
-    Chart->Refresh();
+        for (int k = 1; k <= st_.nSp; ++k) chart->SetSkipSeries(static_cast<int16_t>(k), k != s);
+    chart->Refresh();
 }
 
 void ConcentrationView::ShowSpeciesTip(int16_t series, int32_t x, int32_t y) {
@@ -122,34 +122,34 @@ void ConcentrationView::ShowSpeciesTip(int16_t series, int32_t x, int32_t y) {
 
 void ConcentrationView::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous()) Form_Activate();
+    if (!event->spontaneous()) OnActivate();
 }
 
 void ConcentrationView::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
     // Minimizing the owner hides the dialog too; only its closing unloads it.
-    if (!event->spontaneous()) Form_Unload();
+    if (!event->spontaneous()) OnUnload();
 }
 
-void ConcentrationView::Form_Activate() {
+void ConcentrationView::OnActivate() {
     port_.setButtons(false, Command::Speciation);
 }
 
-void ConcentrationView::Form_Unload() {
+void ConcentrationView::OnUnload() {
     port_.setButtons(true, Command::Speciation);
 }
 
-void ConcentrationView::Combo_Click() {
-    if (Combo->isEnabled()) ShowSpeciesView(0);
+void ConcentrationView::OnListChanged() {
+    if (list->isEnabled()) ShowSpeciesView(0);
 }
 
-void ConcentrationView::Check_Click() {
+void ConcentrationView::OnCheckToggled() {
     ShowSpeciesView(0);
 }
 
-void ConcentrationView::Chart_Curve(qint16 Series, qint16 X, qint16 Y) {
+void ConcentrationView::OnCurveHover(qint16 Series, qint16 X, qint16 Y) {
     int32_t x = 0, y = 0;
-    ChartPointToScreenTwips(st_, *Chart, X, Y, x, y);
+    ChartPointToScreenTwips(st_, *chart, X, Y, x, y);
     ShowSpeciesTip(Series, x, y);
 }
 

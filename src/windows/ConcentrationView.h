@@ -32,21 +32,21 @@ public:
     /// The mode of the last drawing (0 before the first).
     int16_t LastMode() const { return lastMode_; }
 
-    ChartWidget* Chart = nullptr;
-    QCheckBox* Check = nullptr;
-    QLabel* Label1 = nullptr;
-    QComboBox* Combo = nullptr;
+    ChartWidget* chart = nullptr;
+    QCheckBox* check = nullptr;
+    QLabel* logScaleLabel = nullptr;
+    QComboBox* list = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void Form_Activate();
-    void Form_Unload();
-    void Combo_Click();
-    void Check_Click();
-    void Chart_Curve(qint16 Series, qint16 X, qint16 Y);
+    void OnActivate();
+    void OnUnload();
+    void OnListChanged();
+    void OnCheckToggled();
+    void OnCurveHover(qint16 Series, qint16 X, qint16 Y);
     void Build(int16_t mode);
     void RefillList();
 

@@ -23,20 +23,20 @@ FactorWindow::FactorWindow(State& st, QWidget* parent) : QDialog(parent), st_(st
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setFont(DialogFont());
 
-    Chart = new ChartWidget(this);
-    Check = new QCheckBox("Try to reduce errors in data matrix", this);
-    lblFactors = new QLabel("Number of factors", this);
-    Combo = new QComboBox(this);
-    lblError = new QLabel(this);
-    connect(Check, &QCheckBox::toggled, this, [this] { Check_Click(); });
+    chart = new ChartWidget(this);
+    check = new QCheckBox("Try to reduce errors in data matrix", this);
+    factorsLabel = new QLabel("Number of factors", this);
+    list = new QComboBox(this);
+    errorLabel = new QLabel(this);
+    connect(check, &QCheckBox::toggled, this, [this] { OnCheckToggled(); });
 
     // A small dialog in twips: the chart on top, the choice below it, the result last.
     auto px = [&](int l, int t, int w, int h) { return TwipsRect(st_, l, t, w, h); };
-    Chart->setGeometry(px(120, 120, 5055, 3255));
-    Check->setGeometry(px(240, 3480, 4815, 285));
-    lblFactors->setGeometry(px(240, 3885, 1695, 255));
-    Combo->setGeometry(px(2040, 3840, 1095, 315));
-    lblError->setGeometry(px(240, 4290, 4815, 255));
+    chart->setGeometry(px(120, 120, 5055, 3255));
+    check->setGeometry(px(240, 3480, 4815, 285));
+    factorsLabel->setGeometry(px(240, 3885, 1695, 255));
+    list->setGeometry(px(2040, 3840, 1095, 315));
+    errorLabel->setGeometry(px(240, 4290, 4815, 255));
     setFixedSize(px(0, 0, 5295, 4665).size());
 }
 
@@ -46,65 +46,65 @@ void FactorWindow::ShowResult(const FactorResult& r) {
     auto chartValue = [](double v) {
         return static_cast<float>(std::clamp(v, -1e30, 1e30)); // float-safe, never the 1E+35 break
     };
-    Chart->Dimension(1, static_cast<int16_t>(c + 1));
-    Chart->SetXAxisMax(static_cast<float>(c));
-    Chart->SetXAxisUnit(1.0f);
+    chart->Dimension(1, static_cast<int16_t>(c + 1));
+    chart->SetXAxisMax(static_cast<float>(c));
+    chart->SetXAxisUnit(1.0f);
     for (int i = 1; i <= c; ++i) {
-        Chart->SetPointData(static_cast<int16_t>(i), 0, static_cast<float>(i - 1));
-        Chart->SetPointData(static_cast<int16_t>(i), 1, chartValue(r.indicator[i - 1]));
+        chart->SetPointData(static_cast<int16_t>(i), 0, static_cast<float>(i - 1));
+        chart->SetPointData(static_cast<int16_t>(i), 1, chartValue(r.indicator[i - 1]));
     }
-    Chart->SetPointData(static_cast<int16_t>(c + 1), 0, static_cast<float>(c));
-    Chart->SetPointData(static_cast<int16_t>(c + 1), 1, 0.0f);
-    Chart->Refresh();
+    chart->SetPointData(static_cast<int16_t>(c + 1), 0, static_cast<float>(c));
+    chart->SetPointData(static_cast<int16_t>(c + 1), 1, 0.0f);
+    chart->Refresh();
 
-    Combo->clear();
+    list->clear();
     if (r.analyzable) {
-        lblError->setText(QString::fromStdString("Estimated RMS error is " +
-                                                 FormatNumber(r.realError[r.nf], "0E+0")));
-        for (int i = 1; i <= c - 1; ++i) Combo->addItem(QString::fromStdString(Str(i)));
+        errorLabel->setText(QString::fromStdString("Estimated RMS error is " +
+                                                   FormatNumber(r.realError[r.nf], "0E+0")));
+        for (int i = 1; i <= c - 1; ++i) list->addItem(QString::fromStdString(Str(i)));
         // A count chosen for a larger data set has no entry in this list.
         if (st_.nFactors > c - 1) st_.nFactors = 0;
         const int pick = st_.nFactors != 0 ? st_.nFactors : r.nf;
-        Combo->setCurrentIndex(pick - 1); // -1: no selection
+        list->setCurrentIndex(pick - 1); // -1: no selection
     } else {
-        lblError->setText("Data are not factor analyzable");
+        errorLabel->setText("Data are not factor analyzable");
     }
-    Check->setChecked(st_.nFactors > 0);
-    Combo->setEnabled(Check->isChecked());
+    check->setChecked(st_.nFactors > 0);
+    list->setEnabled(check->isChecked());
 }
 
-void FactorWindow::Form_Activate() {
+void FactorWindow::OnActivate() {
     // Topmost comes with the window flag set at construction.
-    Check_Click();
+    OnCheckToggled();
 }
 
-void FactorWindow::Check_Click() {
-    Combo->setEnabled(Check->isChecked());
-    if (Check->isChecked() && Combo->isVisible()) Combo->setFocus();
+void FactorWindow::OnCheckToggled() {
+    list->setEnabled(check->isChecked());
+    if (check->isChecked() && list->isVisible()) list->setFocus();
 }
 
-void FactorWindow::Form_KeyDown(int key) {
+void FactorWindow::KeyDown(int key) {
     if (key == 27) close();
 }
 
 int16_t FactorWindow::ShownCount() const {
-    if (Combo->currentIndex() < 0) return 0;
-    return CInt16(Val(Combo->currentText().toStdString()));
+    if (list->currentIndex() < 0) return 0;
+    return CInt16(Val(list->currentText().toStdString()));
 }
 
-void FactorWindow::Form_QueryUnload() {
+void FactorWindow::QueryClose() {
     // Ticked with no count shown (nothing to choose) reduces nothing.
-    st_.nFactors = Check->isChecked() ? ShownCount() : 0;
+    st_.nFactors = check->isChecked() ? ShownCount() : 0;
 }
 
 void FactorWindow::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
-    Form_Activate();
+    OnActivate();
 }
 
 void FactorWindow::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Escape) {
-        Form_KeyDown(27);
+        KeyDown(27);
         return;
     }
     QDialog::keyPressEvent(e);
@@ -112,7 +112,7 @@ void FactorWindow::keyPressEvent(QKeyEvent* e) {
 
 void FactorWindow::done(int result) {
     // Every way of closing a dialog ends here (close button, Esc, close()).
-    Form_QueryUnload();
+    QueryClose();
     QDialog::done(result);
 }
 

@@ -25,24 +25,24 @@ class FactorWindow : public QDialog {
 public:
     explicit FactorWindow(State& st, QWidget* parent = nullptr);
 
-    ChartWidget* Chart = nullptr;
+    ChartWidget* chart = nullptr;
     /// "Try to reduce errors in data matrix"
-    QCheckBox* Check = nullptr;
+    QCheckBox* check = nullptr;
     /// Factor counts 1..c-1
-    QComboBox* Combo = nullptr;
+    QComboBox* list = nullptr;
     /// "Number of factors"
-    QLabel* lblFactors = nullptr;
+    QLabel* factorsLabel = nullptr;
     /// The estimated error or "Data are not factor analyzable"
-    QLabel* lblError = nullptr;
+    QLabel* errorLabel = nullptr;
 
-    /// Chart, label, list and check box from one analysis (nFactors may be reset).
+    /// chart, label, list and check box from one analysis (nFactors may be reset).
     void ShowResult(const FactorResult& r);
 
-    void Form_Activate();
-    void Check_Click();
-    void Form_KeyDown(int key);
+    void OnActivate();
+    void OnCheckToggled();
+    void KeyDown(int key);
     /// Any close: nFactors becomes the count shown when Check is ticked, else 0.
-    void Form_QueryUnload();
+    void QueryClose();
 
     /// The count Combo shows, 0 when it shows none.
     int16_t ShownCount() const;

@@ -22,7 +22,7 @@ namespace lumora {
 
 namespace {
 
-// Window geometry in twips. The height is set by the mode (optMode_Click).
+// Window geometry in twips. The height is set by the mode (OnModeChosen).
 constexpr int kWidth = 5040;
 constexpr int kNormalHeight = 1950;
 constexpr int kGaussExtra = 4230;
@@ -44,41 +44,40 @@ FittingModeWindow::FittingModeWindow(State& st, MainWindowPort& port, QWidget* p
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setFont(DialogFont());
 
-    Label1 = new QLabel("Define how extinction coefficients should be calculated", this);
-    optMode[0] = new QRadioButton("Normal  mode (independently for each wavelength)", this);
-    optMode[1] = new QRadioButton("Use Gaussians (describe them by standard curves)", this);
-    Frame = new QGroupBox(this);
-    Label5 = new QLabel("...as functions of", Frame);
-    Arg[0] = new QRadioButton("wavenumber", Frame);
-    Arg[1] = new QRadioButton("wavelength", Frame);
-    Combo = new QComboBox(Frame);
-    Check = new QCheckBox(Frame);
-    Label4 = new QLabel("Logarithmic scale", Frame);
-    Chart = new ChartWidget(Frame);
-    cmdRead = new QPushButton("Load", Frame);
-    cmdBuild = new QPushButton("Build", Frame);
-    Label2 = new QLabel(" Threshold:", Frame);
-    txtLevel = new QLineEdit("33", Frame);
-    Frame->hide();
+    modeLabel = new QLabel("Define how extinction coefficients should be calculated", this);
+    modeButtons[0] = new QRadioButton("Normal  mode (independently for each wavelength)", this);
+    modeButtons[1] = new QRadioButton("Use Gaussians (describe them by standard curves)", this);
+    bandBox = new QGroupBox(this);
+    argumentLabel = new QLabel("...as functions of", bandBox);
+    argumentButtons[0] = new QRadioButton("wavenumber", bandBox);
+    argumentButtons[1] = new QRadioButton("wavelength", bandBox);
+    list = new QComboBox(bandBox);
+    check = new QCheckBox(bandBox);
+    logScaleLabel = new QLabel("Logarithmic scale", bandBox);
+    chart = new ChartWidget(bandBox);
+    loadButton = new QPushButton("Load", bandBox);
+    buildButton = new QPushButton("Build", bandBox);
+    thresholdLabel = new QLabel(" Threshold:", bandBox);
+    thresholdEdit = new QLineEdit("33", bandBox);
+    bandBox->hide();
     // Enter belongs to the threshold box, never to a default button.
-    cmdRead->setAutoDefault(false);
-    cmdBuild->setAutoDefault(false);
+    loadButton->setAutoDefault(false);
+    buildButton->setAutoDefault(false);
 
     for (int i = 0; i < 2; ++i) {
-        connect(optMode[i], &QRadioButton::clicked, this, [this, i] { optMode_Click(i); });
-        connect(Arg[i], &QRadioButton::toggled, this, [this, i](bool on) {
-            if (on) Arg_Click(i);
+        connect(modeButtons[i], &QRadioButton::clicked, this, [this, i] { OnModeChosen(i); });
+        connect(argumentButtons[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on) OnArgumentChosen(i);
         });
     }
-    connect(Check, &QCheckBox::clicked, this, [this] { Check_Click(); });
-    connect(Combo, &QComboBox::currentIndexChanged, this, [this] { Combo_Click(); });
-    connect(cmdRead, &QPushButton::clicked, this, [this] { cmdRead_Click(); });
-    connect(cmdBuild, &QPushButton::clicked, this, [this] { cmdBuild_Click(); });
-    connect(Chart, &ChartWidget::UserPoint, this,
-            [this](float x, float y) { Chart_UserPoint(x, y); });
-    Combo->installEventFilter(this);
-    txtLevel->installEventFilter(this);
-    Form_Load();
+    connect(check, &QCheckBox::clicked, this, [this] { OnCheckToggled(); });
+    connect(list, &QComboBox::currentIndexChanged, this, [this] { OnListChanged(); });
+    connect(loadButton, &QPushButton::clicked, this, [this] { LoadBands(); });
+    connect(buildButton, &QPushButton::clicked, this, [this] { BuildBands(); });
+    connect(chart, &ChartWidget::UserPoint, this, [this](float x, float y) { OnChartPick(x, y); });
+    list->installEventFilter(this);
+    thresholdEdit->installEventFilter(this);
+    Load();
 }
 
 QRect FittingModeWindow::Px(int left, int top, int width, int height) const {
@@ -86,7 +85,7 @@ QRect FittingModeWindow::Px(int left, int top, int width, int height) const {
                      static_cast<int>(std::lround(width * hscale_)), height);
 }
 
-void FittingModeWindow::Form_Load() {
+void FittingModeWindow::Load() {
     // The twips are made for a narrower dialog font than most systems have: when a
     // caption needs more room than its twips give, the whole layout widens with it.
     hscale_ = 1.0;
@@ -101,8 +100,8 @@ void FittingModeWindow::Form_Load() {
 }
 
 std::vector<QWidget*> FittingModeWindow::Captions() const {
-    return {Label1, optMode[0], optMode[1], Label5,   Arg[0],
-            Arg[1], Label4,     cmdRead,    cmdBuild, Label2};
+    return {modeLabel,          modeButtons[0], modeButtons[1], argumentLabel, argumentButtons[0],
+            argumentButtons[1], logScaleLabel,  loadButton,     buildButton,   thresholdLabel};
 }
 
 double FittingModeWindow::CaptionWidth(const QWidget* c) {
@@ -115,21 +114,21 @@ double FittingModeWindow::CaptionWidth(const QWidget* c) {
 void FittingModeWindow::PlaceControls() {
     // At 10 twips per pixel the captions need a little more room.
     const bool large = st_.TwipsX == 10.0f;
-    Label1->setGeometry(Px(240, 120, 4680, 255));
+    modeLabel->setGeometry(Px(240, 120, 4680, 255));
     for (int i = 0; i < 2; ++i)
-        optMode[i]->setGeometry(Px(large ? 270 : 360, 480 + 360 * i, large ? 4420 : 4320, 285));
-    Frame->setGeometry(Px(120, 1230, 4800, 4320));
-    Label5->setGeometry(Px(large ? 180 : 240, 270, 1500, 255));
-    Arg[0]->setGeometry(Px(1800, 240, 1350, 285));
-    Arg[1]->setGeometry(Px(3240, 240, 1440, 285));
-    Combo->setGeometry(Px(240, 630, 2400, 315));
-    Check->setGeometry(Px(2880, 660, 255, 255));
-    Label4->setGeometry(Px(3180, 660, 1500, 255));
-    Chart->setGeometry(Px(120, 1080, 4560, 2640));
-    cmdRead->setGeometry(Px(large ? 480 : 360, 3840, 1035, 375));
-    cmdBuild->setGeometry(Px(large ? 1680 : 1560, 3840, 1035, 375));
-    Label2->setGeometry(Px(large ? 2760 : 2700, 3900, large ? 990 : 1050, 255));
-    txtLevel->setGeometry(Px(3780, 3855, 600, 315));
+        modeButtons[i]->setGeometry(Px(large ? 270 : 360, 480 + 360 * i, large ? 4420 : 4320, 285));
+    bandBox->setGeometry(Px(120, 1230, 4800, 4320));
+    argumentLabel->setGeometry(Px(large ? 180 : 240, 270, 1500, 255));
+    argumentButtons[0]->setGeometry(Px(1800, 240, 1350, 285));
+    argumentButtons[1]->setGeometry(Px(3240, 240, 1440, 285));
+    list->setGeometry(Px(240, 630, 2400, 315));
+    check->setGeometry(Px(2880, 660, 255, 255));
+    logScaleLabel->setGeometry(Px(3180, 660, 1500, 255));
+    chart->setGeometry(Px(120, 1080, 4560, 2640));
+    loadButton->setGeometry(Px(large ? 480 : 360, 3840, 1035, 375));
+    buildButton->setGeometry(Px(large ? 1680 : 1560, 3840, 1035, 375));
+    thresholdLabel->setGeometry(Px(large ? 2760 : 2700, 3900, large ? 990 : 1050, 255));
+    thresholdEdit->setGeometry(Px(3780, 3855, 600, 315));
 }
 
 void FittingModeWindow::SizeWindow() {
@@ -143,18 +142,18 @@ void FittingModeWindow::SizeWindow() {
 bool FittingModeWindow::event(QEvent* e) {
     const bool handled = QDialog::event(e);
     // Shown or brought back to the front; some window systems never activate it.
-    if (e->type() == QEvent::Show || e->type() == QEvent::WindowActivate) Form_Activate();
+    if (e->type() == QEvent::Show || e->type() == QEvent::WindowActivate) OnActivate();
     return handled;
 }
 
-void FittingModeWindow::Form_Activate() {
-    if (heightTwips_ > kGaussianHeight) FocusCombo();
+void FittingModeWindow::OnActivate() {
+    if (heightTwips_ > kGaussianHeight) FocusList();
 }
 
-void FittingModeWindow::FocusCombo() {
-    if (!Combo->isVisible()) return;
+void FittingModeWindow::FocusList() {
+    if (!list->isVisible()) return;
     const long before = draws_;
-    Combo->setFocus();
+    list->setFocus();
     // Without a focus change (it had the focus, or the window is not active) there
     // was no GotFocus to draw.
     if (draws_ == before) Combo_GotFocus();
@@ -172,21 +171,21 @@ void FittingModeWindow::Guarded(const std::function<void()>& action) {
     }
 }
 
-void FittingModeWindow::optMode_Click(int index) {
+void FittingModeWindow::OnModeChosen(int index) {
     st_.FitMode = static_cast<int16_t>(index);
-    Frame->setVisible(index >= 1);
+    bandBox->setVisible(index >= 1);
     heightTwips_ = kNormalHeight + kGaussExtra * index;
     SizeWindow();
     if (index != 0) {
         argSuppressed_ = true;
-        Arg[0]->setChecked(st_.GaussArg);
-        Arg[1]->setChecked(!st_.GaussArg);
+        argumentButtons[0]->setChecked(st_.GaussArg);
+        argumentButtons[1]->setChecked(!st_.GaussArg);
         argSuppressed_ = false;
-        FocusCombo();
+        FocusList();
     }
 }
 
-void FittingModeWindow::Arg_Click(int index) {
+void FittingModeWindow::OnArgumentChosen(int index) {
     if (argSuppressed_) return;
     const bool wavenumber = index == 0;
     Guarded([&] {
@@ -195,91 +194,91 @@ void FittingModeWindow::Arg_Click(int index) {
         else
             SetAbscissa(st_, wavenumber ? -1 : 0);
     });
-    FocusCombo();
+    FocusList();
 }
 
-void FittingModeWindow::Check_Click() {
-    FocusCombo();
+void FittingModeWindow::OnCheckToggled() {
+    FocusList();
 }
 
-void FittingModeWindow::Combo_Click() {
-    if (Combo->isEnabled()) DrawFitChart();
+void FittingModeWindow::OnListChanged() {
+    if (list->isEnabled()) DrawFitChart();
 }
 
 void FittingModeWindow::Combo_GotFocus() {
     DrawFitChart();
 }
 
-void FittingModeWindow::cmdRead_Click() {
+void FittingModeWindow::LoadBands() {
     Guarded([this] { LoadGaussians(st_, -1); });
-    FocusCombo();
+    FocusList();
 }
 
-void FittingModeWindow::cmdBuild_Click() {
-    const int threshold = ClampThreshold(Val(txtLevel->text().toStdString()));
+void FittingModeWindow::BuildBands() {
+    const int threshold = ClampThreshold(Val(thresholdEdit->text().toStdString()));
     Guarded([&] { BuildGaussians(st_, threshold); });
-    FocusCombo();
+    FocusList();
 }
 
 void FittingModeWindow::txtLevel_KeyPress(int& keyAscii) {
     if (keyAscii != 13) return;
     keyAscii = 0;
     txtLevel_LostFocus();
-    cmdBuild->setFocus();
+    buildButton->setFocus();
     st_.ui->yield();
-    cmdBuild_Click();
+    BuildBands();
 }
 
 void FittingModeWindow::txtLevel_LostFocus() {
-    const int level = ClampThreshold(Val(txtLevel->text().toStdString()));
-    txtLevel->setText(QString::number(level));
+    const int level = ClampThreshold(Val(thresholdEdit->text().toStdString()));
+    thresholdEdit->setText(QString::number(level));
 }
 
-void FittingModeWindow::Chart_UserPoint(float, float) {
+void FittingModeWindow::OnChartPick(float, float) {
     // A second double click while refining must not start a refinement inside it.
     if (st_.FitMode == 0 || Refining()) return;
     EnableCommands(false);
     // The mode and the kind of band must stay while the bands move.
     for (int i = 0; i < 2; ++i) {
-        optMode[i]->setEnabled(false);
-        Arg[i]->setEnabled(false);
+        modeButtons[i]->setEnabled(false);
+        argumentButtons[i]->setEnabled(false);
     }
     Guarded([this] {
-        RefineGaussians(st_, static_cast<int16_t>(Combo->currentIndex() + 1),
+        RefineGaussians(st_, static_cast<int16_t>(list->currentIndex() + 1),
                         [this] { DrawFitChart(); });
     });
     for (int i = 0; i < 2; ++i) {
-        optMode[i]->setEnabled(true);
-        Arg[i]->setEnabled(true);
+        modeButtons[i]->setEnabled(true);
+        argumentButtons[i]->setEnabled(true);
     }
     EnableCommands(true);
-    FocusCombo();
+    FocusList();
 }
 
 void FittingModeWindow::EnableCommands(bool on) {
-    cmdBuild->setEnabled(on);
-    cmdRead->setEnabled(on);
+    buildButton->setEnabled(on);
+    loadButton->setEnabled(on);
 }
 
 void FittingModeWindow::DrawFitChart() {
     ++draws_;
     Guarded([this] {
-        const int k = Combo->currentIndex() + 1;
+        const int k = list->currentIndex() + 1;
         const bool bands = BandCount(st_) != 0;
-        Chart->Clear();
+        chart->Clear();
         if (k < 1 || k > st_.nSp || !st_.RefEps.Dimensioned()) return;
         const int16_t nWl = st_.nWl;
-        Chart->Dimension(2, nWl);
-        Chart->SetXAxisMin(st_.WlStart);
-        Chart->SetXAxisMax(st_.WlStop);
+        chart->Dimension(2, nWl);
+        chart->SetXAxisMin(st_.WlStart);
+        chart->SetXAxisMax(st_.WlStop);
         for (int16_t i = 1; i <= nWl; ++i) {
-            Chart->SetPointData(i, 0, ChartValue(st_.AbsM(0, i)));
-            Chart->SetPointData(i, 1, ChartValue(st_.RefEps(k, i)));
-            if (bands) Chart->SetPointData(i, 2, ChartValue(st_.Eps(k, i)));
+            chart->SetPointData(i, 0, ChartValue(st_.AbsM(0, i)));
+            chart->SetPointData(i, 1, ChartValue(st_.RefEps(k, i)));
+            if (bands) chart->SetPointData(i, 2, ChartValue(st_.Eps(k, i)));
         }
-        if (!bands) Chart->SetSkipSeries(2, true);
-        Chart->SetYAxisLogScale(Check->isChecked());
-        Chart->Refresh();
+        if (!bands) chart->SetSkipSeries(2, true);
+        chart->SetYAxisLogScale(check->isChecked());
+        chart->Refresh();
     });
 }
 
@@ -292,11 +291,11 @@ void FittingModeWindow::reject() {
 }
 
 bool FittingModeWindow::eventFilter(QObject* obj, QEvent* e) {
-    if (obj == Combo && e->type() == QEvent::FocusIn) {
+    if (obj == list && e->type() == QEvent::FocusIn) {
         Combo_GotFocus();
-    } else if (obj == txtLevel && e->type() == QEvent::FocusOut) {
+    } else if (obj == thresholdEdit && e->type() == QEvent::FocusOut) {
         txtLevel_LostFocus();
-    } else if (obj == txtLevel && e->type() == QEvent::KeyPress) {
+    } else if (obj == thresholdEdit && e->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(e)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             int keyAscii = 13;
@@ -358,16 +357,16 @@ void OpenFittingMode(State& st, FittingModeWindow& w) {
     // A read enables the buttons; they stay off while the window is open.
     if (reread == RereadResult::Reread) port.setButtons(false, Command::None);
 
-    w.Form_Load();
-    w.Combo->setEnabled(false);
-    w.Combo->clear();
-    for (int k = 1; k <= st.nSp; ++k) w.Combo->addItem(QString::fromStdString(st.SpName(k)));
-    w.Combo->setCurrentIndex(0);
-    w.Combo->setEnabled(true);
+    w.Load();
+    w.list->setEnabled(false);
+    w.list->clear();
+    for (int k = 1; k <= st.nSp; ++k) w.list->addItem(QString::fromStdString(st.SpName(k)));
+    w.list->setCurrentIndex(0);
+    w.list->setEnabled(true);
 
     const int mode = st.FitMode != 0 ? 1 : 0;
-    w.optMode[mode]->setChecked(true);
-    w.optMode_Click(mode);
+    w.modeButtons[mode]->setChecked(true);
+    w.OnModeChosen(mode);
     w.exec();
 
     if (BandCount(st) == 0) st.FitMode = 0;

@@ -32,39 +32,39 @@ public:
     MainWindowPort& Port() { return port_; }
 
     // Controls, named as the window's controls.
-    QLabel* Label1 = nullptr;
-    std::array<QRadioButton*, 2> optMode{};
-    QGroupBox* Frame = nullptr;
-    QLabel* Label5 = nullptr;
-    std::array<QRadioButton*, 2> Arg{};
-    QComboBox* Combo = nullptr;
-    QCheckBox* Check = nullptr;
-    QLabel* Label4 = nullptr;
-    ChartWidget* Chart = nullptr;
-    QPushButton* cmdRead = nullptr;
-    QPushButton* cmdBuild = nullptr;
-    QLabel* Label2 = nullptr;
-    QLineEdit* txtLevel = nullptr;
+    QLabel* modeLabel = nullptr;
+    std::array<QRadioButton*, 2> modeButtons{};
+    QGroupBox* bandBox = nullptr;
+    QLabel* argumentLabel = nullptr;
+    std::array<QRadioButton*, 2> argumentButtons{};
+    QComboBox* list = nullptr;
+    QCheckBox* check = nullptr;
+    QLabel* logScaleLabel = nullptr;
+    ChartWidget* chart = nullptr;
+    QPushButton* loadButton = nullptr;
+    QPushButton* buildButton = nullptr;
+    QLabel* thresholdLabel = nullptr;
+    QLineEdit* thresholdEdit = nullptr;
 
     /// Places the controls for the screen's twips per pixel.
-    void Form_Load();
-    /// Gaussian mode: the focus goes to Combo, which draws the chart.
-    void Form_Activate();
+    void Load();
+    /// Gaussian mode: the focus goes to list, which draws the chart.
+    void OnActivate();
     /// FitMode = index; shows the band controls and sizes the window for the mode.
-    void optMode_Click(int index);
+    void OnModeChosen(int index);
     /// Switches the bands between wavenumber (index 0) and wavelength (index 1).
-    void Arg_Click(int index);
-    void Check_Click();
-    void Combo_Click();
+    void OnArgumentChosen(int index);
+    void OnCheckToggled();
+    void OnListChanged();
     void Combo_GotFocus();
-    void cmdRead_Click();
-    void cmdBuild_Click();
+    void LoadBands();
+    void BuildBands();
     /// Enter (13) builds with the threshold typed; the key is swallowed (set to 0).
     void txtLevel_KeyPress(int& keyAscii);
     /// The threshold as a whole number within 1..100.
     void txtLevel_LostFocus();
     /// A double click on the chart refines the bands of the selected species.
-    void Chart_UserPoint(float X, float Y);
+    void OnChartPick(float X, float Y);
     /// Reference curve and band sum of the selected species.
     void DrawFitChart();
     /// Load and Build together.
@@ -73,7 +73,7 @@ public:
     /// Window height as last set, in twips.
     int HeightTwips() const { return heightTwips_; }
     /// True while a refinement runs.
-    bool Refining() const { return !cmdRead->isEnabled(); }
+    bool Refining() const { return !loadButton->isEnabled(); }
     /// Number of chart drawings so far (tests, focus hand-over).
     long DrawCount() const { return draws_; }
 
@@ -90,7 +90,7 @@ private:
     std::vector<QWidget*> Captions() const;
     static double CaptionWidth(const QWidget* c);
     void SizeWindow();
-    void FocusCombo();
+    void FocusList();
     /// Runs a window action; a sheet or arithmetic failure becomes a message.
     void Guarded(const std::function<void()>& action);
 

@@ -44,39 +44,38 @@ GoalScanWindow::GoalScanWindow(State& st, MainWindowPort& port, QWidget* mainWin
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFont(DialogFont());
 
-    Chart = new ChartWidget(this);
-    cmdMinus = new QPushButton(QString::fromUtf8("\u2014"), this);
-    Combo = new QComboBox(this);
-    cmdPlus = new QPushButton("+", this);
+    chart = new ChartWidget(this);
+    zoomOutButton = new QPushButton(QString::fromUtf8("\u2014"), this);
+    list = new QComboBox(this);
+    zoomInButton = new QPushButton("+", this);
 
     setFixedSize(TwipsRect(st, 0, 0, kClientW, kClientH).size());
-    Chart->setGeometry(TwipsRect(st, 120, 120, 4455, 3015));
-    cmdMinus->setGeometry(TwipsRect(st, 240, 3240, 375, 375));
-    Combo->setGeometry(TwipsRect(st, 1560, 3240, 1575, 315));
-    cmdPlus->setGeometry(TwipsRect(st, 4080, 3240, 375, 375));
+    chart->setGeometry(TwipsRect(st, 120, 120, 4455, 3015));
+    zoomOutButton->setGeometry(TwipsRect(st, 240, 3240, 375, 375));
+    list->setGeometry(TwipsRect(st, 1560, 3240, 1575, 315));
+    zoomInButton->setGeometry(TwipsRect(st, 4080, 3240, 375, 375));
 
-    connect(Combo, &QComboBox::currentIndexChanged, this, [this](int) { Combo_Click(); });
-    connect(cmdPlus, &QPushButton::clicked, this, [this] { cmdPlus_Click(); });
-    connect(cmdMinus, &QPushButton::clicked, this, [this] { cmdMinus_Click(); });
-    connect(Chart, &ChartWidget::UserPoint, this,
-            [this](float X, float Y) { Chart_UserPoint(X, Y); });
+    connect(list, &QComboBox::currentIndexChanged, this, [this](int) { OnListChanged(); });
+    connect(zoomInButton, &QPushButton::clicked, this, [this] { ZoomIn(); });
+    connect(zoomOutButton, &QPushButton::clicked, this, [this] { ZoomOut(); });
+    connect(chart, &ChartWidget::UserPoint, this, [this](float X, float Y) { OnChartPick(X, Y); });
 }
 
 void GoalScanWindow::FillParameterList() {
-    Combo->setEnabled(false);
-    const int index = Combo->currentIndex();
-    Combo->clear();
-    for (int i = 1; i <= st_.nSp; ++i) Combo->addItem(QString::fromStdString(st_.SpName(i)));
-    Combo->addItem("Gradient");
-    Combo->setCurrentIndex(index >= 0 && index < Combo->count() ? index : 0);
+    list->setEnabled(false);
+    const int index = list->currentIndex();
+    list->clear();
+    for (int i = 1; i <= st_.nSp; ++i) list->addItem(QString::fromStdString(st_.SpName(i)));
+    list->addItem("Gradient");
+    list->setCurrentIndex(index >= 0 && index < list->count() ? index : 0);
     // The chart shows the data set of before the read: no double click may act on it.
     drawn_ = kNone;
-    Combo->setEnabled(!busy_);
+    list->setEnabled(!busy_);
 }
 
 int16_t GoalScanWindow::SelectedParameter() const {
-    const int k = Combo->currentIndex() + 1;
-    return static_cast<int16_t>(k == Combo->count() ? 0 : k);
+    const int k = list->currentIndex() + 1;
+    return static_cast<int16_t>(k == list->count() ? 0 : k);
 }
 
 void GoalScanWindow::ScanGoal(int16_t k) {
@@ -111,14 +110,14 @@ void GoalScanWindow::ScanGoal(int16_t k) {
 bool GoalScanWindow::DrawScan(int16_t k) {
     // Zooming out again and again ends here rather than in offsets of infinity.
     if (!std::isfinite(st_.ScanSpan)) throw RuntimeError(kOverflow);
-    Chart->Dimension(1, kPoints);
+    chart->Dimension(1, kPoints);
     const float step = st_.ScanSpan / 10.0f;
     for (int16_t p = 1; p <= kPoints; ++p)
-        Chart->SetPointData(p, 0, step * static_cast<float>(p - 11));
-    Chart->SetXAxisMin(-st_.ScanSpan);
-    Chart->SetXAxisMax(st_.ScanSpan);
+        chart->SetPointData(p, 0, step * static_cast<float>(p - 11));
+    chart->SetXAxisMin(-st_.ScanSpan);
+    chart->SetXAxisMax(st_.ScanSpan);
     if (!(k >= 1 ? ScanSpecies(k, step) : ScanGradient(step))) return false;
-    Chart->Refresh();
+    chart->Refresh();
     st_.ui->yield();
     LastGoodSpan = st_.ScanSpan;
     drawn_ = k;
@@ -128,12 +127,12 @@ bool GoalScanWindow::DrawScan(int16_t k) {
 
 bool GoalScanWindow::ScanSpecies(int16_t k, float step) {
     const double x0 = st_.G0(k);
-    for (int16_t p = 1; p <= Chart->nPoints(); ++p) {
+    for (int16_t p = 1; p <= chart->nPoints(); ++p) {
         st_.G0(k) = x0 + step * static_cast<float>(p - 11);
-        for (int16_t s = 1; s <= Chart->nSeries(); ++s) {
+        for (int16_t s = 1; s <= chart->nSeries(); ++s) {
             double err = 0.0;
             if (!ErrorAt(err)) return false;
-            Chart->SetPointData(p, s, static_cast<float>(err));
+            chart->SetPointData(p, s, static_cast<float>(err));
         }
     }
     st_.G0(k) = x0;
@@ -163,12 +162,12 @@ bool GoalScanWindow::ScanGradient(float step) {
         st_.Message("No gradient  ", Icon::Exclamation);
         return false;
     }
-    for (int16_t p = 1; p <= Chart->nPoints(); ++p) {
+    for (int16_t p = 1; p <= chart->nPoints(); ++p) {
         const float t = step * static_cast<float>(p - 11);
         for (int i = 1; i <= n; ++i) st_.G0(i) = st_.G0Save(i) + t * st_.SearchDir(i) / norm;
         double err = 0.0;
         if (!ErrorAt(err)) return false;
-        Chart->SetPointData(p, 1, static_cast<float>(err));
+        chart->SetPointData(p, 1, static_cast<float>(err));
     }
     st_.G0 = st_.G0Save;
     return true;
@@ -189,14 +188,14 @@ bool GoalScanWindow::ErrorAt(double& err) {
 }
 
 void GoalScanWindow::EnableControls(bool enable) {
-    cmdMinus->setEnabled(enable);
-    cmdPlus->setEnabled(enable);
-    Combo->setEnabled(enable);
+    zoomOutButton->setEnabled(enable);
+    zoomInButton->setEnabled(enable);
+    list->setEnabled(enable);
 }
 
 void GoalScanWindow::EndScan(bool drawn) {
     EnableControls(true);
-    if (isVisible()) Combo->setFocus();
+    if (isVisible()) list->setFocus();
     if (st_.ErrCode != 0) {
         st_.ScanSpan = LastGoodSpan;
         st_.ErrCode = 0;
@@ -260,13 +259,13 @@ void GoalScanWindow::ApplyPickedPoint(int16_t k, float x) {
     if (afterPick) afterPick();
 }
 
-void GoalScanWindow::Form_Activate() {
+void GoalScanWindow::OnActivate() {
     port_.setFileBoxEnabled(false);
     port_.setButtons(false, Command::GoalFunction);
     port_.setMainEnabled(false);
 }
 
-void GoalScanWindow::Form_Deactivate() {
+void GoalScanWindow::OnDeactivate() {
     if (isVisible()) return;
     // However the window went away, the main window must not stay disabled.
     port_.setMainEnabled(true);
@@ -275,7 +274,7 @@ void GoalScanWindow::Form_Deactivate() {
     port_.focusButton(Command::GoalFunction);
 }
 
-bool GoalScanWindow::Form_QueryUnload(int UnloadMode) {
+bool GoalScanWindow::QueryClose(int UnloadMode) {
     if (UnloadMode != 0) return false;
     // A running scan finishes first; hiding now would hand the main window back mid-scan.
     if (busy_) return true;
@@ -285,40 +284,40 @@ bool GoalScanWindow::Form_QueryUnload(int UnloadMode) {
     return true;
 }
 
-void GoalScanWindow::Combo_Click() {
-    if (!Combo->isEnabled() || busy_) return;
+void GoalScanWindow::OnListChanged() {
+    if (!list->isEnabled() || busy_) return;
     ScanGoal(SelectedParameter());
 }
 
-void GoalScanWindow::cmdPlus_Click() {
+void GoalScanWindow::ZoomIn() {
     if (busy_) return;
     st_.ScanSpan = st_.ScanSpan / 2;
     ScanGoal(SelectedParameter());
 }
 
-void GoalScanWindow::cmdMinus_Click() {
+void GoalScanWindow::ZoomOut() {
     if (busy_) return;
     st_.ScanSpan = st_.ScanSpan * 2;
     ScanGoal(SelectedParameter());
 }
 
-void GoalScanWindow::Chart_UserPoint(float X, float /*Y*/) {
+void GoalScanWindow::OnChartPick(float X, float /*Y*/) {
     ApplyPickedPoint(SelectedParameter(), X);
 }
 
 void GoalScanWindow::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
-    if (!e->spontaneous()) Form_Activate();
+    if (!e->spontaneous()) OnActivate();
 }
 
 void GoalScanWindow::hideEvent(QHideEvent* e) {
     QWidget::hideEvent(e);
-    Form_Deactivate();
+    OnDeactivate();
 }
 
 void GoalScanWindow::closeEvent(QCloseEvent* e) {
     // The program never closes this window itself: a close is the user's.
-    if (Form_QueryUnload(0))
+    if (QueryClose(0))
         e->ignore();
     else
         e->accept();
@@ -326,7 +325,7 @@ void GoalScanWindow::closeEvent(QCloseEvent* e) {
 
 void GoalScanWindow::changeEvent(QEvent* e) {
     QWidget::changeEvent(e);
-    if (e->type() == QEvent::ActivationChange && isActiveWindow() && isVisible()) Form_Activate();
+    if (e->type() == QEvent::ActivationChange && isActiveWindow() && isVisible()) OnActivate();
 }
 
 } // namespace lumora

@@ -46,19 +46,19 @@ public:
     bool Scanning() const { return busy_; }
 
     // Window events.
-    void Form_Activate();
-    void Form_Deactivate();
+    void OnActivate();
+    void OnDeactivate();
     /// Returns true when the unload is cancelled (UnloadMode 0: closed by the user).
-    bool Form_QueryUnload(int UnloadMode);
-    void Combo_Click();
-    void cmdPlus_Click();
-    void cmdMinus_Click();
-    void Chart_UserPoint(float X, float Y);
+    bool QueryClose(int UnloadMode);
+    void OnListChanged();
+    void ZoomIn();
+    void ZoomOut();
+    void OnChartPick(float X, float Y);
 
-    ChartWidget* Chart = nullptr;
-    QPushButton* cmdMinus = nullptr;
-    QComboBox* Combo = nullptr;
-    QPushButton* cmdPlus = nullptr;
+    ChartWidget* chart = nullptr;
+    QPushButton* zoomOutButton = nullptr;
+    QComboBox* list = nullptr;
+    QPushButton* zoomInButton = nullptr;
 
 protected:
     void showEvent(QShowEvent* e) override;

@@ -44,17 +44,17 @@ MainWindow::MainWindow(State& st, std::string settingsFolder, QWidget* parent)
     // together without switching off the windows it owns (disabling a QWidget disables
     // its child windows too).
     client_ = new QWidget(this);
-    fn_ = new QLabel("Data file", client_);
-    txtFile_ = new QLineEdit(client_);
+    fileLabel_ = new QLabel("Data file", client_);
+    fileEdit_ = new QLineEdit(client_);
     for (int i = 0; i < 6; ++i) {
         buttons_[static_cast<size_t>(i)] = new QPushButton(kCaptions[i], client_);
         connect(buttons_[static_cast<size_t>(i)], &QPushButton::clicked, this,
-                [this, i] { Button_Click(static_cast<Command>(i + 1)); });
+                [this, i] { RunCommand(static_cast<Command>(i + 1)); });
         buttons_[static_cast<size_t>(i)]->setEnabled(i == 0);
     }
     status_ = new QLabel(client_);
-    nfo_ = new QLabel(client_);
-    crt_ = new QLabel(client_);
+    versionLabel_ = new QLabel(client_);
+    copyrightLabel_ = new QLabel(client_);
     progressBox_ = new QWidget(client_);
     progressBox_->setAutoFillBackground(true);
     QPalette pal = progressBox_->palette();
@@ -81,18 +81,18 @@ void MainWindow::Layout() {
     auto px = [this](int l, int t, int w, int h) { return TwipsRect(st_, l, t, w, h); };
     setFixedSize(px(0, 0, kInnerW, kInnerH).size());
     client_->setGeometry(rect());
-    fn_->setGeometry(px(600, 240, 730, 260));
-    txtFile_->setGeometry(px(1320, 210, 3135, 285));
+    fileLabel_->setGeometry(px(600, 240, 730, 260));
+    fileEdit_->setGeometry(px(1320, 210, 3135, 285));
     const int lefts[3] = {240, 1920, 3600};
     for (int i = 0; i < 6; ++i)
         buttons_[static_cast<size_t>(i)]->setGeometry(
             px(lefts[i % 3], i < 3 ? 720 : 1800, 1575, 375));
     status_->setGeometry(px(240, 1320, 4935, 270));
-    nfo_->setGeometry(px(240, 2400, 2415, 255));
-    crt_->setGeometry(px(3000, 2400, 2175, 255));
+    versionLabel_->setGeometry(px(240, 2400, 2415, 255));
+    copyrightLabel_->setGeometry(px(3000, 2400, 2175, 255));
 }
 
-bool MainWindow::Form_Load() {
+bool MainWindow::Load() {
     st_.GaussArg = true;
     if (createComponents) {
         createComponents(st_);
@@ -108,8 +108,8 @@ bool MainWindow::Form_Load() {
     }
     st_.WorkDir = ReadWorkDir(settingsFolder_);
     settingsRead_ = true;
-    nfo_->setText("Lumora " LUMORA_VERSION);
-    crt_->setText("\u00a9 2026 the Lumora team");
+    versionLabel_->setText("Lumora " LUMORA_VERSION);
+    copyrightLabel_->setText("\u00a9 2026 the Lumora team");
     show();
     Button(Command::Open)->setFocus();
     st_.ScanSpan = 10;
@@ -132,7 +132,7 @@ void MainWindow::SetWorkbookPath(const std::string& path) {
     std::string folder = p.parent_path().string();
     if (folder.empty() || folder.back() != '/') folder += '/';
     st_.WorkDir = folder;
-    txtFile_->setText(QString::fromStdString(p.filename().string()));
+    fileEdit_->setText(QString::fromStdString(p.filename().string()));
 }
 
 void MainWindow::SetControlsEnabled(bool enable) {
@@ -151,8 +151,8 @@ MainWindowPort& MainWindow::Port() const {
     return port_ ? *port_ : NoMainWindow();
 }
 
-void MainWindow::Button_Click(Command command) {
-    txtFile_->setEnabled(false);
+void MainWindow::RunCommand(Command command) {
+    fileEdit_->setEnabled(false);
     switch (command) {
     case Command::Open:
         OpenDataSet();
@@ -180,7 +180,7 @@ void MainWindow::Button_Click(Command command) {
     }
     if (command != Command::Open || st_.ErrCode >= 0) SetButtons(true, command);
     st_.ErrCode = 0;
-    txtFile_->setEnabled(true);
+    fileEdit_->setEnabled(true);
     if (command != Command::Absorption) Button(command)->setFocus();
     if (afterCommand) afterCommand();
 }
@@ -232,11 +232,11 @@ void MainWindow::SetButtons(bool enable, Command keep) {
     Button(Command::GoalFunction)->setText(st_.FitMode != 0 ? "Gaussian mode!" : "Goal function");
 }
 
-void MainWindow::Form_KeyPress(int key) {
+void MainWindow::KeyPress(int key) {
     if (key == Qt::Key_Escape && CommandRunning()) st_.ErrCode = kInterrupt;
 }
 
-void MainWindow::Form_KeyUp(int key, Qt::KeyboardModifiers shift) {
+void MainWindow::KeyUp(int key, Qt::KeyboardModifiers shift) {
     if (shift & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) return;
     if (CommandRunning() || !windows_) return; // one command at a time
     MainWindowPort& port = Port();
@@ -282,7 +282,7 @@ bool MainWindow::eventFilter(QObject* obj, QEvent* e) {
     if (e->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(e);
         if (k->key() == Qt::Key_Escape) {
-            Form_KeyPress(Qt::Key_Escape);
+            KeyPress(Qt::Key_Escape);
             return true;
         }
     } else if (e->type() == QEvent::KeyRelease) {
@@ -290,7 +290,7 @@ bool MainWindow::eventFilter(QObject* obj, QEvent* e) {
         const int key = k->key();
         const bool commandKey = key == Qt::Key_F1 || key == Qt::Key_F2 || key == Qt::Key_F12;
         if (commandKey && !k->isAutoRepeat()) {
-            Form_KeyUp(key, k->modifiers());
+            KeyUp(key, k->modifiers());
             return true;
         }
     }
@@ -306,7 +306,7 @@ void MainWindow::changeEvent(QEvent* e) {
 
 void MainWindow::closeEvent(QCloseEvent* e) {
     if (CommandRunning()) {
-        Form_KeyPress(Qt::Key_Escape); // interrupt instead; the user closes again once it stopped
+        KeyPress(Qt::Key_Escape); // interrupt instead; the user closes again once it stopped
         e->ignore();
         return;
     }

@@ -25,23 +25,23 @@ public:
     ~MainWindow() override;
 
     /// The start-up sequence; false when the program must end (the window is closed).
-    bool Form_Load();
+    bool Load();
     /// Fills the data-file box and the working folder from a workbook path.
     void SetWorkbookPath(const std::string& path);
 
-    void Button_Click(Command command);
+    void RunCommand(Command command);
     /// Enables or disables the six buttons; the kept one first on, last off.
     void SetButtons(bool enable, Command keep);
     /// Esc: the interrupt request, only while a command runs.
-    void Form_KeyPress(int key);
+    void KeyPress(int key);
     /// F1, F2, F12 on release without shift, control or alt.
-    void Form_KeyUp(int key, Qt::KeyboardModifiers shift);
+    void KeyUp(int key, Qt::KeyboardModifiers shift);
 
     QPushButton* Button(Command command) const {
         return buttons_.at(static_cast<size_t>(static_cast<int>(command) - 1));
     }
-    QLineEdit* txtFile() const { return txtFile_; }
-    QLabel* Status() const { return status_; }
+    QLineEdit* fileEdit() const { return fileEdit_; }
+    QLabel* StatusLabel() const { return status_; }
     /// Switches every control of the window on or off (their own states are kept).
     void SetControlsEnabled(bool enable);
     bool ControlsEnabled() const;
@@ -82,11 +82,11 @@ private:
     bool shutDown_ = false;
     QWidget* client_ = nullptr;
     std::array<QPushButton*, 6> buttons_{};
-    QLineEdit* txtFile_ = nullptr;
-    QLabel* fn_ = nullptr;
+    QLineEdit* fileEdit_ = nullptr;
+    QLabel* fileLabel_ = nullptr;
     QLabel* status_ = nullptr;
-    QLabel* nfo_ = nullptr;
-    QLabel* crt_ = nullptr;
+    QLabel* versionLabel_ = nullptr;
+    QLabel* copyrightLabel_ = nullptr;
     QWidget* progressBox_ = nullptr;
 };
 

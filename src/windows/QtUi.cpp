@@ -38,7 +38,7 @@ void QtUi::yield() {
 }
 
 void QtUi::status(const std::string& text) {
-    if (form_) form_->Status()->setText(QString::fromStdString(text));
+    if (form_) form_->StatusLabel()->setText(QString::fromStdString(text));
 }
 
 void QtUi::progress(double fraction) {
@@ -63,12 +63,12 @@ void QtUi::setButtons(bool enable, Command keep) {
 }
 
 std::string QtUi::fileText() const {
-    return form_ ? form_->txtFile()->text().toStdString() : MainWindowPort::fileText();
+    return form_ ? form_->fileEdit()->text().toStdString() : MainWindowPort::fileText();
 }
 
 void QtUi::setFileText(const std::string& text) {
     if (form_)
-        form_->txtFile()->setText(QString::fromStdString(text));
+        form_->fileEdit()->setText(QString::fromStdString(text));
     else
         MainWindowPort::setFileText(text);
 }
@@ -109,7 +109,7 @@ bool QtUi::buttonEnabled(Command button) const {
 }
 
 void QtUi::setFileBoxEnabled(bool enable) {
-    if (form_) form_->txtFile()->setEnabled(enable);
+    if (form_) form_->fileEdit()->setEnabled(enable);
 }
 
 void QtUi::setMainEnabled(bool enable) {

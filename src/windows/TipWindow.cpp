@@ -47,12 +47,12 @@ void TipWindow::paintEvent(QPaintEvent*) {
 }
 
 void TipWindow::closeEvent(QCloseEvent* event) {
-    Form_Unload();
+    OnUnload();
     if (g_tip == this) g_tip = nullptr; // the next tip makes a new window
     QWidget::closeEvent(event);
 }
 
-void TipWindow::Form_Unload() {
+void TipWindow::OnUnload() {
     Timer.stop();
     Timer.setInterval(0);
 }

@@ -31,7 +31,7 @@ protected:
 
 private:
     friend void ShowTip(State& st, int32_t X, int32_t Y, const std::string& Text, float Seconds);
-    void Form_Unload();
+    void OnUnload();
 
     QString text_;
 };

@@ -57,22 +57,22 @@ protected:
 // curve of R over 0..10 factors peaking at the estimate and ending at 0.
 TEST_F(FactorWindowTest, ShowsTheIndicatorTheErrorAndTheCounts) {
     const bool shown = RunF1([&](FactorWindow& w) {
-        EXPECT_EQ(w.lblError->text().toStdString(), "Estimated RMS error is 1E-3");
-        ASSERT_EQ(w.Combo->count(), 9); // " 1" .. " 9"
-        EXPECT_EQ(w.Combo->itemText(8).toStdString(), " 9");
-        EXPECT_EQ(w.Combo->currentText().toStdString(), " 2");
-        EXPECT_FALSE(w.Check->isChecked());
-        EXPECT_FALSE(w.Combo->isEnabled());
-        ChartWidget& ch = *w.Chart;
+        EXPECT_EQ(w.errorLabel->text().toStdString(), "Estimated RMS error is 1E-3");
+        ASSERT_EQ(w.list->count(), 9); // " 1" .. " 9"
+        EXPECT_EQ(w.list->itemText(8).toStdString(), " 9");
+        EXPECT_EQ(w.list->currentText().toStdString(), " 2");
+        EXPECT_FALSE(w.check->isChecked());
+        EXPECT_FALSE(w.list->isEnabled());
+        ChartWidget& ch = *w.chart;
         ASSERT_EQ(ch.nPoints(), 11);
         for (int i = 1; i <= 11; ++i) EXPECT_EQ(ch.PointData(int16_t(i), 0), float(i - 1));
         EXPECT_EQ(ch.PointData(11, 1), 0.0f);
         EXPECT_GT(ch.PointData(3, 1), ch.PointData(2, 1));
         EXPECT_GT(ch.PointData(3, 1), ch.PointData(4, 1));
         // Ticking the box and pressing Esc stores the count shown
-        w.Check->setChecked(true);
-        EXPECT_TRUE(w.Combo->isEnabled());
-        w.Combo->setCurrentIndex(2);
+        w.check->setChecked(true);
+        EXPECT_TRUE(w.list->isEnabled());
+        w.list->setCurrentIndex(2);
         QTest::keyClick(&w, Qt::Key_Escape);
         EXPECT_FALSE(w.isVisible());
     });
@@ -96,9 +96,9 @@ TEST_F(FactorWindowTest, StoredChoices) {
         SCOPED_TRACE(c.stored);
         st.nFactors = c.stored;
         RunF1([&](FactorWindow& w) {
-            EXPECT_EQ(w.Check->isChecked(), c.ticked);
-            EXPECT_EQ(w.Combo->currentText().toStdString(), c.shown);
-            if (c.untick) w.Check->setChecked(false);
+            EXPECT_EQ(w.check->isChecked(), c.ticked);
+            EXPECT_EQ(w.list->currentText().toStdString(), c.shown);
+            if (c.untick) w.check->setChecked(false);
         });
         EXPECT_EQ(st.nFactors, c.kept);
     }
@@ -130,9 +130,9 @@ TEST_F(FactorWindowTest, DataThatCannotBeAnalyzed) {
         ui.messages.clear();
         c.spoil(st);
         const bool shown = RunF1([&](FactorWindow& w) {
-            EXPECT_EQ(w.lblError->text().toStdString(), c.label);
-            EXPECT_EQ(w.Combo->count(), 0);
-            w.Check->setChecked(true); // ticked, but no count to show
+            EXPECT_EQ(w.errorLabel->text().toStdString(), c.label);
+            EXPECT_EQ(w.list->count(), 0);
+            w.check->setChecked(true); // ticked, but no count to show
         });
         EXPECT_EQ(shown, !c.label.empty());
         EXPECT_EQ(st.nFactors, shown ? 0 : 2);

@@ -76,12 +76,12 @@ TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
             for (int i = 1; i <= d.nWl; ++i)
                 EXPECT_TRUE(FuzzyEqual(st.RefEps(k, i), eps(k, i), 1e-7, 10.0)) << k << " " << i;
         EXPECT_EQ(st.Eps, rough);
-        w.txtLevel->setText("100");
-        w.cmdBuild->click();
+        w.thresholdEdit->setText("100");
+        w.buildButton->click();
         EXPECT_EQ(BandCount(st), 2);
         for (int k : {0, 1}) {
-            w.Combo->setCurrentIndex(k);
-            w.Chart_UserPoint(500.0f, 100.0f);
+            w.list->setCurrentIndex(k);
+            w.OnChartPick(500.0f, 100.0f);
             EXPECT_EQ(st.ErrCode, 0);
         }
     }));
@@ -169,9 +169,9 @@ TEST_F(FittingModeTest, FailedReReadIsReportedAndEndsTheCommand) {
 TEST_F(FittingModeTest, GaussianModeWithoutBandsFallsBackToNormal) {
     st.FitMode = 0;
     EXPECT_TRUE(Open(st, w, [&] {
-        w.optMode[1]->click();
+        w.modeButtons[1]->click();
         EXPECT_EQ(st.FitMode, 1);
-        EXPECT_TRUE(w.Chart->SkipSeries(2)) << "no band sum to show";
+        EXPECT_TRUE(w.chart->SkipSeries(2)) << "no band sum to show";
     }));
     EXPECT_EQ(st.FitMode, 0);
     EXPECT_EQ(st.Eps, normal);
@@ -185,9 +185,9 @@ TEST_F(FittingModeTest, ThresholdBoxKeepsAWholeNumberFrom1To100) {
     } cases[] = {{"150", "100"}, {"0", "1"},   {"-4", "1"},   {"abc", "1"},
                  {"2.5", "2"},   {"3.5", "4"}, {" 42", "42"}, {"100", "100"}};
     for (const Case& c : cases) {
-        w.txtLevel->setText(c.typed);
+        w.thresholdEdit->setText(c.typed);
         w.txtLevel_LostFocus();
-        EXPECT_EQ(w.txtLevel->text().toStdString(), c.shown) << c.typed;
+        EXPECT_EQ(w.thresholdEdit->text().toStdString(), c.shown) << c.typed;
     }
 }
 

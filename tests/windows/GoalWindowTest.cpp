@@ -131,8 +131,8 @@ protected:
         EXPECT_EQ(calls.back(), Initial());
         for (int i = 1; i <= 3; ++i) EXPECT_EQ(st.G0(i), double(st.G0Init(i)));
         for (int16_t p : probes) EXPECT_EQ(p, 0) << "every scan evaluation is a full one";
-        EXPECT_TRUE(window->cmdMinus->isEnabled() && window->cmdPlus->isEnabled());
-        EXPECT_TRUE(window->Combo->isEnabled());
+        EXPECT_TRUE(window->zoomOutButton->isEnabled() && window->zoomInButton->isEnabled());
+        EXPECT_TRUE(window->list->isEnabled());
     }
 
     /// The main window got back its file box and buttons after a scan that drew nothing.
@@ -145,8 +145,8 @@ protected:
     }
 
     void Select(int index) {
-        const QSignalBlocker block(window->Combo);
-        window->Combo->setCurrentIndex(index);
+        const QSignalBlocker block(window->list);
+        window->list->setCurrentIndex(index);
     }
 
     State st;
@@ -172,14 +172,14 @@ TEST_F(GoalWindowTest, SpeciesScansPlotTheErrorAtEveryOffset) {
     auto expectScan = [&](int16_t k, float span) {
         SCOPED_TRACE(testing::Message() << "species " << k << ", span " << span);
         ASSERT_EQ(window->DrawnParameter(), k);
-        ASSERT_EQ(window->Chart->nPoints(), 21);
-        EXPECT_EQ(window->Chart->XAxisMax(), span);
+        ASSERT_EQ(window->chart->nPoints(), 21);
+        EXPECT_EQ(window->chart->XAxisMax(), span);
         for (int16_t p = 1; p <= 21; ++p) {
-            const float x = window->Chart->PointData(p, 0);
+            const float x = window->chart->PointData(p, 0);
             EXPECT_NEAR(x, span * (p - 11) / 10.0, 1e-6 * span);
             std::vector<double> g = Initial();
             g[size_t(k)] += x;
-            EXPECT_TRUE(FuzzyEqual(window->Chart->PointData(p, 1), bowl.Error(g), 1e-6)) << p;
+            EXPECT_TRUE(FuzzyEqual(window->chart->PointData(p, 1), bowl.Error(g), 1e-6)) << p;
         }
         ExpectModelAtInitialAndControlsOn();
     };
@@ -188,10 +188,10 @@ TEST_F(GoalWindowTest, SpeciesScansPlotTheErrorAtEveryOffset) {
         expectScan(k, 10);
     }
     for (float span : {5.0f, 2.5f, 1.25f}) {
-        window->cmdPlus_Click();
+        window->ZoomIn();
         expectScan(1, span); // the species of the list
     }
-    window->cmdMinus_Click();
+    window->ZoomOut();
     expectScan(1, 2.5f);
     EXPECT_EQ(st.ErrCode, 0);
     EXPECT_TRUE(chartMessages.empty()) << "the window uses the chart correctly";
@@ -232,11 +232,11 @@ TEST_P(GoalGradientTest, DirectionPlottedErrorsAndDoubleClickFollowTheAnalyticGr
     for (int16_t p = 1; p <= 21; ++p) {
         std::vector<double> g = g0;
         for (size_t i = 1; i < g.size(); ++i) g[i] += (p - 11) * u[i];
-        EXPECT_TRUE(FuzzyEqual(window->Chart->PointData(p, 1), bowl.Error(g), 1e-5)) << p;
+        EXPECT_TRUE(FuzzyEqual(window->chart->PointData(p, 1), bowl.Error(g), 1e-5)) << p;
     }
     ExpectModelAtInitialAndControlsOn();
 
-    emit window->Chart->UserPoint(3.0f, 0.0f);
+    emit window->chart->UserPoint(3.0f, 0.0f);
     for (int i = 1; i <= 3; ++i) {
         EXPECT_NEAR(st.G0Init(i), g0[size_t(i)] + 3.0 * u[size_t(i)], 1e-4) << "species " << i;
         EXPECT_EQ(float(std::get<double>(sheet->Value(i + 9, 3))), st.G0Init(i));
@@ -300,8 +300,8 @@ TEST_P(GoalFailureTest, EndsWithoutDrawingAndGivesTheMainWindowBack) {
     } else {
         EXPECT_TRUE(ui.messages.empty());
     }
-    for (int16_t p = 1; p <= window->Chart->nPoints(); ++p)
-        EXPECT_TRUE(std::isfinite(window->Chart->PointData(p, 1)));
+    for (int16_t p = 1; p <= window->chart->nPoints(); ++p)
+        EXPECT_TRUE(std::isfinite(window->chart->PointData(p, 1)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -323,7 +323,7 @@ TEST_F(GoalWindowTest, DoubleClickBeforeTheScanIsCompleteDoesNothing) {
     };
     const auto before = cells();
     const std::vector<double> g0 = Initial();
-    emit window->Chart->UserPoint(2.5f, 0.0f); // no scan yet
+    emit window->chart->UserPoint(2.5f, 0.0f); // no scan yet
     window->ScanGoal(0);
     const size_t undisturbed = calls.size();
     // A species scan drawn, then the gradient chosen and clicked while it is computed: the
@@ -331,7 +331,7 @@ TEST_F(GoalWindowTest, DoubleClickBeforeTheScanIsCompleteDoesNothing) {
     window->ScanGoal(1);
     Select(3);
     duringGoal = [this](int call) {
-        if (call == 3) emit window->Chart->UserPoint(2.5f, 0.0f);
+        if (call == 3) emit window->chart->UserPoint(2.5f, 0.0f);
     };
     calls.clear();
     window->ScanGoal(-1);
@@ -339,14 +339,14 @@ TEST_F(GoalWindowTest, DoubleClickBeforeTheScanIsCompleteDoesNothing) {
     EXPECT_EQ(calls.size(), undisturbed) << "no scan started from inside the scan";
     // A gradient scan ending in "No gradient" leaves nothing to act on either.
     flat = true;
-    window->cmdPlus_Click();
+    window->ZoomIn();
     EXPECT_EQ(window->DrawnParameter(), -1);
-    emit window->Chart->UserPoint(2.5f, 0.0f);
+    emit window->chart->UserPoint(2.5f, 0.0f);
     // A species scan drawn while the list shows another parameter.
     flat = false;
     window->ScanGoal(1);
     Select(1);
-    emit window->Chart->UserPoint(2.5f, 0.0f);
+    emit window->chart->UserPoint(2.5f, 0.0f);
     EXPECT_EQ(Initial(), g0);
     EXPECT_EQ(cells(), before);
     EXPECT_EQ(reads, 0);
@@ -378,35 +378,35 @@ TEST(GoalEndToEnd, ScanAndDoubleClickOnTheBundledExample) {
     port.afterRead(st);
     ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
     ASSERT_EQ(st.nSp, 3);
-    ASSERT_EQ(window->Combo->count(), 4) << "the read refilled the list";
+    ASSERT_EQ(window->list->count(), 4) << "the read refilled the list";
     const int errRow = st.nSp + 10;
     const double rms0 = std::get<double>(st.xlSheet->Value(errRow, 3));
 
     {
-        const QSignalBlocker block(window->Combo); // CoCl+ from the list
-        window->Combo->setCurrentIndex(1);
+        const QSignalBlocker block(window->list); // CoCl+ from the list
+        window->list->setCurrentIndex(1);
     }
     window->ScanGoal(-1);
     ASSERT_EQ(window->DrawnParameter(), 2) << (ui.messages.empty() ? "" : ui.messages[0].text);
     EXPECT_TRUE(window->isVisible());
     // Offset 0 is the error the reader wrote for the Initial values.
-    EXPECT_TRUE(FuzzyEqual(window->Chart->PointData(11, 1), rms0, 1e-5));
-    EXPECT_GT(std::fabs(window->Chart->PointData(1, 1) - rms0) +
-                  std::fabs(window->Chart->PointData(21, 1) - rms0),
+    EXPECT_TRUE(FuzzyEqual(window->chart->PointData(11, 1), rms0, 1e-5));
+    EXPECT_GT(std::fabs(window->chart->PointData(1, 1) - rms0) +
+                  std::fabs(window->chart->PointData(21, 1) - rms0),
               1e-3 * rms0)
         << "the energy of CoCl+ matters";
 
     // A double click at +2 moves CoCl+ there; the re-read writes the error of the new
     // Initial values, which the scan had plotted at that offset.
     const double old = st.G0Init(2);
-    const float plottedAtTwo = window->Chart->PointData(13, 1);
-    emit window->Chart->UserPoint(2.0f, 0.0f);
+    const float plottedAtTwo = window->chart->PointData(13, 1);
+    emit window->chart->UserPoint(2.0f, 0.0f);
     EXPECT_EQ(std::get<double>(st.xlSheet->Value(11, 3)), old + 2.0);
     EXPECT_EQ(st.G0Init(2), static_cast<float>(old + 2.0));
     ASSERT_TRUE(std::holds_alternative<double>(st.xlSheet->Value(errRow, 3)));
     const double rms1 = std::get<double>(st.xlSheet->Value(errRow, 3));
     EXPECT_TRUE(FuzzyEqual(rms1, plottedAtTwo, 1e-5));
-    EXPECT_TRUE(FuzzyEqual(window->Chart->PointData(11, 1), rms1, 1e-5));
+    EXPECT_TRUE(FuzzyEqual(window->chart->PointData(11, 1), rms1, 1e-5));
     EXPECT_EQ(window->DrawnParameter(), 2);
     EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
 

@@ -58,7 +58,7 @@ TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
             s.ErrCode = c.code;
             s.ErrMsg = c.readerMsg;
         };
-        form.Button_Click(Command::Open);
+        form.RunCommand(Command::Open);
         if (c.shown.empty()) {
             EXPECT_TRUE(ui.messages.empty());
         } else {
@@ -69,7 +69,7 @@ TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
         // A data set that failed to open leaves only "Open / Refresh"
         EXPECT_EQ(Enabled(), c.code < 0 ? onlyOpen : std::vector<bool>(6, true));
         EXPECT_EQ(st.ErrCode, 0) << "reset after every command";
-        EXPECT_TRUE(form.txtFile()->isEnabled());
+        EXPECT_TRUE(form.fileEdit()->isEnabled());
     }
 }
 
@@ -89,7 +89,7 @@ TEST_F(MainWindowTest, EscInterruptsOnlyARunningCommand) {
         seen.push_back(std::exchange(s.ErrCode, int16_t(0)));
         EXPECT_TRUE(form.isVisible());
     };
-    form.Button_Click(Command::Open);
+    form.RunCommand(Command::Open);
     EXPECT_EQ(seen, std::vector<int16_t>(3, -16384));
     EXPECT_EQ(st.ErrCode, 0);
 }
@@ -164,7 +164,7 @@ TEST(StartupTest, EngineChecksAndTheSettingsFile) {
                 s.props = CreateProps();
                 s.sysReader = CreateSysReader();
             };
-            EXPECT_EQ(form.Form_Load(), c.message.empty());
+            EXPECT_EQ(form.Load(), c.message.empty());
             if (c.message.empty()) {
                 EXPECT_TRUE(ui.messages.empty());
                 EXPECT_EQ(st.WorkDir, "/stored/folder/");

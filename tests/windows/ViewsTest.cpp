@@ -91,12 +91,12 @@ protected:
         if (TipWindow* tip = CurrentTip()) tip->close();
     }
     AbsorptionView view{st, port, nullptr};
-    ChartWidget& chart = *view.Chart;
+    ChartWidget& chart = *view.chart;
 };
 
 TEST_F(AbsView, MeasuredBlueCalculatedRedAgainstTheSheetAndTheModel) {
     view.ShowAbsorptionView();
-    ASSERT_EQ(view.Combo->count(), 7); // "All solutions", S1..S6
+    ASSERT_EQ(view.list->count(), 7); // "All solutions", S1..S6
     ASSERT_EQ(chart.nSeries(), 7);
     ASSERT_EQ(chart.nPoints(), 5);
     for (int w = 1; w <= 5; ++w) // 500..700 nm in rows 20..24, S1..S6 in columns 2..7
@@ -109,7 +109,7 @@ TEST_F(AbsView, MeasuredBlueCalculatedRedAgainstTheSheetAndTheModel) {
     EXPECT_EQ(CountColor(chart, kRed), 0);
     const float allMin = chart.YAxis().DataMin, allMax = chart.YAxis().DataMax;
 
-    view.Combo->setCurrentIndex(3); // the user picks S3
+    view.list->setCurrentIndex(3); // the user picks S3
     for (int j = 1; j <= 6; ++j) EXPECT_EQ(chart.SkipSeries(j), j != 3) << j;
     for (int w = 1; w <= 5; ++w) EXPECT_EQ(chart.PointData(w, 7), st.AbsC(3, w)) << w;
     QPoint red;
@@ -136,23 +136,23 @@ TEST_F(AbsView, MeasuredBlueCalculatedRedAgainstTheSheetAndTheModel) {
 
 TEST_F(AbsView, NewReadResetsToAllSolutionsAndNeverIndexesAGoneSolution) {
     view.ShowAbsorptionView();
-    view.Combo->setCurrentIndex(5);
+    view.list->setCurrentIndex(5);
     WriteDataSet(*sheet, 3); // "Open / Refresh" with a sheet that now has three solutions
     Read();
     view.ShowAbsorptionView();
     EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
     EXPECT_EQ(view.ListIndex(), 0);
-    ASSERT_EQ(view.Combo->count(), 4);
+    ASSERT_EQ(view.list->count(), 4);
     EXPECT_EQ(chart.nSeries(), 4);
     EXPECT_TRUE(chart.SkipSeries(4));
     EXPECT_EQ(CountColor(chart, kRed), 0);
-    view.Combo->setCurrentIndex(3);
+    view.list->setCurrentIndex(3);
     for (int w = 1; w <= 5; ++w) EXPECT_EQ(chart.PointData(w, 4), st.AbsC(3, w));
 }
 
 TEST_F(AbsView, EditedSheetIsReadAgainAndReloaded) {
     view.ShowAbsorptionView();
-    view.Combo->setCurrentIndex(2);
+    view.list->setCurrentIndex(2);
     const long serial = st.ReadSerial;
     sheet->SetValue(19 + 1, 2, CellValue{0.5}); // S1 at 500 nm, as the user types it
     ASSERT_TRUE(st.xlsWatch->Changed);
@@ -180,7 +180,7 @@ protected:
         EXPECT_FALSE(poll.isActive()) << "the view was never shown";
     }
     ConcentrationView view{st, port, nullptr};
-    ChartWidget& chart = *view.Chart;
+    ChartWidget& chart = *view.chart;
 };
 
 TEST_F(SpeciesView, ExtinctionCoefficientsTimesConcentrationsGiveTheCalculatedSpectra) {
@@ -210,13 +210,13 @@ TEST_F(SpeciesView, ExtinctionCoefficientsTimesConcentrationsGiveTheCalculatedSp
 }
 
 TEST_F(SpeciesView, ChosenSpeciesThatNoLongerExistsFallsBackToAllSpecies) {
-    Show(1, [&] { view.Combo->setCurrentIndex(2); });
+    Show(1, [&] { view.list->setCurrentIndex(2); });
     WriteDataSet(*sheet, 6, 1); // the user removes the second species from the sheet
     ASSERT_TRUE(st.xlsWatch->Changed);
     Show(1, [&] {
         EXPECT_EQ(st.nSp, 1);
-        ASSERT_EQ(view.Combo->count(), 2);
-        EXPECT_EQ(view.Combo->currentIndex(), 0);
+        ASSERT_EQ(view.list->count(), 2);
+        EXPECT_EQ(view.list->currentIndex(), 0);
         EXPECT_EQ(chart.nSeries(), 1);
         EXPECT_FALSE(chart.SkipSeries(1));
     });
