@@ -36,7 +36,6 @@ void FillValidSet(GridSheet& sh) {
 /// The shared reader fixture (engine doubles, a goal function that returns 0.0004) on
 /// the embedded host, with the valid set saved as set.xlsx in a folder of its own.
 struct ReadDataSetTest : ReaderFixture {
-    // Open to the rows of the table below.
     using ReaderFixture::canStart, ReaderFixture::goalCode, ReaderFixture::propsD,
         ReaderFixture::Read, ReaderFixture::running, ReaderFixture::solverD, ReaderFixture::st,
         ReaderFixture::sysD, ReaderFixture::ui;
@@ -101,14 +100,11 @@ TEST_F(ReadDataSetTest, ValidDataSetReadsCompletely) {
     const float dens[] = {1.01f, 1.02f, 1.03f};
     for (int j = 1; j <= 3; ++j) {
         SCOPED_TRACE(j);
-        EXPECT_EQ(std::tuple(st.Bulk(0, j), st.BulkCorr(0, j)), std::tuple(55.50843, 55.50843));
-        EXPECT_FUZZY(st.Bulk(1, j), h[j - 1], 1e-12);
-        EXPECT_EQ(st.Bulk(2, j), 0.0);
-        EXPECT_FUZZY(st.Bulk(3, j), na[j - 1], 1e-12);
-        EXPECT_FUZZY(st.Bulk(4, j), na[j - 1] + 2 * co[j - 1] + h[j - 1], 1e-12);
-        EXPECT_FUZZY(st.Bulk(5, j), co[j - 1], 1e-12);
-        EXPECT_EQ(st.BulkCorr(3, j), 0.0);
-        EXPECT_FUZZY(st.BulkCorr(4, j), 2 * co[j - 1] + h[j - 1], 1e-12);
+        const double x = na[j - 1], y = co[j - 1], z = h[j - 1];
+        const double bulk[] = {55.50843, z, 0, x, x + 2 * y + z, y},
+                     corr[] = {55.50843, 0, 0, 0, 2 * y + z, 0};
+        for (int m = 0; m <= 5; ++m) EXPECT_FUZZY(st.Bulk(m, j), bulk[m], 1e-12) << m;
+        for (int m : {0, 3, 4}) EXPECT_FUZZY(st.BulkCorr(m, j), corr[m], 1e-12) << m;
         EXPECT_EQ(std::tuple(st.SolDens(j), st.SolWeight(j)), std::tuple(dens[j - 1], 0.5f * j));
     }
 
@@ -180,11 +176,9 @@ TEST_P(ReadDataSetVariant, CodeMessageAndPosition) {
 const std::string kMissingFile = "Cannot open {dir}/missing.xlsx: No such file or directory";
 
 const Variant kVariants[] = {
-    // Which workbook: the host's file types, a missing file with the host's reason, no
-    // host, a cancelled dialog, a refresh of a file that cannot be read again.
+    // Which workbook: the file type, a missing file with the host's reason, no host, a
+    // cancelled dialog, a refresh of a file that cannot be read again.
     {"FileTypeXls", kValid, -2, "", {}, {}, "set.xls"},
-    {"FileTypeUpperCase", kValid, -2, "", {}, {}, "set.XLSX"},
-    {"FileTypeBackup", kValid, -2, "", {}, {}, "set.xlsx.bak"},
     {"FileMissing", kValid, -4, kMissingFile, {}, {}, "missing.xlsx"},
     {"NoHost", kValid, -3, "", [](ReadDataSetTest& t) { t.running = t.canStart = false; }},
     {"DialogCancelled", kValid, -1, "", [](ReadDataSetTest& t) { t.running = false; },
@@ -205,15 +199,8 @@ const Variant kVariants[] = {
      }},
     // Keywords and mandatory values
     {"KeywordCase", Set(2, 1, S("database:")), 4, "Incorrect keyword (row=2, col=1)"},
-    {"KeywordMissingRow", Set(5, 1, S("")), 4, "Incorrect keyword (row=5, col=1)"},
     {"NoDatabase", Set(2, 2, S("")), 5, "No mandatory data (row=2, col=2)"},
-    {"NoSpeciesCount", Set(9, 2, S("")), 5, "No mandatory data (row=9, col=2)"},
-    {"TemperatureText", Set(5, 2, S("warm")), 3, "Unexpected error (short file?) (row=5, col=2)"},
     {"HeaderResult", Set(9, 4, S("result")), 4, "Incorrect keyword (row=9, col=5)"},
-    {"HeaderPlusMinus", Set(9, 5, S("\u00B1")), 4, "Incorrect keyword (row=9, col=5)"},
-    {"MeanErrWrong", Set(12, 1, S("Mean err")), 4, "Incorrect keyword (row=12, col=1)"},
-    {"NoMolality", Set(13, 2, S("Composition, mol/l")), 4, "Incorrect keyword (row=13, col=2)"},
-    {"NoAbsorption", Set(19, 2, S("Spectra")), 4, "Incorrect keyword (row=19, col=2)"},
     {"NoWave", Set(20, 1, S("Lambda")), 4, "Incorrect keyword (row=20, col=1)"},
     // The engine, the system and the goal function
     {"DatabaseRefused", kValid, -5, "",
@@ -234,12 +221,8 @@ const Variant kVariants[] = {
     // Ranges, with and without the switch that lifts them
     {"T1000", Set(5, 2, 1000.0), 0, ""},
     {"T1000_5", Set(5, 2, 1000.5), 7, "T/P/D out of range"},
-    {"T1000_5NoLimits", Set(5, 2, 1000.5), 0, "", kNoLimits},
-    {"TNegative", Set(5, 2, -1.0), 7, "T/P/D out of range"},
     {"TNegativeNoLimits", Set(5, 2, -1.0), 0, "", kNoLimits},
-    {"P5000", Set(6, 2, 5000.0), 0, ""},
     {"P5001", Set(6, 2, 5001.0), 7, "T/P/D out of range"},
-    {"P5001NoLimits", Set(6, 2, 5001.0), 0, "", kNoLimits},
     {"PNegativeNoLimits", Set(6, 2, -1.0), 7, "T/P/D out of range", kNoLimits},
     {"PBelowOne", Set(6, 2, 0.5), 7, "T/P/D out of range", kNoLimits},
     {"LowDensity", kValid, 7, "T/P/D out of range",
@@ -247,7 +230,6 @@ const Variant kVariants[] = {
     {"WlStartZero", Set(7, 2, 0.0), 10, "Wavelengths must be positive (row=7, col=2)"},
     {"WlStopBelowStart", Set(8, 2, 399.0), 11,
      "wl_stop must be greater than wl_start (row=8, col=2)"},
-    {"WlStopEqualsStart", Set(8, 2, 400.0), 0, ""},
     {"EmptyWindow",
      [](GridSheet& s) {
          s.SetValue(7, 2, 410.0);
@@ -256,9 +238,7 @@ const Variant kVariants[] = {
      3, "Unexpected error (short file?) (row=26, col=1)"},
     // Species
     {"NineSpecies", Set(9, 2, 9.0), 12, "Incorrect number of species (row=9, col=2)"},
-    {"ZeroSpecies", Set(9, 2, 0.0), 12, "Incorrect number of species (row=9, col=2)"},
     {"TextInSpeciesRow", Set(10, 1, S("x")), 1, "Check number of species!"},
-    {"NoSpeciesName", Set(10, 2, S("")), 1, "Check number of species!"},
     {"MeanErrMissing", SetRow(12, {}), 1, "Check number of species!"},
     {"UnknownSpecies", Set(10, 2, S("CoCl3-")), 13,
      "Species not found in the database (row=10, col=2)"},
@@ -287,15 +267,10 @@ const Variant kVariants[] = {
     {"RowTooLong", SetRow(15, {S("CoCl2"), 0.01, 0.01, 0.02, 0.03}), 18,
      "Data row is too long (row=15, col=5)"},
     {"NegativeValue", Set(14, 3, -0.2), 21, "Composition value is invalid (row=14, col=3)"},
-    {"InvalidValue", Set(14, 3, S("abc")), 21, "Composition value is invalid (row=14, col=3)"},
-    {"FirstRowEmpty", SetRow(14, {S("NaCl"), S("*")}), 20, "Data row is too short (row=14, col=2)"},
     {"UnknownElement", Set(16, 1, S("Xy")), 19, "Invalid formula of a substance (row=16, col=5)"},
-    {"ElementNotInSystem", Set(14, 1, S("KCl")), 19,
-     "Invalid formula of a substance (row=14, col=5)"},
     // Names and spectra
     {"NoSolutionName", Set(20, 3, S("")), 22, "Solution must have name (row=20, col=3)"},
     {"WavelengthsRepeat", Set(23, 1, 400.0), 23, "Wavelengths must grow (row=23, col=1)"},
-    {"WavelengthText", Set(23, 1, S("five hundred")), 23, "Wavelengths must grow (row=23, col=1)"},
     {"SpectrumRowTooLong", Set(22, 5, 0.4), 18, "Data row is too long (row=22, col=5)"},
     {"SkippedRowMayBeLong", Set(21, 5, 0.4), 0, ""},
 };
