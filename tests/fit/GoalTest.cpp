@@ -66,16 +66,11 @@ TEST(GoalNormal, NonNegativeLeastSquaresIsOptimalAndMatchesExhaustiveSearch) {
         std::normal_distribution<double> g(0.0, 1.0);
         std::uniform_real_distribution<double> u(0.0, 1.0);
         // Absorptivities of both signs force active constraints; some values are missing.
-        Eigen::MatrixXd a(d.nSol, d.nWl);
-        for (int w = 0; w < d.nWl; ++w) {
-            Eigen::VectorXd e(nSp);
-            for (int k = 0; k < nSp; ++k) e(k) = 500.0 * g(rng);
-            a.col(w) = c * e;
-            for (int j = 0; j < d.nSol; ++j) a(j, w) += 0.05 * g(rng);
-        }
-        for (int j = 0; j < d.nSol; ++j)
-            for (int w = 0; w < d.nWl; ++w)
-                if (u(rng) < 0.08) a(j, w) = kMissing;
+        auto normal = [&](int rows, int cols) {
+            return Eigen::MatrixXd::NullaryExpr(rows, cols, [&] { return g(rng); }).eval();
+        };
+        Eigen::MatrixXd a = 500.0 * c * normal(nSp, d.nWl) + 0.05 * normal(d.nSol, d.nWl);
+        a = a.unaryExpr([&](double v) { return u(rng) < 0.08 ? kMissing : v; }).eval();
         SetAbsorbances(st, a);
         // A corrected run with half the water: twice its amounts come off (times density).
         for (int j = 1; j <= d.nSol; ++j) {
@@ -92,23 +87,18 @@ TEST(GoalNormal, NonNegativeLeastSquaresIsOptimalAndMatchesExhaustiveSearch) {
         for (int w = 1; w <= d.nWl; ++w) {
             SCOPED_TRACE(testing::Message() << "seed " << seed << " w " << w);
             // A missing value weighs nothing in the reference.
-            Eigen::VectorXd av = a.col(w - 1), wv(d.nSol), eps(nSp);
-            for (int j = 1; j <= d.nSol; ++j) {
-                wv(j - 1) = av(j - 1) < kMissingLimit ? d.weight[j] : 0.0;
-                if (wv(j - 1) == 0.0) av(j - 1) = 0.0;
-            }
+            const Eigen::ArrayXd present = (a.col(w - 1).array() < kMissingLimit).cast<double>();
+            const Eigen::VectorXd av = a.col(w - 1).array() * present,
+                                  wv = Weights(d).array() * present;
+            Eigen::VectorXd eps(nSp);
             for (int k = 1; k <= nSp; ++k) eps(k - 1) = st.Eps(k, w);
             const double scale = eps.cwiseAbs().maxCoeff() + 1.0;
             const Eigen::VectorXd ref = ExhaustiveNnls(c, av, wv), res = av - c * ref;
             for (int j = 0; j < d.nSol; ++j)
                 if (a(j, w - 1) < kMissingLimit) sq(j) += res(j) * res(j), n(j) += 1;
-            for (int k = 0; k < nSp; ++k) {
-                if (ref(k) == 0.0) {
-                    ++activeSeen;
-                    EXPECT_EQ(eps(k), 0.0) << "k " << k; // an unneeded species is exactly 0
-                } else {
-                    EXPECT_NEAR(eps(k), ref(k), 1e-6 * scale);
-                }
+            for (int k = 0; k < nSp; ++k) { // an unneeded species is exactly 0
+                activeSeen += ref(k) == 0.0;
+                EXPECT_NEAR(eps(k), ref(k), ref(k) == 0.0 ? 0.0 : 1e-6 * scale) << "k " << k;
             }
         }
         EXPECT_FUZZY(got, (Weights(d).array() * sq / n).sum() / (d.nSol - nSp), 1e-6);
