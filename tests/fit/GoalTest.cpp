@@ -121,9 +121,9 @@ TEST(GoalFactors, ReconstructionMatchesPrincipalComponentProjection) {
         SCOPED_TRACE(fc.seed);
         GoalData d = test::RandomData(3, 10, 16, fc.seed, fc.weights);
         std::mt19937 rng(fc.seed);
-        std::normal_distribution<double> g(0.0, 1.0);
+        std::normal_distribution<double> g(1.0, 0.3);
         const Eigen::MatrixXd a =
-            Eigen::MatrixXd::NullaryExpr(d.nSol, d.nWl, [&] { return 1.0 + 0.3 * g(rng); });
+            Eigen::MatrixXd::NullaryExpr(d.nSol, d.nWl, [&] { return g(rng); });
 
         const Eigen::VectorXd mean = a.rowwise().mean();
         const Eigen::MatrixXd ac = a.colwise() - mean;
@@ -135,17 +135,15 @@ TEST(GoalFactors, ReconstructionMatchesPrincipalComponentProjection) {
 
         State ref, st;
         test::TestUi refUi(ref), ui(st);
-        test::SetUpState(ref, d);
-        test::SetUpState(st, d);
-        SetAbsorbances(ref, z);
-        SetAbsorbances(st, a);
+        for (auto [s, x] : {std::pair{&ref, &z}, {&st, &a}})
+            test::SetUpState(*s, d), SetAbsorbances(*s, *x);
         st.nFactors = static_cast<int16_t>(fc.nFactors);
         EXPECT_FUZZY(Goal(st, 0), Goal(ref, 0), 1e-6);
         ASSERT_EQ(std::pair(st.ErrCode, ref.ErrCode), std::pair(int16_t(0), int16_t(0)));
         // The solver's 1e-8 cancellation threshold bounds the agreement.
         double top = 0.0;
-        for (int i = 0; i < d.nSp * d.nWl; ++i)
-            top = std::max(top, std::fabs(ref.Eps(i / d.nWl + 1, i % d.nWl + 1)));
+        for (int k = 1; k <= d.nSp; ++k)
+            for (int w = 1; w <= d.nWl; ++w) top = std::max(top, std::fabs(ref.Eps(k, w)));
         for (int k = 1; k <= d.nSp; ++k)
             for (int w = 1; w <= d.nWl; ++w)
                 EXPECT_TRUE(test::FuzzyEqual(st.Eps(k, w), ref.Eps(k, w), 1e-6, top));

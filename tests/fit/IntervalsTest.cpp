@@ -98,12 +98,9 @@ TEST(IntervalsTest, EscDuringTheHessianWritesNothingAndReturnsToTheOptimum) {
         SetUpQuadratic(fx, M(1.0, 0.2, 1.0), 0.5);
         fx.ui.interruptAtYield = at;
         ConfidenceIntervals(fx.st);
-        EXPECT_EQ(fx.st.ErrCode, kInterrupt);
-        EXPECT_EQ(fx.st.GErr(1), 0.0f);
-        if (at > 1)
-            ExpectAtOptimumAfterwards(fx); // stopped after leaving the optimum
-        else
-            EXPECT_TRUE(fx.goal.calls.empty());
+        EXPECT_EQ(std::pair(fx.st.ErrCode, fx.st.GErr(1)), std::pair(kInterrupt, 0.0f));
+        EXPECT_TRUE(at > 1 || fx.goal.calls.empty());
+        if (at > 1) ExpectAtOptimumAfterwards(fx); // stopped after leaving the optimum
     }
 }
 
