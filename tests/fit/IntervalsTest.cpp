@@ -27,54 +27,45 @@ void SetUpQuadratic(OptimizeFixture& fx, const Eigen::Matrix2d& A, double f0) {
 void ExpectAtOptimumAfterwards(const OptimizeFixture& fx) {
     ASSERT_FALSE(fx.goal.calls.empty());
     EXPECT_EQ(fx.goal.calls.back().probe, -1);
-    for (int i = 1; i <= 3; ++i) {
-        EXPECT_EQ(fx.st.G0(i), kMin[i]);
-        EXPECT_EQ(fx.goal.calls.back().g[i], kMin[i]);
-    }
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(std::pair(fx.st.G0(i), fx.goal.calls.back().g[i]), std::pair(kMin[i], kMin[i]));
 }
 
 Eigen::Matrix2d M(double a, double b, double d) {
     return (Eigen::Matrix2d() << a, b, b, d).finished();
 }
 
-// A Hessian that cannot be inverted (the goal ignores species 3: its step doubles to the
-// end and its pivot is zero) or gives a negative variance clears every interval.
+// A Hessian that cannot be inverted (the goal ignores species 3) or gives a negative
+// variance clears every interval.
 TEST(IntervalsTest, HalfWidthsFromTheKnownHessian) {
-    struct Case {
+    // Bands > 0: the Gaussian mode, 3 linear parameters per band, else nWl per species.
+    const struct {
         Eigen::Matrix2d A;
         double f0;
-        int bands; ///< Gaussian mode: 3 linear parameters per band, else nWl per species
-        double rel;
+        int bands;
         std::string message;
-    } cases[] = {{M(1.5, 0.4, 0.8), 0.5, 0, 1e-6, ""},
-                 {M(2.0, -0.5, 1.0), 0.3, 4, 1e-6, ""},
-                 // The weak direction moves the goal beyond E0 x RelTol once the step
-                 // has doubled from 0.01 to 0.08.
-                 {M(1.0, 0.0, 1e-6), 0.5, 0, 1e-5, ""},
-                 {M(1.0, 0.0, 0.0), 2.0, 0, 0, "Could not invert Hessian  "},
-                 {M(1.0, 0.0, -1.0), 2.0, 0, 0, "Could not estimate intervals  "}};
-    for (const Case& c : cases) {
+    } cases[] = {{M(1.5, 0.4, 0.8), 0.5, 0, ""},
+                 {M(2.0, -0.5, 1.0), 0.3, 4, ""},
+                 {M(1.0, 0.0, 0.0), 2.0, 0, "Could not invert Hessian  "},
+                 {M(1.0, 0.0, -1.0), 2.0, 0, "Could not estimate intervals  "}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.A);
         OptimizeFixture fx({3, 5, 10, 0, 0});
         SetUpQuadratic(fx, c.A, c.f0);
-        if (c.bands > 0) {
-            fx.st.FitMode = 1;
-            fx.st.GaussTab.Redim(3, c.bands);
-            fx.st.GaussTab(0, 0) = c.bands;
-        }
-        fx.st.RmsErr = std::sqrt(c.f0);
-        fx.st.GErr(1) = 9.0f;
+        fx.st.FitMode = c.bands > 0;
+        fx.st.GaussTab.Redim(3, c.bands);
+        fx.st.GaussTab(0, 0) = c.bands;
+        fx.st.RmsErr = std::sqrt(c.f0), fx.st.GErr(1) = 9.0f;
         const bool done = ConfidenceIntervals(fx.st);
         ASSERT_EQ(fx.st.ErrCode, 0);
         EXPECT_DOUBLE_EQ(fx.st.RmsErr, std::sqrt(c.f0)); // shown as the root again
         EXPECT_EQ(fx.st.GErr(2), 0.0f);
         ExpectAtOptimumAfterwards(fx);
+        ASSERT_EQ(fx.ui.messages.size(), c.message.empty() ? 0u : 1u);
+        for (const auto& m : fx.ui.messages)
+            EXPECT_EQ(std::pair(m.text, m.icon), std::pair(c.message, Icon::Exclamation));
         if (!c.message.empty()) {
-            ASSERT_EQ(fx.ui.messages.size(), 1u);
-            EXPECT_EQ(fx.ui.messages[0].text, c.message);
-            EXPECT_EQ(fx.ui.messages[0].icon, Icon::Exclamation);
-            EXPECT_EQ(fx.st.GErr(1), 0.0f);
-            EXPECT_EQ(fx.st.GErr(3), 0.0f);
+            EXPECT_EQ(std::pair(fx.st.GErr(1), fx.st.GErr(3)), std::pair(0.0f, 0.0f)); // cleared
             continue;
         }
         EXPECT_TRUE(done);
@@ -82,8 +73,8 @@ TEST(IntervalsTest, HalfWidthsFromTheKnownHessian) {
         H.diagonal() *= 1.0 + fx.st.RelTol;
         const int linear = c.bands > 0 ? 3 * c.bands : 10 * 3;
         const double f = 2.0 * Chi2Quantile95(2) * 2 * c.f0 / (10 * 5 - linear);
-        EXPECT_FUZZY(fx.st.GErr(1), std::sqrt(H.inverse()(0, 0) * f), c.rel);
-        EXPECT_FUZZY(fx.st.GErr(3), std::sqrt(H.inverse()(1, 1) * f), c.rel);
+        EXPECT_FUZZY(fx.st.GErr(1), std::sqrt(H.inverse()(0, 0) * f), 1e-6);
+        EXPECT_FUZZY(fx.st.GErr(3), std::sqrt(H.inverse()(1, 1) * f), 1e-6);
     }
 }
 
@@ -93,7 +84,7 @@ TEST(IntervalsTest, ZeroDegreesOfFreedomRaisesDivisionByZero) {
     fx.st.nSol = fx.st.nSp; // as many extinction coefficients as absorbances
     try {
         ConfidenceIntervals(fx.st);
-        FAIL() << "no error";
+        ADD_FAILURE() << "no error";
     } catch (const RuntimeError& e) {
         EXPECT_EQ(e.Description(), kDivisionByZero);
     }
@@ -107,12 +98,9 @@ TEST(IntervalsTest, EscDuringTheHessianWritesNothingAndReturnsToTheOptimum) {
         SetUpQuadratic(fx, M(1.0, 0.2, 1.0), 0.5);
         fx.ui.interruptAtYield = at;
         ConfidenceIntervals(fx.st);
-        EXPECT_EQ(fx.st.ErrCode, kInterrupt);
-        EXPECT_EQ(fx.st.GErr(1), 0.0f);
-        if (at > 1)
-            ExpectAtOptimumAfterwards(fx); // stopped after leaving the optimum
-        else
-            EXPECT_TRUE(fx.goal.calls.empty());
+        EXPECT_EQ(std::pair(fx.st.ErrCode, fx.st.GErr(1)), std::pair(kInterrupt, 0.0f));
+        EXPECT_TRUE(at > 1 || fx.goal.calls.empty());
+        if (at > 1) ExpectAtOptimumAfterwards(fx); // stopped after leaving the optimum
     }
 }
 
