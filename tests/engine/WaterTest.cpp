@@ -17,20 +17,19 @@ namespace lumora {
 namespace {
 
 using iapws95::StateAt;
+using test::FuzzyEqual;
 
 // IAPWS R6-95 (2018), Table 6: the Helmholtz function and its derivatives at T = 500 K,
 // rho = 838.025 kg/m3.
+// phi0, its tau derivatives, phir and its delta, tau, tau-tau and delta-tau derivatives.
 TEST(WaterIapws95, HelmholtzDerivativesTable6) {
     const iapws95::Helmholtz h = iapws95::Evaluate(838.025 / 322.0, 647.096 / 500.0);
-    EXPECT_FUZZY(h.phi0, 0.204797733e1, 5e-9);
-    EXPECT_FUZZY(h.phi0_t, 0.904611106e1, 5e-9);
-    EXPECT_FUZZY(h.phi0_tt, -0.193249185e1, 5e-9);
-    EXPECT_FUZZY(h.phir, -0.342693206e1, 5e-9);
-    EXPECT_FUZZY(h.phir_d, -0.364366650, 5e-9);
-    EXPECT_FUZZY(h.phir_dd, 0.856063701, 5e-9);
-    EXPECT_FUZZY(h.phir_t, -0.581403435e1, 5e-9);
-    EXPECT_FUZZY(h.phir_tt, -0.223440737e1, 5e-9);
-    EXPECT_FUZZY(h.phir_dt, -0.112176915e1, 5e-9);
+    const double got[] = {h.phi0,    h.phi0_t, h.phi0_tt, h.phir,   h.phir_d,
+                          h.phir_dd, h.phir_t, h.phir_tt, h.phir_dt};
+    const double want[] = {0.204797733e1,  0.904611106e1,  -0.193249185e1,
+                           -0.342693206e1, -0.364366650,   0.856063701,
+                           -0.581403435e1, -0.223440737e1, -0.112176915e1};
+    for (int i = 0; i < 9; ++i) EXPECT_FUZZY(got[i], want[i], 5e-9) << i;
 }
 
 // Table 7: single-phase states (T K, rho kg/m3) -> p (MPa); for four of them also the
@@ -115,11 +114,8 @@ TEST(WaterIapws95, VapourRootAndMetastableLiquid) {
     ASSERT_TRUE(iapws95::Density(373.15, 0.1, iapws95::Root::Liquid, rho));
     EXPECT_NEAR(rho, 958.35, 0.05);
     // 200 C and 1 bar is steam: no liquid root is offered; 5 MPa there has no vapour root.
-    std::string why;
-    EXPECT_FALSE(iapws95::Density(473.15, 0.1, iapws95::Root::Liquid, rho, &why));
-    EXPECT_NE(why.find("steam"), std::string::npos) << why;
-    EXPECT_FALSE(iapws95::Density(473.15, 5.0, iapws95::Root::Vapour, rho, &why));
-    EXPECT_NE(why.find("liquid"), std::string::npos) << why;
+    EXPECT_FALSE(iapws95::Density(473.15, 0.1, iapws95::Root::Liquid, rho));
+    EXPECT_FALSE(iapws95::Density(473.15, 5.0, iapws95::Root::Vapour, rho));
 }
 
 TEST(WaterState, OutOfRangeInputsFailCleanly) {
@@ -144,15 +140,12 @@ TEST(WaterState, OutOfRangeInputsFailCleanly) {
 // convention: -237183 J/mol at 25 C, 1 bar; Oelkers et al. (1995): -57.16 kcal/mol at
 // 75 C, 1 kbar. Debye-Hueckel A = 0.5114, B = 0.3288 at 25 C (Helgeson and Kirkham 1974).
 TEST(WaterState, PublishedValues) {
-    const WaterState sat = WaterAt(573.15, 0);
-    ASSERT_TRUE(sat.ok);
+    const WaterState sat = WaterAt(573.15, 0), w = WaterAt(298.15, 1), o = WaterAt(348.15, 1000);
+    ASSERT_TRUE(sat.ok && w.ok && o.ok);
     EXPECT_NEAR(sat.P, 85.879, 0.01);
     EXPECT_NEAR(sat.rho, 0.71214, 1e-4);
     const WaterState above = WaterAt(573.15, sat.P * (1 + 1e-9));
-    ASSERT_TRUE(above.ok);
-    EXPECT_FUZZY(above.rho, sat.rho, 1e-6);
-    const WaterState w = WaterAt(298.15, 1);
-    ASSERT_TRUE(w.ok);
+    EXPECT_TRUE(above.ok && FuzzyEqual(above.rho, sat.rho, 1e-6)) << above.rho;
     EXPECT_NEAR(w.G, -237183, 5);
     EXPECT_NEAR(w.rho, 0.997048, 1e-6);
     EXPECT_NEAR(w.Agamma, 0.5114, 0.0005);
@@ -160,8 +153,6 @@ TEST(WaterState, PublishedValues) {
     EXPECT_NEAR(w.Bdot, 0.0410, 1e-12);
     EXPECT_NEAR(BDot(273.16 + 80), 0.0449, 1e-4); // halfway between 60 and 100 C
     EXPECT_EQ(BDot(900), 0.0);
-    const WaterState o = WaterAt(348.15, 1000);
-    ASSERT_TRUE(o.ok);
     EXPECT_NEAR(o.G / 4184.0, -57.16, 0.01);
 }
 
