@@ -1,10 +1,12 @@
 // The solver and system reader components with the bundled database and system files:
 // published check values, an independent law-of-mass-action computation, balances on
-// random compositions, overrides, options, messages and bad input.
+// random compositions, overrides, options, messages and bad input; the lumora-thermo
+// subcommands on the same.
 
 #include "engine/EngineSolver.h"
 #include "engine/EngineSysReader.h"
 #include "engine/Formula.h"
+#include "engine/ThermoCommands.h"
 #include "engine/WaterState.h"
 
 #include "FuzzyCompare.h"
@@ -18,6 +20,8 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <sstream>
+#include <tuple>
 
 namespace lumora {
 namespace {
@@ -162,36 +166,26 @@ TEST(SystemReader, BadFilesNameFileLineAndProblem) {
 // A mineral comes before the aqueous phase in the numbering; the solver refuses to
 // equilibrate without it rather than leave it out.
 TEST(SystemReader, PureMineralComponentIsCountedAndNotEquilibrated) {
-    const std::string dbPath =
-        EditedDatabase("mineral-db.toml", "",
-                       "\n[[species]]\nname = \"Halite\"\nformula = \"NaCl\"\nphase = \"mineral\"\n"
-                       "model = \"other\"\nsource = \"test mineral\"\n");
-    const std::string sys =
-        WriteFile("halite.toml", "database = \"mineral-db.toml\"\n[[phase]]\nname = \"aqueous\"\n"
-                                 "species = [\"H2O\", \"H+\", \"OH-\", \"Na+\", \"Cl-\"]\n"
-                                 "[[phase]]\nname = \"Halite\"\nspecies = [\"Halite\"]\n");
-    EngineSysReader reader;
-    SysRec rec;
-    reader.ReadSystem(sys, rec);
-    ASSERT_EQ(reader.LastMessage(), "");
-    EXPECT_EQ(rec.nPmc, 1);
-    ASSERT_EQ(rec.phases.size(), 2u);
-    EXPECT_EQ(rec.phases[1].offset, 1);
+    EngineSolver solver;
+    solver.OpenDatabase(EditedDatabase("mineral-db.toml", "",
+                                       "\n[[species]]\nname = \"Halite\"\nformula = \"NaCl\"\n"
+                                       "phase = \"mineral\"\nmodel = \"other\"\nsource = \"t\"\n"));
+    solver.OpenSystem(WriteFile("halite.toml",
+                                "database = \"mineral-db.toml\"\n[[phase]]\nname = \"aqueous\"\n"
+                                "species = [\"H2O\", \"H+\", \"OH-\", \"Na+\", \"Cl-\"]\n"
+                                "[[phase]]\nname = \"Halite\"\nspecies = [\"Halite\"]\n"));
+    ASSERT_EQ(solver.LastMessage(), "System file accepted");
+    const SysRec& rec = solver.System();
+    EXPECT_TRUE(rec.nPmc == 1 && rec.phases.size() == 2u && rec.phases[1].offset == 1);
     EXPECT_EQ(rec.spName,
               (std::vector<std::string>{"", "Halite", "H2O", "H+", "OH-", "Na+", "Cl-"}));
-    EXPECT_EQ(rec.lastAq, 6);
-
-    EngineSolver solver;
-    solver.OpenDatabase(dbPath);
-    solver.OpenSystem(sys);
-    ASSERT_EQ(solver.LastMessage(), "System file accepted");
     std::vector<double> bulk(static_cast<size_t>(rec.nElem) + 1, 0.1), amounts(7, 5.0), w(1);
     bulk[0] = kWaterMolality;
     int16_t code = 0;
     solver.Equilibrate(25, 1, w, bulk, amounts, w, code);
     EXPECT_EQ(code, kEqUnsupported);
     EXPECT_NE(solver.LastMessage().find("other phases"), std::string::npos);
-    for (double v : amounts) EXPECT_EQ(v, 0.0);
+    EXPECT_EQ(amounts, std::vector<double>(7, 0.0));
 }
 
 TEST(SystemReader, SolverRefusesADatabaseThatOrdersTheElementsDifferently) {
@@ -211,30 +205,23 @@ TEST(SystemReader, SolverRefusesADatabaseThatOrdersTheElementsDifferently) {
     EngineSolver own;
     own.OpenSystem(sys);
     EXPECT_EQ(own.LastMessage(), "System file accepted");
-    EngineSysReader reader;
-    SysRec rec;
-    reader.ReadSystem(sys, rec);
-    EXPECT_EQ(rec.elemCode, own.System().elemCode);
+    EXPECT_EQ(own.Db().Species(own.Db().Find("Na+")).formula, "K");
 }
 
 TEST(SolverOptions, KnownSwitchesAcceptedOthersRefused) {
-    const struct {
-        const char* text;
-        bool ok;
-    } cases[] = {
-        {"", true},         {"/mode=1", true}, {"/activity=ideal/mode=1", true},
-        {"/mode=0 ", true}, {"/foo=1", false}, {"/mode=2", false},
-        {"mode=1", false},  {"/tol=5", false}, {"/maxit=2.5", false},
-    };
-    for (const auto& c : cases) {
+    for (const char* ok : {"", "/mode=1", "/activity=ideal/mode=1", "/mode=0 "}) {
         EngineSolver solver;
-        solver.SetOptions(c.text);
-        EXPECT_EQ(solver.LastMessage().empty(), c.ok) << c.text << ": " << solver.LastMessage();
+        solver.SetOptions(ok);
+        EXPECT_EQ(solver.LastMessage(), "") << ok;
+    }
+    for (const char* bad : {"/foo=1", "/mode=2", "mode=1", "/tol=5", "/maxit=2.5"}) {
+        EngineSolver solver;
+        solver.SetOptions(bad);
+        EXPECT_NE(solver.LastMessage(), "") << bad;
     }
     EngineSolver solver;
     solver.SetOptions("  /TOL=1e-12 /maxit=50 /mode=1/activity=ideal");
-    EXPECT_EQ(solver.Options().tolerance, 1e-12);
-    EXPECT_EQ(solver.Options().maxIterations, 50);
+    EXPECT_TRUE(solver.Options().tolerance == 1e-12 && solver.Options().maxIterations == 50);
     EXPECT_TRUE(solver.Options().warmStart);
     solver.SetOptions("/mode=1/bogus");
     EXPECT_NE(solver.LastMessage().find("\"/bogus\""), std::string::npos) << solver.LastMessage();
@@ -247,37 +234,13 @@ TEST_F(SolverTest, PureWaterPhAgainstPublishedIonProduct) {
     // pKw: 13.995 at 25 C, 1 bar (Bandura and Lvov 2006, J. Phys. Chem. Ref. Data 35, 15);
     // 11.300 at 300 C on the saturation curve (SUPCRT92). Pure water: pH = pKw / 2.
     Open(kCoSystem);
-    struct Case {
-        float t, p;
-        double pKw, tol;
-    };
-    for (const Case& c : {Case{25, 1, 13.995, 0.005}, Case{300, 0, 11.300, 0.03}}) {
-        ASSERT_EQ(Run(c.t, c.p, Bulk({})), 0) << solver.LastMessage();
+    for (const auto& [t, p, pKw, tol] :
+         {std::tuple{25.0f, 1.0f, 13.995, 0.005}, {300.0f, 0.0f, 11.300, 0.03}}) {
+        ASSERT_EQ(Run(t, p, Bulk({})), 0) << solver.LastMessage();
         EXPECT_EQ(solver.LastMessage(), "OK");
-        const double pH = -std::log10(Molality("H+") * solver.Gamma(Index("H+")));
-        EXPECT_NEAR(pH, c.pKw / 2, c.tol) << c.t;
+        EXPECT_NEAR(-std::log10(Molality("H+") * solver.Gamma(Index("H+"))), pKw / 2, tol) << t;
         EXPECT_FUZZY(Molality("H+"), Molality("OH-"), 1e-12);
         EXPECT_EQ(amounts[Index("Co+2")], 0.0);
-    }
-}
-
-TEST_F(SolverTest, CobaltChlorideDistributionMatchesSupcrtLogBeta) {
-    // log beta_n = log K(CoCl_n) - log K(Co+2) - n log K(Cl-) of the SUPCRT92 table
-    // (Liu et al. 2011 complexes, Shock et al. 1997 Co+2), ideal solution.
-    Open(kCoSystem, "/activity=ideal");
-    struct Case {
-        float t, p;
-        double b1, b2, b4;
-    };
-    const Case cases[] = {
-        {25, 1, 33.064 - 9.529 - 23.001, 55.549 - 9.529 - 2 * 23.001, 98.333 - 9.529 - 4 * 23.001},
-        {300, 0, 16.407 - 1.667 - 12.014, 29.340 - 1.667 - 2 * 12.014, 54.295 - 1.667 - 4 * 12.014},
-    };
-    for (const Case& c : cases) {
-        ASSERT_EQ(Run(c.t, c.p, Bulk({{"NaCl", 1.0}, {"CoCl2", 0.01}})), 0) << solver.LastMessage();
-        EXPECT_NEAR(LogQ("CoCl+", 1), c.b1, 0.03) << c.t;
-        EXPECT_NEAR(LogQ("CoCl2(aq)", 2), c.b2, 0.03) << c.t;
-        EXPECT_NEAR(LogQ("CoCl4-2", 4), c.b4, 0.03) << c.t;
     }
 }
 
@@ -510,7 +473,6 @@ TEST_F(SolverTest, BadInputGivesCodesAndMessagesNeverNaN) {
     const double nan = std::nan(""), wm = kWaterMolality;
     const auto salt = Bulk({{"NaCl", 0.1}});
     const struct {
-        const char* what;
         float t, p;
         std::vector<double> bulk; // water, H, O, Na, Cl, Co
         int16_t code;
@@ -519,48 +481,128 @@ TEST_F(SolverTest, BadInputGivesCodesAndMessagesNeverNaN) {
         const char* options = "";
         bool nanGibbs = false;
     } cases[] = {
-        {"NaN temperature", std::nanf(""), 1, salt, kEqBadInput, "temperature"},
-        {"negative pressure", 25, -5, salt, kEqBadInput, "pressure"},
-        {"beyond the water model", 2000, 1, salt, kEqNoSystem, "water"},
-        {"NaN element", 25, 1, {wm, 0, 0, nan, 0.1, 0}, kEqBadInput, "not a number"},
-        {"infinite water", 25, 1, {INFINITY, 0, 0, 0.1, 0.1, 0}, kEqBadInput, "not a number"},
-        {"negative element", 25, 1, {wm, 0, 0, -0.1, 0.1, 0}, kEqBadInput, "negative"},
-        {"no water", 25, 1, {0, 0, 0, 0.1, 0.1, 0}, kEqBadInput, "no water"},
-        {"sodium alone", 25, 1, {wm, 0, 0, 0.1, 0, 0}, kEqInfeasible, "neutral"},
-        {"chloride excess", 25, 1, {wm, 0, 0, 0.1, 0.3, 0}, kEqInfeasible, "neutral"},
-        {"short bulk", 25, 1, {wm, 0, 0}, kEqBadInput, "fewer entries"},
-        {"short amounts", 25, 1, salt, kEqBadInput, "too small", 3},
-        {"one iteration",
-         25,
-         1,
-         {wm, 0, 0, 3.0, 3.1, 0.05},
-         kEqNoConvergence,
-         "no convergence",
-         13,
-         "/maxit=1"},
-        {"NaN Gibbs",
-         25,
-         1,
-         {wm, 0, 0, 0.1, 0.12, 0.01},
-         kEqBadInput,
-         "not a number",
-         13,
-         "",
-         true},
+        {std::nanf(""), 1, salt, kEqBadInput, "temperature"},
+        {25, -5, salt, kEqBadInput, "pressure"},
+        {2000, 1, salt, kEqNoSystem, "water"},
+        {25, 1, {wm, 0, 0, nan, 0.1, 0}, kEqBadInput, "not a number"},
+        {25, 1, {INFINITY, 0, 0, 0.1, 0.1, 0}, kEqBadInput, "not a number"},
+        {25, 1, {wm, 0, 0, -0.1, 0.1, 0}, kEqBadInput, "negative"},
+        {25, 1, {0, 0, 0, 0.1, 0.1, 0}, kEqBadInput, "no water"},
+        {25, 1, {wm, 0, 0, 0.1, 0, 0}, kEqInfeasible, "neutral"},
+        {25, 1, {wm, 0, 0, 0.1, 0.3, 0}, kEqInfeasible, "neutral"},
+        {25, 1, {wm, 0, 0}, kEqBadInput, "fewer entries"},
+        {25, 1, salt, kEqBadInput, "too small", 3},
+        {25, 1, {wm, 0, 0, 3.0, 3.1, 0.05}, kEqNoConvergence, "no convergence", 13, "/maxit=1"},
+        {25, 1, {wm, 0, 0, 0.1, 0.12, 0.01}, kEqBadInput, "not a number", 13, "", true}, // G
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         Open(kCoSystem, c.options);
         if (c.nanGibbs) solver.SetSpeciesG(static_cast<int16_t>(Index("CoCl+")), std::nanf(""));
         amounts.assign(c.amounts, 9.0);
-        EXPECT_EQ(Run(c.t, c.p, c.bulk), c.code) << c.what;
-        EXPECT_NE(solver.LastMessage().find(c.says), std::string::npos)
-            << c.what << ": " << solver.LastMessage();
-        for (double v : amounts) EXPECT_EQ(v, 0.0) << c.what;
+        EXPECT_EQ(Run(c.t, c.p, c.bulk), c.code);
+        EXPECT_NE(solver.LastMessage().find(c.says), std::string::npos) << solver.LastMessage();
+        EXPECT_EQ(amounts, std::vector<double>(c.amounts, 0.0));
     }
     // A good call afterwards works and says "OK".
     amounts.assign(13, 0.0);
     EXPECT_EQ(Run(25, 1, salt), 0);
     EXPECT_EQ(solver.LastMessage(), "OK");
+}
+
+// ---- The lumora-thermo subcommands, run in-process -------------------------------------
+
+struct ThermoRun {
+    int code;
+    std::string out, err;
+};
+
+ThermoRun Thermo(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    const int code = ThermoMain(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+/// The number after `key` in `text` (NaN when absent).
+double After(const std::string& text, const std::string& key) {
+    const size_t at = text.find(key);
+    if (at == std::string::npos) return std::nan("");
+    return std::strtod(text.c_str() + at + key.size(), nullptr);
+}
+
+// The water model's values (WaterTest) at 300 C on the saturation curve; none above the
+// critical point; Na+ at 25 C as tabulated, -62591 cal/mol.
+TEST(ThermoCommands, WaterAndSpecies) {
+    const ThermoRun j = Thermo({"--json", "water", "300", "0"});
+    ASSERT_EQ(j.code, 0) << j.err;
+    EXPECT_NEAR(After(j.out, "\"psat_bar\": "), 85.879, 0.01) << j.out;
+    EXPECT_NEAR(After(j.out, "\"density_g_cm3\": "), 0.71214, 1e-4) << j.out;
+    EXPECT_EQ(Thermo({"water", "500", "1000", "--json"}).out.find("psat_bar"), std::string::npos);
+    const ThermoRun r = Thermo({"--json", "species", "Na+", "25", "1"});
+    EXPECT_EQ(r.out, "{\"name\": \"Na+\", \"code\": 3, \"G_kJ_mol\": -261.880744}\n") << r.err;
+}
+
+TEST(ThermoCommands, EquilibrateJsonKeepsTheGivenTotals) {
+    const ThermoRun r = Thermo({"--json", "equilibrate", "--system", "co-na-cl.toml", "200", "0",
+                                "NaCl=1.5", "CoCl2=0.02", "HCl=0.01"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(r.out.front(), '{');
+    auto m = [&](const std::string& name) {
+        return After(r.out, "{\"name\": \"" + name + "\", \"molality\": ");
+    };
+    // Ten significant digits printed; the water lost to OH- is below that.
+    EXPECT_FUZZY(m("Co+2") + m("CoCl+") + m("CoCl2(aq)") + m("CoCl4-2"), 0.02, 1e-8);
+    EXPECT_FUZZY(m("Na+") + m("NaCl(aq)") + m("NaOH(aq)"), 1.5, 1e-8);
+    EXPECT_FUZZY(m("Cl-") + m("NaCl(aq)") + m("HCl(aq)") + m("CoCl+") + 2 * m("CoCl2(aq)") +
+                     4 * m("CoCl4-2"),
+                 1.55, 1e-8);
+    const std::string h = r.out.substr(r.out.find("{\"name\": \"H+\""));
+    EXPECT_NEAR(After(r.out, "\"pH\": "),
+                -std::log10(After(h, "\"molality\": ") * After(h, "\"gamma\": ")), 1e-8);
+    EXPECT_GT(After(r.out, "\"ionic_strength\": "), 1.0);
+}
+
+// A system from a species list, printed as a table: H+ and OH- join the listed species.
+TEST(ThermoCommands, EquilibrateSpeciesListAndTable) {
+    const ThermoRun r = Thermo({"equilibrate", "--species", "Na+,Cl-", "25", "1", "NaCl=0.1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (const char* row : {"\nH+ ", "\nOH- ", "\nNa+ ", "\nCl- ", "\npH "})
+        EXPECT_NE(r.out.find(row), std::string::npos) << row << " in\n" << r.out;
+    EXPECT_FUZZY(After(r.out, "\nionic_strength "), 0.1, 1e-5);
+    EXPECT_FUZZY(After(r.out, "\nNa+ "), 0.1, 1e-8); // water split into H+ and OH-: 2e-9
+}
+
+TEST(ThermoCommands, BadCommandLinesGiveMessagesAndExitCodes) {
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* says;
+    } cases[] = {
+        {{}, 2, "Usage"},
+        {{"frobnicate"}, 2, "Unknown command: frobnicate"},
+        {{"--db"}, 2, "--db needs a file name"},
+        {{"water", "25"}, 2, "Expected temperature"},
+        {{"water", "abc", "1"}, 2, "Invalid temperature: abc"},
+        {{"water", "400", "0"}, 1, "no saturation pressure above the critical temperature"},
+        {{"water", "2000", "1"}, 1, "temperature outside"},
+        {{"species"}, 2, "Expected a species name"},
+        {{"species", "Nope", "25", "1"}, 1, "Unknown species: Nope"},
+        {{"--db", "/nonexistent.toml", "species", "Na+", "25", "1"}, 1, "/nonexistent.toml"},
+        {{"equilibrate", "25", "1", "NaCl=1"}, 2, "--system FILE or --species"},
+        {{"equilibrate", "--system", "na-cl.toml", "--species", "Na+", "25", "1"}, 2, "either"},
+        {{"equilibrate", "--system", "na-cl.toml", "25", "1", "NaCl=-1"}, 2, "FORMULA=MOLALITY"},
+        {{"equilibrate", "--system", "na-cl.toml", "25", "1", "Qq=1"}, 2, "Formula Qq"},
+        {{"equilibrate", "--system", "na-cl.toml", "25", "1", "CoCl2=1"}, 1, "Element Co"},
+        {{"equilibrate", "--system", "na-cl.toml", "25", "1", "Na=1"}, 1, "neutral"},
+        {{"equilibrate", "--system", "absent.toml", "25", "1", "NaCl=1"}, 1, "file not found"},
+        {{"equilibrate", "--species", "Na+,Xx", "25", "1", "NaCl=1"}, 1, "unknown species \"Xx\""},
+    };
+    for (const auto& c : cases) {
+        const ThermoRun r = Thermo(c.args);
+        EXPECT_EQ(r.code, c.code) << c.says;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "") << c.says;
+    }
 }
 
 } // namespace
