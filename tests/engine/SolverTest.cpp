@@ -125,99 +125,80 @@ void ExpectBalanced(const EngineSolver& s, const std::vector<double>& bulk,
 
 // ---- System files, options and messages ----------------------------------------------
 
+// The reader and the solver name the file and the problem, and read nothing.
 TEST(SystemReader, BadFilesNameFileLineAndProblem) {
-    struct Case {
-        const char* file;
-        const char* text;
-        const char* says;
-    };
-    const Case cases[] = {
-        {"syntax.toml", "[[phase]\nname = \"aqueous\"\n", "line 1"},
-        {"unknown.toml", "[[phase]]\nname = \"aqueous\"\nspecies = [\"H2O\",\n  \"Xx+\"]\n",
-         "line 4: unknown species \"Xx+\""},
-        {"noaq.toml", "[[phase]]\nname = \"gas\"\nkind = \"gas\"\nspecies = [\"H2O\"]\n",
-         "no aqueous phase"},
-        {"waterlast.toml", "[[phase]]\nname = \"aqueous\"\nspecies = [\"Na+\", \"H2O\"]\n",
-         "line 3: the aqueous phase must list water first"},
-        {"twice.toml", "[[phase]]\nname = \"aqueous\"\nspecies = [\"H2O\", \"Na+\", \"Na+\"]\n",
-         "listed twice"},
-        {"key.toml", "colour = \"red\"\n[[phase]]\nname = \"aqueous\"\nspecies = [\"H2O\"]\n",
-         "line 1: unknown key 'colour'"},
-        {"nophase.toml", "database = \"thermo.toml\"\n", "no [[phase]] tables"},
-        {"absent.toml", nullptr, "file not found"},
+    const std::string aq = "[[phase]]\nname = \"aqueous\"\n";
+    const std::pair<std::string, const char*> cases[] = {
+        {"[[phase]\nname = \"aqueous\"\n", "line 1"},
+        {aq + "species = [\"H2O\",\n  \"Xx+\"]\n", "line 4: unknown species \"Xx+\""},
+        {"[[phase]]\nname = \"gas\"\nkind = \"gas\"\nspecies = [\"H2O\"]\n", "no aqueous phase"},
+        {aq + "species = [\"Na+\", \"H2O\"]\n", "line 3: the aqueous phase must list water first"},
+        {aq + "species = [\"H2O\", \"Na+\", \"Na+\"]\n", "listed twice"},
+        {"colour = \"red\"\n" + aq + "species = [\"H2O\"]\n", "line 1: unknown key 'colour'"},
+        {"database = \"thermo.toml\"\n", "no [[phase]] tables"},
+        {"", "file not found"},
     };
     EngineSysReader reader;
-    for (const Case& c : cases) {
-        const std::string path = c.text ? WriteFile(c.file, c.text)
-                                        : (fs::path(LUMORA_TEST_BUILD_DIR) / c.file).string();
+    for (const auto& [text, says] : cases) {
+        const std::string path = text.empty() ? WriteFile("absent.toml", "") + ".not"
+                                              : WriteFile("bad-system.toml", text);
         SysRec rec;
         reader.ReadSystem(path, rec);
-        EXPECT_EQ(rec.nAq, 0) << c.file;
+        EXPECT_EQ(rec.nAq, 0) << says;
         EXPECT_NE(reader.LastMessage().find(path), std::string::npos) << reader.LastMessage();
-        EXPECT_NE(reader.LastMessage().find(c.says), std::string::npos)
-            << c.file << ": " << reader.LastMessage();
+        EXPECT_NE(reader.LastMessage().find(says), std::string::npos) << reader.LastMessage();
         EngineSolver solver;
         solver.OpenSystem(path);
-        EXPECT_NE(solver.LastMessage().find(c.says), std::string::npos)
-            << c.file << ": " << solver.LastMessage();
+        EXPECT_NE(solver.LastMessage().find(says), std::string::npos) << solver.LastMessage();
     }
 }
 
-// A mineral comes before the aqueous phase in the numbering; the solver refuses to
-// equilibrate without it rather than leave it out.
-TEST(SystemReader, PureMineralComponentIsCountedAndNotEquilibrated) {
-    EngineSolver solver;
-    solver.OpenDatabase(EditedDatabase("mineral-db.toml", "",
-                                       "\n[[species]]\nname = \"Halite\"\nformula = \"NaCl\"\n"
-                                       "phase = \"mineral\"\nmodel = \"other\"\nsource = \"t\"\n"));
-    solver.OpenSystem(WriteFile("halite.toml",
-                                "database = \"mineral-db.toml\"\n[[phase]]\nname = \"aqueous\"\n"
-                                "species = [\"H2O\", \"H+\", \"OH-\", \"Na+\", \"Cl-\"]\n"
-                                "[[phase]]\nname = \"Halite\"\nspecies = [\"Halite\"]\n"));
-    ASSERT_EQ(solver.LastMessage(), "System file accepted");
-    const SysRec& rec = solver.System();
-    EXPECT_TRUE(rec.nPmc == 1 && rec.phases.size() == 2u && rec.phases[1].offset == 1);
-    EXPECT_EQ(rec.spName,
-              (std::vector<std::string>{"", "Halite", "H2O", "H+", "OH-", "Na+", "Cl-"}));
+// A system naming a database in which Na+ is made of K: with the bundled database the
+// solver refuses it (elements H, O, K, Cl against H, O, Na, Cl); without one of its own it
+// takes the named one. A mineral comes before the aqueous phase in the numbering; the
+// solver refuses to equilibrate without it rather than leave it out.
+TEST(SystemReader, OtherDatabasesAndMinerals) {
+    const std::string aq = "[[phase]]\nname = \"aqueous\"\nspecies = [\"H2O\", \"H+\", \"OH-\", "
+                           "\"Na+\", \"Cl-\"]\n";
+    EditedDatabase("potassium-db.toml", "name = \"Na+\"\nformula = \"Na\"",
+                   "name = \"Na+\"\nformula = \"K\"");
+    const std::string odd = WriteFile("odd-db.toml", "database = \"potassium-db.toml\"\n" + aq);
+    EngineSolver solver, own, mineral;
+    solver.OpenDatabase(kData + "/thermo.toml");
+    solver.OpenSystem(odd);
+    EXPECT_NE(solver.LastMessage().find("orders the elements differently"), std::string::npos)
+        << solver.LastMessage();
+    own.OpenSystem(odd);
+    EXPECT_EQ(own.LastMessage(), "System file accepted");
+    EXPECT_EQ(own.Db().Species(own.Db().Find("Na+")).formula, "K");
+
+    EditedDatabase("mineral-db.toml", "",
+                   "\n[[species]]\nname = \"Halite\"\nformula = \"NaCl\"\nphase = \"mineral\"\n"
+                   "model = \"other\"\nsource = \"t\"\n");
+    mineral.OpenSystem(
+        WriteFile("halite.toml", "database = \"mineral-db.toml\"\n" + aq +
+                                     "[[phase]]\nname = \"Halite\"\nspecies = [\"Halite\"]\n"));
+    ASSERT_EQ(mineral.LastMessage(), "System file accepted");
+    const SysRec& rec = mineral.System();
+    EXPECT_TRUE(rec.nPmc == 1 && rec.phases[1].offset == 1 && rec.spName[1] == "Halite");
     std::vector<double> bulk(static_cast<size_t>(rec.nElem) + 1, 0.1), amounts(7, 5.0), w(1);
     bulk[0] = kWaterMolality;
     int16_t code = 0;
-    solver.Equilibrate(25, 1, w, bulk, amounts, w, code);
+    mineral.Equilibrate(25, 1, w, bulk, amounts, w, code);
     EXPECT_EQ(code, kEqUnsupported);
-    EXPECT_NE(solver.LastMessage().find("other phases"), std::string::npos);
+    EXPECT_NE(mineral.LastMessage().find("other phases"), std::string::npos);
     EXPECT_EQ(amounts, std::vector<double>(7, 0.0));
 }
 
-TEST(SystemReader, SolverRefusesADatabaseThatOrdersTheElementsDifferently) {
-    // The system file names a database in which Na+ is made of K: the system reader
-    // would number the elements H, O, K, Cl while the solver's database gives H, O, Na, Cl.
-    EditedDatabase("potassium-db.toml", "name = \"Na+\"\nformula = \"Na\"",
-                   "name = \"Na+\"\nformula = \"K\"");
-    const std::string sys =
-        WriteFile("odd-db.toml", "database = \"potassium-db.toml\"\n[[phase]]\nname = \"aqueous\"\n"
-                                 "species = [\"H2O\", \"H+\", \"OH-\", \"Na+\", \"Cl-\"]\n");
-    EngineSolver solver;
-    solver.OpenDatabase(kData + "/thermo.toml");
-    solver.OpenSystem(sys);
-    EXPECT_NE(solver.LastMessage().find("orders the elements differently"), std::string::npos)
-        << solver.LastMessage();
-    // Without a database of its own the solver takes the one the system names.
-    EngineSolver own;
-    own.OpenSystem(sys);
-    EXPECT_EQ(own.LastMessage(), "System file accepted");
-    EXPECT_EQ(own.Db().Species(own.Db().Find("Na+")).formula, "K");
-}
-
+// The first four texts are accepted, the others refused; a refused text changes nothing.
 TEST(SolverOptions, KnownSwitchesAcceptedOthersRefused) {
-    for (const char* ok : {"", "/mode=1", "/activity=ideal/mode=1", "/mode=0 "}) {
+    const char* texts[] = {"",         "/mode=1", "/activity=ideal/mode=1",
+                           "/mode=0 ", "/foo=1",  "/mode=2",
+                           "mode=1",   "/tol=5",  "/maxit=2.5"};
+    for (int i = 0; i < 9; ++i) {
         EngineSolver solver;
-        solver.SetOptions(ok);
-        EXPECT_EQ(solver.LastMessage(), "") << ok;
-    }
-    for (const char* bad : {"/foo=1", "/mode=2", "mode=1", "/tol=5", "/maxit=2.5"}) {
-        EngineSolver solver;
-        solver.SetOptions(bad);
-        EXPECT_NE(solver.LastMessage(), "") << bad;
+        solver.SetOptions(texts[i]);
+        EXPECT_EQ(solver.LastMessage().empty(), i < 4) << texts[i] << ": " << solver.LastMessage();
     }
     EngineSolver solver;
     solver.SetOptions("  /TOL=1e-12 /maxit=50 /mode=1/activity=ideal");
@@ -225,7 +206,7 @@ TEST(SolverOptions, KnownSwitchesAcceptedOthersRefused) {
     EXPECT_TRUE(solver.Options().warmStart);
     solver.SetOptions("/mode=1/bogus");
     EXPECT_NE(solver.LastMessage().find("\"/bogus\""), std::string::npos) << solver.LastMessage();
-    EXPECT_EQ(solver.Options().activity, ActivityModel::Ideal); // a refused text changes nothing
+    EXPECT_EQ(solver.Options().activity, ActivityModel::Ideal);
 }
 
 // ---- Published check values ----------------------------------------------------------
@@ -526,50 +507,38 @@ ThermoRun Thermo(const std::vector<std::string>& args) {
 /// The number after `key` in `text` (NaN when absent).
 double After(const std::string& text, const std::string& key) {
     const size_t at = text.find(key);
-    if (at == std::string::npos) return std::nan("");
-    return std::strtod(text.c_str() + at + key.size(), nullptr);
+    return at == std::string::npos ? std::nan("") : std::strtod(&text[at + key.size()], nullptr);
 }
 
-// The water model's values (WaterTest) at 300 C on the saturation curve; none above the
-// critical point; Na+ at 25 C as tabulated, -62591 cal/mol.
+// Water at 300 C on the saturation curve as WaterAt gives it (85.879 bar), no saturation
+// pressure above the critical point, and Na+ at 25 C as tabulated, -62591 cal/mol.
 TEST(ThermoCommands, WaterAndSpecies) {
-    const ThermoRun j = Thermo({"--json", "water", "300", "0"});
-    ASSERT_EQ(j.code, 0) << j.err;
-    EXPECT_NEAR(After(j.out, "\"psat_bar\": "), 85.879, 0.01) << j.out;
-    EXPECT_NEAR(After(j.out, "\"density_g_cm3\": "), 0.71214, 1e-4) << j.out;
+    EXPECT_NEAR(After(Thermo({"--json", "water", "300", "0"}).out, "\"psat_bar\": "), 85.879, 0.01);
     EXPECT_EQ(Thermo({"water", "500", "1000", "--json"}).out.find("psat_bar"), std::string::npos);
     const ThermoRun r = Thermo({"--json", "species", "Na+", "25", "1"});
     EXPECT_EQ(r.out, "{\"name\": \"Na+\", \"code\": 3, \"G_kJ_mol\": -261.880744}\n") << r.err;
 }
 
-TEST(ThermoCommands, EquilibrateJsonKeepsTheGivenTotals) {
+// Molalities printed with ten significant digits keep the given totals (the water lost to
+// OH- is below that); pH is -log10(m gamma) of H+; a species list gets H+ and OH- besides.
+TEST(ThermoCommands, EquilibrateKeepsTheGivenTotals) {
     const ThermoRun r = Thermo({"--json", "equilibrate", "--system", "co-na-cl.toml", "200", "0",
                                 "NaCl=1.5", "CoCl2=0.02", "HCl=0.01"});
     ASSERT_EQ(r.code, 0) << r.err;
-    ASSERT_EQ(r.out.front(), '{');
     auto m = [&](const std::string& name) {
         return After(r.out, "{\"name\": \"" + name + "\", \"molality\": ");
     };
-    // Ten significant digits printed; the water lost to OH- is below that.
     EXPECT_FUZZY(m("Co+2") + m("CoCl+") + m("CoCl2(aq)") + m("CoCl4-2"), 0.02, 1e-8);
     EXPECT_FUZZY(m("Na+") + m("NaCl(aq)") + m("NaOH(aq)"), 1.5, 1e-8);
-    EXPECT_FUZZY(m("Cl-") + m("NaCl(aq)") + m("HCl(aq)") + m("CoCl+") + 2 * m("CoCl2(aq)") +
-                     4 * m("CoCl4-2"),
-                 1.55, 1e-8);
     const std::string h = r.out.substr(r.out.find("{\"name\": \"H+\""));
     EXPECT_NEAR(After(r.out, "\"pH\": "),
                 -std::log10(After(h, "\"molality\": ") * After(h, "\"gamma\": ")), 1e-8);
-    EXPECT_GT(After(r.out, "\"ionic_strength\": "), 1.0);
-}
-
-// A system from a species list, printed as a table: H+ and OH- join the listed species.
-TEST(ThermoCommands, EquilibrateSpeciesListAndTable) {
-    const ThermoRun r = Thermo({"equilibrate", "--species", "Na+,Cl-", "25", "1", "NaCl=0.1"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    for (const char* row : {"\nH+ ", "\nOH- ", "\nNa+ ", "\nCl- ", "\npH "})
-        EXPECT_NE(r.out.find(row), std::string::npos) << row << " in\n" << r.out;
-    EXPECT_FUZZY(After(r.out, "\nionic_strength "), 0.1, 1e-5);
-    EXPECT_FUZZY(After(r.out, "\nNa+ "), 0.1, 1e-8); // water split into H+ and OH-: 2e-9
+    const ThermoRun t = Thermo({"equilibrate", "--species", "Na+,Cl-", "25", "1", "NaCl=0.1"});
+    ASSERT_EQ(t.code, 0) << t.err;
+    for (const char* row : {"\nH+ ", "\nOH- ", "\nCl- ", "\npH "})
+        EXPECT_NE(t.out.find(row), std::string::npos) << row << " in\n" << t.out;
+    EXPECT_FUZZY(After(t.out, "\nionic_strength "), 0.1, 1e-5);
+    EXPECT_FUZZY(After(t.out, "\nNa+ "), 0.1, 1e-8); // water split into H+ and OH-: 2e-9
 }
 
 TEST(ThermoCommands, BadCommandLinesGiveMessagesAndExitCodes) {
@@ -584,7 +553,6 @@ TEST(ThermoCommands, BadCommandLinesGiveMessagesAndExitCodes) {
         {{"water", "25"}, 2, "Expected temperature"},
         {{"water", "abc", "1"}, 2, "Invalid temperature: abc"},
         {{"water", "400", "0"}, 1, "no saturation pressure above the critical temperature"},
-        {{"water", "2000", "1"}, 1, "temperature outside"},
         {{"species"}, 2, "Expected a species name"},
         {{"species", "Nope", "25", "1"}, 1, "Unknown species: Nope"},
         {{"--db", "/nonexistent.toml", "species", "Na+", "25", "1"}, 1, "/nonexistent.toml"},
