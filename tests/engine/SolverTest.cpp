@@ -90,9 +90,6 @@ protected:
         const int first = solver.System().phases.back().offset + 1;
         return amounts[Index(name)] * kWaterMolality / amounts[first];
     }
-    double LogQ(const std::string& complex, int n) const {
-        return std::log10(Molality(complex) / (Molality("Co+2") * std::pow(Molality("Cl-"), n)));
-    }
 
     EngineSolver solver;
     std::vector<double> amounts;
@@ -122,8 +119,6 @@ void ExpectBalanced(const EngineSolver& s, const std::vector<double>& bulk,
     }
     for (double v : n) EXPECT_TRUE(std::isfinite(v) && v >= 0) << v;
 }
-
-// ---- System files, options and messages ----------------------------------------------
 
 // The reader and the solver name the file and the problem, and read nothing.
 TEST(SystemReader, BadFilesNameFileLineAndProblem) {
@@ -180,6 +175,10 @@ TEST(SystemReader, OtherDatabasesAndMinerals) {
                                      "[[phase]]\nname = \"Halite\"\nspecies = [\"Halite\"]\n"));
     ASSERT_EQ(mineral.LastMessage(), "System file accepted");
     const SysRec& rec = mineral.System();
+    const int halite = mineral.Db().Find("Halite");
+    double g = 12345; // no standard-state model: the value is left alone
+    EXPECT_FALSE(StandardGibbs(mineral.Db(), halite, WaterAt(298.15, 1), g));
+    EXPECT_TRUE(mineral.Db().Species(halite).code == 2048 && g == 12345);
     EXPECT_TRUE(rec.nPmc == 1 && rec.phases[1].offset == 1 && rec.spName[1] == "Halite");
     std::vector<double> bulk(static_cast<size_t>(rec.nElem) + 1, 0.1), amounts(7, 5.0), w(1);
     bulk[0] = kWaterMolality;
@@ -202,14 +201,12 @@ TEST(SolverOptions, KnownSwitchesAcceptedOthersRefused) {
     }
     EngineSolver solver;
     solver.SetOptions("  /TOL=1e-12 /maxit=50 /mode=1/activity=ideal");
-    EXPECT_TRUE(solver.Options().tolerance == 1e-12 && solver.Options().maxIterations == 50);
-    EXPECT_TRUE(solver.Options().warmStart);
+    const auto& o = solver.Options();
+    EXPECT_TRUE(o.tolerance == 1e-12 && o.maxIterations == 50 && o.warmStart);
     solver.SetOptions("/mode=1/bogus");
     EXPECT_NE(solver.LastMessage().find("\"/bogus\""), std::string::npos) << solver.LastMessage();
     EXPECT_EQ(solver.Options().activity, ActivityModel::Ideal);
 }
-
-// ---- Published check values ----------------------------------------------------------
 
 TEST_F(SolverTest, PureWaterPhAgainstPublishedIonProduct) {
     // pKw: 13.995 at 25 C, 1 bar (Bandura and Lvov 2006, J. Phys. Chem. Ref. Data 35, 15);
@@ -225,21 +222,21 @@ TEST_F(SolverTest, PureWaterPhAgainstPublishedIonProduct) {
     }
 }
 
-// ---- Overrides, balances, bad input ---------------------------------------------------
-
 // What an override does to the equilibrium is checked against the mass-action reference
 // below; here, how long it lasts.
 TEST_F(SolverTest, SetSpeciesGLastsUntilTheSystemIsReopened) {
     Open(kCoSystem);
     const auto bulk = Bulk({{"NaCl", 0.5}, {"CoCl2", 0.02}});
     ASSERT_EQ(Run(200, 0, bulk), 0);
-    const double q0 = LogQ("CoCl+", 1);
+    const double m0 = Molality("CoCl+");
     solver.SetSpeciesG(static_cast<int16_t>(Index("CoCl+")), -190.0f);
-    ASSERT_EQ(Run(200, 0, bulk), 0);
-    EXPECT_GT(std::fabs(LogQ("CoCl+", 1) - q0), 0.1);
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(Run(200, 0, bulk), 0);
+        EXPECT_GT(std::fabs(std::log10(Molality("CoCl+") / m0)), 0.1);
+    }
     solver.OpenSystem(kCoSystem);
     ASSERT_EQ(Run(200, 0, bulk), 0);
-    EXPECT_FUZZY(LogQ("CoCl+", 1), q0, 1e-12);
+    EXPECT_FUZZY(Molality("CoCl+"), m0, 1e-12);
     // An index outside the system is refused with a message.
     solver.SetSpeciesG(99, -1.0f);
     EXPECT_NE(solver.LastMessage().find("not in the system"), std::string::npos);
@@ -385,8 +382,6 @@ TEST_F(SolverTest, AgreesWithIndependentMassActionSolution) {
     }
 }
 
-// ---- Balances on random compositions -------------------------------------------------
-
 // Every bundled system reads as the system reader numbers it and keeps its balances on
 // seeded random compositions from 0 or 1e-10 to 6 mol/kg, acid or basic; the warm-started
 // solver (/mode=1, as the goal function runs it, the metal coming and going) gives the
@@ -411,8 +406,7 @@ TEST_F(SolverTest, EveryBundledSystemKeepsItsBalancesWarmOrCold) {
         SysRec rec;
         reader.ReadSystem(c.file, rec); // a bare name is looked up in the bundled folder
         ASSERT_EQ(reader.LastMessage(), "");
-        EXPECT_EQ(rec.nElem, c.elements);
-        EXPECT_EQ(rec.spName[1], "H2O");
+        EXPECT_TRUE(rec.nElem == c.elements && rec.spName[1] == "H2O") << rec.nElem;
         Open(kData + "/systems/" + c.file, "/mode=1");
         EXPECT_EQ(solver.System().spName, rec.spName);
         EXPECT_EQ(solver.System().elemCode, rec.elemCode);
