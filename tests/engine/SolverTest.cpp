@@ -21,7 +21,6 @@
 #include <map>
 #include <random>
 #include <sstream>
-#include <tuple>
 
 namespace lumora {
 namespace {
@@ -31,7 +30,6 @@ namespace fs = std::filesystem;
 const std::string kData = LUMORA_ENGINE_DATA_DIR;
 const std::string kCoSystem = kData + "/systems/co-na-cl.toml";
 constexpr double kR = 8.31446261815324;
-constexpr double kLn10 = 2.302585092994046;
 
 /// Writes a file into the suite's scratch folder; the path.
 std::string WriteFile(const std::string& name, const std::string& text) {
@@ -208,20 +206,6 @@ TEST(SolverOptions, KnownSwitchesAcceptedOthersRefused) {
     EXPECT_EQ(solver.Options().activity, ActivityModel::Ideal);
 }
 
-TEST_F(SolverTest, PureWaterPhAgainstPublishedIonProduct) {
-    // pKw: 13.995 at 25 C, 1 bar (Bandura and Lvov 2006, J. Phys. Chem. Ref. Data 35, 15);
-    // 11.300 at 300 C on the saturation curve (SUPCRT92). Pure water: pH = pKw / 2.
-    Open(kCoSystem);
-    for (const auto& [t, p, pKw, tol] :
-         {std::tuple{25.0f, 1.0f, 13.995, 0.005}, {300.0f, 0.0f, 11.300, 0.03}}) {
-        ASSERT_EQ(Run(t, p, Bulk({})), 0) << solver.LastMessage();
-        EXPECT_EQ(solver.LastMessage(), "OK");
-        EXPECT_NEAR(-std::log10(Molality("H+") * solver.Gamma(Index("H+"))), pKw / 2, tol) << t;
-        EXPECT_FUZZY(Molality("H+"), Molality("OH-"), 1e-12);
-        EXPECT_EQ(amounts[Index("Co+2")], 0.0);
-    }
-}
-
 // What an override does to the equilibrium is checked against the mass-action reference
 // below; here, how long it lasts.
 TEST_F(SolverTest, SetSpeciesGLastsUntilTheSystemIsReopened) {
@@ -257,8 +241,6 @@ TEST_F(SolverTest, TwoOxidationStatesAreFixedByTheChargeBalance) {
     EXPECT_FUZZY(amounts[Index("Cu+2")], 0.5e-3, 1e-9);
 }
 
-// ---- Independent law-of-mass-action computation --------------------------------------
-
 /// Apparent standard Gibbs energies (cal/mol) at 25 C, 1 bar and at 300 C on the saturation
 /// curve computed with SUPCRT92 (Johnson, Oelkers and Helgeson 1992): Na+, Cl-, OH-, H2O,
 /// NaCl(aq) and HCl(aq) of Shock and Helgeson 1988, Sverjensky et al. 1997 and Tagirov et
@@ -288,7 +270,7 @@ std::vector<double> ReferenceSpeciation(const std::function<double(const char*)>
     const double b4 = K(G("CoCl4-2") - G("Co+2") - 4 * G("Cl-"));
     auto gamma = [&](double z, const char* name, double I) {
         const double s = std::sqrt(I);
-        return std::exp(kLn10 * (-p.A * z * z * s / (1 + a(name) * p.B * s) + p.Bdot * I));
+        return std::pow(10.0, -p.A * z * z * s / (1 + a(name) * p.B * s) + p.Bdot * I);
     };
     double W = 1, I = 0.5 * (bNa + bCl);
     std::vector<double> m(11);
@@ -335,10 +317,9 @@ std::vector<double> ReferenceSpeciation(const std::function<double(const char*)>
         I = In;
         if (done) break;
     }
-    std::vector<double> n(11);
-    n[0] = kWaterMolality * W;
-    for (int j = 1; j < 11; ++j) n[j] = W * m[j];
-    return n;
+    m[0] = kWaterMolality;
+    for (double& v : m) v *= W;
+    return m;
 }
 
 // The SUPCRT92 energies set with SetSpeciesG on a system of exactly the reference's
@@ -383,9 +364,8 @@ TEST_F(SolverTest, AgreesWithIndependentMassActionSolution) {
 }
 
 // Every bundled system reads as the system reader numbers it and keeps its balances on
-// seeded random compositions from 0 or 1e-10 to 6 mol/kg, acid or basic; the warm-started
-// solver (/mode=1, as the goal function runs it, the metal coming and going) gives the
-// cold answer.
+// seeded random compositions from 0 or 1e-10 to 6 mol/kg, acid or basic; warm-started (as
+// the goal function runs it, the metal coming and going) it gives the cold answer.
 TEST_F(SolverTest, EveryBundledSystemKeepsItsBalancesWarmOrCold) {
     const struct {
         const char* file;
@@ -505,17 +485,14 @@ double After(const std::string& text, const std::string& key) {
 }
 
 // Water at 300 C on the saturation curve as WaterAt gives it (85.879 bar), no saturation
-// pressure above the critical point, and Na+ at 25 C as tabulated, -62591 cal/mol.
-TEST(ThermoCommands, WaterAndSpecies) {
+// pressure above the critical point; Na+ at 25 C as tabulated, -62591 cal/mol. Molalities
+// printed with ten significant digits keep the given totals (the water lost to OH- is
+// below that); pH is -log10(m gamma) of H+; a species list gets H+ and OH- besides.
+TEST(ThermoCommands, OutputsKeepTheEngineValues) {
     EXPECT_NEAR(After(Thermo({"--json", "water", "300", "0"}).out, "\"psat_bar\": "), 85.879, 0.01);
     EXPECT_EQ(Thermo({"water", "500", "1000", "--json"}).out.find("psat_bar"), std::string::npos);
-    const ThermoRun r = Thermo({"--json", "species", "Na+", "25", "1"});
-    EXPECT_EQ(r.out, "{\"name\": \"Na+\", \"code\": 3, \"G_kJ_mol\": -261.880744}\n") << r.err;
-}
-
-// Molalities printed with ten significant digits keep the given totals (the water lost to
-// OH- is below that); pH is -log10(m gamma) of H+; a species list gets H+ and OH- besides.
-TEST(ThermoCommands, EquilibrateKeepsTheGivenTotals) {
+    EXPECT_EQ(Thermo({"--json", "species", "Na+", "25", "1"}).out,
+              "{\"name\": \"Na+\", \"code\": 3, \"G_kJ_mol\": -261.880744}\n");
     const ThermoRun r = Thermo({"--json", "equilibrate", "--system", "co-na-cl.toml", "200", "0",
                                 "NaCl=1.5", "CoCl2=0.02", "HCl=0.01"});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -547,7 +524,6 @@ TEST(ThermoCommands, BadCommandLinesGiveMessagesAndExitCodes) {
         {{"water", "25"}, 2, "Expected temperature"},
         {{"water", "abc", "1"}, 2, "Invalid temperature: abc"},
         {{"water", "400", "0"}, 1, "no saturation pressure above the critical temperature"},
-        {{"species"}, 2, "Expected a species name"},
         {{"species", "Nope", "25", "1"}, 1, "Unknown species: Nope"},
         {{"--db", "/nonexistent.toml", "species", "Na+", "25", "1"}, 1, "/nonexistent.toml"},
         {{"equilibrate", "25", "1", "NaCl=1"}, 2, "--system FILE or --species"},
@@ -556,7 +532,6 @@ TEST(ThermoCommands, BadCommandLinesGiveMessagesAndExitCodes) {
         {{"equilibrate", "--system", "na-cl.toml", "25", "1", "Qq=1"}, 2, "Formula Qq"},
         {{"equilibrate", "--system", "na-cl.toml", "25", "1", "CoCl2=1"}, 1, "Element Co"},
         {{"equilibrate", "--system", "na-cl.toml", "25", "1", "Na=1"}, 1, "neutral"},
-        {{"equilibrate", "--system", "absent.toml", "25", "1", "NaCl=1"}, 1, "file not found"},
         {{"equilibrate", "--species", "Na+,Xx", "25", "1", "NaCl=1"}, 1, "unknown species \"Xx\""},
     };
     for (const auto& c : cases) {
