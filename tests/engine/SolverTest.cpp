@@ -21,6 +21,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 namespace lumora {
 namespace {
@@ -367,11 +368,7 @@ TEST_F(SolverTest, AgreesWithIndependentMassActionSolution) {
 // seeded random compositions from 0 or 1e-10 to 6 mol/kg, acid or basic; warm-started (as
 // the goal function runs it, the metal coming and going) it gives the cold answer.
 TEST_F(SolverTest, EveryBundledSystemKeepsItsBalancesWarmOrCold) {
-    const struct {
-        const char* file;
-        const char* salt;
-        int elements;
-    } cases[] = {
+    const std::tuple<const char*, const char*, int> cases[] = {
         {"co-na-cl.toml", "CoCl2", 5}, {"cu2-na-cl.toml", "CuCl2", 5},
         {"cu1-na-cl.toml", "CuCl", 5}, {"ni-na-cl.toml", "NiCl2", 5},
         {"zn-na-cl.toml", "ZnCl2", 5}, {"fe2-na-cl.toml", "FeCl2", 5},
@@ -380,18 +377,18 @@ TEST_F(SolverTest, EveryBundledSystemKeepsItsBalancesWarmOrCold) {
     std::mt19937 rng(20261206u);
     std::uniform_real_distribution<double> u(0, 1);
     const float temps[] = {25, 100, 200, 300};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
+    for (const auto& [file, chloride, elements] : cases) {
+        SCOPED_TRACE(file);
         EngineSysReader reader;
         SysRec rec;
-        reader.ReadSystem(c.file, rec); // a bare name is looked up in the bundled folder
+        reader.ReadSystem(file, rec); // a bare name is looked up in the bundled folder
         ASSERT_EQ(reader.LastMessage(), "");
-        EXPECT_TRUE(rec.nElem == c.elements && rec.spName[1] == "H2O") << rec.nElem;
-        Open(kData + "/systems/" + c.file, "/mode=1");
+        EXPECT_TRUE(rec.nElem == elements && rec.spName[1] == "H2O") << rec.nElem;
+        Open(kData + "/systems/" + file, "/mode=1");
         EXPECT_EQ(solver.System().spName, rec.spName);
         EXPECT_EQ(solver.System().elemCode, rec.elemCode);
         EngineSolver cold;
-        cold.OpenSystem(c.file);
+        cold.OpenSystem(file);
         for (int k = 0; k < 60; ++k) {
             const float t = temps[k % 4];
             const bool base = u(rng) < 0.2;
@@ -400,8 +397,8 @@ TEST_F(SolverTest, EveryBundledSystemKeepsItsBalancesWarmOrCold) {
                 {base ? "NaOH" : "HCl",
                  std::pow(10, base ? -8 + 8.3 * u(rng) : -10 + 10.5 * u(rng))}};
             // A salt of 0 drops the metal's species: the balance then demands exact zeros.
-            const double salt = u(rng) < 0.25 ? 0 : std::pow(10, -10 + 9.7 * u(rng));
-            if (c.salt) parts.emplace_back(c.salt, salt);
+            const double mol = u(rng) < 0.25 ? 0 : std::pow(10, -10 + 9.7 * u(rng));
+            if (chloride) parts.emplace_back(chloride, mol);
             const auto bulk = Bulk(parts);
             ASSERT_EQ(Run(t, 0, bulk), 0) << t << ": " << solver.LastMessage();
             ExpectBalanced(solver, bulk, amounts, 1e-12);
@@ -513,11 +510,7 @@ TEST(ThermoCommands, OutputsKeepTheEngineValues) {
 }
 
 TEST(ThermoCommands, BadCommandLinesGiveMessagesAndExitCodes) {
-    const struct {
-        std::vector<std::string> args;
-        int code;
-        const char* says;
-    } cases[] = {
+    const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
         {{}, 2, "Usage"},
         {{"frobnicate"}, 2, "Unknown command: frobnicate"},
         {{"--db"}, 2, "--db needs a file name"},
@@ -534,11 +527,11 @@ TEST(ThermoCommands, BadCommandLinesGiveMessagesAndExitCodes) {
         {{"equilibrate", "--system", "na-cl.toml", "25", "1", "Na=1"}, 1, "neutral"},
         {{"equilibrate", "--species", "Na+,Xx", "25", "1", "NaCl=1"}, 1, "unknown species \"Xx\""},
     };
-    for (const auto& c : cases) {
-        const ThermoRun r = Thermo(c.args);
-        EXPECT_EQ(r.code, c.code) << c.says;
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
-        EXPECT_EQ(r.out, "") << c.says;
+    for (const auto& [args, code, says] : cases) {
+        const ThermoRun r = Thermo(args);
+        EXPECT_EQ(r.code, code) << says;
+        EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "") << says;
     }
 }
 

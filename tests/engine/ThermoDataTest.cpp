@@ -22,6 +22,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 namespace lumora {
 namespace {
@@ -90,20 +91,18 @@ TEST(WaterIapws95, SinglePhaseVerificationTable7) {
 
 // Table 8: saturation states, and the enthalpy and entropy of the liquid at 450 K.
 TEST(WaterIapws95, SaturationVerificationTable8) {
-    const struct {
-        double T, p, rhoL, rhoV;
-    } cases[] = {
+    const double cases[][4] = {
         {275, 0.698451167e-3, 0.999887406e3, 0.550664919e-2},
         {450, 0.932203564, 0.890341250e3, 0.481200360e1},
         {625, 0.169082693e2, 0.567090385e3, 0.118290280e3},
     };
-    for (const auto& c : cases) {
+    for (const auto& [T, pSat, rhoL, rhoV] : cases) {
         double p, rl, rv;
-        ASSERT_TRUE(iapws95::Saturation(c.T, p, rl, rv)) << c.T;
-        EXPECT_FUZZY(p, c.p, 5e-9) << c.T;
-        EXPECT_FUZZY(rl, c.rhoL, 5e-9) << c.T;
-        EXPECT_FUZZY(rv, c.rhoV, 5e-9) << c.T;
-        if (c.T != 450) continue;
+        ASSERT_TRUE(iapws95::Saturation(T, p, rl, rv)) << T;
+        EXPECT_FUZZY(p, pSat, 5e-9) << T;
+        EXPECT_FUZZY(rl, rhoL, 5e-9) << T;
+        EXPECT_FUZZY(rv, rhoV, 5e-9) << T;
+        if (T != 450) continue;
         EXPECT_FUZZY(StateAt(450, rl).h, 0.749161585e3, 5e-9);
         EXPECT_FUZZY(StateAt(450, rl).s, 0.210865845e1, 5e-9);
     }
@@ -146,19 +145,16 @@ TEST(WaterIapws95, VapourRootAndMetastableLiquid) {
 }
 
 TEST(WaterState, OutOfRangeInputsFailCleanly) {
-    const struct {
-        double T, P;
-        const char* why;
-    } cases[] = {
+    const std::tuple<double, double, const char*> cases[] = {
         {250, 1, "temperature"},     {1300, 1, "temperature"},  {298.15, -1, "pressure"},
         {298.15, 20000, "pressure"}, {700, 0, "critical"},      {573.15, 10, "steam"},
         {NAN, 1, "temperature"},     {298.15, NAN, "pressure"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [T, P, reason] : cases) {
         std::string why;
-        const WaterState w = WaterAt(c.T, c.P, &why);
-        EXPECT_FALSE(w.ok) << c.T << " " << c.P;
-        EXPECT_NE(why.find(c.why), std::string::npos) << why;
+        const WaterState w = WaterAt(T, P, &why);
+        EXPECT_FALSE(w.ok) << T << " " << P;
+        EXPECT_NE(why.find(reason), std::string::npos) << why;
     }
 }
 
@@ -187,16 +183,14 @@ TEST(WaterState, PublishedValues) {
 // the range Johnson and Norton fitted (to 5 kbar) and at liquid-like densities they agree
 // within 3 %; at 0.38 g/cm3 and 870 K within 6 %; at 10 kbar, outside that range, 7 %.
 TEST(WaterDielectric, AgainstIapwsR8_97) {
-    const struct {
-        double T, pMPa, eps, rel;
-    } cases[] = {
+    const double cases[][4] = {
         {300, 0.101325, 77.74735, 0.03}, {650, 100, 17.71733, 0.03}, {650, 500, 26.62132, 0.03},
         {870, 500, 15.09746, 0.03},      {870, 100, 4.98281, 0.06},  {300, 1000, 103.69632, 0.07},
     };
-    for (const auto& c : cases) {
-        const WaterState w = WaterAt(c.T, c.pMPa * 10);
-        ASSERT_TRUE(w.ok) << c.T;
-        EXPECT_FUZZY(w.eps, c.eps, c.rel) << c.T << " " << c.pMPa;
+    for (const auto& [T, pMPa, eps, rel] : cases) {
+        const WaterState w = WaterAt(T, pMPa * 10);
+        ASSERT_TRUE(w.ok) << T;
+        EXPECT_FUZZY(w.eps, eps, rel) << T << " " << pMPa;
     }
     // Johnson and Norton give 78.245 at 25 C, 1 bar on the HGK density (0.99706).
     EXPECT_NEAR(WaterDielectric(298.15, 0.997061), 78.245, 0.002);
@@ -280,11 +274,7 @@ TEST(Database, MalformedFilesNameFileLineAndProblem) {
     const std::string el = kElements, sp = el + "[[species]]\nname = \"X\"\nformula = \"Cl\"\n";
     const std::string other = "model = \"other\"\nsource = \"s\"\n",
                       zeros = "a1 = 0, a2 = 0, a3 = 0, a4 = 0, c1 = 0, c2 = 0, omega = 0 }\n";
-    const struct {
-        std::string text;
-        int line;
-        const char* expected;
-    } cases[] = {
+    const std::tuple<std::string, int, const char*> cases[] = {
         {el + "[[species]]\nname = \"X\nformula = 1\n", 7, "string"},
         {"x = 1\n", 0, "missing 'elements'"},
         {el, 0, "missing 'species'"},
@@ -299,16 +289,16 @@ TEST(Database, MalformedFilesNameFileLineAndProblem) {
         {"elements = [ { symbol = \"h\", z = 1, mass = 1 } ]\n", 1, "invalid element symbol"},
         {sp + "model = \"other\"\n", 6, "missing 'source'"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected);
-        const std::string path = WriteTemp("bad.toml", c.text);
+    for (const auto& [text, line, expected] : cases) {
+        SCOPED_TRACE(expected);
+        const std::string path = WriteTemp("bad.toml", text);
         Database db;
         std::string msg;
         EXPECT_FALSE(db.Load(path, msg));
         EXPECT_EQ(msg.rfind(path, 0), 0u) << msg;
-        const std::string at = ", line " + std::to_string(c.line) + ":";
-        EXPECT_TRUE(c.line == 0 || msg.find(at) != std::string::npos) << msg;
-        EXPECT_NE(msg.find(c.expected), std::string::npos) << msg;
+        const std::string at = ", line " + std::to_string(line) + ":";
+        EXPECT_TRUE(line == 0 || msg.find(at) != std::string::npos) << msg;
+        EXPECT_NE(msg.find(expected), std::string::npos) << msg;
         EXPECT_EQ(db.Count(), 0);
     }
 }
@@ -351,16 +341,14 @@ TEST(Formula, KnownAndBadFormulas) {
 // computed on HGK water densities. At 1000 C and 4 kbar IAPWS-95 is 1.3 % lighter than HGK and g
 // changes by 10 % per percent of density there, hence the wider tolerance of that point.
 TEST(HkfEquation, GFunctionCheckValues) {
-    const struct {
-        double tC, P, g, rel;
-    } cases[] = {
+    const double cases[][4] = {
         {300, 0, -35.23, 0.02},      {350, 0, -192.05, 0.02},    {450, 500, -1079.75, 0.02},
         {600, 1000, -1312.67, 0.02}, {1000, 4000, -55.17, 0.15},
     };
-    for (const auto& c : cases) {
-        const WaterState w = WaterAt(c.tC + 273.15, c.P);
-        ASSERT_TRUE(w.ok) << c.tC;
-        EXPECT_FUZZY(HkfG(w.T, w.P, w.rho) * 1e4, c.g, c.rel) << c.tC << " C, " << c.P << " bar";
+    for (const auto& [tC, P, g, rel] : cases) {
+        const WaterState w = WaterAt(tC + 273.15, P);
+        ASSERT_TRUE(w.ok) << tC;
+        EXPECT_FUZZY(HkfG(w.T, w.P, w.rho) * 1e4, g, rel) << tC << " C, " << P << " bar";
     }
     EXPECT_EQ(HkfG(298.15, 1000, 1.02), 0.0);
 }
