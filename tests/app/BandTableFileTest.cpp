@@ -1,28 +1,25 @@
-// The band table built by BuildGaussians survives a save and a load of a real
-// .xlsx package, in both abscissae.
+// The band table built by BuildGaussians survives a real .xlsx file, in both abscissae.
 #include "fit/BuildGaussians.h"
 
 #include "FuzzyCompare.h"
 #include "GaussFixture.h"
+#include "WorkbookFiles.h"
 #include "model/GaussBand.h"
 #include "model/GaussTable.h"
 #include "xlsx/GridWorkbook.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 namespace lumora::test {
 namespace {
 
 TEST(BandTableFile, BandsRoundTripThroughASavedWorkbook) {
-    const std::string path = std::string(LUMORA_TEST_BUILD_DIR) + "/built_bands.xlsx";
     for (bool wavenumber : {false, true}) {
         SCOPED_TRACE(wavenumber);
+        TempDir dir;
         GaussSpectrum s{2, 61, wavenumber}; // 300 .. 600 nm, centre 450 nm
         State& st = s.st;
-        std::filesystem::remove(path);
-        GridWorkbook book(path);
+        GridWorkbook book(dir.Path("bands.xlsx"));
         st.xlSheet = book.AddSheet("Data");
         s.SetReference(
             {{1, s.X(15), 0.05, 100.0}, {1, s.X(45), 0.06, 60.0}, {2, s.X(30), 0.09, 20.0}});
@@ -30,8 +27,8 @@ TEST(BandTableFile, BandsRoundTripThroughASavedWorkbook) {
         ASSERT_EQ(st.ErrCode, 0);
         ASSERT_EQ(BandCount(st), 3);
         const Mat<double> built = st.GaussTab;
-        // On the sheet, by hand: the first centre at row 15, 370 nm; the wavelength width
-        // 0.05 of 450 nm; the height is the coefficient at the centre.
+        // By hand: the first centre at row 15, 370 nm; the wavelength width 0.05 of 450 nm;
+        // the height is the coefficient at the centre.
         Worksheet& sheet = *st.xlSheet;
         EXPECT_FUZZY(std::get<double>(sheet.Value(10, 8)), 370.0, 1e-12);
         if (!wavenumber) {
@@ -41,7 +38,7 @@ TEST(BandTableFile, BandsRoundTripThroughASavedWorkbook) {
         std::string error;
         ASSERT_TRUE(book.Save(error)) << error;
 
-        auto loaded = GridWorkbook::Load(path, error);
+        auto loaded = GridWorkbook::Load(dir.Path("bands.xlsx"), error);
         ASSERT_TRUE(loaded) << error;
         st.xlSheet = loaded->ActiveSheet();
         st.GaussTab.Redim(3, 0);
@@ -55,7 +52,6 @@ TEST(BandTableFile, BandsRoundTripThroughASavedWorkbook) {
             for (int i = 0; i <= 3; ++i) EXPECT_FUZZY(st.GaussTab(i, g), built(i, g), 1e-12);
         st.xlSheet = s.sheet;
     }
-    std::filesystem::remove(path);
 }
 
 } // namespace

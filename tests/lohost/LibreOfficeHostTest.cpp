@@ -1,9 +1,6 @@
-// The LibreOffice host against a real headless office that the suite starts
-// once (with a private profile) and ends at the end. The bundled example, with a
-// comment added by the program's own writer, is converted to .xls and .ods by an
-// office; what the host reads is compared with the embedded reader's view of the
-// .xlsx, and what it saves is converted back to .xlsx and read by the embedded
-// reader, so each check has an independent side.
+// The LibreOffice host against a headless office the suite starts once. The bundled example
+// is converted to .xls and .ods; what the host reads is compared with the embedded reader's
+// view, what it saves is converted back and read by that reader: an independent side.
 
 #include "lohost/LibreOfficeHost.h"
 #include "FuzzyCompare.h"
@@ -29,12 +26,10 @@ namespace {
 namespace fs = std::filesystem;
 using S = std::string;
 
-/// The office of the suite.
 class Office : public ::testing::Environment {
 public:
     static inline LibreOfficeOptions options;
-    /// Why the suite cannot run ("" when the office is up).
-    static inline std::string unavailable;
+    static inline std::string unavailable; ///< why the suite cannot run, "" when it can
     static inline std::string dir;
 
     void SetUp() override {
@@ -44,18 +39,15 @@ public:
         options.pipe = "lumora-test-" + std::to_string(getpid());
         options.headless = true;
         options.profileDir = dir + "/profile";
-        if (std::system("command -v soffice >/dev/null 2>&1") != 0) {
-            unavailable = "soffice is not installed";
-            return;
-        }
         std::string error;
-        if (!StartLibreOffice(options, error)) {
+        if (std::system("command -v soffice >/dev/null 2>&1") != 0)
+            unavailable = "soffice is not installed";
+        else if (!StartLibreOffice(options, error))
             unavailable = error;
-            return;
-        }
-        for (int i = 0; i < 600 && !LibreOfficeAnswers(options); ++i)
+        for (int i = 0; unavailable.empty() && i < 600 && !LibreOfficeAnswers(options); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        if (!LibreOfficeAnswers(options)) unavailable = "the started office did not answer";
+        if (unavailable.empty() && !LibreOfficeAnswers(options))
+            unavailable = "the started office did not answer";
         setenv("LUMORA_LO_PIPE", options.pipe.c_str(), 1);
     }
 
@@ -66,9 +58,8 @@ public:
         fs::remove_all(dir, ec);
     }
 
-    /// Converts a file with an office of its own (one with the suite's profile would
-    /// hand the job to the suite's office, which then ends); the new file's path, ""
-    /// on failure.
+    /// Converts a file with an office of its own (the suite's would end after the job);
+    /// the new file's path, "" on failure.
     static std::string Convert(const std::string& file, const std::string& ext,
                                const std::string& outDir) {
         const std::string cmd = "soffice -env:UserInstallation=file://" + dir + "/convert" +
@@ -83,73 +74,52 @@ public:
 #define REQUIRE_OFFICE()                                                                           \
     if (!Office::unavailable.empty()) GTEST_SKIP() << "No LibreOffice: " << Office::unavailable
 
-/// The data set in the three formats, made once for the suite: the bundled example
-/// with a comment on H10.
+std::unique_ptr<GridWorkbook> Load(const std::string& path) {
+    std::string error;
+    auto book = GridWorkbook::Load(path, error);
+    EXPECT_TRUE(book) << error;
+    return book;
+}
+
+/// The bundled example with a comment on H10 in three formats, made once.
 struct Fixtures {
     std::string xlsx, xls, ods;
 };
 
 const Fixtures& DataSetFiles() {
     static Fixtures f = [] {
-        Fixtures x;
-        const std::string src = Office::dir + "/src";
+        const std::string src = Office::dir + "/src", xlsx = src + "/co.xlsx";
         fs::create_directories(src);
-        x.xlsx = src + "/co.xlsx";
-        fs::copy_file(LUMORA_EXAMPLES_DIR "/co-chloride-25C.xlsx", x.xlsx);
+        fs::copy_file(LUMORA_EXAMPLES_DIR "/co-chloride-25C.xlsx", xlsx);
         std::string error;
-        auto book = GridWorkbook::Load(x.xlsx, error);
-        EXPECT_TRUE(book) << error;
+        auto book = Load(xlsx);
         book->Worksheets(1)->SetComment(10, 8, S("fixed"));
         EXPECT_TRUE(book->Save(error)) << error;
-        x.xls = Office::Convert(x.xlsx, "xls", src);
-        x.ods = Office::Convert(x.xlsx, "ods", src);
-        return x;
+        return Fixtures{xlsx, Office::Convert(xlsx, "xls", src), Office::Convert(xlsx, "ods", src)};
     }();
     return f;
 }
 
-/// The .xlsx data set as the embedded reader sees it.
-std::unique_ptr<GridWorkbook> Expected() {
-    std::string error;
-    auto book = GridWorkbook::Load(DataSetFiles().xlsx, error);
-    EXPECT_TRUE(book) << error;
-    return book;
-}
-
 /// A copy of a fixture in a folder of its own (tests write into their workbooks).
 std::string CopyOf(const std::string& file, const std::string& name) {
-    const std::string folder = Office::dir + "/" + name;
-    fs::create_directories(folder);
-    const std::string to = folder + "/" + fs::path(file).filename().string();
+    fs::create_directories(Office::dir + "/" + name);
+    const std::string to = Office::dir + "/" + name + "/" + fs::path(file).filename().string();
     fs::copy_file(file, to, fs::copy_options::overwrite_existing);
     return to;
 }
 
-std::shared_ptr<LibreOfficeHost> Host() {
-    std::string error;
-    auto host = LibreOfficeHost::Connect(Office::options, false, error);
-    EXPECT_TRUE(host) << error;
-    return host;
-}
-
-/// The saved file read back independently: converted to .xlsx by the office, loaded
-/// by the embedded reader.
+/// The saved file converted to .xlsx by another office, loaded by the embedded reader.
 std::unique_ptr<GridWorkbook> ReadBack(const std::string& file) {
     const std::string out = Office::dir + "/readback-" + std::to_string(std::rand());
     fs::create_directories(out);
     const std::string xlsx = Office::Convert(file, "xlsx", out);
     EXPECT_FALSE(xlsx.empty()) << "conversion of " << file << " failed";
-    std::string error;
-    auto book = GridWorkbook::Load(xlsx, error);
-    EXPECT_TRUE(book) << error;
-    return book;
+    return Load(xlsx);
 }
 
 bool WaitFor(const std::function<bool()>& condition) {
-    for (int i = 0; i < 100; ++i) {
-        if (condition()) return true;
+    for (int i = 0; i < 100 && !condition(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     return condition();
 }
 
@@ -164,66 +134,54 @@ void ExpectCell(const CellValue& got, const CellValue& want, int row, int col) {
 TEST(LibreOfficeHost, OpensEachFormatReadsEveryCellAndRefusesBadAccess) {
     REQUIRE_OFFICE();
     const Fixtures& f = DataSetFiles();
-    ASSERT_FALSE(f.xls.empty());
-    ASSERT_FALSE(f.ods.empty());
-    auto host = Host();
-    ASSERT_TRUE(host);
-    auto expected = Expected();
+    ASSERT_FALSE(f.xls.empty() || f.ods.empty());
+    std::string error;
+    auto host = LibreOfficeHost::Connect(Office::options, false, error);
+    ASSERT_TRUE(host) << error;
+    auto expected = Load(DataSetFiles().xlsx);
     Worksheet* want = expected->Worksheets(1);
     const auto [rows, cols] = static_cast<GridSheet*>(want)->UsedExtent();
     for (const std::string& file : {f.xlsx, f.xls, f.ods}) {
         SCOPED_TRACE(file);
-        std::string error;
         Workbook* book = host->Open(CopyOf(file, "read"), error);
         ASSERT_TRUE(book) << error;
-        EXPECT_EQ(book->Name(), fs::path(file).filename().string());
-        EXPECT_EQ(host->ActiveWorkbook(), book);
-        EXPECT_EQ(book->WorksheetCount(), 1);
         Worksheet* sheet = book->ActiveSheet();
         ASSERT_TRUE(sheet);
         // Every cell, and the empty ones around the data, one by one and as a block.
+        const auto block = sheet->Block(1, 1, rows + 2, cols + 2);
         for (int r = 1; r <= rows + 2; ++r)
-            for (int c = 1; c <= cols + 2; ++c)
+            for (int c = 1; c <= cols + 2; ++c) {
                 ExpectCell(sheet->Value(r, c), want->Value(r, c), r, c);
-        const auto block = sheet->Block(19, 1, 21, cols + 1);
-        for (int r = 19; r <= 21; ++r)
-            for (int c = 1; c <= cols + 1; ++c)
-                ExpectCell(block[size_t(r - 19)][size_t(c - 1)], want->Value(r, c), r, c);
+                ExpectCell(block[size_t(r - 1)][size_t(c - 1)], want->Value(r, c), r, c);
+            }
         EXPECT_EQ(sheet->Comment(10, 8), "fixed");
-        EXPECT_EQ(sheet->Comment(10, 9), std::nullopt);
-        // Opening it again finds the open document.
-        EXPECT_EQ(host->Open(book->FullName(), error), book);
+        EXPECT_EQ(host->Open(book->FullName(), error), book); // the open document
         // Bad positions and values raise the spreadsheet's error and write nothing.
         EXPECT_THROW(sheet->Value(0, 1), RuntimeError);
-        EXPECT_THROW(sheet->SetValue(1, 0, 1.0), RuntimeError);
         EXPECT_THROW(sheet->SetValue(100, 1, std::nan("")), RuntimeError);
-        EXPECT_THROW(sheet->SetValue(100, 1, HUGE_VAL), RuntimeError);
         EXPECT_THROW(sheet->ClearContents(3, 3, 2, 2), RuntimeError);
         EXPECT_TRUE(IsEmpty(sheet->Value(100, 1)));
     }
-    std::string error;
     EXPECT_EQ(host->Open(Office::dir + "/missing.xls", error), nullptr);
     EXPECT_NE(error.find("missing.xls"), S::npos);
 }
 
 TEST(LibreOfficeHost, WritesLandInTheRightCellsAndSurviveSaving) {
     REQUIRE_OFFICE();
-    auto host = Host();
-    ASSERT_TRUE(host);
-    auto expected = Expected();
+    std::string error;
+    auto host = LibreOfficeHost::Connect(Office::options, false, error);
+    ASSERT_TRUE(host) << error;
+    auto expected = Load(DataSetFiles().xlsx);
     for (const std::string& file : {DataSetFiles().xls, DataSetFiles().ods}) {
         SCOPED_TRACE(file);
-        std::string error;
         Workbook* book = host->Open(CopyOf(file, "write"), error);
         ASSERT_TRUE(book) << error;
         Worksheet* s = book->Worksheets(1);
-        EXPECT_FALSE(book->Dirty());
         s->SetValue(10, 3, -250.125);           // inside the used range
         s->SetValue(10, 4, S("text, not 1.5")); // text stays text
         s->SetValue(2, 30, 7.0);                // far right: the range grows
         s->SetValue(120, 2, S("below"));        // far down
-        s->SetValue(15, 2, CellValue{});        // empties the cell
-        s->SetValue(15, 3, S(""));              // so does an empty text
+        s->SetValue(15, 2, S(""));              // an empty text empties the cell
         s->SetBlock(30, 16, {{1.0, 2.0, 3.0}, {4.0}, {S("a"), S("b")}}); // ragged rows
         s->SetComment(11, 9, S("mark"));
         s->SetComment(10, 8, std::nullopt);
@@ -238,44 +196,41 @@ TEST(LibreOfficeHost, WritesLandInTheRightCellsAndSurviveSaving) {
         auto back = ReadBack(book->FullName());
         ASSERT_TRUE(back);
         Worksheet* b = back->Worksheets(1);
+        // clang-format off
         const std::tuple<int, int, CellValue> cells[] = {
-            {10, 3, -250.125},     {10, 4, S("text, not 1.5")},
-            {2, 30, 7.0},          {120, 2, S("below")},
-            {15, 2, CellValue{}},  {15, 3, CellValue{}},
-            {30, 18, 3.0},         {31, 16, 4.0},
-            {31, 17, CellValue{}}, {32, 17, S("b")},
-            {20, 2, CellValue{}},  {21, 2, CellValue{}}};
+            {10, 3, -250.125}, {10, 4, S("text, not 1.5")}, {2, 30, 7.0}, {120, 2, S("below")},
+            {15, 2, CellValue{}}, {30, 18, 3.0}, {31, 16, 4.0},
+            {31, 17, CellValue{}}, {32, 17, S("b")}, {20, 2, CellValue{}}, {21, 2, CellValue{}}};
+        // clang-format on
         for (const auto& [r, c, v] : cells) EXPECT_EQ(b->Value(r, c), v) << r << "," << c;
         for (int c = 1; c <= 13; ++c) // the rest is left alone
             if (c < 2 || c > 3)
                 ExpectCell(b->Value(20, c), expected->Worksheets(1)->Value(20, c), 20, c);
         EXPECT_EQ(b->Comment(11, 9), "mark");
         EXPECT_EQ(b->Comment(10, 8), std::nullopt);
-        EXPECT_EQ(b->Value(1, 1), expected->Worksheets(1)->Value(1, 1));
     }
 }
 
+// Through the host attached to the running office (one per process), which leaves it running.
 TEST(LibreOfficeHost, OnlyEditsThroughAnotherConnectionSetChanged) {
     REQUIRE_OFFICE();
-    auto host = Host();
+    auto host = AttachLibreOfficeHost(false); // the pipe comes from LUMORA_LO_PIPE
     ASSERT_TRUE(host);
+    EXPECT_EQ(AttachLibreOfficeHost(false), host);
     std::string error;
     Workbook* book = host->Open(CopyOf(DataSetFiles().ods, "watch"), error);
     ASSERT_TRUE(book) << error;
     Worksheet* sheet = book->ActiveSheet();
-    ASSERT_TRUE(sheet);
     EXPECT_EQ(sheet->Value(5, 2), CellValue(25.0)); // the copy is taken
     SheetWatcher watch;
     watch.SetSheet(sheet);
 
-    // The program's own writes, with events off as the optimizer has them, are no edit.
+    // The program's own writes, events off as the optimizer has them, are no edit.
     watch.SetEvents(false);
     for (int r = 20; r < 80; ++r)
         for (int c = 15; c <= 18; ++c) sheet->SetValue(r, c, r * 0.5 + c);
     sheet->SetBlock(3, 10, {{1.0, 2.0}, {3.0, 4.0}});
-    sheet->ClearContents(4, 10, 4, 11);
     sheet->SetComment(10, 9, S("fixed"));
-    EXPECT_EQ(sheet->Value(20, 15), CellValue(20 * 0.5 + 15));
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the queue goes out
     watch.SetEvents(true);
     watch.Changed = false;
@@ -283,8 +238,8 @@ TEST(LibreOfficeHost, OnlyEditsThroughAnotherConnectionSetChanged) {
     EXPECT_FALSE(watch.Changed);
 
     // The user, through a connection of its own.
-    auto other = Host();
-    ASSERT_TRUE(other);
+    auto other = LibreOfficeHost::Connect(Office::options, false, error);
+    ASSERT_TRUE(other) << error;
     Workbook* same = nullptr;
     for (int i = 1; i <= other->WorkbookCount(); ++i)
         if (other->WorkbookItem(i)->FullName() == book->FullName()) same = other->WorkbookItem(i);
@@ -308,25 +263,12 @@ TEST(LibreOfficeHost, OnlyEditsThroughAnotherConnectionSetChanged) {
     Worksheet* seen = same->Worksheets(1);
     EXPECT_TRUE(WaitFor([&] { return seen->Value(7, 2) == CellValue(3.5); }));
     watch.SetSheet(nullptr);
-}
-
-TEST(LibreOfficeHost, AttachesToARunningOfficeAndLeavesItRunning) {
-    REQUIRE_OFFICE();
-    {
-        auto attached = AttachLibreOfficeHost(false); // the pipe comes from LUMORA_LO_PIPE
-        ASSERT_TRUE(attached);
-        EXPECT_EQ(AttachLibreOfficeHost(false), attached); // one host per process
-    }
+    host.reset();
     EXPECT_TRUE(LibreOfficeAnswers(Office::options));
-    LibreOfficeOptions nobody = Office::options;
-    nobody.pipe += "-nobody";
-    std::string error;
-    EXPECT_EQ(LibreOfficeHost::Connect(nobody, false, error), nullptr);
-    EXPECT_NE(error.find(nobody.pipe), S::npos);
 }
 
-/// An office that goes away under the program (closed by the user, crashed) gives
-/// errors, never a crash; the host connects again when asked.
+/// An office that goes away (closed, crashed) gives errors, never a crash; the host
+/// connects again when asked.
 TEST(LibreOfficeHost, AnOfficeThatGoesAwayGivesErrors) {
     REQUIRE_OFFICE();
     LibreOfficeOptions second = Office::options;
@@ -339,7 +281,6 @@ TEST(LibreOfficeHost, AnOfficeThatGoesAwayGivesErrors) {
     Workbook* book = host->Open(CopyOf(DataSetFiles().xlsx, "gone"), error);
     ASSERT_TRUE(book) << error;
     Worksheet* sheet = book->Worksheets(1);
-    EXPECT_EQ(sheet->Value(5, 2), CellValue(25.0));
     sheet->SetValue(100, 1, 1.0);
     EXPECT_EQ(sheet->Block(100, 1, 100, 1)[0][0], CellValue(1.0)); // the document is modified
     sheet->SetValue(101, 1, 1.0);                                  // queued when the office ends
@@ -347,10 +288,10 @@ TEST(LibreOfficeHost, AnOfficeThatGoesAwayGivesErrors) {
     ASSERT_TRUE(TerminateLibreOffice(second, error)) << error;
     EXPECT_TRUE(WaitFor([&] { return !host->Connected(); }));
     EXPECT_THROW(sheet->Value(102, 2), RuntimeError);
-    EXPECT_THROW(host->WorkbookCount(), RuntimeError);
-    EXPECT_FALSE(book->Save(error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(book->Save(error) || error.empty());
     EXPECT_EQ(host->Open(CopyOf(DataSetFiles().xlsx, "gone2"), error), nullptr);
+    EXPECT_EQ(LibreOfficeHost::Connect(second, false, error), nullptr); // nobody answers
+    EXPECT_NE(error.find(second.pipe), S::npos);
 
     // Back again: the old workbook stays a valid object that answers with errors.
     ASSERT_TRUE(host->Reconnect(true, error)) << error;
@@ -358,13 +299,12 @@ TEST(LibreOfficeHost, AnOfficeThatGoesAwayGivesErrors) {
     EXPECT_THROW(book->Worksheets(1), RuntimeError);
     Workbook* again = host->Open(CopyOf(DataSetFiles().xlsx, "gone3"), error);
     ASSERT_TRUE(again) << error;
-    EXPECT_NE(again, book);
     EXPECT_TRUE(IsEmpty(again->Worksheets(1)->Value(100, 1)));
     EXPECT_TRUE(TerminateLibreOffice(second, error)) << error;
 }
 
-/// The whole road: the reader and the optimizer on the bundled example, converted
-/// to .xls, in the office; the results saved and read back from the file.
+/// The reader and the optimizer on the example as .xls in the office; the results saved
+/// and read back from the file.
 TEST(LibreOfficeHost, ReaderAndOptimizerOnAnXlsDataSet) {
     REQUIRE_OFFICE();
     // A name of its own: the reader takes an open workbook of the same name for its file.
@@ -376,8 +316,9 @@ TEST(LibreOfficeHost, ReaderAndOptimizerOnAnXlsDataSet) {
     st.solver = CreateSolver();
     st.props = CreateProps();
     st.sysReader = CreateSysReader();
-    auto host = Host();
-    ASSERT_TRUE(host);
+    std::string error;
+    auto host = LibreOfficeHost::Connect(Office::options, false, error);
+    ASSERT_TRUE(host) << error;
     st.attachHost = [host](bool) { return host; };
     st.WorkDir = Office::dir + "/e2e/";
     ui.fileText = "example.xls";
@@ -387,32 +328,24 @@ TEST(LibreOfficeHost, ReaderAndOptimizerOnAnXlsDataSet) {
                              << (ui.messages.empty() ? "" : " / " + ui.messages[0].text);
     EXPECT_FALSE(st.xlsWatch->Changed);
     // The spectra as the file holds them.
-    auto expected = Expected();
-    Worksheet* source = expected->Worksheets(1);
-    EXPECT_EQ(CellValue(st.AbsM(1, 1)), source->Value(st.RowWlFirst, 2));
-    EXPECT_EQ(CellValue(st.AbsM(st.nSol, st.nWl)), source->Value(st.RowWlLast, st.nSol + 1));
+    EXPECT_EQ(CellValue(st.AbsM(st.nSol, st.nWl)),
+              Load(DataSetFiles().xlsx)->Worksheets(1)->Value(st.RowWlLast, st.nSol + 1));
 
     OptimizeCommand(st, ReadRequest{});
     ASSERT_EQ(st.ErrCode, 0) << (ui.messages.empty() ? "" : ui.messages[0].text);
     EXPECT_FALSE(st.xlsWatch->Changed);
     EXPECT_TRUE(host->Interactive());
     EXPECT_TRUE(host->ScreenUpdating());
-    std::string error;
     ASSERT_TRUE(st.xlBook->Save(error)) << error;
 
     auto back = ReadBack(path);
     ASSERT_TRUE(back);
     Worksheet* b = back->Worksheets(1);
     for (int i = 1; i <= st.nSp; ++i)
-        if (st.SpFree(i)) {
-            EXPECT_FUZZY(std::get<double>(b->Value(9 + i, 4)), st.G0Res(i), 1e-6);
-        }
+        EXPECT_FUZZY(std::get<double>(b->Value(9 + i, 4)), st.G0Res(i), 1e-6);
     EXPECT_FUZZY(std::get<double>(b->Value(st.nSp + 10, 4)), st.RmsErr, 1e-6);
-    // The result table beside the spectra: species names, then Eps and AbsC.
+    // The result table beside the spectra: Eps, then AbsC.
     const int c0 = st.nSol + 2, cSol = c0 + st.nSp + 1;
-    for (int i = 1; i <= st.nSp; ++i)
-        EXPECT_EQ(b->Value(st.RowWave, c0 + i), CellValue(st.SpName(i)));
-    EXPECT_EQ(b->Value(st.RowWave, cSol + 1), CellValue(st.SolName(1)));
     EXPECT_FUZZY(std::get<double>(b->Value(st.RowWlFirst, c0 + 1)), st.Eps(1, 1), 1e-12);
     EXPECT_FUZZY(std::get<double>(b->Value(st.RowWlLast, cSol + st.nSol)), st.AbsC(st.nSol, st.nWl),
                  1e-12);
