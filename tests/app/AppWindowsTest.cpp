@@ -67,27 +67,27 @@ TEST(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
         auto usable = [&form] {
             for (int i = 1; i <= 6; ++i)
                 if (!form.Button(static_cast<Command>(i))->isEnabled()) return false;
-            return form.txtFile()->isEnabled() && form.ControlsEnabled();
+            return form.fileEdit()->isEnabled() && form.ControlsEnabled();
         };
-        ASSERT_TRUE(form.Form_Load());
+        ASSERT_TRUE(form.Load());
         form.show();
         form.SetWorkbookPath((dir / "co.xlsx").string());
 
         // Open / Refresh fills the goal window's list: the species, then "Gradient".
-        form.Button_Click(static_cast<Command>(1));
+        form.RunCommand(static_cast<Command>(1));
         ASSERT_EQ(st.nSp, 3);
         EXPECT_TRUE(usable());
-        EXPECT_EQ(windows.Goal().Combo->itemText(3).toStdString(), "Gradient");
+        EXPECT_EQ(windows.Goal().list->itemText(3).toStdString(), "Gradient");
 
         // The absorption view stays open beside the main window.
-        form.Button_Click(static_cast<Command>(6));
+        form.RunCommand(static_cast<Command>(6));
         EXPECT_TRUE(windows.Abs().isVisible());
-        EXPECT_EQ(windows.Abs().Combo->count(), st.nSol + 1);
+        EXPECT_EQ(windows.Abs().list->count(), st.nSol + 1);
         EXPECT_TRUE(usable());
-        windows.Abs().Combo->setCurrentIndex(3);
+        windows.Abs().list->setCurrentIndex(3);
 
         // Optimize refreshes it and keeps the chosen solution.
-        form.Button_Click(static_cast<Command>(3));
+        form.RunCommand(static_cast<Command>(3));
         EXPECT_TRUE(usable());
         EXPECT_EQ(windows.Abs().ListIndex(), 3);
         result = st.G0Res(2);
@@ -95,13 +95,13 @@ TEST(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
 
         // The species views are modal; closing them gives the buttons back.
         for (int mode : {1, 2}) {
-            form.Button_Click(static_cast<Command>(3 + mode));
+            form.RunCommand(static_cast<Command>(3 + mode));
             EXPECT_EQ(windows.Spec().LastMode(), mode);
             EXPECT_TRUE(usable());
         }
         // F2 writes the table; F1 and F12 open modal windows, and leaving them changes nothing.
         for (auto key : {Qt::Key_F2, Qt::Key_F1, Qt::Key_F12}) {
-            form.Form_KeyUp(key, Qt::NoModifier);
+            form.KeyUp(key, Qt::NoModifier);
             EXPECT_TRUE(usable()) << key;
         }
         EXPECT_TRUE(fs::exists(dir / "Solutions.txt"));
@@ -109,11 +109,11 @@ TEST(AppWindowsTest, EveryCommandLeavesTheMainWindowUsable) {
         EXPECT_EQ(st.FitMode, 0);
 
         // The goal-function window takes over the main window until it is closed.
-        form.Button_Click(static_cast<Command>(2));
+        form.RunCommand(static_cast<Command>(2));
         EXPECT_TRUE(windows.Goal().isVisible());
         // The windows the main window owns stay usable meanwhile.
         EXPECT_FALSE(form.Button(static_cast<Command>(1))->isEnabled() || form.ControlsEnabled());
-        EXPECT_TRUE(windows.Goal().isEnabled() && windows.Abs().Combo->isEnabled());
+        EXPECT_TRUE(windows.Goal().isEnabled() && windows.Abs().list->isEnabled());
         windows.Goal().close();
         QApplication::processEvents();
         EXPECT_FALSE(windows.Goal().isVisible());
