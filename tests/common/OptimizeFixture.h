@@ -7,7 +7,6 @@
 #include "xlsx/EmbeddedHost.h"
 #include "xlsx/GridSheet.h"
 
-#include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
@@ -42,13 +41,6 @@ struct GoalCall {
     bool interactive;
 };
 
-/// Deterministic noise in [-1, 1] from the parameters as the engine sees them (floats).
-inline double Noise(const std::vector<double>& g) {
-    double x = 0.0;
-    for (size_t i = 1; i < g.size(); ++i) x += (12.9898 + 65.1 * i) * static_cast<float>(g[i]);
-    return std::sin(1e4 * x);
-}
-
 /// A goal function installed through st.goalOverride: resets ErrCode and yields like
 /// the real one, records every call, fills Eps and AbsC with recognisable values,
 /// and can fail (ErrCode -1) at a chosen call.
@@ -82,7 +74,7 @@ struct SheetShape {
 };
 
 /// A State as the reader leaves it, on a sheet laid out like a data set: species
-/// rows 10.., the mean error below them, one composition row, then the spectra.
+/// rows 10.., the mean error below them, a composition row, then the spectra.
 class OptimizeFixture {
 public:
     explicit OptimizeFixture(const SheetShape& shape = {}) : ui(st) {
@@ -93,7 +85,6 @@ public:
                 statusBar.push_back(h.StatusBarText());
         });
         st.xlApp = app, st.xlSheet = &sheet;
-        st.xlsWatch->SetSheet(&sheet);
         st.nSp = int16_t(nSp), st.nSol = int16_t(nSol), st.nWl = int16_t(shape.nWl);
         st.RelTol = 1e-8, st.GaussLimit = 0.95;
         for (auto* v : {&st.G0Init, &st.G0Res, &st.GScale, &st.GErr}) v->Redim(nSp);
@@ -104,20 +95,15 @@ public:
         auto row = [&](int r, const std::vector<CellValue>& cells) {
             for (size_t c = 0; c < cells.size(); ++c) sheet.UserEdit(r, int(c) + 1, cells[c]);
         };
-        sheet.SetEvents(false);
-        row(1, {S("Test set")});
         row(9, {S("Species:"), double(nSp), S("Initial"), S("Result"), S(" ±")});
         for (int i = 1; i <= nSp; ++i) {
             st.SpName(i) = "Sp" + std::to_string(i), st.SpFree(i) = kTrue, st.GScale(i) = 1.0f;
             row(i + 9, {S(), st.SpName(i), -100.0 * i});
         }
         st.nFree = int16_t(nSp);
-        row(ErrRow(), {S("Mean err.:")});
-        row(ErrRow() + 1, {S(), S("molality")});
         row(ErrRow() + 2, {S("NaCl")});
         for (int j = 1; j <= nSol; ++j) sheet.UserEdit(ErrRow() + 2, j + 1, 0.1 * j);
         sheet.UserEdit(ErrRow() + 2, nSol + 2, S("*"));
-        row(ErrRow() + 3, {S(), S("Absorption")});
         st.RowWave = int16_t(ErrRow() + 4);
         sheet.UserEdit(st.RowWave, 1, S("Wave"));
         for (int j = 1; j <= nSol; ++j) sheet.UserEdit(st.RowWave, j + 1, "S" + std::to_string(j));
@@ -130,8 +116,7 @@ public:
             else
                 st.RowWlFirst = st.RowWlFirst ? st.RowWlFirst : at, st.RowWlLast = at;
         }
-        sheet.SetEvents(true);
-        st.xlsWatch->Changed = false;
+        st.xlsWatch->SetSheet(&sheet); // the program's writes from here on
         st.goalOverride = [this](State& s, int16_t probe) { return goal.Call(s, probe); };
     }
 
@@ -141,9 +126,8 @@ public:
     void Fix(int i, double g) {
         st.SpFree(i) = kFalse, --st.nFree;
         Start(i, g);
-        sheet.SetEvents(false);
         sheet.UserEdit(i + 9, 4, static_cast<double>(static_cast<float>(g)));
-        sheet.SetEvents(true);
+        st.xlsWatch->Changed = false;
     }
     int ErrRow() const { return st.nSp + 10; }
 

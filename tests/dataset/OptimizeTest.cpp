@@ -17,6 +17,13 @@ namespace {
 
 using S = std::string;
 
+/// Deterministic noise in [-1, 1] from the parameters as the engine sees them (floats).
+inline double Noise(const std::vector<double>& g) {
+    double x = 0.0;
+    for (size_t i = 1; i < g.size(); ++i) x += (12.9898 + 65.1 * i) * static_cast<float>(g[i]);
+    return std::sin(1e4 * x);
+}
+
 /// Species 2 fixed at -250; 1 and 3 free in the valley 0.01 + d' A d around
 /// (-300.5, -120.25), seen through float parameters (as the engine sees them) and with a
 /// relative noise.
