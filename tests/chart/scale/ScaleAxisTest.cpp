@@ -39,15 +39,9 @@ AxisState Scaled(const Row& r, ScaleOutcome& out) {
 // a log axis in decades whatever the settings. Axis ends NaN: not worked out. The labels
 // follow the locale's decimal separator.
 TEST(ScaleAxis, WorkedAxes) {
-    struct Worked {
-        Row in;
-        float low, high;
-        const char* labels;
-        float major;
-        int minor;
-    };
     const float N = NAN;
-    const Worked rows[] = {
+    // Data and settings, the axis ends, the labels, the major interval and its minor parts.
+    const std::tuple<Row, float, float, const char*, float, int> rows[] = {
         {{0, 1, false}, 0, 1.2f, "0 1", 1, 10},
         {{0.3f, 0.87f, false}, 0.26f, 0.91f, "0.3 0.4 0.5 0.6 0.7 0.8 0.9", 0.1f, 10},
         {{-2.3f, 7.9f, false}, -3.2f, 8.8f, "-2 0 2 4 6 8", 2, 2},
@@ -67,14 +61,14 @@ TEST(ScaleAxis, WorkedAxes) {
         {{-2.3f, 7.9f, false, A, A, A, 0, 5}, N, N, "-2 0 2 4 6 8", 2, 1},
         {{-2.3f, 7.9f, false, A, A, A, 0, 10}, N, N, "-2 0 2 4 6 8", 2, 2},
     };
-    for (const Worked& r : rows) {
-        SCOPED_TRACE(r.labels);
+    for (const auto& [in, low, high, want, major, minor] : rows) {
+        SCOPED_TRACE(want);
         ScaleOutcome out;
-        const AxisState a = Scaled(r.in, out);
+        const AxisState a = Scaled(in, out);
         ASSERT_FALSE(out.failed) << out.message;
-        if (!std::isnan(r.low)) {
-            EXPECT_TRUE(test::FuzzyEqual(a.AxisLow, r.low, 1e-5, 1)) << a.AxisLow;
-            EXPECT_TRUE(test::FuzzyEqual(a.AxisHigh, r.high, 1e-5, 1)) << a.AxisHigh;
+        if (!std::isnan(low)) {
+            EXPECT_TRUE(test::FuzzyEqual(a.AxisLow, low, 1e-5, 1)) << a.AxisLow;
+            EXPECT_TRUE(test::FuzzyEqual(a.AxisHigh, high, 1e-5, 1)) << a.AxisHigh;
         }
         std::ostringstream labels;
         for (int i = 1; i <= a.LabelCount; ++i) {
@@ -83,13 +77,13 @@ TEST(ScaleAxis, WorkedAxes) {
             EXPECT_TRUE(a.LabelValues(i) >= a.AxisLow && a.LabelValues(i) <= a.AxisHigh);
             EXPECT_FLOAT_EQ(ReadLabel(a.LabelTexts(i)), a.LabelValues(i));
         }
-        EXPECT_EQ(labels.str(), r.labels);
-        EXPECT_EQ(a.Major, r.major);
-        EXPECT_EQ(a.MinorParts, r.minor);
+        EXPECT_EQ(labels.str(), want);
+        EXPECT_EQ(a.Major, major);
+        EXPECT_EQ(a.MinorParts, minor);
     }
     SetDecimalSeparator(',');
     ScaleOutcome out;
-    const AxisState a = Scaled(rows[1].in, out);
+    const AxisState a = Scaled(std::get<0>(rows[1]), out);
     SetDecimalSeparator('.');
     EXPECT_EQ(a.LabelTexts(1), "0,3");
 }
@@ -112,8 +106,7 @@ TEST(ScaleAxis, FailuresAndTheirMessages) {
         EXPECT_TRUE(out.failed) << message;
         EXPECT_EQ(out.message, message);
     }
-    // Run-time failures raise: a range beyond floats, a label count beyond 16 bits, a log of
-    // a negative value.
+    // Raised: a range beyond floats, a label count beyond 16 bits, a log of a negative value.
     for (const Row& r : {Row{-3e38f, 3e38f, false}, Row{1e8f, 1e8f, false},
                          Row{0, 1, false, A, A, 1e-5f, 5}, Row{-2, 3, true}}) {
         ScaleOutcome out;
