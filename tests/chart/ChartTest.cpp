@@ -47,17 +47,13 @@ void Fill(ChartWidget& chart, const std::vector<float>& x,
 // line. An empty point breaks both, a missing value only its own series.
 TEST(ChartDraw, CurvesStayInsideTheFrameAndBreakAtGaps) {
     ChartMessages msgs;
-    struct Case {
-        const char* name;
-        bool emptyPoint;
-        float missing; ///< series 2 at x = 2 (0: none)
-        bool broken1, broken2;
-    };
-    for (const Case c : {Case{"empty point", true, 0, true, true},
-                         Case{"missing value", false, kChartAuto, false, true},
-                         Case{"negative missing value", false, -kChartAuto, false, true},
-                         Case{"no gap", false, 0, false, false}}) {
-        SCOPED_TRACE(c.name);
+    // Empty point 3?, series 2 at x = 2 (0: as the others), series 1 and 2 broken.
+    const std::tuple<bool, float, bool, bool> cases[] = {{true, 0, true, true},
+                                                         {false, kChartAuto, false, true},
+                                                         {false, -kChartAuto, false, true},
+                                                         {false, 0, false, false}};
+    for (const auto& [emptyPoint, missing, broken1, broken2] : cases) {
+        SCOPED_TRACE(testing::Message() << emptyPoint << " " << missing);
         ChartWidget chart;
         chart.resize(300, 200);
         chart.SetXAxisMin(0);
@@ -65,8 +61,8 @@ TEST(ChartDraw, CurvesStayInsideTheFrameAndBreakAtGaps) {
         chart.SetYAxisMin(0);
         chart.SetYAxisMax(3);
         Fill(chart, {0, 1, 2, 3, 4, 5, 6},
-             {{-3, 1, 9, -2, 1, 1e6f, 0.5f}, {2, 2, c.missing == 0 ? 2 : c.missing, 2, 2, 2, 2}});
-        if (c.emptyPoint) chart.SetEmptyPoint(3, true);
+             {{-3, 1, 9, -2, 1, 1e6f, 0.5f}, {2, 2, missing == 0 ? 2 : missing, 2, 2, 2, 2}});
+        if (emptyPoint) chart.SetEmptyPoint(3, true);
         chart.Refresh();
         ASSERT_TRUE(msgs.texts.empty());
         const int L = chart.PlotLeft(), R = chart.PlotRight(), T = chart.PlotTop(),
@@ -77,13 +73,12 @@ TEST(ChartDraw, CurvesStayInsideTheFrameAndBreakAtGaps) {
         auto column = [&](float v) { return int(std::nearbyint(L + v * (R - L) / 6.0)); };
         for (int k = 1; k <= 2; ++k) {
             const int32_t colour = chart.RenderedColor(int16_t(k));
-            ASSERT_NE(colour, 0);
-            ASSERT_NE(colour, fg);
+            ASSERT_TRUE(colour != 0 && colour != fg) << colour;
             const int all = CountColor(chart, colour);
             EXPECT_GT(all, 20);
             EXPECT_EQ(CountColor(chart, colour, L + 1, T + 1, R - 1, B - 1), all) << "clipped";
             const int gap = CountColor(chart, colour, column(1) + 1, 0, column(3) - 1, 199);
-            EXPECT_EQ(gap == 0, k == 1 ? c.broken1 : c.broken2) << "series " << k << ": " << gap;
+            EXPECT_EQ(gap == 0, k == 1 ? broken1 : broken2) << "series " << k << ": " << gap;
         }
         EXPECT_NE(chart.RenderedColor(1), chart.RenderedColor(2));
     }
@@ -92,31 +87,25 @@ TEST(ChartDraw, CurvesStayInsideTheFrameAndBreakAtGaps) {
 // Drawings that fail leave an erased surface, with the axis message or silently for values
 // no pixel can hold: point 2 of one series on axes 0..1 gets the odd x or y.
 TEST(ChartDraw, FailedDrawingsLeaveAnErasedSurface) {
-    struct Case {
-        const char* name;
-        float x, y;
-        bool logY;
-        int digits;
-        std::vector<std::string> messages;
-    };
-    const float nan = std::nanf("");
-    for (const Case& c :
-         {Case{"pixel beyond 32 bits", 0.5f, 1e30f, false, 0, {}},
-          Case{"NaN x", nan, 0.5f, false, 0, {}},
-          Case{"x at the missing marker", kChartAuto, 0.5f, false, 0, {}},
-          Case{"too many digits", 0.5f, 0.5f, false, 12, {"Too many digits in labels"}},
-          Case{"log of nothing plottable", 0.5f, 0, true, 0, {"Axis limits invalid"}}}) {
-        SCOPED_TRACE(c.name);
+    // x and y of point 2, log y axis, digits of the x labels, message.
+    const std::tuple<float, float, bool, int, std::string> cases[] = {
+        {0.5f, 1e30f, false, 0, ""},         // a pixel beyond 32 bits
+        {std::nanf(""), 0.5f, false, 0, ""}, // NaN x
+        {kChartAuto, 0.5f, false, 0, ""},    // x at the missing marker
+        {0.5f, 0.5f, false, 12, "Too many digits in labels"},
+        {0.5f, 0, true, 0, "Axis limits invalid"}}; // a log axis with nothing plottable
+    for (const auto& [x, y, logY, digits, message] : cases) {
+        SCOPED_TRACE(message + " " + std::to_string(x) + " " + std::to_string(y));
         ChartMessages msgs;
         ChartWidget chart;
         chart.resize(300, 200);
         chart.SetYAxisMin(0);
         chart.SetYAxisMax(1);
-        chart.SetYAxisLogScale(c.logY);
-        chart.SetXAxisDigits(uint8_t(c.digits));
-        Fill(chart, {0, c.x, 1}, {{c.logY ? 1e-35f : 0.2f, c.y, c.logY ? 0 : 0.8f}});
+        chart.SetYAxisLogScale(logY);
+        chart.SetXAxisDigits(uint8_t(digits));
+        Fill(chart, {0, x, 1}, {{logY ? 1e-35f : 0.2f, y, logY ? 0 : 0.8f}});
         chart.Refresh();
-        EXPECT_EQ(msgs.texts, c.messages);
+        EXPECT_EQ(msgs.texts, std::vector<std::string>(!message.empty(), message));
         EXPECT_EQ(CountColor(chart, ColorValueOfRgb(chart.palette().color(QPalette::Base).rgb())),
                   300 * 200);
     }

@@ -18,34 +18,27 @@ namespace {
 const PlotFrame kFrame{10, 20, 110, 220}; // visible 11..109 x 21..219
 
 TEST(LineClip, KnownSegments) {
-    struct Case {
-        const char* name;
-        Segment in;
-        std::optional<Segment> out;
-    };
-    const std::vector<Case> cases = {
-        {"inside", {20, 30, 100, 200}, Segment{20, 30, 100, 200}},
-        {"both left", {0, 30, 10, 200}, std::nullopt},
-        {"both right", {110, 30, 200, 40}, std::nullopt},
-        {"both above", {20, 20, 100, 0}, std::nullopt},
-        {"both below", {20, 220, 100, 300}, std::nullopt},
-        {"a point", {50, 50, 50, 50}, std::nullopt},
+    const std::pair<Segment, std::optional<Segment>> cases[] = {
+        {{20, 30, 100, 200}, Segment{20, 30, 100, 200}}, // inside
+        {{0, 30, 10, 200}, std::nullopt},                // both ends left
+        {{110, 30, 200, 40}, std::nullopt},              // right
+        {{20, 20, 100, 0}, std::nullopt},                // above
+        {{20, 220, 100, 300}, std::nullopt},             // below
+        {{50, 50, 50, 50}, std::nullopt},                // a point
         // horizontal through both sides: cut to the first and last inside column
-        {"across", {0, 100, 200, 100}, Segment{11, 100, 109, 100}},
+        {{0, 100, 200, 100}, Segment{11, 100, 109, 100}},
         // from the left side: y at x = 11 is 50 + (150-50)/(60-(-40)) * (11+40) = 101
-        {"from the left", {-40, 50, 60, 150}, Segment{11, 101, 60, 150}},
+        {{-40, 50, 60, 150}, Segment{11, 101, 60, 150}},
         // into the bottom: x at y = 219 is 30 + (90-30)/(300-100) * (219-100) = 65.7 -> 66
-        {"into the bottom", {30, 100, 90, 300}, Segment{30, 100, 66, 219}},
+        {{30, 100, 90, 300}, Segment{30, 100, 66, 219}},
         // exact half: y = 100.5 at x = 11 rounds to the even 100
-        {"tie to even", {10, 100, 12, 101}, Segment{11, 100, 12, 101}},
-        // rounding at the left side puts both ends on the top line: nothing to draw
-        // (and no division by zero in the top/bottom step)
-        {"flat on the top", {-100, 21, 50, 20}, std::nullopt},
+        {{10, 100, 12, 101}, Segment{11, 100, 12, 101}},
+        // rounded at the left side, both ends are on the top line (no division by zero)
+        {{-100, 21, 50, 20}, std::nullopt},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(ClipSegment(c.in, kFrame), c.out);
-    }
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(ClipSegment(in, kFrame), out)
+            << in.x1 << "," << in.y1 << " " << in.x2 << "," << in.y2;
 }
 
 // One end strictly inside, the other beyond exactly one side: the inside end stays and
@@ -66,7 +59,7 @@ TEST(LineClip, OneSideCrossingsStayInside) {
     }
 }
 
-TEST(ScaleMap, BothWays) {
+TEST(ScaleMap, BothWaysPixelRoundingAndLogUnits) {
     AxisState x, y;
     x.AxisLow = -2, x.AxisHigh = 8;
     y.AxisLow = -6.3f, y.AxisHigh = -2;
@@ -86,11 +79,8 @@ TEST(ScaleMap, BothWays) {
     const ScaleMap none = ScaleMap::X(AxisState{}, 0, 0);
     EXPECT_FALSE(none.ToValue(10).has_value());
     EXPECT_THROW(none.Scale(), RuntimeError);
-}
-
-// Pixels round half to even and refuse what 32 bits cannot hold; on a log axis values at
-// or below 1E-35 go to -39.
-TEST(ScaleMap, PixelRoundAndAxisUnits) {
+    // Pixels round half to even and refuse what 32 bits cannot hold; on a log axis values at
+    // or below 1E-35 go to -39.
     for (const auto& [v, p] : {std::pair{2.5, 2}, {3.5, 4}, {-2.5, -2}, {2147483647.0, 2147483647}})
         EXPECT_EQ(PixelRound(v), p) << v;
     EXPECT_THROW(PixelRound(2147483648.0), RuntimeError);
