@@ -1,45 +1,65 @@
 #pragma once
-// The main window as the window tests see it: its buttons, box and result windows are
-// the scripted fields of a TestUi.
+// What the window tests share: a main window that records what the windows do to it and
+// wires the goal window as the application does, charts that fail the test when misused,
+// and the real engine with the bundled database reading from an in-memory workbook host.
 
 #include "TestUi.h"
+#include "chart/ChartMessage.h"
+#include "engine/EngineFactory.h"
+#include "windows/GoalScanWindow.h"
 #include "windows/MainWindowPort.h"
+#include "xlsx/EmbeddedHost.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
 
 namespace lumora::test {
 
 class TestPort : public MainWindowPort {
 public:
     explicit TestPort(TestUi& ui) : ui_(ui) {}
-
-    void setButtons(bool enable, Command keep) override {
-        ui_.buttonCalls.push_back({enable, static_cast<int>(keep)});
+    void setButtons(bool on, Command keep) override {
+        ui_.buttonCalls.push_back({on, static_cast<int>(keep)});
     }
-    bool buttonEnabled(Command b) const override {
-        const int i = static_cast<int>(b);
-        return i < 1 || i > 6 || ui_.buttonsOn[static_cast<size_t>(i - 1)];
+    void setFileBoxEnabled(bool on) override { ui_.fileBoxEnabled = on; }
+    void setMainEnabled(bool on) override { ui_.mainEnabled = on; }
+    bool goalWindowVisible() const override { return goal && goal->isVisible(); }
+    void refreshGoalList() override {
+        if (goal) goal->FillParameterList();
     }
-    void setFileBoxEnabled(bool enable) override { ui_.fileBoxEnabled = enable; }
-    void setMainEnabled(bool enable) override { ui_.mainEnabled = enable; }
-    void focusButton(Command b) override { ui_.focusedButton = static_cast<int>(b); }
-    std::string fileText() const override { return ui_.fileText; }
-    void setFileText(const std::string& text) override { ui_.fileText = text; }
-    bool fileDialog(const std::string& title, const std::string& filterName,
-                    const std::string& filterPattern, std::string& folder, std::string& fileName,
-                    bool save) override {
-        return ui_.request().openDialog(title, filterName, filterPattern, folder, fileName, save);
-    }
-    bool goalWindowVisible() const override { return ui_.goalVisible; }
-    void refreshGoalList() override { ++ui_.goalListRefreshes; }
-    bool absorptionViewVisible() const override { return ui_.absorptionVisible; }
-    void unloadAbsorptionView() override { ++ui_.absorptionUnloads; }
-    int absorptionViewIndex() const override { return ui_.absorptionIndex; }
-    void showAbsorptionView() override { ++ui_.absorptionShows; }
-
-protected:
-    TestUi& ui() { return ui_; }
+    GoalScanWindow* goal = nullptr;
 
 private:
     TestUi& ui_;
+};
+
+struct ChartMisuseFails {
+    ChartMisuseFails() {
+        SetChartMessageSink([](const std::string& t) { ADD_FAILURE() << t; });
+    }
+    ~ChartMisuseFails() { SetChartMessageSink({}); }
+};
+
+struct Engine {
+    explicit Engine(const std::string& dir = LUMORA_TEST_BUILD_DIR) {
+        st.solver = CreateSolver();
+        st.props = CreateProps();
+        st.sysReader = CreateSysReader();
+        st.attachHost = [h = host](bool) { return h; };
+        st.WorkDir = dir + "/";
+    }
+    ~Engine() { // the host's workbooks go before the state that points into them
+        st.xlsWatch->SetSheet(nullptr);
+        st.xlSheet = nullptr;
+        st.xlBook = nullptr;
+    }
+    std::shared_ptr<EmbeddedHost> host = std::make_shared<EmbeddedHost>();
+    State st;
+    TestUi ui{st};
+    TestPort port{ui};
+    ChartMisuseFails charts;
 };
 
 } // namespace lumora::test
