@@ -1,6 +1,6 @@
 // The fitting-mode window and its F12 command, offscreen: with the real goal function,
-// building and refining recover the bands the absorbances were made from; the re-read of an
-// edited sheet, the curves a mode leaves behind, and the threshold box.
+// building and refining recover the bands the absorbances were made from; an edited sheet
+// is read again first, and a mode left without bands falls back to the normal curves.
 
 #include "windows/FittingModeWindow.h"
 
@@ -8,17 +8,12 @@
 #include "GaussFixture.h"
 #include "GoalFixture.h"
 #include "TestPort.h"
-#include "chart/ChartMessage.h"
 #include "model/EvaluateGaussians.h"
 #include "model/GaussBand.h"
 #include "model/GaussTable.h"
 #include "xlsx/GridWorkbook.h"
 
-#include <gtest/gtest.h>
-
 #include <QTimer>
-
-#include <cmath>
 
 namespace lumora::test {
 namespace {
@@ -37,7 +32,7 @@ bool Open(State& st, FittingModeWindow& w, const std::function<void()>& inside) 
 }
 
 TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
-    SetChartMessageSink([](const std::string& text) { ADD_FAILURE() << text; });
+    ChartMisuseFails charts;
     State st;
     TestUi ui(st);
     TestPort port{ui};
@@ -49,8 +44,6 @@ TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
     st.WlStart = static_cast<float>(st.WlMin);
     st.WlStop = static_cast<float>(st.WlMax);
     st.SpName.Redim(2);
-    st.SpName(1) = "A";
-    st.SpName(2) = "B";
     // Centres between wavelength rows, so the built bands are only a start.
     const std::vector<TrueBand> truth = {{1, 0.8037, 0.21, 500.0}, {2, 1.1912, 0.26, 300.0}};
     auto eps = [&](int k, int w) { return BandValue(truth[k - 1], st.AbsM(0, w) / st.MeanWl); };
@@ -61,8 +54,7 @@ TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
     st.Eps.Redim(2, d.nWl);
     st.AbsC.Redim(d.nSol, d.nWl);
     st.NormM.Redim(2, 2);
-    // The data set is in the Gaussian mode with rough bands.
-    st.FitMode = 1;
+    st.FitMode = 1; // the data set is in the Gaussian mode with rough bands
     FillGaussTab(
         st, {{1, 0.8537, 0.273, std::log(500.0) - 0.4}, {2, 1.2412, 0.338, std::log(300.0) - 0.4}});
     EvaluateGaussians(st);
@@ -101,13 +93,11 @@ TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
     const CellValue centre = st.xlSheet->Value(11, 8);
     ASSERT_TRUE(std::holds_alternative<double>(centre));
     EXPECT_NEAR(std::get<double>(centre), truth[1].c * st.MeanWl, 1e-5 * st.MeanWl);
-    SetChartMessageSink({});
 }
 
 class FittingModeTest : public ::testing::Test {
 protected:
     FittingModeTest() {
-        SetChartMessageSink([](const std::string& text) { ADD_FAILURE() << text; });
         st.xlsWatch->SetSheet(s.sheet);
         // Normal-mode curves: band sums with a ripple, so that the two modes differ.
         s.SetReference({{1, 0.8, 0.06, 100.0}, {1, 1.15, 0.08, 60.0}, {2, 1.0, 0.15, 20.0}});
@@ -115,8 +105,9 @@ protected:
             for (int w = 1; w <= 61; ++w) st.RefEps(k, w) *= 1.0 + 0.05 * std::sin(w);
         normal = st.Eps = st.RefEps;
         st.RefEps.Erase();
+        st.xlsWatch->Changed = true;
     }
-    ~FittingModeTest() override { SetChartMessageSink({}); }
+    ChartMisuseFails charts;
     GaussSpectrum s{2, 61, false};
     State& st = s.st;
     Mat<double> normal;
@@ -125,7 +116,6 @@ protected:
 };
 
 TEST_F(FittingModeTest, EditedSheetIsReadAgainFirst) {
-    st.xlsWatch->Changed = true;
     int reads = 0;
     st.readOverride = [&](State& t) {
         ++reads;
@@ -148,15 +138,12 @@ TEST_F(FittingModeTest, FailedReReadIsReportedAndEndsTheCommand) {
     s.SetTable({{1, 0.8, 0.06, 100.0}, {2, 1.0, 0.15, 20.0}}); // bands on the sheet only
     WriteGaussianTable(st, -1);
     st.GaussTab.Redim(3, 0);
-    st.xlsWatch->Changed = true;
     st.readOverride = [](State& t) {
         t.ErrCode = 4;
         t.ErrMsg = "Incorrect keyword (row=3, col=1)";
     };
     EXPECT_FALSE(Open(st, w, [] {}));
-    ASSERT_EQ(s.ui.messages.size(), 1u);
-    EXPECT_EQ(s.ui.messages[0].text, "Source data: Incorrect keyword (row=3, col=1)  ");
-    EXPECT_EQ(s.ui.messages[0].icon, Icon::Critical);
+    ExpectMessage(s.ui, "Source data: Incorrect keyword (row=3, col=1)  ");
     EXPECT_EQ(st.ErrCode, 4);
     // Nothing of the stale data set was used: no bands loaded, no curves swapped.
     EXPECT_EQ(BandCount(st), 0);
@@ -167,7 +154,7 @@ TEST_F(FittingModeTest, FailedReReadIsReportedAndEndsTheCommand) {
 
 // Leaving the Gaussian mode without any bands is the normal mode, with its own curves.
 TEST_F(FittingModeTest, GaussianModeWithoutBandsFallsBackToNormal) {
-    st.FitMode = 0;
+    st.xlsWatch->Changed = false;
     EXPECT_TRUE(Open(st, w, [&] {
         w.modeButtons[1]->click();
         EXPECT_EQ(st.FitMode, 1);
@@ -176,19 +163,6 @@ TEST_F(FittingModeTest, GaussianModeWithoutBandsFallsBackToNormal) {
     EXPECT_EQ(st.FitMode, 0);
     EXPECT_EQ(st.Eps, normal);
     EXPECT_FALSE(st.RefEps.Dimensioned());
-}
-
-TEST_F(FittingModeTest, ThresholdBoxKeepsAWholeNumberFrom1To100) {
-    struct Case {
-        const char* typed;
-        const char* shown;
-    } cases[] = {{"150", "100"}, {"0", "1"},   {"-4", "1"},   {"abc", "1"},
-                 {"2.5", "2"},   {"3.5", "4"}, {" 42", "42"}, {"100", "100"}};
-    for (const Case& c : cases) {
-        w.thresholdEdit->setText(c.typed);
-        w.txtLevel_LostFocus();
-        EXPECT_EQ(w.thresholdEdit->text().toStdString(), c.shown) << c.typed;
-    }
 }
 
 } // namespace

@@ -1,10 +1,10 @@
-// The main window: reader codes as the user sees them, the interrupt key, the function
-// keys, and the start-up checks of the engine with the settings file. Runs offscreen.
+// The main window, offscreen: reader codes as the user sees them, the interrupt key, the
+// function keys, and the start-up checks of the engine with the settings file.
 
 #include "windows/MainWindow.h"
 
 #include "FakeSolver.h"
-#include "TestUi.h"
+#include "TestPort.h"
 #include "engine/EngineFactory.h"
 #include "windows/AbsorptionView.h"
 #include "windows/AppWindows.h"
@@ -22,20 +22,14 @@ namespace {
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    MainWindowTest() : ui(st), form(st, LUMORA_TEST_BUILD_DIR) { form.show(); }
-    std::vector<bool> Enabled() {
-        std::vector<bool> e;
-        for (int i = 1; i <= 6; ++i) e.push_back(form.Button(static_cast<Command>(i))->isEnabled());
-        return e;
-    }
+    MainWindowTest() { form.show(); }
     State st;
-    test::TestUi ui;
-    MainWindow form;
+    test::TestUi ui{st};
+    MainWindow form{st, LUMORA_TEST_BUILD_DIR};
 };
 
 TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
-    const std::vector<bool> onlyOpen = {true, false, false, false, false, false};
-    struct Case {
+    const struct {
         int16_t code;
         std::string readerMsg, shown; // shown "": no message
     } cases[] = {
@@ -51,7 +45,7 @@ TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
         {4, "Incorrect keyword (row=2, col=1)", "Source data: Incorrect keyword (row=2, col=1)  "},
         {0, "", ""},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
         ui.messages.clear();
         st.readOverride = [&c](State& s) {
@@ -59,15 +53,10 @@ TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
             s.ErrMsg = c.readerMsg;
         };
         form.RunCommand(Command::Open);
-        if (c.shown.empty()) {
-            EXPECT_TRUE(ui.messages.empty());
-        } else {
-            ASSERT_EQ(ui.messages.size(), 1u);
-            EXPECT_EQ(ui.messages[0].text, c.shown);
-            EXPECT_EQ(ui.messages[0].icon, Icon::Critical);
-        }
+        test::ExpectMessage(ui, c.shown);
         // A data set that failed to open leaves only "Open / Refresh"
-        EXPECT_EQ(Enabled(), c.code < 0 ? onlyOpen : std::vector<bool>(6, true));
+        for (int i = 1; i <= 6; ++i)
+            EXPECT_EQ(form.Button(Command(i))->isEnabled(), c.code >= 0 || i == 1) << i;
         EXPECT_EQ(st.ErrCode, 0) << "reset after every command";
         EXPECT_TRUE(form.fileEdit()->isEnabled());
     }
@@ -102,20 +91,20 @@ TEST_F(MainWindowTest, FunctionKeysWithoutModifiersOnly) {
     AppWindows windows(st, form, qt);
     int commands = 0;
     form.afterCommand = [&] { ++commands; };
-    struct Case {
+    QWidget* child = form.Button(Command::Open);
+    const struct {
         QWidget* target;
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
         bool runs;
-    };
-    QWidget* child = form.Button(Command::Open);
-    for (const Case c : {Case{&form, Qt::Key_F1, Qt::NoModifier, true},
-                         Case{&form, Qt::Key_F1, Qt::ShiftModifier, false},
-                         Case{&form, Qt::Key_F2, Qt::ControlModifier, false},
-                         Case{child, Qt::Key_F2, Qt::NoModifier, true},
-                         Case{&form, Qt::Key_F12, Qt::AltModifier, false},
-                         Case{child, Qt::Key_F12, Qt::NoModifier, true},
-                         Case{&form, Qt::Key_F3, Qt::NoModifier, false}}) {
+    } cases[] = {{&form, Qt::Key_F1, Qt::NoModifier, true},
+                 {&form, Qt::Key_F1, Qt::ShiftModifier, false},
+                 {&form, Qt::Key_F2, Qt::ControlModifier, false},
+                 {child, Qt::Key_F2, Qt::NoModifier, true},
+                 {&form, Qt::Key_F12, Qt::AltModifier, false},
+                 {child, Qt::Key_F12, Qt::NoModifier, true},
+                 {&form, Qt::Key_F3, Qt::NoModifier, false}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.key << " " << c.modifiers);
         st.ErrCode = kInterrupt; // left over from an Esc
         commands = 0;
@@ -132,24 +121,21 @@ TEST_F(MainWindowTest, FunctionKeysWithoutModifiersOnly) {
 // once it was read, and left alone otherwise.
 TEST(StartupTest, EngineChecksAndTheSettingsFile) {
     struct OldSolver : test::FakeSolver {
-        explicit OldSolver(int16_t v) : FakeSolver({}), version(v) {}
-        int16_t Version() override { return version; }
-        int16_t version;
+        OldSolver() : FakeSolver({}) {}
+        int16_t Version() override { return 65; }
     };
     const std::string stored = "WorkDir=  /stored/folder/  \nsecond line\n";
-    struct Case {
-        const char* name;
-        int solver;               // -1 none, 0 the engine's, else a solver of that version
+    const struct {
+        int solver;               // -1 none, 0 the engine's, 1 an old one
         std::string message, ini; // message "": starts
-    };
-    const Case cases[] = {
-        {"missing engine", -1, "This program requires Vexil to be installed  ", stored},
-        {"old engine", 65, "Please upgrade your Vexil package  ", "WorkDir=/stored/folder/\n"},
-        {"current engine", 0, "", "WorkDir=/new/place/\n"},
+    } cases[] = {
+        {-1, "This program requires Vexil to be installed  ", stored},
+        {1, "Please upgrade your Vexil package  ", "WorkDir=/stored/folder/\n"},
+        {0, "", "WorkDir=/new/place/\n"},
     };
     const std::filesystem::path dir = std::filesystem::path(LUMORA_TEST_BUILD_DIR) / "startup";
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.solver);
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         std::ofstream(dir / "Lumora.ini") << stored;
@@ -159,20 +145,16 @@ TEST(StartupTest, EngineChecksAndTheSettingsFile) {
             MainWindow form(st, dir.string());
             form.createComponents = [&c](State& s) {
                 if (c.solver < 0) return;
-                s.solver =
-                    c.solver ? std::make_unique<OldSolver>(int16_t(c.solver)) : CreateSolver();
+                s.solver = c.solver ? std::make_unique<OldSolver>() : CreateSolver();
                 s.props = CreateProps();
                 s.sysReader = CreateSysReader();
             };
             EXPECT_EQ(form.Load(), c.message.empty());
+            test::ExpectMessage(ui, c.message, Icon::None);
             if (c.message.empty()) {
-                EXPECT_TRUE(ui.messages.empty());
                 EXPECT_EQ(st.WorkDir, "/stored/folder/");
                 st.WorkDir = "/new/place/";
                 form.close();
-            } else {
-                ASSERT_EQ(ui.messages.size(), 1u);
-                EXPECT_EQ(ui.messages[0].text, c.message);
             }
         }
         std::ifstream in(dir / "Lumora.ini");

@@ -35,6 +35,14 @@ private:
     TestUi& ui_;
 };
 
+/// The one message shown, or none when `text` is "".
+inline void ExpectMessage(const TestUi& ui, const std::string& text, Icon icon = Icon::Critical) {
+    ASSERT_EQ(ui.messages.size(), text.empty() ? 0u : 1u) << ui.messages[0].text;
+    if (text.empty()) return;
+    EXPECT_EQ(ui.messages[0].text, text);
+    EXPECT_EQ(ui.messages[0].icon, icon);
+}
+
 struct ChartMisuseFails {
     ChartMisuseFails() {
         SetChartMessageSink([](const std::string& t) { ADD_FAILURE() << t; });
