@@ -6,14 +6,10 @@
 
 #include "SyntheticAbsorbances.h"
 #include "TestPort.h"
-#include "chart/ChartWidget.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
-#include <QTest>
-#include <QTimer>
 
 namespace lumora::test {
 namespace {
@@ -22,18 +18,14 @@ class FactorWindowTest : public ::testing::Test {
 protected:
     FactorWindowTest() { MakeSpectra(st, Synthetic{10, 80, 2, 1e-3, 2}); }
 
-    /// Runs F1; `inside` sees the window while it is shown modally, then it is closed
-    /// (unless `inside` closed it). Returns whether the window was shown.
+    /// F1, with `inside` run while the window is shown; false when it never was.
     bool RunF1(const std::function<void(FactorWindow&)>& inside) {
-        bool shown = false;
-        QTimer::singleShot(0, &window, [&] {
-            shown = window.isVisible() && window.isModal();
-            if (shown) inside(window);
-            if (window.isVisible()) window.close();
-        });
-        FactorAnalysis(st, port, 0, &window);
-        QApplication::processEvents(); // a timer that found no window fires here
-        return shown;
+        return WhileShown(
+            window, [&] { FactorAnalysis(st, port, 0, &window); },
+            [&] {
+                EXPECT_TRUE(window.isModal());
+                inside(window);
+            });
     }
 
     ChartMisuseFails charts;

@@ -4,31 +4,20 @@
 
 #include "windows/FittingModeWindow.h"
 
-#include "FuzzyCompare.h"
 #include "GaussFixture.h"
 #include "GoalFixture.h"
 #include "TestPort.h"
 #include "model/EvaluateGaussians.h"
 #include "model/GaussBand.h"
 #include "model/GaussTable.h"
-#include "xlsx/GridWorkbook.h"
-
-#include <QTimer>
 
 namespace lumora::test {
 namespace {
 
-/// F12 with inside() run in the window's event loop, then a close; false when the window
-/// never opened.
+/// F12, with `inside` run while the window is shown; false when it never opened.
 bool Open(State& st, FittingModeWindow& w, const std::function<void()>& inside) {
-    bool ran = false;
-    QTimer::singleShot(0, &w, [&] {
-        ran = true;
-        inside();
-        w.close();
-    });
-    OpenFittingMode(st, w);
-    return ran;
+    return WhileShown(
+        w, [&] { OpenFittingMode(st, w); }, inside);
 }
 
 TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {

@@ -1,24 +1,24 @@
-// The goal-function window against a bowl goal(G) = 0.25 + (G - m)' A (G - m), whose error
-// sqrt(goal) and gradient A (G - m) are the independent reference of every scan: plotted
-// errors, the gradient direction, double clicks that move the Initial values, failures and
-// the hand-over of the main window. Then the real engine on a copy of the bundled example.
+// The goal-function window against a bowl goal(G) = 0.25 + (G - m)' A (G - m) whose error
+// sqrt(goal) and gradient A (G - m) are the reference of every scan, double click, failure
+// and hand-over of the main window; then the real engine on a copy of the bundled example.
 
-#include "FuzzyCompare.h"
 #include "TestPort.h"
-#include "dataset/ReadDataSet.h"
 #include "sheet/SaveDirtyWorkbooks.h"
-#include "xlsx/GridWorkbook.h"
 
 #include <QSignalBlocker>
-
-#include <cmath>
-#include <filesystem>
 
 namespace lumora::test {
 namespace {
 
-using Vec = std::vector<double>; // 1-based
+using Vec = std::vector<double>;                  // 1-based
+const double kG0[] = {0, -100.5, -200.25, -50.0}; // the Initial values
 const double kA[4][4] = {{0, 0, 0, 0}, {0, 2.0, 0.5, 0.0}, {0, 0.5, 1.0, 0.2}, {0, 0.0, 0.2, 3.0}};
+
+/// The parameter list set without starting a scan.
+void SelectQuietly(GoalScanWindow& w, int index) {
+    const QSignalBlocker block(w.list);
+    w.list->setCurrentIndex(index);
+}
 
 class GoalWindowTest : public ::testing::Test {
 protected:
@@ -30,12 +30,10 @@ protected:
         for (auto* v : {&st.G0, &st.SearchDir, &st.G0Save}) v->Redim(3);
         st.G0Init.Redim(3);
         st.SpName.Redim(3);
-        const float g0[] = {-100.5f, -200.25f, -50.0f};
         for (int i = 1; i <= 3; ++i) {
             st.SpName(i) = "CoCl" + std::to_string(i);
-            st.G0(i) = st.G0Init(i) = g0[i - 1];
-            sheet->SetValue(i + 9, 2, CellValue{st.SpName(i)});
-            sheet->SetValue(i + 9, 3, CellValue{double(g0[i - 1])});
+            st.G0(i) = st.G0Init(i) = float(kG0[i]);
+            sheet->SetValue(i + 9, 3, CellValue{kG0[i]});
         }
         sheet->SetValue(13, 1, CellValue{std::string("Mean err.:")});
         sheet->SetValue(13, 3, CellValue{1.234});
@@ -44,8 +42,7 @@ protected:
         st.xlsWatch->SetSheet(sheet);
         st.goalOverride = [this](State& s, int16_t probe) {
             EXPECT_EQ(probe, 0) << "every scan evaluation is a full one";
-            Vec g(4, 0.0);
-            for (int i = 1; i <= 3; ++i) g[size_t(i)] = s.G0(i);
+            const Vec g = {0, s.G0(1), s.G0(2), s.G0(3)};
             calls.push_back(g);
             if (duringGoal) duringGoal(int(calls.size()));
             const bool failing = int(calls.size()) == failAt;
@@ -72,15 +69,9 @@ protected:
     }
     double Error(const Vec& g) const {
         const Vec d = Gradient(g);
-        double s = 0.25;
-        for (size_t i = 1; i <= 3; ++i) s += (g[i] - m[i]) * d[i];
-        return std::sqrt(s);
+        return std::sqrt(0.25 + (g[1] - m[1]) * d[1] + (g[2] - m[2]) * d[2] + (g[3] - m[3]) * d[3]);
     }
-    Vec Initial() const {
-        Vec g(4, 0.0);
-        for (int i = 1; i <= 3; ++i) g[size_t(i)] = st.G0Init(i);
-        return g;
-    }
+    Vec Initial() const { return {0, st.G0Init(1), st.G0Init(2), st.G0Init(3)}; }
     /// After every scan the model belongs to the Initial values and the controls are usable.
     void ExpectModelAtInitialAndControlsOn() {
         ASSERT_FALSE(calls.empty());
@@ -98,10 +89,6 @@ protected:
         EXPECT_EQ(ui.buttonCalls.back(), (std::pair<bool, int>{true, 2}));
         EXPECT_EQ(st.ErrCode, 0);
         ExpectModelAtInitialAndControlsOn();
-    }
-    void Select(int index) {
-        const QSignalBlocker block(window->list);
-        window->list->setCurrentIndex(index);
     }
 
     State st;
@@ -162,7 +149,7 @@ TEST_P(GoalGradientTest, DirectionPlottedErrorsAndDoubleClickFollowTheAnalyticGr
     for (double d : u) sum += d, norm += d * d;
     ASSERT_EQ(sum < 0.0, GetParam()) << "the case tests what it says";
     for (double& d : u) d *= (sum < 0.0 ? -1.0 : 1.0) / std::sqrt(norm);
-    Select(3);
+    SelectQuietly(*window, 3);
     window->ScanGoal(-1);
     ASSERT_EQ(window->DrawnParameter(), 0);
     for (int i = 1; i <= 3; ++i) n += st.SearchDir(i) * st.SearchDir(i);
@@ -244,7 +231,7 @@ TEST_F(GoalWindowTest, DoubleClickBeforeTheScanIsCompleteDoesNothing) {
     // A species scan drawn, then the gradient chosen and clicked while it is computed: the
     // direction is half-updated.
     window->ScanGoal(1);
-    Select(3);
+    SelectQuietly(*window, 3);
     duringGoal = [this](int call) {
         if (call == 3) emit window->chart->UserPoint(2.5f, 0.0f);
     };
@@ -258,7 +245,7 @@ TEST_F(GoalWindowTest, DoubleClickBeforeTheScanIsCompleteDoesNothing) {
     emit window->chart->UserPoint(2.5f, 0.0f);
     flat = false; // a species scan drawn while the list shows another parameter
     window->ScanGoal(1);
-    Select(1);
+    SelectQuietly(*window, 1);
     emit window->chart->UserPoint(2.5f, 0.0f);
     EXPECT_EQ(Initial(), g0);
     EXPECT_EQ(cells(), before);
@@ -284,10 +271,7 @@ TEST(GoalEndToEnd, ScanAndDoubleClickOnTheBundledExample) {
     ASSERT_EQ(window.list->count(), 4) << "the read refilled the list";
     const int errRow = e.st.nSp + 10;
     const double rms0 = std::get<double>(e.st.xlSheet->Value(errRow, 3));
-    {
-        const QSignalBlocker block(window.list); // CoCl+ from the list
-        window.list->setCurrentIndex(1);
-    }
+    SelectQuietly(window, 1); // CoCl+
     window.ScanGoal(-1);
     ASSERT_EQ(window.DrawnParameter(), 2) << (e.ui.messages.empty() ? "" : e.ui.messages[0].text);
     EXPECT_TRUE(window.isVisible());

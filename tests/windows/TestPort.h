@@ -1,17 +1,27 @@
 #pragma once
 // What the window tests share: a main window that records what the windows do to it and
 // wires the goal window as the application does, charts that fail the test when misused,
-// and the real engine with the bundled database reading from an in-memory workbook host.
+// the real engine and bundled database reading from an in-memory workbook host, and modal
+// windows looked into while they are shown.
 
+#include "FuzzyCompare.h"
 #include "TestUi.h"
 #include "chart/ChartMessage.h"
+#include "chart/ChartWidget.h"
+#include "dataset/ReadDataSet.h"
 #include "engine/EngineFactory.h"
 #include "windows/GoalScanWindow.h"
 #include "windows/MainWindowPort.h"
 #include "xlsx/EmbeddedHost.h"
+#include "xlsx/GridWorkbook.h"
 
 #include <gtest/gtest.h>
 
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -41,6 +51,24 @@ inline void ExpectMessage(const TestUi& ui, const std::string& text, Icon icon =
     if (text.empty()) return;
     EXPECT_EQ(ui.messages[0].text, text);
     EXPECT_EQ(ui.messages[0].icon, icon);
+}
+
+/// Runs `open`, which shows `w` modally; `inside` runs once `w` is shown, then `w` is
+/// closed (unless `inside` closed it). Returns whether `w` was shown.
+inline bool WhileShown(QWidget& w, const std::function<void()>& open,
+                       const std::function<void()>& inside) {
+    bool shown = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!w.isVisible()) return;
+        poll.stop();
+        shown = true;
+        inside();
+        if (w.isVisible()) w.close();
+    });
+    poll.start(1);
+    open();
+    return shown;
 }
 
 struct ChartMisuseFails {
