@@ -80,6 +80,27 @@ protected:
         EXPECT_TRUE(window->zoomOutButton->isEnabled() && window->zoomInButton->isEnabled());
         EXPECT_TRUE(window->list->isEnabled());
     }
+    static Vec Unit(int k) {
+        Vec u(4, 0.0);
+        u[size_t(k)] = 1.0;
+        return u;
+    }
+    /// The scan drawn for parameter k runs along u from the Initial values, plotting the
+    /// error at 21 offsets over -span..span.
+    void ExpectScan(int16_t k, const Vec& u, float span, double tolerance) {
+        SCOPED_TRACE(testing::Message() << "parameter " << k << ", span " << span);
+        ASSERT_EQ(window->DrawnParameter(), k);
+        ASSERT_EQ(window->chart->nPoints(), 21);
+        EXPECT_EQ(window->chart->XAxisMax(), span);
+        for (int16_t p = 1; p <= 21; ++p) {
+            const float x = window->chart->PointData(p, 0);
+            EXPECT_NEAR(x, span * (p - 11) / 10.0, 1e-6 * span);
+            Vec g = Initial();
+            for (size_t i = 1; i <= 3; ++i) g[i] += x * u[i];
+            EXPECT_TRUE(FuzzyEqual(window->chart->PointData(p, 1), Error(g), tolerance)) << p;
+        }
+        ExpectModelAtInitialAndControlsOn();
+    }
     /// A scan that drew nothing shows no window and gives the main window back.
     void ExpectNothingDrawnAndMainRestored() {
         EXPECT_FALSE(window->isVisible());
@@ -110,31 +131,16 @@ protected:
 };
 
 TEST_F(GoalWindowTest, SpeciesScansPlotTheErrorAtEveryOffset) {
-    auto expectScan = [&](int16_t k, float span) {
-        SCOPED_TRACE(testing::Message() << "species " << k << ", span " << span);
-        ASSERT_EQ(window->DrawnParameter(), k);
-        ASSERT_EQ(window->chart->nPoints(), 21);
-        EXPECT_EQ(window->chart->XAxisMax(), span);
-        for (int16_t p = 1; p <= 21; ++p) {
-            const float x = window->chart->PointData(p, 0);
-            EXPECT_NEAR(x, span * (p - 11) / 10.0, 1e-6 * span);
-            Vec g = Initial();
-            g[size_t(k)] += x;
-            EXPECT_TRUE(FuzzyEqual(window->chart->PointData(p, 1), Error(g), 1e-6)) << p;
-        }
-        ExpectModelAtInitialAndControlsOn();
-    };
     for (int16_t k = 3; k >= 1; --k) {
         window->ScanGoal(k);
-        expectScan(k, 10);
+        ExpectScan(k, Unit(k), 10, 1e-6);
     }
     for (float span : {5.0f, 2.5f, 1.25f}) {
         window->ZoomIn();
-        expectScan(1, span); // the species of the list
+        ExpectScan(1, Unit(1), span, 1e-6); // the species of the list
     }
     window->ZoomOut();
-    expectScan(1, 2.5f);
-    EXPECT_EQ(st.ErrCode, 0);
+    ExpectScan(1, Unit(1), 2.5f, 1e-6);
 }
 
 class GoalGradientTest : public GoalWindowTest, public ::testing::WithParamInterface<bool> {};
@@ -151,23 +157,19 @@ TEST_P(GoalGradientTest, DirectionPlottedErrorsAndDoubleClickFollowTheAnalyticGr
     for (double& d : u) d *= (sum < 0.0 ? -1.0 : 1.0) / std::sqrt(norm);
     SelectQuietly(*window, 3);
     window->ScanGoal(-1);
-    ASSERT_EQ(window->DrawnParameter(), 0);
     for (int i = 1; i <= 3; ++i) n += st.SearchDir(i) * st.SearchDir(i);
     for (int i = 1; i <= 3; ++i) {
         // Central differences of a smooth function: error of order h^2.
         EXPECT_NEAR(st.SearchDir(i) / std::sqrt(n), u[size_t(i)], 1e-5) << "component " << i;
         EXPECT_EQ(st.G0Save(i), g0[size_t(i)]) << "base point is the Initial value";
     }
-    for (int16_t p = 1; p <= 21; ++p) {
-        Vec g = g0;
-        for (size_t i = 1; i <= 3; ++i) g[i] += (p - 11) * u[i];
-        EXPECT_TRUE(FuzzyEqual(window->chart->PointData(p, 1), Error(g), 1e-5)) << p;
-    }
-    ExpectModelAtInitialAndControlsOn();
+    ExpectScan(0, u, 10, 1e-5);
+    window->ZoomIn();
+    ExpectScan(0, u, 5, 1e-5);
 
-    emit window->chart->UserPoint(3.0f, 0.0f);
+    emit window->chart->UserPoint(1.5f, 0.0f);
     for (int i = 1; i <= 3; ++i) {
-        EXPECT_NEAR(st.G0Init(i), g0[size_t(i)] + 3.0 * u[size_t(i)], 1e-4) << "species " << i;
+        EXPECT_NEAR(st.G0Init(i), g0[size_t(i)] + 1.5 * u[size_t(i)], 1e-4) << "species " << i;
         EXPECT_EQ(float(std::get<double>(sheet->Value(i + 9, 3))), st.G0Init(i));
     }
     EXPECT_TRUE(IsEmpty(sheet->Value(13, 3))) << "the error of the old Initial values is gone";
@@ -177,15 +179,8 @@ TEST_P(GoalGradientTest, DirectionPlottedErrorsAndDoubleClickFollowTheAnalyticGr
 }
 INSTANTIATE_TEST_SUITE_P(UphillDownhill, GoalGradientTest, ::testing::Bool());
 
-TEST_F(GoalWindowTest, FlatGoalHasNoGradientAndRestoresTheMainWindow) {
-    flat = true;
-    ui.fileBoxEnabled = ui.mainEnabled = false; // as the main window leaves them
-    window->ScanGoal(0);
-    ExpectMessage(ui, "No gradient  ", Icon::Exclamation);
-    ExpectNothingDrawnAndMainRestored();
-}
-
-// A first scan, started from the main window, whose fourth evaluation fails.
+// A first scan, started from the main window, whose fourth evaluation fails, or a gradient
+// scan of a flat goal.
 using GoalFailureTest = GoalWindowTest;
 TEST_F(GoalFailureTest, EndsWithoutDrawingAndGivesTheMainWindowBack) {
     const std::string bad = "Cannot calculate goal function: ";
@@ -193,25 +188,27 @@ TEST_F(GoalFailureTest, EndsWithoutDrawingAndGivesTheMainWindowBack) {
         int16_t code;        ///< ErrCode the goal function leaves
         double value;        ///< the value it returns
         std::string message; ///< "": none
+        bool flat = false;
     } cases[] = {{-1, 0.0, ""},
                  {kInterrupt, 0.0, ""},
                  {0, -0.5, bad + "Invalid procedure call or argument  "},
                  {0, std::nan(""), bad + "Invalid procedure call or argument  "},
-                 {0, 1e80, bad + "Overflow  "}};
+                 {0, 1e80, bad + "Overflow  "},
+                 {0, 4.0, "No gradient  ", true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.code);
-        SCOPED_TRACE(c.value);
+        SCOPED_TRACE(testing::Message() << c.code << " " << c.value);
         calls.clear();
         ui.messages.clear();
         st.ScanSpan = 2.5f;
         ui.fileBoxEnabled = ui.mainEnabled = false;
-        failAt = 4;
+        failAt = c.flat ? 0 : 4;
         failCode = c.code;
         badValue = c.value;
-        window->ScanGoal(3);
-        EXPECT_EQ(st.ScanSpan, 10.0f) << "back to the last good span (10 before the first)";
+        flat = c.flat;
+        window->ScanGoal(c.flat ? 0 : 3);
+        EXPECT_EQ(st.ScanSpan, c.flat ? 2.5f : 10.0f) << "the last good span (10 before the first)";
         ExpectNothingDrawnAndMainRestored();
-        ExpectMessage(ui, c.message);
+        ExpectMessage(ui, c.message, c.flat ? Icon::Exclamation : Icon::Critical);
         for (int16_t p = 1; p <= window->chart->nPoints(); ++p)
             EXPECT_TRUE(std::isfinite(window->chart->PointData(p, 1)));
     }
