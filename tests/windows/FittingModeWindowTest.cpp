@@ -27,11 +27,9 @@ TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
     TestPort port{ui};
     const GoalData d = RandomData(2, 8, 61, 20261206u, false);
     SetUpState(st, d);
-    GridWorkbook book(std::string(LUMORA_TEST_BUILD_DIR) + "/f12_goal.xlsx");
-    st.xlSheet = book.AddSheet("Data");
+    GridSheet sheet{nullptr, "Data"};
+    st.xlSheet = &sheet;
     st.GaussArg = false;
-    st.WlStart = static_cast<float>(st.WlMin);
-    st.WlStop = static_cast<float>(st.WlMax);
     st.SpName.Redim(2);
     // Centres between wavelength rows, so the built bands are only a start.
     const std::vector<TrueBand> truth = {{1, 0.8037, 0.21, 500.0}, {2, 1.1912, 0.26, 300.0}};
