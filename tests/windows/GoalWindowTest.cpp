@@ -165,34 +165,32 @@ INSTANTIATE_TEST_SUITE_P(UphillDownhill, GoalGradientTest, ::testing::Bool());
 using GoalFailureTest = GoalWindowTest;
 TEST_F(GoalFailureTest, EndsWithoutDrawingAndGivesTheMainWindowBack) {
     const std::string bad = "Cannot calculate goal function: ", invalid = "Invalid procedure";
-    const struct {
-        int16_t code;        ///< ErrCode the goal function leaves
-        double value;        ///< the value it returns
-        std::string message; ///< "": none
-        bool flat = false;
-    } cases[] = {{-1, 0.0, ""},
-                 {kInterrupt, 0.0, ""},
-                 {0, -0.5, bad + invalid + " call or argument  "},
-                 {0, std::nan(""), bad + invalid + " call or argument  "},
-                 {0, 1e80, bad + "Overflow  "},
-                 {0, 4.0, "No gradient  ", true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.code << " " << c.value);
+    // the ErrCode the goal function leaves, the value it returns, the message, a flat goal
+    const std::tuple<int16_t, double, std::string, bool> cases[] = {
+        {-1, 0.0, "", false},
+        {kInterrupt, 0.0, "", false},
+        {0, -0.5, bad + invalid + " call or argument  ", false},
+        {0, std::nan(""), bad + invalid + " call or argument  ", false},
+        {0, 1e80, bad + "Overflow  ", false},
+        {0, 4.0, "No gradient  ", true}};
+    for (const auto& [code, value, message, flatGoal] : cases) {
+        SCOPED_TRACE(testing::Message() << code << " " << value);
         calls.clear();
         ui.messages.clear();
         st.ScanSpan = 2.5f;
         ui.fileBoxEnabled = ui.mainEnabled = false;
         std::tie(failAt, failCode, badValue, flat) =
-            std::tuple(c.flat ? 0 : 4, c.code, c.value, c.flat);
-        window->ScanGoal(c.flat ? 0 : 3);
-        EXPECT_EQ(st.ScanSpan, c.flat ? 2.5f : 10.0f) << "the last good span (10 before the first)";
+            std::tuple(flatGoal ? 0 : 4, code, value, flatGoal);
+        window->ScanGoal(flatGoal ? 0 : 3);
+        EXPECT_EQ(st.ScanSpan, flatGoal ? 2.5f : 10.0f)
+            << "the last good span (10 before the first)";
         EXPECT_FALSE(window->isVisible());
         EXPECT_EQ(window->DrawnParameter(), -1);
         EXPECT_TRUE(ui.fileBoxEnabled && ui.mainEnabled);
         EXPECT_EQ(ui.buttonCalls.back(), (std::pair<bool, int>{true, 2}));
         EXPECT_EQ(st.ErrCode, 0);
         ExpectModelAtInitialAndControlsOn();
-        ExpectMessage(ui, c.message, c.flat ? Icon::Exclamation : Icon::Critical);
+        ExpectMessage(ui, message, flatGoal ? Icon::Exclamation : Icon::Critical);
         for (int16_t p = 1; p <= window->chart->nPoints(); ++p)
             EXPECT_TRUE(std::isfinite(window->chart->PointData(p, 1)));
     }

@@ -23,10 +23,8 @@ protected:
 };
 
 TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
-    const struct {
-        int16_t code;
-        std::string readerMsg, shown; // shown "": no message
-    } cases[] = {
+    const std::tuple<int16_t, std::string, std::string> cases[] = {
+        // code, reader's, shown
         {-7, "", "Could not set Gibbs options  "},
         {-6, "", "Error opening System file  "},
         {-5, "", "Error opening database  "},
@@ -39,18 +37,17 @@ TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
         {4, "Incorrect keyword (row=2, col=1)", "Source data: Incorrect keyword (row=2, col=1)  "},
         {0, "", ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.code);
+    for (const auto& [code, readerMsg, shown] : cases) {
+        SCOPED_TRACE(code);
         ui.messages.clear();
-        st.readOverride = [&c](State& s) {
-            s.ErrCode = c.code;
-            s.ErrMsg = c.readerMsg;
+        st.readOverride = [&](State& s) {
+            std::tie(s.ErrCode, s.ErrMsg) = std::tie(code, readerMsg);
         };
         form.RunCommand(Command::Open);
-        test::ExpectMessage(ui, c.shown);
+        test::ExpectMessage(ui, shown);
         // A data set that failed to open leaves only "Open / Refresh"
         for (int i = 1; i <= 6; ++i)
-            EXPECT_EQ(form.Button(Command(i))->isEnabled(), c.code >= 0 || i == 1) << i;
+            EXPECT_EQ(form.Button(Command(i))->isEnabled(), code >= 0 || i == 1) << i;
         EXPECT_EQ(st.ErrCode, 0) << "reset after every command";
         EXPECT_TRUE(form.fileEdit()->isEnabled());
     }
@@ -86,25 +83,21 @@ TEST_F(MainWindowTest, FunctionKeysWithoutModifiersOnly) {
     int commands = 0;
     form.afterCommand = [&] { ++commands; };
     QWidget* child = form.Button(Command::Open);
-    const struct {
-        QWidget* target;
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-        bool runs;
-    } cases[] = {{&form, Qt::Key_F1, Qt::NoModifier, true},
-                 {&form, Qt::Key_F1, Qt::ShiftModifier, false},
-                 {&form, Qt::Key_F2, Qt::ControlModifier, false},
-                 {child, Qt::Key_F2, Qt::NoModifier, true},
-                 {&form, Qt::Key_F12, Qt::AltModifier, false},
-                 {child, Qt::Key_F12, Qt::NoModifier, true},
-                 {&form, Qt::Key_F3, Qt::NoModifier, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.key << " " << c.modifiers);
+    const std::tuple<QWidget*, Qt::Key, Qt::KeyboardModifiers, bool> cases[] = {
+        {&form, Qt::Key_F1, Qt::NoModifier, true},
+        {&form, Qt::Key_F1, Qt::ShiftModifier, false},
+        {&form, Qt::Key_F2, Qt::ControlModifier, false},
+        {child, Qt::Key_F2, Qt::NoModifier, true},
+        {&form, Qt::Key_F12, Qt::AltModifier, false},
+        {child, Qt::Key_F12, Qt::NoModifier, true},
+        {&form, Qt::Key_F3, Qt::NoModifier, false}};
+    for (const auto& [target, key, modifiers, runs] : cases) {
+        SCOPED_TRACE(testing::Message() << key << " " << modifiers);
         st.ErrCode = kInterrupt; // left over from an Esc
         commands = 0;
-        QTest::keyRelease(c.target, c.key, c.modifiers);
-        EXPECT_EQ(commands, c.runs ? 1 : 0);
-        EXPECT_EQ(st.ErrCode, c.runs ? 0 : kInterrupt);
+        QTest::keyRelease(target, key, modifiers);
+        EXPECT_EQ(commands, runs ? 1 : 0);
+        EXPECT_EQ(st.ErrCode, runs ? 0 : kInterrupt);
     }
     form.SetButtons(false, Command::None); // a command runs
     QTest::keyRelease(&form, Qt::Key_F1);
@@ -119,17 +112,15 @@ TEST(StartupTest, EngineChecksAndTheSettingsFile) {
         int16_t Version() override { return 65; }
     };
     const std::string stored = "WorkDir=  /stored/folder/  \nsecond line\n";
-    const struct {
-        int solver;               // -1 none, 0 the engine's, 1 an old one
-        std::string message, ini; // message "": starts
-    } cases[] = {
+    // solver: -1 none, 0 the engine's, 1 an old one; message "": starts; the file after exit
+    const std::tuple<int, std::string, std::string> cases[] = {
         {-1, "This program requires Vexil to be installed  ", stored},
         {1, "Please upgrade your Vexil package  ", "WorkDir=/stored/folder/\n"},
         {0, "", "WorkDir=/new/place/\n"},
     };
     const std::filesystem::path dir = std::filesystem::path(LUMORA_TEST_BUILD_DIR) / "startup";
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.solver);
+    for (const auto& [solver, message, ini] : cases) {
+        SCOPED_TRACE(solver);
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         std::ofstream(dir / "Lumora.ini") << stored;
@@ -137,22 +128,22 @@ TEST(StartupTest, EngineChecksAndTheSettingsFile) {
             State st;
             test::TestUi ui(st);
             MainWindow form(st, dir.string());
-            form.createComponents = [&c](State& s) {
-                if (c.solver < 0) return;
-                s.solver = c.solver ? std::make_unique<OldSolver>() : CreateSolver();
+            form.createComponents = [&](State& s) {
+                if (solver < 0) return;
+                s.solver = solver ? std::make_unique<OldSolver>() : CreateSolver();
                 s.props = CreateProps();
                 s.sysReader = CreateSysReader();
             };
-            EXPECT_EQ(form.Load(), c.message.empty());
-            test::ExpectMessage(ui, c.message, Icon::None);
-            if (c.message.empty()) {
+            EXPECT_EQ(form.Load(), message.empty());
+            test::ExpectMessage(ui, message, Icon::None);
+            if (message.empty()) {
                 EXPECT_EQ(st.WorkDir, "/stored/folder/");
                 st.WorkDir = "/new/place/";
                 form.close();
             }
         }
         std::ifstream in(dir / "Lumora.ini");
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.ini);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), ini);
     }
 }
 
