@@ -28,11 +28,7 @@ protected:
     /// F1, with `inside` run while the window is shown; false when it never was.
     bool RunF1(const std::function<void(FactorWindow&)>& inside) {
         return WhileShown(
-            window, [&] { FactorAnalysis(st, port, 0, &window); },
-            [&] {
-                EXPECT_TRUE(window.isModal());
-                inside(window);
-            });
+            window, [&] { FactorAnalysis(st, port, 0, &window); }, [&] { inside(window); });
     }
 
     ChartMisuseFails charts;
@@ -48,6 +44,7 @@ protected:
 TEST_F(FactorWindowTest, ShowsTheIndicatorTheErrorAndTheCounts) {
     st.nFactors = 10;
     EXPECT_TRUE(RunF1([&](FactorWindow& w) {
+        EXPECT_TRUE(w.isModal());
         EXPECT_EQ(w.errorLabel->text().toStdString(), "Estimated RMS error is 1E-3");
         ASSERT_EQ(w.list->count(), 9); // " 1" .. " 9"
         EXPECT_EQ(w.list->itemText(8).toStdString(), " 9");
@@ -91,7 +88,6 @@ TEST_F(FactorWindowTest, DataThatCannotBeAnalyzed) {
                  for (int w = 1; w <= s.nWl; ++w) s.AbsM(j, w) = s.AbsM(1, w);
          },
          "Data are not factor analyzable", ""},
-        {"no solutions", [](State& s) { s.nSol = 0; }, "Data are not factor analyzable", ""},
         {"negative weight", [](State& s) { s.SolWeight(3) = -0.5f; }, "",
          "Factor analysis failed: Invalid procedure call or argument  "},
     };
@@ -111,12 +107,6 @@ TEST_F(FactorWindowTest, DataThatCannotBeAnalyzed) {
         ExpectMessage(ui, c.message);
         st.ErrCode = 0;
     }
-}
-
-/// F12, with `inside` run while the window is shown; false when it never opened.
-bool Open(State& st, FittingModeWindow& w, const std::function<void()>& inside) {
-    return WhileShown(
-        w, [&] { OpenFittingMode(st, w); }, inside);
 }
 
 TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
@@ -148,21 +138,24 @@ TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
     const Mat<double> rough = st.Eps;
 
     FittingModeWindow w(st, port);
-    ASSERT_TRUE(Open(st, w, [&] {
-        // The goal function's normal mode recovered the generating coefficients.
-        for (int k = 1; k <= 2; ++k)
-            for (int i = 1; i <= d.nWl; ++i)
-                EXPECT_TRUE(FuzzyEqual(st.RefEps(k, i), eps(k, i), 1e-7, 10.0)) << k << " " << i;
-        EXPECT_EQ(st.Eps, rough);
-        w.thresholdEdit->setText("100");
-        w.buildButton->click();
-        EXPECT_EQ(BandCount(st), 2);
-        for (int k : {0, 1}) {
-            w.list->setCurrentIndex(k);
-            w.OnChartPick(500.0f, 100.0f);
-            EXPECT_EQ(st.ErrCode, 0);
-        }
-    }));
+    ASSERT_TRUE(WhileShown(
+        w, [&] { OpenFittingMode(st, w); },
+        [&] {
+            // The goal function's normal mode recovered the generating coefficients.
+            for (int k = 1; k <= 2; ++k)
+                for (int i = 1; i <= d.nWl; ++i)
+                    EXPECT_TRUE(FuzzyEqual(st.RefEps(k, i), eps(k, i), 1e-7, 10.0))
+                        << k << " " << i;
+            EXPECT_EQ(st.Eps, rough);
+            w.thresholdEdit->setText("100");
+            w.buildButton->click();
+            EXPECT_EQ(BandCount(st), 2);
+            for (int k : {0, 1}) {
+                w.list->setCurrentIndex(k);
+                w.OnChartPick(500.0f, 100.0f);
+                EXPECT_EQ(st.ErrCode, 0);
+            }
+        }));
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(st.FitMode, 1);
     ASSERT_EQ(BandCount(st), 2);
@@ -210,11 +203,13 @@ TEST_F(FittingModeTest, EditedSheetIsReadAgainFirst) {
         t.ErrCode = 0;
     };
     Mat<double> reference;
-    EXPECT_TRUE(Open(st, w, [&] {
-        reference = st.RefEps;
-        EXPECT_EQ(s.ui.buttonCalls.back(), (std::pair<bool, int>{false, 0}))
-            << "the main window stays off while the window is open";
-    }));
+    EXPECT_TRUE(WhileShown(
+        w, [&] { OpenFittingMode(st, w); },
+        [&] {
+            reference = st.RefEps;
+            EXPECT_EQ(s.ui.buttonCalls.back(), (std::pair<bool, int>{false, 0}))
+                << "the main window stays off while the window is open";
+        }));
     EXPECT_EQ(reads, 1);
     EXPECT_FUZZY(reference(1, 10), 2 * normal(1, 10), 1e-15);
     EXPECT_TRUE(s.ui.messages.empty());
@@ -228,7 +223,8 @@ TEST_F(FittingModeTest, FailedReReadIsReportedAndEndsTheCommand) {
         t.ErrCode = 4;
         t.ErrMsg = "Incorrect keyword (row=3, col=1)";
     };
-    EXPECT_FALSE(Open(st, w, [] {}));
+    EXPECT_FALSE(WhileShown(
+        w, [&] { OpenFittingMode(st, w); }, [] {}));
     ExpectMessage(s.ui, "Source data: Incorrect keyword (row=3, col=1)  ");
     EXPECT_EQ(st.ErrCode, 4);
     // Nothing of the stale data set was used: no bands loaded, no curves swapped.
@@ -241,11 +237,13 @@ TEST_F(FittingModeTest, FailedReReadIsReportedAndEndsTheCommand) {
 // Leaving the Gaussian mode without any bands is the normal mode, with its own curves.
 TEST_F(FittingModeTest, GaussianModeWithoutBandsFallsBackToNormal) {
     st.xlsWatch->Changed = false;
-    EXPECT_TRUE(Open(st, w, [&] {
-        w.modeButtons[1]->click();
-        EXPECT_EQ(st.FitMode, 1);
-        EXPECT_TRUE(w.chart->SkipSeries(2)) << "no band sum to show";
-    }));
+    EXPECT_TRUE(WhileShown(
+        w, [&] { OpenFittingMode(st, w); },
+        [&] {
+            w.modeButtons[1]->click();
+            EXPECT_EQ(st.FitMode, 1);
+            EXPECT_TRUE(w.chart->SkipSeries(2)) << "no band sum to show";
+        }));
     EXPECT_EQ(st.FitMode, 0);
     EXPECT_EQ(st.Eps, normal);
     EXPECT_FALSE(st.RefEps.Dimensioned());

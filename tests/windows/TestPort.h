@@ -1,8 +1,6 @@
 #pragma once
-// What the window tests share: a main window that records what the windows do to it and
-// wires the goal window as the application does, charts that fail the test when misused,
-// the real engine and bundled database reading from an in-memory workbook host, and modal
-// windows looked into while they are shown.
+// What the window tests share: a main window that records what the windows do to it, charts
+// that fail the test when misused, and the real engine reading from an in-memory host.
 
 #include "FuzzyCompare.h"
 #include "TestUi.h"
@@ -21,9 +19,6 @@
 #include <QTimer>
 
 #include <filesystem>
-#include <functional>
-#include <memory>
-#include <string>
 
 namespace lumora::test {
 

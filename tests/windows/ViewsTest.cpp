@@ -11,17 +11,12 @@
 namespace lumora::test {
 namespace {
 
-/// nSol solutions, nSp species, solution 2 missing at 600 nm.
-void WriteDataSet(GridSheet& sh, int nSol = kSolMax, int nSp = 2) {
-    WriteCobaltDataSet(sh, {nSol, nSp, true, "Co(II) chloride"});
-}
-
-class ViewsFixture : public ::testing::Test, public Engine {
+class Views : public ::testing::Test, public Engine {
 protected:
     void SetUp() override {
         auto book = std::make_unique<GridWorkbook>(st.WorkDir + "views.xlsx");
         sheet = book->AddSheet("Data");
-        WriteDataSet(*sheet);
+        WriteCobaltDataSet(*sheet, {kSolMax, 2, true}); // solution 2 missing at 600 nm
         host->Add(std::move(book));
         ui.fileText = "views.xlsx";
         ReadDataSet(st, ui.request());
@@ -38,7 +33,7 @@ int CountColor(const ChartWidget& chart, int32_t colour) {
 }
 constexpr int32_t kBlue = ColorValue(0, 0, 255), kRed = ColorValue(255, 0, 0);
 
-class AbsView : public ViewsFixture {
+class AbsView : public Views {
 protected:
     void ExpectCalculated(int j, int series) {
         for (int w = 1; w <= 5; ++w) EXPECT_EQ(chart.PointData(w, series), st.AbsC(j, w)) << w;
@@ -84,7 +79,7 @@ TEST_F(AbsView, EditedSheetIsReadAgainAndReloaded) {
     view.ShowAbsorptionView();
     view.list->setCurrentIndex(5);
     const long serial = st.ReadSerial;
-    WriteDataSet(*sheet, 3);
+    WriteCobaltDataSet(*sheet, {3, 2, true});
     sheet->SetValue(19 + 1, 2, CellValue{0.5}); // S1 at 500 nm
     ASSERT_TRUE(st.xlsWatch->Changed);
     view.ShowAbsorptionView();
@@ -100,17 +95,13 @@ TEST_F(AbsView, EditedSheetIsReadAgainAndReloaded) {
     ExpectCalculated(3, 4);
 }
 
-class SpeciesView : public ViewsFixture {
-protected:
-    void Show(int16_t mode, const std::function<void()>& inside) {
-        EXPECT_TRUE(WhileShown(
-            view, [&] { view.ShowSpeciesView(mode); }, inside));
-    }
+TEST_F(Views, ExtinctionCoefficientsTimesConcentrationsGiveTheCalculatedSpectra) {
     ConcentrationView view{st, port, nullptr};
     ChartWidget& chart = *view.chart;
-};
-
-TEST_F(SpeciesView, ExtinctionCoefficientsTimesConcentrationsGiveTheCalculatedSpectra) {
+    const auto Show = [&](int16_t mode, const std::function<void()>& inside) {
+        EXPECT_TRUE(WhileShown(
+            view, [&] { view.ShowSpeciesView(mode); }, inside));
+    };
     std::vector<std::vector<float>> conc(3, std::vector<float>(7)), eps(3, std::vector<float>(6));
     Show(1, [&] {
         ASSERT_EQ(chart.nSeries(), 2);
