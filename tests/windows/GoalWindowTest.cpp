@@ -149,14 +149,10 @@ TEST_P(GoalGradientTest, DirectionPlottedErrorsAndDoubleClickFollowTheAnalyticGr
     ExpectScan(0, u, 5, 1e-5);
 
     emit window->chart->UserPoint(1.5f, 0.0f);
-    for (int i = 1; i <= 3; ++i) {
+    for (int i = 1; i <= 3; ++i)
         EXPECT_NEAR(st.G0Init(i), g0[size_t(i)] + 1.5 * u[size_t(i)], 1e-4) << "species " << i;
-        EXPECT_EQ(float(std::get<double>(sheet->Value(i + 9, 3))), st.G0Init(i));
-    }
     EXPECT_TRUE(IsEmpty(sheet->Value(13, 3))) << "the error of the old Initial values is gone";
     EXPECT_EQ(reads, 1) << "the write marked the sheet changed, so the scan re-read it";
-    EXPECT_EQ(window->DrawnParameter(), 0);
-    ExpectModelAtInitialAndControlsOn();
 }
 INSTANTIATE_TEST_SUITE_P(UphillDownhill, GoalGradientTest, ::testing::Bool());
 
