@@ -74,9 +74,8 @@ TEST_F(MainWindowTest, EscInterruptsOnlyARunningCommand) {
     EXPECT_EQ(st.ErrCode, 0);
 }
 
-// F1, F2 and F12 start their command on release, from any control, only without shift,
-// control or alt and only while no command runs. A command starts with a clear ErrCode
-// (here each finds the Optimize button off and ends at once).
+// F1, F2 and F12 start their command on release, from any control, without modifiers, while
+// none runs; a command starts with a clear ErrCode (each here ends at once).
 TEST_F(MainWindowTest, FunctionKeysWithoutModifiersOnly) {
     QtUi qt(&form);
     AppWindows windows(st, form, qt);
@@ -104,8 +103,7 @@ TEST_F(MainWindowTest, FunctionKeysWithoutModifiersOnly) {
     EXPECT_EQ(commands, 0);
 }
 
-// The engine is checked before the program starts; the settings file is rewritten on exit
-// once it was read, and left alone otherwise.
+// The engine is checked first; the settings file is rewritten on exit only once it was read.
 TEST(StartupTest, EngineChecksAndTheSettingsFile) {
     struct OldSolver : test::FakeSolver {
         OldSolver() : FakeSolver({}) {}
@@ -121,7 +119,6 @@ TEST(StartupTest, EngineChecksAndTheSettingsFile) {
     const std::filesystem::path dir = std::filesystem::path(LUMORA_TEST_BUILD_DIR) / "startup";
     for (const auto& [solver, message, ini] : cases) {
         SCOPED_TRACE(solver);
-        std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         std::ofstream(dir / "Lumora.ini") << stored;
         {

@@ -48,8 +48,7 @@ inline void ExpectMessage(const TestUi& ui, const std::string& text, Icon icon =
     EXPECT_EQ(ui.messages[0].icon, icon);
 }
 
-/// Runs `open`, which shows `w` modally; `inside` runs once `w` is shown, then `w` is
-/// closed (unless `inside` closed it). Returns whether `w` was shown.
+/// Runs `open`, which shows `w` modally, with `inside` run once it is shown; false if never.
 inline bool WhileShown(QWidget& w, const std::function<void()>& open,
                        const std::function<void()>& inside) {
     bool shown = false;
