@@ -118,10 +118,7 @@ TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
     for (int j = 1; j <= d.nSol; ++j)
         for (int w = 1; w <= d.nWl; ++w)
             st.AbsM(j, w) = d.conc[1][j] * eps(1, w) + d.conc[2][j] * eps(2, w);
-    st.Conc.Redim(2, d.nSol);
     st.Eps.Redim(2, d.nWl);
-    st.AbsC.Redim(d.nSol, d.nWl);
-    st.NormM.Redim(2, 2);
     st.FitMode = 1; // the data set is in the Gaussian mode with rough bands
     FillGaussTab(
         st, {{1, 0.8537, 0.273, std::log(500.0) - 0.4}, {2, 1.2412, 0.338, std::log(300.0) - 0.4}});
