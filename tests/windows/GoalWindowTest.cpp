@@ -183,8 +183,6 @@ TEST_F(GoalFailureTest, EndsWithoutDrawingAndGivesTheMainWindowBack) {
         EXPECT_EQ(st.ErrCode, 0);
         ExpectModelAtInitialAndControlsOn();
         ExpectMessage(ui, message, flatGoal ? Icon::Exclamation : Icon::Critical);
-        for (int16_t p = 1; p <= window->chart->nPoints(); ++p)
-            EXPECT_TRUE(std::isfinite(window->chart->PointData(p, 1)));
     }
 }
 
@@ -249,7 +247,6 @@ TEST(GoalEndToEnd, ScanAndDoubleClickOnTheBundledExample) {
     const float plottedAtTwo = chart.PointData(13, 1);
     emit chart.UserPoint(2.0f, 0.0f);
     EXPECT_EQ(std::get<double>(e.st.xlSheet->Value(11, 3)), old + 2.0);
-    ASSERT_TRUE(std::holds_alternative<double>(e.st.xlSheet->Value(errRow, 3)));
     const double rms1 = std::get<double>(e.st.xlSheet->Value(errRow, 3));
     EXPECT_TRUE(FuzzyEqual(rms1, plottedAtTwo, 1e-5));
     EXPECT_TRUE(FuzzyEqual(chart.PointData(11, 1), rms1, 1e-5));

@@ -23,8 +23,8 @@ protected:
 };
 
 TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
+    // code, reader's message, message shown
     const std::tuple<int16_t, std::string, std::string> cases[] = {
-        // code, reader's, shown
         {-7, "", "Could not set Gibbs options  "},
         {-6, "", "Error opening System file  "},
         {-5, "", "Error opening database  "},
@@ -35,8 +35,7 @@ TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
         {-2, "", "Incorrect file type  "},
         {-1, "", "File not open  "},
         {4, "Incorrect keyword (row=2, col=1)", "Source data: Incorrect keyword (row=2, col=1)  "},
-        {0, "", ""},
-    };
+        {0, "", ""}};
     for (const auto& [code, readerMsg, shown] : cases) {
         SCOPED_TRACE(code);
         ui.messages.clear();
