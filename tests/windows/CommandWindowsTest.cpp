@@ -43,11 +43,10 @@ TEST_F(FactorWindowTest, ShowsTheIndicatorTheErrorAndTheCounts) {
         ASSERT_EQ(w.list->count(), 9); // " 1" .. " 9"
         EXPECT_EQ(w.list->currentText().toStdString(), " 2");
         EXPECT_FALSE(w.check->isChecked());
-        ChartWidget& ch = *w.chart;
-        ASSERT_EQ(ch.nPoints(), 11);
-        EXPECT_EQ(ch.PointData(11, 1), 0.0f);
-        EXPECT_GT(ch.PointData(3, 1), ch.PointData(2, 1));
-        EXPECT_GT(ch.PointData(3, 1), ch.PointData(4, 1));
+        ASSERT_EQ(w.chart->nPoints(), 11);
+        EXPECT_EQ(w.chart->PointData(11, 1), 0.0f);
+        EXPECT_GT(w.chart->PointData(3, 1), w.chart->PointData(2, 1));
+        EXPECT_GT(w.chart->PointData(3, 1), w.chart->PointData(4, 1));
         // Ticking the box and pressing Esc stores the count shown
         w.check->setChecked(true);
         w.list->setCurrentIndex(2);

@@ -22,22 +22,19 @@
 
 namespace lumora::test {
 
-class TestPort : public MainWindowPort {
-public:
-    explicit TestPort(TestUi& ui) : ui_(ui) {}
+struct TestPort : MainWindowPort {
+    explicit TestPort(TestUi& u) : ui(u) {}
     void setButtons(bool on, Command keep) override {
-        ui_.buttonCalls.push_back({on, static_cast<int>(keep)});
+        ui.buttonCalls.push_back({on, static_cast<int>(keep)});
     }
-    void setFileBoxEnabled(bool on) override { ui_.fileBoxEnabled = on; }
-    void setMainEnabled(bool on) override { ui_.mainEnabled = on; }
+    void setFileBoxEnabled(bool on) override { ui.fileBoxEnabled = on; }
+    void setMainEnabled(bool on) override { ui.mainEnabled = on; }
     bool goalWindowVisible() const override { return goal && goal->isVisible(); }
     void refreshGoalList() override {
         if (goal) goal->FillParameterList();
     }
+    TestUi& ui;
     GoalScanWindow* goal = nullptr;
-
-private:
-    TestUi& ui_;
 };
 
 /// The one message shown, or none when `text` is "".
