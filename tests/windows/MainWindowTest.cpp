@@ -1,20 +1,14 @@
-// The main window: reader codes as the user sees them, the interrupt key, the function
-// keys, and the start-up checks of the engine with the settings file. Runs offscreen.
+// The main window, offscreen: reader codes as the user sees them, the interrupt key, the
+// function keys, and the start-up checks of the engine with the settings file.
 
 #include "windows/MainWindow.h"
 
 #include "FakeSolver.h"
-#include "TestUi.h"
-#include "engine/EngineFactory.h"
+#include "TestPort.h"
 #include "windows/AbsorptionView.h"
 #include "windows/AppWindows.h"
 #include "windows/QtUi.h"
 
-#include <gtest/gtest.h>
-
-#include <QTest>
-
-#include <filesystem>
 #include <fstream>
 
 namespace lumora {
@@ -22,23 +16,15 @@ namespace {
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    MainWindowTest() : ui(st), form(st, LUMORA_TEST_BUILD_DIR) { form.show(); }
-    std::vector<bool> Enabled() {
-        std::vector<bool> e;
-        for (int i = 1; i <= 6; ++i) e.push_back(form.Button(static_cast<Command>(i))->isEnabled());
-        return e;
-    }
+    MainWindowTest() { form.show(); }
     State st;
-    test::TestUi ui;
-    MainWindow form;
+    test::TestUi ui{st};
+    MainWindow form{st, LUMORA_TEST_BUILD_DIR};
 };
 
 TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
-    const std::vector<bool> onlyOpen = {true, false, false, false, false, false};
-    struct Case {
-        int16_t code;
-        std::string readerMsg, shown; // shown "": no message
-    } cases[] = {
+    // code, reader's message, message shown
+    const std::tuple<int16_t, std::string, std::string> cases[] = {
         {-7, "", "Could not set Gibbs options  "},
         {-6, "", "Error opening System file  "},
         {-5, "", "Error opening database  "},
@@ -49,25 +35,18 @@ TEST_F(MainWindowTest, ReaderCodesBecomeMessages) {
         {-2, "", "Incorrect file type  "},
         {-1, "", "File not open  "},
         {4, "Incorrect keyword (row=2, col=1)", "Source data: Incorrect keyword (row=2, col=1)  "},
-        {0, "", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.code);
+        {0, "", ""}};
+    for (const auto& [code, readerMsg, shown] : cases) {
+        SCOPED_TRACE(code);
         ui.messages.clear();
-        st.readOverride = [&c](State& s) {
-            s.ErrCode = c.code;
-            s.ErrMsg = c.readerMsg;
+        st.readOverride = [&](State& s) {
+            std::tie(s.ErrCode, s.ErrMsg) = std::tie(code, readerMsg);
         };
         form.RunCommand(Command::Open);
-        if (c.shown.empty()) {
-            EXPECT_TRUE(ui.messages.empty());
-        } else {
-            ASSERT_EQ(ui.messages.size(), 1u);
-            EXPECT_EQ(ui.messages[0].text, c.shown);
-            EXPECT_EQ(ui.messages[0].icon, Icon::Critical);
-        }
+        test::ExpectMessage(ui, shown);
         // A data set that failed to open leaves only "Open / Refresh"
-        EXPECT_EQ(Enabled(), c.code < 0 ? onlyOpen : std::vector<bool>(6, true));
+        for (int i = 1; i <= 6; ++i)
+            EXPECT_EQ(form.Button(Command(i))->isEnabled(), code >= 0 || i == 1) << i;
         EXPECT_EQ(st.ErrCode, 0) << "reset after every command";
         EXPECT_TRUE(form.fileEdit()->isEnabled());
     }
@@ -90,93 +69,77 @@ TEST_F(MainWindowTest, EscInterruptsOnlyARunningCommand) {
         EXPECT_TRUE(form.isVisible());
     };
     form.RunCommand(Command::Open);
-    EXPECT_EQ(seen, std::vector<int16_t>(3, -16384));
+    EXPECT_EQ(seen, std::vector<int16_t>(3, kInterrupt));
     EXPECT_EQ(st.ErrCode, 0);
 }
 
-// F1, F2 and F12 start their command on release, from any control, only without shift,
-// control or alt and only while no command runs. A command starts with a clear ErrCode
-// (here each finds the Optimize button off and ends at once).
+// F1, F2 and F12 start their command on release, from any control, without modifiers, while
+// none runs; a command starts with a clear ErrCode (each here ends at once).
 TEST_F(MainWindowTest, FunctionKeysWithoutModifiersOnly) {
     QtUi qt(&form);
     AppWindows windows(st, form, qt);
     int commands = 0;
     form.afterCommand = [&] { ++commands; };
-    struct Case {
-        QWidget* target;
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-        bool runs;
-    };
     QWidget* child = form.Button(Command::Open);
-    for (const Case c : {Case{&form, Qt::Key_F1, Qt::NoModifier, true},
-                         Case{&form, Qt::Key_F1, Qt::ShiftModifier, false},
-                         Case{&form, Qt::Key_F2, Qt::ControlModifier, false},
-                         Case{child, Qt::Key_F2, Qt::NoModifier, true},
-                         Case{&form, Qt::Key_F12, Qt::AltModifier, false},
-                         Case{child, Qt::Key_F12, Qt::NoModifier, true},
-                         Case{&form, Qt::Key_F3, Qt::NoModifier, false}}) {
-        SCOPED_TRACE(testing::Message() << c.key << " " << c.modifiers);
+    const std::tuple<QWidget*, Qt::Key, Qt::KeyboardModifiers, bool> cases[] = {
+        {&form, Qt::Key_F1, Qt::NoModifier, true},
+        {&form, Qt::Key_F1, Qt::ShiftModifier, false},
+        {&form, Qt::Key_F2, Qt::ControlModifier, false},
+        {child, Qt::Key_F2, Qt::NoModifier, true},
+        {&form, Qt::Key_F12, Qt::AltModifier, false},
+        {child, Qt::Key_F12, Qt::NoModifier, true},
+        {&form, Qt::Key_F3, Qt::NoModifier, false}};
+    for (const auto& [target, key, modifiers, runs] : cases) {
+        SCOPED_TRACE(testing::Message() << key << " " << modifiers);
         st.ErrCode = kInterrupt; // left over from an Esc
         commands = 0;
-        QTest::keyRelease(c.target, c.key, c.modifiers);
-        EXPECT_EQ(commands, c.runs ? 1 : 0);
-        EXPECT_EQ(st.ErrCode, c.runs ? 0 : kInterrupt);
+        QTest::keyRelease(target, key, modifiers);
+        EXPECT_EQ(commands, runs ? 1 : 0);
+        EXPECT_EQ(st.ErrCode, runs ? 0 : kInterrupt);
     }
     form.SetButtons(false, Command::None); // a command runs
     QTest::keyRelease(&form, Qt::Key_F1);
     EXPECT_EQ(commands, 0);
 }
 
-// The engine is checked before the program starts; the settings file is rewritten on exit
-// once it was read, and left alone otherwise.
+// The engine is checked first; the settings file is rewritten on exit only once it was read.
 TEST(StartupTest, EngineChecksAndTheSettingsFile) {
     struct OldSolver : test::FakeSolver {
-        explicit OldSolver(int16_t v) : FakeSolver({}), version(v) {}
-        int16_t Version() override { return version; }
-        int16_t version;
+        OldSolver() : FakeSolver({}) {}
+        int16_t Version() override { return 65; }
     };
     const std::string stored = "WorkDir=  /stored/folder/  \nsecond line\n";
-    struct Case {
-        const char* name;
-        int solver;               // -1 none, 0 the engine's, else a solver of that version
-        std::string message, ini; // message "": starts
-    };
-    const Case cases[] = {
-        {"missing engine", -1, "This program requires Vexil to be installed  ", stored},
-        {"old engine", 65, "Please upgrade your Vexil package  ", "WorkDir=/stored/folder/\n"},
-        {"current engine", 0, "", "WorkDir=/new/place/\n"},
+    // solver: -1 none, 0 the engine's, 1 an old one; message "": starts; the file after exit
+    const std::tuple<int, std::string, std::string> cases[] = {
+        {-1, "This program requires Vexil to be installed  ", stored},
+        {1, "Please upgrade your Vexil package  ", "WorkDir=/stored/folder/\n"},
+        {0, "", "WorkDir=/new/place/\n"},
     };
     const std::filesystem::path dir = std::filesystem::path(LUMORA_TEST_BUILD_DIR) / "startup";
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::filesystem::remove_all(dir);
+    for (const auto& [solver, message, ini] : cases) {
+        SCOPED_TRACE(solver);
         std::filesystem::create_directories(dir);
         std::ofstream(dir / "Lumora.ini") << stored;
         {
             State st;
             test::TestUi ui(st);
             MainWindow form(st, dir.string());
-            form.createComponents = [&c](State& s) {
-                if (c.solver < 0) return;
-                s.solver =
-                    c.solver ? std::make_unique<OldSolver>(int16_t(c.solver)) : CreateSolver();
+            form.createComponents = [&](State& s) {
+                if (solver < 0) return;
+                s.solver = solver ? std::make_unique<OldSolver>() : CreateSolver();
                 s.props = CreateProps();
                 s.sysReader = CreateSysReader();
             };
-            EXPECT_EQ(form.Load(), c.message.empty());
-            if (c.message.empty()) {
-                EXPECT_TRUE(ui.messages.empty());
+            EXPECT_EQ(form.Load(), message.empty());
+            test::ExpectMessage(ui, message, Icon::None);
+            if (message.empty()) {
                 EXPECT_EQ(st.WorkDir, "/stored/folder/");
                 st.WorkDir = "/new/place/";
                 form.close();
-            } else {
-                ASSERT_EQ(ui.messages.size(), 1u);
-                EXPECT_EQ(ui.messages[0].text, c.message);
             }
         }
         std::ifstream in(dir / "Lumora.ini");
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.ini);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), ini);
     }
 }
 

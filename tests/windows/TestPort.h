@@ -1,45 +1,92 @@
 #pragma once
-// The main window as the window tests see it: its buttons, box and result windows are
-// the scripted fields of a TestUi.
+// What the window tests share: a main window that records what the windows do to it, charts
+// that fail the test when misused, and the real engine reading from an in-memory host.
 
+#include "FuzzyCompare.h"
 #include "TestUi.h"
+#include "chart/ChartMessage.h"
+#include "chart/ChartWidget.h"
+#include "dataset/ReadDataSet.h"
+#include "engine/EngineFactory.h"
+#include "windows/GoalScanWindow.h"
 #include "windows/MainWindowPort.h"
+#include "xlsx/EmbeddedHost.h"
+#include "xlsx/GridWorkbook.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
 
 namespace lumora::test {
 
-class TestPort : public MainWindowPort {
-public:
-    explicit TestPort(TestUi& ui) : ui_(ui) {}
-
-    void setButtons(bool enable, Command keep) override {
-        ui_.buttonCalls.push_back({enable, static_cast<int>(keep)});
+struct TestPort : MainWindowPort {
+    explicit TestPort(TestUi& u) : ui(u) {}
+    void setButtons(bool on, Command keep) override {
+        ui.buttonCalls.push_back({on, static_cast<int>(keep)});
     }
-    bool buttonEnabled(Command b) const override {
-        const int i = static_cast<int>(b);
-        return i < 1 || i > 6 || ui_.buttonsOn[static_cast<size_t>(i - 1)];
+    void setFileBoxEnabled(bool on) override { ui.fileBoxEnabled = on; }
+    void setMainEnabled(bool on) override { ui.mainEnabled = on; }
+    bool goalWindowVisible() const override { return goal && goal->isVisible(); }
+    void refreshGoalList() override {
+        if (goal) goal->FillParameterList();
     }
-    void setFileBoxEnabled(bool enable) override { ui_.fileBoxEnabled = enable; }
-    void setMainEnabled(bool enable) override { ui_.mainEnabled = enable; }
-    void focusButton(Command b) override { ui_.focusedButton = static_cast<int>(b); }
-    std::string fileText() const override { return ui_.fileText; }
-    void setFileText(const std::string& text) override { ui_.fileText = text; }
-    bool fileDialog(const std::string& title, const std::string& filterName,
-                    const std::string& filterPattern, std::string& folder, std::string& fileName,
-                    bool save) override {
-        return ui_.request().openDialog(title, filterName, filterPattern, folder, fileName, save);
+    TestUi& ui;
+    GoalScanWindow* goal = nullptr;
+};
+
+/// The one message shown, or none when `text` is "".
+inline void ExpectMessage(const TestUi& ui, const std::string& text, Icon icon = Icon::Critical) {
+    ASSERT_EQ(ui.messages.size(), text.empty() ? 0u : 1u) << ui.messages[0].text;
+    if (text.empty()) return;
+    EXPECT_EQ(ui.messages[0].text, text);
+    EXPECT_EQ(ui.messages[0].icon, icon);
+}
+
+/// Runs `open`, which shows `w` modally, with `inside` run once it is shown; false if never.
+inline bool WhileShown(QWidget& w, const std::function<void()>& open,
+                       const std::function<void()>& inside) {
+    bool shown = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!w.isVisible()) return;
+        poll.stop();
+        shown = true;
+        inside();
+        if (w.isVisible()) w.close();
+    });
+    poll.start(1);
+    open();
+    return shown;
+}
+
+struct ChartMisuseFails {
+    ChartMisuseFails() {
+        SetChartMessageSink([](const std::string& t) { ADD_FAILURE() << t; });
     }
-    bool goalWindowVisible() const override { return ui_.goalVisible; }
-    void refreshGoalList() override { ++ui_.goalListRefreshes; }
-    bool absorptionViewVisible() const override { return ui_.absorptionVisible; }
-    void unloadAbsorptionView() override { ++ui_.absorptionUnloads; }
-    int absorptionViewIndex() const override { return ui_.absorptionIndex; }
-    void showAbsorptionView() override { ++ui_.absorptionShows; }
+    ~ChartMisuseFails() { SetChartMessageSink({}); }
+};
 
-protected:
-    TestUi& ui() { return ui_; }
-
-private:
-    TestUi& ui_;
+struct Engine {
+    explicit Engine(const std::string& dir = LUMORA_TEST_BUILD_DIR) {
+        st.solver = CreateSolver();
+        st.props = CreateProps();
+        st.sysReader = CreateSysReader();
+        st.attachHost = [h = host](bool) { return h; };
+        st.WorkDir = dir + "/";
+    }
+    ~Engine() { // the host's workbooks go before the state that points into them
+        st.xlsWatch->SetSheet(nullptr);
+        st.xlSheet = nullptr;
+        st.xlBook = nullptr;
+    }
+    std::shared_ptr<EmbeddedHost> host = std::make_shared<EmbeddedHost>();
+    State st;
+    TestUi ui{st};
+    TestPort port{ui};
+    ChartMisuseFails charts;
 };
 
 } // namespace lumora::test
