@@ -1,6 +1,7 @@
 // The command line, the settings file and the batch summary.
 
 #include "app/Batch.h"
+#include "WorkbookFiles.h"
 #include "app/CommandLine.h"
 #include "windows/Settings.h"
 
@@ -15,11 +16,6 @@ namespace lumora {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 TEST(SettingsFile, ReadRulesAndRewrite) {
     const fs::path dir = fs::path(LUMORA_TEST_BUILD_DIR) / "settings";
@@ -41,9 +37,9 @@ TEST(SettingsFile, ReadRulesAndRewrite) {
     // A rewrite keeps one line, and nothing else in the folder.
     std::ofstream(ini, std::ios::binary) << "WorkDir=/a/\nsecond line\nthird\n";
     ASSERT_TRUE(WriteWorkDir(dir.string(), ReadWorkDir(dir.string())));
-    EXPECT_EQ(ReadFile(ini), "WorkDir=/a/\n");
+    EXPECT_EQ(test::ReadBytes(ini), "WorkDir=/a/\n");
     ASSERT_TRUE(WriteWorkDir(dir.string(), ""));
-    EXPECT_EQ(ReadFile(ini), "WorkDir=\n");
+    EXPECT_EQ(test::ReadBytes(ini), "WorkDir=\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
     EXPECT_FALSE(WriteWorkDir((dir / "no" / "such").string(), "/x/"));
 }

@@ -59,7 +59,7 @@ TEST(RuntimeErrors, MessagesAndRounding) {
         {[] { TextToDouble("x"); }, "Type mismatch"}};
     for (const auto& [f, text] : errors) EXPECT_EQ(ErrorOf(f), text);
     EXPECT_EQ(CheckedSqrt(0.0), 0.0);
-    // Ties round to even, as the original's conversions do.
+    // Ties round to even.
     for (const auto& [x, n] : {std::pair{2.5, 2}, {3.5, 4}, {-2.5, -2}, {-32768.4, -32768}})
         EXPECT_EQ(CInt16(x), n) << x;
 }

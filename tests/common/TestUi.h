@@ -5,7 +5,6 @@
 #include "dataset/ReadDataSet.h"
 #include "model/State.h"
 
-#include <array>
 #include <deque>
 #include <optional>
 #include <string>
@@ -30,11 +29,11 @@ public:
         if (interruptAtYield > 0 && yields == interruptAtYield) st_.ErrCode = kInterrupt;
     }
     void status(const std::string& text) override { statuses.push_back(text); }
-    void progress(double fraction) override { progresses.push_back(fraction); }
+    void progress(double) override {}
     void message(const std::string& text, Icon icon) override { messages.push_back({text, icon}); }
     bool ask(const std::string& text) override {
         questions.push_back(text);
-        if (answers.empty()) return defaultAnswer;
+        if (answers.empty()) return false;
         const bool a = answers.front();
         answers.pop_front();
         return a;
@@ -57,27 +56,14 @@ public:
 
     std::vector<Shown> messages;
     std::vector<std::string> statuses;
-    std::vector<double> progresses;
     std::vector<std::string> questions;
     std::deque<bool> answers;
-    bool defaultAnswer = false;
     long yields = 0;
     long interruptAtYield = 0;
-    std::vector<std::pair<bool, int>> buttonCalls;
     std::string fileText;                    ///< the data-file box
     std::optional<std::string> dialogFolder; ///< set to make the dialog succeed
     std::string dialogFile;
     std::string dialogFilter;
-    bool goalVisible = false;
-    int goalListRefreshes = 0;
-    std::array<bool, 6> buttonsOn{true, true, true, true, true, true};
-    bool fileBoxEnabled = true;
-    bool mainEnabled = true;
-    int focusedButton = 0;
-    bool absorptionVisible = false;
-    int absorptionIndex = 0;
-    int absorptionUnloads = 0;
-    int absorptionShows = 0;
 
 private:
     State& st_;

@@ -181,7 +181,7 @@ TEST_F(FittingModeTest, EditedSheetIsReadAgainFirst) {
     EXPECT_EQ(BandCount(st), 0);
     EXPECT_FALSE(st.RefEps.Dimensioned());
     EXPECT_EQ(st.Eps, normal);
-    EXPECT_EQ(s.ui.buttonCalls, (std::vector<std::pair<bool, int>>{{false, 0}, {true, 0}}));
+    EXPECT_EQ(port.buttonCalls, (std::vector<std::pair<bool, int>>{{false, 0}, {true, 0}}));
 
     st.ErrCode = 0;
     s.ui.messages.clear();
@@ -194,7 +194,7 @@ TEST_F(FittingModeTest, EditedSheetIsReadAgainFirst) {
         w, [&] { OpenFittingMode(st, w); },
         [&] {
             reference = st.RefEps;
-            EXPECT_EQ(s.ui.buttonCalls.back(), (std::pair<bool, int>{false, 0}))
+            EXPECT_EQ(port.buttonCalls.back(), (std::pair<bool, int>{false, 0}))
                 << "the main window stays off while the window is open";
         }));
     EXPECT_FALSE(st.xlsWatch->Changed);

@@ -167,7 +167,7 @@ TEST_F(GoalFailureTest, EndsWithoutDrawingAndGivesTheMainWindowBack) {
         calls.clear();
         ui.messages.clear();
         st.ScanSpan = 2.5f;
-        ui.fileBoxEnabled = ui.mainEnabled = false;
+        port.fileBoxEnabled = port.mainEnabled = false;
         std::tie(failAt, failCode, badValue, flat) =
             std::tuple(flatGoal ? 0 : 4, code, value, flatGoal);
         window->ScanGoal(flatGoal ? 0 : 3);
@@ -175,8 +175,8 @@ TEST_F(GoalFailureTest, EndsWithoutDrawingAndGivesTheMainWindowBack) {
             << "the last good span (10 before the first)";
         EXPECT_FALSE(window->isVisible());
         EXPECT_EQ(window->DrawnParameter(), -1);
-        EXPECT_TRUE(ui.fileBoxEnabled && ui.mainEnabled);
-        EXPECT_EQ(ui.buttonCalls.back(), (std::pair<bool, int>{true, 2}));
+        EXPECT_TRUE(port.fileBoxEnabled && port.mainEnabled);
+        EXPECT_EQ(port.buttonCalls.back(), (std::pair<bool, int>{true, 2}));
         EXPECT_EQ(st.ErrCode, 0);
         ExpectModelAtInitialAndControlsOn();
         ExpectMessage(ui, message, flatGoal ? Icon::Exclamation : Icon::Critical);

@@ -5,6 +5,7 @@
 
 #include "FakeSolver.h"
 #include "TestPort.h"
+#include "WorkbookFiles.h"
 #include "windows/AbsorptionView.h"
 #include "windows/AppWindows.h"
 #include "windows/QtUi.h"
@@ -138,8 +139,7 @@ TEST(StartupTest, EngineChecksAndTheSettingsFile) {
                 form.close();
             }
         }
-        std::ifstream in(dir / "Lumora.ini");
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), ini);
+        EXPECT_EQ(test::ReadBytes(dir / "Lumora.ini"), ini);
     }
 }
 

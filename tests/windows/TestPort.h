@@ -25,16 +25,19 @@ namespace lumora::test {
 struct TestPort : MainWindowPort {
     explicit TestPort(TestUi& u) : ui(u) {}
     void setButtons(bool on, Command keep) override {
-        ui.buttonCalls.push_back({on, static_cast<int>(keep)});
+        buttonCalls.push_back({on, static_cast<int>(keep)});
     }
-    void setFileBoxEnabled(bool on) override { ui.fileBoxEnabled = on; }
-    void setMainEnabled(bool on) override { ui.mainEnabled = on; }
+    void setFileBoxEnabled(bool on) override { fileBoxEnabled = on; }
+    void setMainEnabled(bool on) override { mainEnabled = on; }
     bool goalWindowVisible() const override { return goal && goal->isVisible(); }
     void refreshGoalList() override {
         if (goal) goal->FillParameterList();
     }
     TestUi& ui;
     GoalScanWindow* goal = nullptr;
+    std::vector<std::pair<bool, int>> buttonCalls;
+    bool fileBoxEnabled = true;
+    bool mainEnabled = true;
 };
 
 /// The one message shown, or none when `text` is "".

@@ -15,7 +15,7 @@ protected:
     void SetUp() override {
         auto book = std::make_unique<GridWorkbook>(st.WorkDir + "views.xlsx");
         sheet = book->AddSheet("Data");
-        WriteCobaltDataSet(*sheet, {kSolMax, 2, true}); // solution 2 missing at 600 nm
+        WriteCobaltDataSet(*sheet, kSolMax, true); // solution 2 missing at 600 nm
         host->Add(std::move(book));
         ui.fileText = "views.xlsx";
         ReadDataSet(st, ui.request());
@@ -78,7 +78,7 @@ TEST_F(AbsView, EditedSheetIsReadAgainAndReloaded) {
     view.ShowAbsorptionView();
     view.list->setCurrentIndex(5);
     const long serial = st.ReadSerial;
-    WriteCobaltDataSet(*sheet, {3, 2, true});
+    WriteCobaltDataSet(*sheet, 3, true);
     sheet->SetValue(19 + 1, 2, CellValue{0.5}); // S1 at 500 nm
     ASSERT_TRUE(st.xlsWatch->Changed);
     view.ShowAbsorptionView();
