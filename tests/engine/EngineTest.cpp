@@ -773,6 +773,14 @@ TEST_F(SolverTest, AgreesWithIndependentMassActionSolution) {
             cl, co);
         for (size_t j = 0; j < 11; ++j)
             EXPECT_FUZZY(amounts[j + 1], ref[j], 1e-8) << kSupcrtGibbs[j].first;
+        // The activity coefficients it reports: the B-dot equation at its ionic strength.
+        const double I = solver.LastResult().ionicStrength, sq = std::sqrt(I);
+        for (const auto& [name, z] : {std::pair{"Na+", 1}, {"Co+2", 2}, {"CoCl4-2", -2}}) {
+            const double a = solver.Db().Species(solver.Db().Find(name)).ionSize;
+            EXPECT_FUZZY(solver.Gamma(Index(name)),
+                         std::pow(10.0, -p.A * z * z * sq / (1 + a * p.B * sq) + p.Bdot * I), 1e-9)
+                << name;
+        }
     }
 }
 
