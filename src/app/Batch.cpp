@@ -32,14 +32,17 @@ double CellNumber(State& st, int row, int col, double fallback) {
     return fallback;
 }
 
-void Collect(State& st, bool optimized, BatchSummary& s) {
+// After a failed read the state is half-filled: only the error is reported then.
+void Collect(State& st, bool readOk, bool optimized, BatchSummary& s) {
     s.ErrCode = st.ErrCode;
     s.ErrMsg = st.ErrMsg;
+    s.species.clear();
+    s.notes = st.Notes;
+    if (!readOk) return;
     s.nSol = st.nSol;
     s.nWl = st.nWl;
     s.iterations = optimized ? st.IterCount : 0;
     s.evaluations = st.GoalCalls;
-    s.species.clear();
     if (st.nSp <= 0 || !st.SpName.Dimensioned()) return;
     // The mean error as the sheet shows it: "Result" column after a run, else "Initial".
     const int row = st.nSp + 10;
@@ -75,11 +78,18 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
         exitCode = 2;
     }
 
+    const bool readOk = exitCode == 0;
     if (exitCode == 0 && cl.optimize) {
         st.solver->SetControl(27, 0);
-        OptimizeCommand(st, request);
+        const OptimizeEnd end = OptimizeCommand(st, request);
         optimized = true;
         if (st.ErrCode > 0) st.ui->message("Optimization: " + st.ErrMsg, Icon::Critical);
+        if (st.ErrCode == 0 && end == OptimizeEnd::NothingToOptimize) {
+            // The start values are no result: a script must not take them for one.
+            st.ErrCode = -1;
+            st.ErrMsg = "Nothing to optimize (" + NothingToOptimizeReason(st) + ")";
+            st.ui->message(st.ErrMsg, Icon::Critical);
+        }
         if (st.ErrCode != 0) exitCode = 1;
     }
 
@@ -100,7 +110,7 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
         exitCode = 4;
     }
 
-    Collect(st, optimized, summary);
+    Collect(st, readOk, optimized, summary);
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     return exitCode;
 }
@@ -164,7 +174,9 @@ std::string SummaryJson(const BatchSummary& s) {
           << ",\"pm\":" << JsonNumber(sp.pm) << ",\"free\":" << (sp.free ? "true" : "false") << "}";
     }
     o << "],\"iterations\":" << s.iterations << ",\"evaluations\":" << s.evaluations
-      << ",\"seconds\":" << JsonNumber(s.seconds) << "}";
+      << ",\"seconds\":" << JsonNumber(s.seconds) << ",\"notes\":[";
+    for (size_t i = 0; i < s.notes.size(); ++i) o << (i ? "," : "") << JsonString(s.notes[i]);
+    o << "]}";
     return o.str();
 }
 
@@ -189,6 +201,7 @@ std::string SummaryText(const BatchSummary& s) {
     std::snprintf(line, sizeof line, "Goal evaluations: %ld (%.3f ms each), time: %.3f s\n",
                   s.evaluations, per, s.seconds);
     o << line;
+    for (const auto& note : s.notes) o << "Note: " << note << "\n";
     return o.str();
 }
 

@@ -29,6 +29,8 @@ struct BatchSummary {
     int iterations = 0;
     long evaluations = 0;
     double seconds = 0;
+    /// What the reader changed of the data (raised probe scales)
+    std::vector<std::string> notes;
 };
 
 /// Runs the batch commands on a state whose engine components and host are set up.

@@ -31,7 +31,6 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             cl.noLimits = true;
         } else if (a == "--batch") {
             cl.batch = true;
-            if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) cl.workbook = args[++i];
         } else if (a == "--optimize") {
             cl.optimize = true;
         } else if (a == "--export") {

@@ -5,6 +5,7 @@
 #include "fit/Intervals.h"
 #include "fit/Optimize.h"
 #include "model/GaussTable.h"
+#include "sheet/CellRef.h"
 
 #include <algorithm>
 #include <new>
@@ -19,14 +20,15 @@ public:
     Command(State& st, const ReadRequest& request, const OptimizeViews& views)
         : st_(st), ui_(*st.ui), request_(request), views_(views) {}
 
-    void Execute() {
-        if (!Prepare()) return;
+    OptimizeEnd Execute() {
+        if (!Prepare()) return OptimizeEnd::StartFailed;
         OptimizeOptions options;
         options.onIteration = [this](State&) { WriteIteration(); };
         const OptimizeResult result = Optimize(st_, options);
-        if (result.end == OptimizeEnd::StartFailed) return;
-        if (result.end == OptimizeEnd::NothingToOptimize && !SaveStartValues()) return;
+        if (result.end == OptimizeEnd::StartFailed) return result.end;
+        if (result.end == OptimizeEnd::NothingToOptimize && !SaveStartValues()) return result.end;
         EndOfRun(result.end == OptimizeEnd::Converged);
+        return result.end;
     }
 
     /// The error handler: any run-time error after the preparation.
@@ -46,7 +48,7 @@ public:
         // After a failed re-read the sheet still differs from the state: the next
         // command must read it again, and the reader owns the event switch then.
         if (!readFailed_) {
-            st_.xlsWatch->Changed = false;
+            st_.xlsWatch->Changed = discarded_;
             st_.xlsWatch->SetEvents(true);
         }
     }
@@ -103,7 +105,8 @@ private:
     /// No free species moves the error: on Yes the start values stay with their error
     /// and table. False when the user declines.
     bool SaveStartValues() {
-        if (!ui_.ask("Nothing to optimize. Save data?  ")) return false;
+        if (!ui_.ask("Nothing to optimize. Save data?  \n(" + NothingToOptimizeReason(st_) + ")"))
+            return false;
         const double value = CallGoal(st_, -1);
         if (st_.ErrCode == 0) {
             st_.RmsErr = CheckedSqrt(value);
@@ -119,7 +122,10 @@ private:
     void EndOfRun(bool converged) {
         if (st_.ErrCode == kInterrupt) {
             st_.ErrCode = -1;
-            if (!ui_.ask("Optimization interrupted. Keep current data?  ")) return;
+            if (!ui_.ask("Optimization interrupted. Keep current data?  ")) {
+                DiscardRun();
+                return;
+            }
         }
         if (!SaveResultTable()) return;
         if (!converged) return;
@@ -127,14 +133,36 @@ private:
         if (ConfidenceIntervals(st_)) WriteIntervals();
     }
 
+    /// The sheet as before the run: a "Result" value left behind would fix its species
+    /// on the next read. The state still holds the run's values, so the next command
+    /// reads the sheet again.
+    void DiscardRun() {
+        for (int i = 1; i <= st_.nSp; ++i)
+            if (st_.SpFree(i)) Sheet().ClearContents(i + 9, 4, i + 9, 4);
+        Sheet().ClearContents(ErrorRow(), 4, ErrorRow(), 4);
+        discarded_ = true;
+    }
+
     void WriteIntervals() {
         for (int i = 1; i <= st_.nSp; ++i)
             if (st_.GErr(i) != 0.0f) Sheet().SetValue(i + 9, 5, static_cast<double>(st_.GErr(i)));
     }
 
-    /// The table beside the spectra: species and solution names, the rms deviation
-    /// of each solution, then Eps and AbsC per wavelength. False when Esc stopped it.
+    /// The table beside the spectra. A sheet too narrow for it fails with the cells
+    /// it needed.
     bool SaveResultTable() {
+        try {
+            return WriteResultTable();
+        } catch (const RuntimeError& e) {
+            const int last = 2 * st_.nSol + st_.nSp + 6;
+            throw RuntimeError(e.Description() + " (the result table needs columns up to " +
+                               ColumnName(last) + ")");
+        }
+    }
+
+    /// Species and solution names, the rms deviation of each solution, then Eps and
+    /// AbsC per wavelength. False when Esc stopped it.
+    bool WriteResultTable() {
         ui_.status("Saving parameters...");
         ui_.yield();
         if (Interrupted()) return false;
@@ -191,14 +219,25 @@ private:
     bool displayStatusBar_ = true;
     bool readFailed_ = false;
     bool failed_ = false;
+    bool discarded_ = false;
 };
 
 } // namespace
 
-void OptimizeCommand(State& st, const ReadRequest& request, const OptimizeViews& views) {
+std::string NothingToOptimizeReason(const State& st) {
+    std::string fixed;
+    for (int i = 1; i <= st.nSp; ++i)
+        if (!st.SpFree(i)) fixed += (fixed.empty() ? "" : ", ") + st.SpName(i);
+    if (st.nFree == 0) return "fixed by a value in \"Result\": " + fixed;
+    return "no free species changes the error" +
+           (fixed.empty() ? std::string() : "; fixed by a value in \"Result\": " + fixed);
+}
+
+OptimizeEnd OptimizeCommand(State& st, const ReadRequest& request, const OptimizeViews& views) {
     Command command(st, request, views);
+    OptimizeEnd end = OptimizeEnd::StartFailed;
     try {
-        command.Execute();
+        end = command.Execute();
     } catch (const RuntimeError& e) {
         command.Fail(e.Description());
     } catch (const std::bad_alloc&) {
@@ -207,6 +246,7 @@ void OptimizeCommand(State& st, const ReadRequest& request, const OptimizeViews&
         command.Fail(e.what());
     }
     command.CleanUp();
+    return end;
 }
 
 } // namespace lumora

@@ -5,6 +5,7 @@
 // the spectra, and the confidence intervals after convergence.
 
 #include "dataset/ReadDataSet.h"
+#include "fit/Optimize.h"
 #include "model/State.h"
 
 #include <functional>
@@ -21,9 +22,14 @@ struct OptimizeViews {
     std::function<void()> afterIteration;
 };
 
-/// Runs the command. Outcome in ErrCode: 0 after a normal end, -1 after Esc or a
-/// run-time error (its message shown), otherwise the code left by the reader or the
+/// Runs the command and tells how the optimizer ended (StartFailed also when the
+/// command stopped before it). Outcome in ErrCode: 0 after a normal end, -1 after Esc or
+/// a run-time error (its message shown), otherwise the code left by the reader or the
 /// goal function.
-void OptimizeCommand(State& st, const ReadRequest& request, const OptimizeViews& views = {});
+OptimizeEnd OptimizeCommand(State& st, const ReadRequest& request, const OptimizeViews& views = {});
+
+/// Why there is nothing to optimize: the species fixed by a "Result" value, or that no
+/// free species moves the error.
+std::string NothingToOptimizeReason(const State& st);
 
 } // namespace lumora

@@ -29,14 +29,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A data error: ends the read with this code and its message.
+// A data error: ends the read with this code and its message; the detail (a cell's
+// text, a name, the engine's reason) follows the message.
 struct DataError {
     int16_t code;
+    std::string detail;
 };
 
-[[noreturn]] void Fail(ReadError error) {
-    throw DataError{static_cast<int16_t>(error)};
+[[noreturn]] void Fail(ReadError error, std::string detail = {}) {
+    throw DataError{static_cast<int16_t>(error), std::move(detail)};
 }
+
+// The cursor is 16-bit: a sheet that goes on past it is refused by name.
+constexpr int kLastRow = 32767;
 
 void SetCode(State& st, ReadError error) {
     st.ErrCode = static_cast<int16_t>(error);
@@ -44,6 +49,24 @@ void SetCode(State& st, ReadError error) {
 
 bool SameName(const std::string& a, const std::string& b) {
     return LCase(a) == LCase(b);
+}
+
+// A path with its "..", "." and links resolved as far as they exist.
+std::string Resolved(const std::string& path, const std::string& workDir) {
+    std::error_code ec;
+    fs::path p(path);
+    if (p.is_relative()) p = fs::path(workDir) / p;
+    fs::path r = fs::weakly_canonical(p, ec);
+    return (ec ? p.lexically_normal() : r).string();
+}
+
+// Whether the text of the data-file box means the workbook at fullName: a bare name
+// means any workbook of that name (the one open is taken), a path means that file.
+bool SameWorkbook(const std::string& text, const std::string& fullName,
+                  const std::string& workDir) {
+    if (text.find('/') == std::string::npos)
+        return SameName(text, fs::path(fullName).filename().string());
+    return Resolved(text, workDir) == Resolved(fullName, workDir);
 }
 
 bool StartsWith(const std::string& s, const std::string& prefix) {
@@ -79,6 +102,10 @@ template <class F> auto Quietly(F f, decltype(f()) fallback) -> decltype(f()) {
     } catch (...) {
         return fallback;
     }
+}
+
+std::string FullNameOf(Workbook* book) {
+    return Quietly([&] { return book->FullName(); }, std::string());
 }
 
 // The file types of the host in use (the embedded host's when none can be reached).
@@ -127,13 +154,12 @@ bool ChooseWorkbook(State& st, const OpenDialog& dialog, std::string& fileName, 
         }
         // SrcFile waits until a sheet has been taken: a rejected name must not be
         // remembered as the loaded workbook.
-    } else if (!st.SrcFile.empty() && SameName(fileName, st.SrcFile)) {
+    } else if (!st.SrcFile.empty() && SameWorkbook(fileName, st.SrcPath, st.WorkDir)) {
         auto& app = st.xlApp;
         Workbook* active = nullptr;
         if (app && Quietly([&] { return app->WorkbookCount(); }, 0) > 0)
             active = Quietly([&] { return app->ActiveWorkbook(); }, nullptr);
-        if (!active || !st.xlSheet ||
-            !SameName(Quietly([&] { return active->Name(); }, std::string()), fileName)) {
+        if (!active || !st.xlSheet || !SameWorkbook(fileName, FullNameOf(active), st.WorkDir)) {
             SetCode(st, ReadError::FileNotOpen);
             return false;
         }
@@ -174,16 +200,15 @@ bool OpenWorkbook(State& st, const std::string& fileName) {
     const int count = Quietly([&] { return app->WorkbookCount(); }, 0);
     for (int i = 1; i <= count && !book; ++i) {
         Workbook* b = Quietly([&] { return app->WorkbookItem(i); }, nullptr);
-        if (b && SameName(Quietly([&] { return b->Name(); }, std::string()), fileName)) book = b;
+        if (b && SameWorkbook(fileName, FullNameOf(b), st.WorkDir)) book = b;
     }
     if (book) {
         // An open workbook that another program saved since: take the saved version.
         std::string error;
         if (book->ReloadIfChangedOnDisk(error) == ReloadResult::Failed)
-            Fail(ReadError::CannotOpenFile);
+            Fail(ReadError::CannotOpenFile, error);
         Workbook* active = Quietly([&] { return app->ActiveWorkbook(); }, nullptr);
-        const std::string name = Quietly([&] { return book->Name(); }, std::string());
-        if (!active || !SameName(Quietly([&] { return active->Name(); }, std::string()), name))
+        if (!active || FullNameOf(active) != FullNameOf(book))
             Quietly(
                 [&] {
                     book->Activate();
@@ -196,6 +221,9 @@ bool OpenWorkbook(State& st, const std::string& fileName) {
         book = Quietly([&] { return app->Open(path, error); }, nullptr);
         if (!book) {
             st.SrcFile = "";
+            // A file that is there but damaged or of another kind is no missing file.
+            std::error_code ec;
+            if (fs::is_regular_file(path, ec)) Fail(ReadError::CannotOpenFile, error);
             SetCode(st, ReadError::FileNotFound);
             st.ErrMsg = error; // why it could not be opened, shown after "File not found"
             return false;
@@ -217,6 +245,7 @@ bool OpenWorkbook(State& st, const std::string& fileName) {
     }
     st.FitMode = 0;
     st.SrcFile = fileName;
+    st.SrcPath = FullNameOf(book);
     return true;
 }
 
@@ -236,7 +265,21 @@ public:
 
 private:
     std::string Next() { return ReadCell(st_, false, false); }
-    std::string NextRow() { return ReadCell(st_, true, false); }
+    std::string NextRow() {
+        if (st_.CurRow >= kLastRow)
+            Fail(ReadError::UnexpectedError, "more than " + std::to_string(kLastRow) + " rows");
+        return ReadCell(st_, true, false);
+    }
+
+    /// A " ±" value as the scale of the optimizer's probes. Steps of a tiny scale are
+    /// lost in the goal function's noise and would freeze the species.
+    float ProbeScale(float pm, const std::string& name) {
+        constexpr float kFloor = 0.01f;
+        if (pm == 0.0f || std::fabs(pm) >= kFloor) return std::fabs(pm);
+        st_.Notes.push_back("The \u00B1 value of " + name + " was raised to " +
+                            FormatNumber(kFloor, "0.00") + " kJ/mol for the probes");
+        return kFloor;
+    }
 
     // A keyword line: column A must be the keyword; returns column B.
     std::string Keyword(const char* keyword) {
@@ -262,7 +305,8 @@ private:
 
         const std::string database = DataPath(Mandatory("Database:"));
         st_.solver->OpenDatabase(database);
-        if (!st_.solver->LastMessage().empty()) Fail(ReadError::DatabaseError);
+        if (!st_.solver->LastMessage().empty())
+            Fail(ReadError::DatabaseError, st_.solver->LastMessage());
         st_.props->OpenDatabase(database);
 
         const std::string system = DataPath(Mandatory("System:"));
@@ -270,9 +314,11 @@ private:
         std::string options = Keyword("Options:");
         StripMode(options);
         st_.solver->SetOptions(options + "/mode=1");
-        if (!st_.solver->LastMessage().empty()) Fail(ReadError::OptionsRefused);
+        if (!st_.solver->LastMessage().empty())
+            Fail(ReadError::OptionsRefused, st_.solver->LastMessage());
         st_.solver->OpenSystem(system);
-        if (st_.solver->LastMessage() != "System file accepted") Fail(ReadError::SystemFileError);
+        if (st_.solver->LastMessage() != "System file accepted")
+            Fail(ReadError::SystemFileError, system + ": " + st_.solver->LastMessage());
         st_.sysReader->ReadSystem(system, st_.sysRec);
         if (st_.sysRec.nAq == 0) Fail(ReadError::NoAqueousSolution);
         if (st_.sysRec.phases.empty()) throw RuntimeError(kSubscriptOutOfRange);
@@ -343,17 +389,17 @@ private:
             if (!a.empty() || name.empty()) Fail(ReadError::SpeciesCountMismatch);
 
             const int16_t code = st_.props->SpeciesCode(st_.props->FindSpecies(name));
-            if (code < 0) Fail(ReadError::SpeciesNotInDatabase);
-            if (code >= 2048) Fail(ReadError::SpeciesNotAqueous);
+            if (code < 0) Fail(ReadError::SpeciesNotInDatabase, name);
+            if (code >= 2048) Fail(ReadError::SpeciesNotAqueous, name);
 
             int idx = 0;
             for (int s = st_.AqFirst; s <= st_.AqLast && idx == 0; ++s)
                 if (names.at(static_cast<size_t>(s)) == name) idx = s;
-            if (idx == 0) Fail(ReadError::SpeciesNotInSystem);
+            if (idx == 0) Fail(ReadError::SpeciesNotInSystem, name);
             st_.SpIdx(i) = static_cast<int16_t>(idx);
             st_.SpName(i) = name;
             for (int j = i - 1; j >= 1; --j)
-                if (st_.SpIdx(j) == st_.SpIdx(i)) Fail(ReadError::DuplicatedSpecies);
+                if (st_.SpIdx(j) == st_.SpIdx(i)) Fail(ReadError::DuplicatedSpecies, name);
 
             const int row = st_.CurRow;
             const std::string init = Next();
@@ -364,6 +410,8 @@ private:
                     sheet_.SetValue(row, 3, static_cast<double>(g));
             } else if (IsNumeric(init)) {
                 st_.G0Init(i) = ToSingle(init);
+            } else {
+                Fail(ReadError::InitialEnergy, "not a number: \"" + init + "\"");
             }
             // The engine's failure value, or no number at all.
             if (!(std::fabs(static_cast<double>(st_.G0Init(i))) <= kMissingLimit))
@@ -380,7 +428,7 @@ private:
             }
 
             const std::string pm = Next();
-            if (IsNumeric(pm)) st_.GScale(i) = ToSingle(pm);
+            if (IsNumeric(pm)) st_.GScale(i) = ProbeScale(ToSingle(pm), name);
             sheet_.ClearContents(row, 5, row, 5);
         }
 
@@ -605,6 +653,18 @@ void InitialEvaluation(State& st) {
     if (st.ErrCode == kInterrupt) st.ErrCode = 0;
 }
 
+// The message of the outcome: a data error's text, then the detail and the position of
+// the last cell read where they help; for the other codes the detail alone.
+std::string ErrorMessage(const State& st, const std::string& detail) {
+    if (st.ErrCode <= 0) return detail;
+    std::string inside = detail;
+    if (DataErrorHasPosition(st.ErrCode))
+        inside += (inside.empty() ? "" : ", ") + std::string("row=") + std::to_string(st.CurRow) +
+                  ", col=" + std::to_string(st.CurCol);
+    const std::string text = DataErrorText(st.ErrCode);
+    return inside.empty() ? text : text + " (" + inside + ")";
+}
+
 } // namespace
 
 std::string DataErrorText(int16_t code) {
@@ -650,6 +710,9 @@ std::string ReadDataSet(State& st, const ReadRequest& request) {
     const bool named = !fileName.empty();
     st.GaussLimit = 0.95;
     st.MeanWl = 0.0;
+    st.Notes.clear();
+    std::string detail;
+    Workbook* cleanBook = nullptr;
 
     try {
         bool refresh = false;
@@ -661,12 +724,14 @@ std::string ReadDataSet(State& st, const ReadRequest& request) {
             // A workbook saved by another program since it was loaded: read the new file.
             std::string error;
             if (st.xlBook && st.xlBook->ReloadIfChangedOnDisk(error) == ReloadResult::Failed)
-                Fail(ReadError::CannotOpenFile);
+                Fail(ReadError::CannotOpenFile, error);
         } else if (!OpenWorkbook(st, fileName)) {
             st.xlsWatch->Changed = true;
             return named ? request.fileName : fileName;
         }
 
+        // What the read writes (start values, cleared intervals) is no reason to save.
+        if (st.xlBook && !st.xlBook->Dirty()) cleanBook = st.xlBook;
         st.Damping = 1e-10;
         st.ui->status("Reading data file...");
         st.ui->yield();
@@ -684,16 +749,13 @@ std::string ReadDataSet(State& st, const ReadRequest& request) {
         InitialEvaluation(st);
     } catch (const DataError& e) {
         st.ErrCode = e.code;
+        detail = e.detail;
     } catch (...) {
         // A host or engine failure that is no run-time error of the reader itself.
         SetCode(st, ReadError::UnexpectedError);
     }
-
-    // The message, with the position of the last cell read where it helps.
-    st.ErrMsg = DataErrorText(st.ErrCode);
-    if (DataErrorHasPosition(st.ErrCode))
-        st.ErrMsg +=
-            " (row=" + std::to_string(st.CurRow) + ", col=" + std::to_string(st.CurCol) + ")";
+    st.ErrMsg = ErrorMessage(st, detail);
+    if (cleanBook) Quietly([&] { return cleanBook->SetDirty(false), 0; }, 0);
 
     // After a failure every command re-reads before it uses the half-read state.
     if (st.ErrCode == 0) {

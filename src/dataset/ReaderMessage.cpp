@@ -3,16 +3,19 @@
 namespace lumora {
 
 std::string ReaderMessage(int16_t code, const std::string& readerMsg) {
+    // The engine's or the host's reason follows the message.
+    const auto with = [&](const std::string& text) {
+        return readerMsg.empty() ? text : text + " (" + readerMsg + ")";
+    };
     switch (code) {
     case -7:
-        return "Could not set Gibbs options";
+        return with("Could not set Gibbs options");
     case -6:
-        return "Error opening System file";
+        return with("Error opening System file");
     case -5:
-        return "Error opening database";
+        return with("Error opening database");
     case -4:
-        // A damaged file is "not found" too; the host's reason tells the user which.
-        return readerMsg.empty() ? "File not found" : "File not found (" + readerMsg + ")";
+        return with("File not found");
     case -3:
         return "Could not run Excel";
     case -2:

@@ -30,6 +30,7 @@ public:
     /// Brings the document's window to the front and makes it the current document.
     void Activate() override;
     bool Dirty() const override { return dirty_; }
+    void SetDirty(bool dirty) override { dirty_ = dirty; }
     /// Stores the document in its file and format.
     bool Save(std::string& error) override;
     /// Edits arrive live; this hands those that came in to the sheets' handlers.

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace lumora {
 
@@ -50,11 +51,13 @@ struct State {
     std::function<void(State&)> readOverride;
 
     // Scalars
-    int16_t ErrCode = 0;      ///< outcome of the last command: 0 good, kInterrupt after Esc
-    std::string ErrMsg;       ///< message belonging to ErrCode
-    std::string WorkDir;      ///< folder of the data-set workbook, with its final "/"
-    std::string Title;        ///< the data set's title line
-    std::string SrcFile;      ///< bare name of the workbook the data set was read from
+    int16_t ErrCode = 0;            ///< outcome of the last command: 0 good, kInterrupt after Esc
+    std::string ErrMsg;             ///< message belonging to ErrCode
+    std::vector<std::string> Notes; ///< what the last read changed of the data, for the user
+    std::string WorkDir;            ///< folder of the data-set workbook, with its final "/"
+    std::string Title;              ///< the data set's title line
+    std::string SrcFile;            ///< the data-file box's text the data set was read from
+    std::string SrcPath;            ///< full path of that workbook
     int16_t nFactors = 0;     ///< factors of the reduced data matrix (0: the data as measured)
     bool NoLimits = false;    ///< "/ie": no range checks of T, P and density
     int16_t FitMode = 0;      ///< 0 molar absorptivities per wavelength, 1 Gaussian bands

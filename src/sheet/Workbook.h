@@ -30,6 +30,9 @@ public:
     /// True when the program changed it since the last save (writing a cell's own value
     /// again or clearing an empty cell is no change).
     virtual bool Dirty() const = 0;
+    /// Sets whether the next save has anything to write: writes that only mirror what
+    /// the program read need no save of their own.
+    virtual void SetDirty(bool dirty) = 0;
     /// Saves the file (atomically where the host writes it itself); false with a reason.
     virtual bool Save(std::string& error) = 0;
 

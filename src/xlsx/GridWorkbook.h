@@ -35,6 +35,7 @@ public:
     int WorksheetCount() const override;
     void Activate() override;
     bool Dirty() const override { return dirty_; }
+    void SetDirty(bool dirty) override { dirty_ = dirty; }
     /// Writes the changes into the file. Refuses when another program changed the
     /// file since it was loaded, so the user's version is never overwritten.
     bool Save(std::string& error) override;

@@ -41,6 +41,25 @@ void UseEngine(State& st, const fs::path& dir) {
     st.WorkDir = dir.string() + "/";
 }
 
+/// lumora --batch path [--optimize] on the real engine; the exit code.
+int Batch(const std::string& path, bool optimize, BatchSummary& summary) {
+    int exitCode = -1;
+    {
+        State st; // gone before its workbook is closed: the watcher points into it
+        std::FILE* out = std::tmpfile();
+        BatchUi ui(out, out);
+        st.ui = &ui;
+        UseEngine(st, fs::path(path).parent_path());
+        CommandLine cl;
+        cl.batch = true, cl.optimize = optimize;
+        cl.workbook = path;
+        exitCode = RunBatchCommands(st, cl, summary);
+        std::fclose(out);
+    }
+    EmbeddedHost::Instance()->CloseAll();
+    return exitCode;
+}
+
 struct BatchRun {
     int exitCode = -1;
     BatchSummary summary;
@@ -64,19 +83,7 @@ BatchRun GenerateAndOptimize(double noise, const std::string& tag) {
     NewSheet notes{"Notes", {{CellValue{std::string("keep me")}, 2.5}}, {{1, 1, "user note"}}};
     EXPECT_TRUE(WriteNewXlsx(run.path, {{"Data", set.rows, {}}, notes}, error)) << error;
 
-    {
-        State st; // gone before its workbook is closed: the watcher points into it
-        std::FILE* out = std::tmpfile();
-        BatchUi ui(out, out);
-        st.ui = &ui;
-        UseEngine(st, dir);
-        CommandLine cl;
-        cl.batch = cl.optimize = true;
-        cl.workbook = run.path;
-        run.exitCode = RunBatchCommands(st, cl, run.summary);
-        std::fclose(out);
-    }
-    EmbeddedHost::Instance()->CloseAll();
+    run.exitCode = Batch(run.path, true, run.summary);
     return run;
 }
 
@@ -115,6 +122,28 @@ TEST(BatchEndToEnd, RecoversKnownGibbsEnergiesWithinTheirIntervalsAndSavesThem) 
         EXPECT_NEAR(sp.free ? std::get<double>(data->Value(9 + i, 5)) : 0.0, sp.pm, 1e-6 * sp.pm);
     }
     EXPECT_NEAR(std::get<double>(data->Value(nSp + 10, 4)), noisy.summary.RmsErr, 1e-12);
+
+    // A plain read keeps the saved results: the file stays byte for byte. So does a failed
+    // read (which reports no half-read species) and a run with every species fixed by a
+    // "Result" value, which is no success.
+    const std::string saved = test::ReadBytes(noisy.path);
+    BatchSummary s;
+    EXPECT_EQ(Batch(noisy.path, false, s), 0);
+    EXPECT_EQ(test::ReadBytes(noisy.path), saved);
+    const auto edited = [&](int row, int col, CellValue v) {
+        auto b = GridWorkbook::Load(noisy.path, error);
+        b->Worksheets(1)->SetValue(row, col, v);
+        ASSERT_TRUE(b->Save(error)) << error;
+    };
+    edited(10, 3, std::string("-188,7"));
+    const std::string mistyped = test::ReadBytes(noisy.path);
+    EXPECT_EQ(Batch(noisy.path, true, s), 2);
+    EXPECT_TRUE(s.species.empty() && test::ReadBytes(noisy.path) == mistyped);
+    edited(10, 3, std::get<double>(data->Value(10, 3)));
+    for (int i = 1; i <= nSp; ++i) edited(9 + i, 4, -100.0 * i);
+    EXPECT_EQ(Batch(noisy.path, true, s), 1);
+    EXPECT_TRUE(s.ErrMsg.starts_with("Nothing to optimize (fixed by a value in \"Result\": "))
+        << s.ErrMsg;
 }
 
 std::vector<std::string> Split(const std::string& s, const std::string& sep) {

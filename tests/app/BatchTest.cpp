@@ -52,7 +52,7 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
         {{"/ienolimits"}, "ie||"},                          // the switch inside a word
         {{"--batch", "set.xlsx", "--optimize", "--json", "/ie", "--host", "Embedded"},
          "batch optimize json ie|embedded|set.xlsx"},
-        {{"--batch", "set.xlsx", "--export"}, "batch export||set.xlsx"},
+        {{"--batch", "/ie", "set.xlsx", "--export"}, "batch export ie||set.xlsx"},
         {{"--batch"}, "error: --batch needs a workbook"},
         {{"--optimize", "a.xlsx"}, "error: --optimize, --export and --json go with --batch"},
         {{"--host"}, "error: --host needs a value (embedded or libreoffice)"},
@@ -80,13 +80,14 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
 TEST(BatchSummaryTest, JsonLine) {
     const std::vector<BatchSummary::Species> species = {{"CoCl+", -216.5, -217.25, 0.5, true},
                                                         {"Co+2", -54.4, -54.4, 0, false}};
-    BatchSummary s{0, "say \"hi\"\n", 0.00123, 12, 3, species, 7, 120, 0.25};
+    BatchSummary s{0, "say \"hi\"\n", 0.00123, 12, 3, species, 7, 120, 0.25, {"raised"}};
     EXPECT_EQ(
         SummaryJson(s),
         "{\"ErrCode\":0,\"ErrMsg\":\"say \\\"hi\\\"\\n\",\"RmsErr\":0.00123,\"nSol\":12,\"nWl\":3,"
         "\"species\":[{\"name\":\"CoCl+\",\"initial\":-216.5,\"result\":-217.25,\"pm\":0.5,"
         "\"free\":true},{\"name\":\"Co+2\",\"initial\":-54.4,\"result\":-54.4,\"pm\":0,"
-        "\"free\":false}],\"iterations\":7,\"evaluations\":120,\"seconds\":0.25}");
+        "\"free\":false}],\"iterations\":7,\"evaluations\":120,\"seconds\":0.25,"
+        "\"notes\":[\"raised\"]}");
     EXPECT_NE(SummaryText(s).find("Mean err.: 0.001230"), std::string::npos);
     s.RmsErr = std::numeric_limits<double>::quiet_NaN();
     EXPECT_NE(SummaryJson(s).find("\"RmsErr\":null"), std::string::npos) << "no NaN in JSON";
