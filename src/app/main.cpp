@@ -7,6 +7,7 @@
 #include "windows/AppWindows.h"
 #include "windows/MainWindow.h"
 #include "windows/QtUi.h"
+#include "windows/Settings.h"
 
 #include "sheet/SaveDirtyWorkbooks.h"
 
@@ -40,7 +41,10 @@ int main(int argc, char** argv) {
     std::string hostError;
     st.attachHost = MakeHostAttach(cl->host, hostError);
 
-    MainWindow form(st, std::filesystem::current_path().string());
+    QApplication::setApplicationName("lumora");
+    const std::string settings = SettingsFolder();
+    AdoptLegacySettings(settings, std::filesystem::current_path().string());
+    MainWindow form(st, settings);
     ui.setForm(&form);
     AppWindows windows(st, form, ui);
     form.afterCommand = [&st] {

@@ -764,6 +764,7 @@ std::string ReadDataSet(State& st, const ReadRequest& request) {
         st.xlsWatch->SetEvents(true);
     } else {
         st.xlsWatch->Changed = true;
+        st.ui->status(""); // no "Reading data file..." left beside the error
     }
 
     st.RelTol = 1e-8;

@@ -20,7 +20,7 @@ class AppWindows;
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
-    /// settingsFolder: where "Lumora.ini" lives (the current folder).
+    /// settingsFolder: where "Lumora.ini" lives (the user's configuration folder).
     MainWindow(State& st, std::string settingsFolder, QWidget* parent = nullptr);
     ~MainWindow() override;
 

@@ -3,6 +3,8 @@
 #include "base/AtomicTextFile.h"
 #include "base/NumText.h"
 
+#include <QStandardPaths>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -28,9 +30,23 @@ std::string ReadWorkDir(const std::string& folder) {
 
 bool WriteWorkDir(const std::string& folder, const std::string& workDir) {
     // A failed write keeps the old file.
+    std::error_code ec;
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     std::string reason;
     return WriteTextFileAtomically(SettingsPath(folder).string(), "WorkDir=" + workDir + "\n",
                                    reason);
+}
+
+std::string SettingsFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
+}
+
+void AdoptLegacySettings(const std::string& folder, const std::string& legacyFolder) {
+    std::error_code ec;
+    if (std::filesystem::exists(SettingsPath(folder), ec) ||
+        !std::filesystem::is_regular_file(SettingsPath(legacyFolder), ec))
+        return;
+    WriteWorkDir(folder, ReadWorkDir(legacyFolder));
 }
 
 } // namespace lumora

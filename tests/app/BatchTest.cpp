@@ -41,7 +41,14 @@ TEST(SettingsFile, ReadRulesAndRewrite) {
     ASSERT_TRUE(WriteWorkDir(dir.string(), ""));
     EXPECT_EQ(test::ReadBytes(ini), "WorkDir=\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
-    EXPECT_FALSE(WriteWorkDir((dir / "no" / "such").string(), "/x/"));
+    fs::remove(ini);
+    // A missing folder is made; an old file in the working folder is taken over once.
+    ASSERT_TRUE(WriteWorkDir((dir / "old").string(), "/old/"));
+    AdoptLegacySettings((dir / "new" / "lumora").string(), (dir / "old").string());
+    EXPECT_EQ(ReadWorkDir((dir / "new" / "lumora").string()), "/old/");
+    ASSERT_TRUE(WriteWorkDir((dir / "old").string(), "/older/"));
+    AdoptLegacySettings((dir / "new" / "lumora").string(), (dir / "old").string());
+    EXPECT_EQ(ReadWorkDir((dir / "new" / "lumora").string()), "/old/");
 }
 
 TEST(CommandLineTest, SwitchesAndUsageErrors) {

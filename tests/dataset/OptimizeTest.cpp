@@ -85,10 +85,10 @@ TEST(Optimize, EscAsksWhetherToKeepTheData) {
                 EXPECT_EQ(fx.sheet.HasNumber(row, 4), at == 40 && keep) << row;
             EXPECT_EQ(fx.st.xlsWatch->Changed, !keep);
             for (int i : {1, 3}) {
-                const double shown = at == 40 && keep ? fx.sheet.Number(9 + i, 4) : kGStart[i];
-                if (keep || at == 6)
-                    EXPECT_EQ(std::pair(fx.goal.calls.back().g[i], fx.st.G0(i)),
-                              std::pair(shown, shown));
+                if (!keep && at == 40) continue; // the state waits for the re-read
+                const double shown = at == 40 ? fx.sheet.Number(9 + i, 4) : kGStart[i];
+                EXPECT_EQ(std::pair(fx.goal.calls.back().g[i], fx.st.G0(i)),
+                          std::pair(shown, shown));
             }
             // The table only with Yes; no intervals either way.
             EXPECT_EQ(fx.sheet.Value(fx.st.RowWave, 8), keep ? CellValue{S("Sp1")} : CellValue{});

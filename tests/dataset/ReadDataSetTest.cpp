@@ -119,6 +119,7 @@ TEST_P(ReadDataSetVariant, CodeMessageAndPosition) {
         EXPECT_EQ(st.ErrMsg, v.message);
     if (v.code != 0) {
         EXPECT_TRUE(st.xlsWatch->Changed); // every command re-reads first
+        EXPECT_TRUE(ui.statuses.empty() || ui.statuses.back().empty()) << ui.statuses.back();
         EXPECT_EQ(st.RelTol, 1e-8);
     }
     if (v.check) v.check(*this);
@@ -233,7 +234,7 @@ TEST_F(ReadDataSetTest, RejectedNameIsNotRemembered) {
 TEST_F(ReadDataSetTest, PathInTheBoxKeepsItsWorkbook) {
     // Every later command refreshes the workbook the path named (a bare name compared
     // with the whole path once made them all fail with "File not open").
-    for (const std::string name : {dir.Path("set.xlsx"), dir.dir + "/./set.xlsx", S("set.xlsx")}) {
+    for (const std::string& name : {dir.Path("set.xlsx"), dir.dir + "/./set.xlsx", S("set.xlsx")}) {
         Read(name);
         ASSERT_EQ(st.ErrCode, 0) << name << ": " << st.ErrMsg;
     }
