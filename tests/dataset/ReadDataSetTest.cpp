@@ -6,6 +6,7 @@
 #include "FuzzyCompare.h"
 #include "TestUi.h"
 #include "ValidDataSet.h"
+#include "engine/EngineFactory.h"
 
 #include <cmath>
 #include <set>
@@ -103,6 +104,16 @@ Edit SetRow(int row, std::vector<CellValue> v) {
 }
 const Edit kValid = [](GridSheet&) {};
 const auto kNoLimits = [](auto& t) { t.st.NoLimits = true; };
+/// The engine's own water (its database beside the set has no species).
+const auto kRealWater = [](auto& t) { t.st.props = CreateProps(); };
+Edit SetTP(double tC, double bar) {
+    return [=](GridSheet& s) { s.SetValue(5, 2, tC), s.SetValue(6, 2, bar); };
+}
+/// Conditions accepted: the species lookup comes next.
+auto DensityIs(float rho) {
+    return [=](auto& t) { EXPECT_NEAR(t.st.Dens, rho, 1e-4f); };
+}
+const std::string kNoSpecies = "Species not found in the database (row=10, col=2)";
 
 struct ReadDataSetVariant : ReadDataSetTest, ::testing::WithParamInterface<Variant> {};
 
@@ -149,6 +160,9 @@ const Variant kVariants[] = {
     {"T1000_5", Set(5, 2, 1000.5), 7, "T/P/D out of range"},
     {"TNegativeNoLimits", Set(5, 2, -1.0), 0, "", kNoLimits},
     {"PBelowOne", Set(6, 2, 0.5), 7, "T/P/D out of range", kNoLimits},
+    // The ends of the range in single precision (1000 C is 1273.1500244 K) are inside.
+    {"T0RealWater", SetTP(0, 1), 13, kNoSpecies, kRealWater, DensityIs(0.99984f)},
+    {"T1000RealWater", SetTP(1000, 5000), 13, kNoSpecies, kRealWater, DensityIs(0.60048f)},
     {"WlStartZero", Set(7, 2, 0.0), 10, "Wavelengths must be positive (row=7, col=2)"},
     {"WlStopBelowStart", Set(8, 2, 399.0), 11,
      "wl_stop must be greater than wl_start (row=8, col=2)"},
