@@ -160,7 +160,11 @@ const Variant kVariants[] = {
     {"T1000_5", Set(5, 2, 1000.5), 7, "T/P/D out of range"},
     {"TNegativeNoLimits", Set(5, 2, -1.0), 0, "", kNoLimits},
     {"PBelowOne", Set(6, 2, 0.5), 7, "T/P/D out of range", kNoLimits},
-    // The ends of the range in single precision (1000 C is 1273.1500244 K) are inside.
+    // No water properties (steam; no saturation pressure above 374 C) even without limits;
+    // the ends of the range in single precision (1000 C is 1273.1500244 K) are inside.
+    {"Steam", SetTP(300, 10), 7, "T/P/D out of range", kRealWater},
+    {"NoSaturationPressure", SetTP(400, 0), 7, "T/P/D out of range",
+     [](auto& t) { kRealWater(t), kNoLimits(t); }},
     {"T0RealWater", SetTP(0, 1), 13, kNoSpecies, kRealWater, DensityIs(0.99984f)},
     {"T1000RealWater", SetTP(1000, 5000), 13, kNoSpecies, kRealWater, DensityIs(0.60048f)},
     {"WlStartZero", Set(7, 2, 0.0), 10, "Wavelengths must be positive (row=7, col=2)"},
