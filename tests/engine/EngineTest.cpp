@@ -18,9 +18,11 @@
 #include "engine/WaterState.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -311,6 +313,16 @@ TEST(Database, CodesFormulasAndMalformedFiles) {
         EXPECT_NE(msg.find(expected), std::string::npos) << msg;
         EXPECT_TRUE(db.Count() == count && db.Path() == kBundled && db.Element("Co") &&
                     db.Find("Na+") > 0);
+    }
+    // A FIFO or a device would block the reader or never end; a system file likewise.
+    const std::string fifo = std::string(LUMORA_TEST_BUILD_DIR) + "/db.fifo";
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& [path, kind] : {std::pair{fifo, "FIFO"}, {"/dev/zero", "device"}}) {
+        SystemFile sys;
+        const std::string says = path + ": not a regular file (a " + kind + ")";
+        EXPECT_TRUE(!db.Load(path, msg) && msg == says) << msg;
+        EXPECT_TRUE(!ReadSystemFile(path, sys, msg) && msg == says) << msg;
     }
 }
 
