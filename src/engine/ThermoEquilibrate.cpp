@@ -183,6 +183,9 @@ int ThermoEquilibrate(const ThermoArgs& a, std::ostream& out, std::ostream& err)
     tp.args.assign(e.rest.begin(), e.rest.begin() + 2);
     double tC = 0, pBar = 0;
     if (!ParseTP(tp, 0, tC, pBar, err)) return 2;
+    // The solver reports water it cannot compute; water too light for the species is ours.
+    if (const WaterState w = WaterAt(tC + 273.15, pBar); w.ok && !AqueousRangeOk(a, w, err))
+        return 1;
 
     EngineSolver solver;
     if (const int code = OpenSolver(a, e, solver, err)) return code;

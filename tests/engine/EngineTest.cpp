@@ -917,6 +917,9 @@ TEST(ThermoCommands, OutputsKeepTheEngineValues) {
     EXPECT_EQ(output({"water", "500", "1000", "--json"}).find("psat_bar"), std::string::npos);
     EXPECT_EQ(output({"--json", "species", "Na+", "25", "1"}),
               "{\"name\": \"Na+\", \"code\": 3, \"G_kJ_mol\": -261.880744}\n");
+    EXPECT_NEAR(After(output({"--extrapolate", "species", "CoCl4-2", "374", "1"}), "G_kJ_mol"),
+                532.16, 0.01); // and water in steam needs no flag:
+    EXPECT_NEAR(After(output({"species", "H2O", "374", "1"}), "G_kJ_mol"), -299.77, 0.01);
     const auto [code, out, err] = Thermo({"--json", "equilibrate", "--system", "co-na-cl.toml",
                                           "200", "0", "NaCl=1.5", "CoCl2=0.02", "HCl=0.01"});
     ASSERT_EQ(code, 0) << err;
@@ -954,6 +957,9 @@ TEST(ThermoCommands, BadCommandLinesGiveMessagesAndExitCodes) {
         {{"equilibrate", "--system", "na-cl.toml", "25", "1", "CoCl2=1"}, 1, "Element Co"},
         {{"equilibrate", "--system", "na-cl.toml", "25", "1", "Na=1"}, 1, "neutral"},
         {{"equilibrate", "--species", "Na+,Xx", "25", "1", "NaCl=1"}, 1, "unknown species \"Xx\""},
+        // Steam (0.0003 g/cm3) and 0.17 g/cm3: outside the HKF model's range.
+        {{"species", "CoCl4-2", "374", "1"}, 1, "0.0003353203836 g/cm3 at 374 C, 1 bar is below"},
+        {{"equilibrate", "--system", "na-cl.toml", "400", "250", "NaCl=1"}, 1, "--extrapolate"},
     };
     for (const auto& [args, code, says] : cases) {
         const auto [got, out, err] = Thermo(args);
