@@ -343,6 +343,10 @@ private:
         st_.Dens = CSng(CheckFinite(st_.props->WaterDensity(st_.TK, st_.PBar, 0)));
         st_.WaterA = CSng(CheckFinite(st_.props->WaterValueA(st_.TK, st_.Dens)));
         st_.WaterB = CSng(CheckFinite(st_.props->WaterValueB(st_.TK, st_.PBar, st_.Dens)));
+        // Steam, no saturation pressure above the critical point: the engine has no water
+        // properties and answers with its failure value, which no range lifts.
+        for (const float v : {st_.Dens, st_.WaterA, st_.WaterB})
+            if (!(std::fabs(static_cast<double>(v)) < kMissingLimit)) Fail(ReadError::OutOfRange);
         if (!st_.NoLimits && static_cast<double>(st_.Dens) < 0.32) Fail(ReadError::OutOfRange);
         if (st_.sysRec.nPmc != 0) Fail(ReadError::PureMineralComponents);
     }

@@ -38,4 +38,26 @@ std::string ResolveDataPath(const std::string& path, const std::string& baseDir)
     return path;
 }
 
+std::string NotARegularFile(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    switch (st.type()) {
+    case fs::file_type::regular:
+    case fs::file_type::not_found:
+    case fs::file_type::none:
+        return {};
+    case fs::file_type::directory:
+        return "not a regular file (a folder)";
+    case fs::file_type::fifo:
+        return "not a regular file (a FIFO)";
+    case fs::file_type::character:
+    case fs::file_type::block:
+        return "not a regular file (a device)";
+    case fs::file_type::socket:
+        return "not a regular file (a socket)";
+    default:
+        return "not a regular file";
+    }
+}
+
 } // namespace lumora

@@ -15,4 +15,9 @@ std::vector<std::string> BundledDataFolders();
 /// The first existing file among the candidates, or `path` unchanged when none exists.
 std::string ResolveDataPath(const std::string& path, const std::string& baseDir = {});
 
+/// Why `path` cannot be read as a data file although something is there ("not a regular
+/// file (a FIFO)"): a FIFO or a device would block the reader or never end. Empty for a
+/// regular file (links followed) and for nothing at all.
+std::string NotARegularFile(const std::string& path);
+
 } // namespace lumora

@@ -1,5 +1,6 @@
 #include "engine/Database.h"
 
+#include "engine/DataPath.h"
 #include "engine/Formula.h"
 
 #include <toml++/toml.h>
@@ -279,6 +280,7 @@ private:
 };
 
 toml::table ParseToml(const std::string& path) {
+    if (const std::string why = NotARegularFile(path); !why.empty()) throw LoadError{why, 0};
     try {
         return toml::parse_file(path);
     } catch (const toml::parse_error& e) {

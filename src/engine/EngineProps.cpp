@@ -19,7 +19,7 @@ constexpr double kLn10 = 2.302585092994046;
 constexpr double kMissing = 1e33; // inputs from here on are failed values of a caller
 
 bool ValidT(float T) {
-    return std::isfinite(T) && T >= 273.15f && T <= 1273.15f;
+    return std::isfinite(T) && iapws95::InTemperatureRange(T);
 }
 bool ValidRho(float rho) {
     return std::isfinite(rho) && rho > 0 && rho < 1.6f;

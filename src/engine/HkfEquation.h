@@ -8,6 +8,10 @@
 
 namespace lumora {
 
+/// Lowest water density (g/cm3) at which the equation of state holds (Shock et al. 1992:
+/// the g-function was fitted at 0.35 g/cm3 and above); below it results are extrapolations.
+inline constexpr double kHkfMinDensity = 0.35;
+
 /// The solvent function g (Angstrom) at T (K), P (bar) and water density (g/cm3).
 double HkfG(double T, double P, double rho);
 

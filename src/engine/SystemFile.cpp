@@ -39,7 +39,8 @@ bool ReadSystemFile(const std::string& path, SystemFile& sys, std::string& messa
     sys.path = path;
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
-        message = Located(path, 0, "file not found");
+        const std::string why = NotARegularFile(path);
+        message = Located(path, 0, why.empty() ? "file not found" : why);
         return false;
     }
     toml::table root;

@@ -2,6 +2,8 @@
 
 #include "engine/DataPath.h"
 #include "engine/Database.h"
+#include "engine/HkfEquation.h"
+#include "engine/WaterState.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,8 +26,9 @@ const std::vector<ThermoCommandEntry>& ThermoCommands() {
 namespace {
 
 void Usage(std::ostream& err) {
-    err << "Usage: lumora-thermo [--db FILE] [--json] COMMAND ARGS\n"
-           "Temperatures in C, pressures in bar (0 = saturation pressure).\n";
+    err << "Usage: lumora-thermo [--db FILE] [--json] [--extrapolate] COMMAND ARGS\n"
+           "Temperatures in C, pressures in bar (0 = saturation pressure).\n"
+           "--extrapolate: aqueous species also below 0.35 g/cm3, outside the HKF model.\n";
     for (const ThermoCommandEntry& c : ThermoCommands())
         err << "  lumora-thermo " << c.name << " " << c.usage << "\n";
 }
@@ -39,6 +42,8 @@ int ThermoMain(const std::vector<std::string>& args, std::ostream& out, std::ost
         const std::string& s = args[i];
         if (s == "--json") {
             a.json = true;
+        } else if (s == "--extrapolate") {
+            a.extrapolate = true;
         } else if (s == "--db") {
             if (i + 1 >= args.size()) {
                 err << "--db needs a file name\n";
@@ -108,6 +113,14 @@ bool LoadDatabase(const ThermoArgs& a, Database& db, std::ostream& err) {
     std::string msg;
     if (db.Load(a.database, msg)) return true;
     err << msg << "\n";
+    return false;
+}
+
+bool AqueousRangeOk(const ThermoArgs& a, const WaterState& w, std::ostream& err) {
+    if (a.extrapolate || !(w.rho < kHkfMinDensity)) return true;
+    err << "Outside the HKF model's range: water density " << FormatNumber(w.rho) << " g/cm3 at "
+        << FormatNumber(w.T - 273.15) << " C, " << FormatNumber(w.P) << " bar is below "
+        << kHkfMinDensity << " g/cm3 (--extrapolate computes it anyway)\n";
     return false;
 }
 

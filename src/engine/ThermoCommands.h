@@ -12,6 +12,7 @@
 namespace lumora {
 
 class Database;
+struct WaterState;
 
 /// What the command line gives every subcommand.
 struct ThermoArgs {
@@ -19,6 +20,8 @@ struct ThermoArgs {
     std::string database;
     /// --json: print one JSON object instead of a table
     bool json = false;
+    /// --extrapolate: aqueous species also in water lighter than the HKF model's range
+    bool extrapolate = false;
     /// Arguments after the subcommand name
     std::vector<std::string> args;
 };
@@ -51,6 +54,9 @@ bool ParseNumber(const std::string& text, double& value);
 bool ParseTP(const ThermoArgs& a, size_t first, double& tC, double& pBar, std::ostream& err);
 /// Loads the database named in the arguments; false with the loader's message on err.
 bool LoadDatabase(const ThermoArgs& a, Database& db, std::ostream& err);
+/// Whether aqueous species may be computed in water w: within the HKF model's density
+/// range or extrapolating on request; false with a message on err.
+bool AqueousRangeOk(const ThermoArgs& a, const WaterState& w, std::ostream& err);
 /// A number as JSON and table output write it (up to 10 significant digits).
 std::string FormatNumber(double v);
 

@@ -1,6 +1,7 @@
 // lumora-thermo equilibrate (--system FILE | --species A,B,...) T P FORMULA=MOLALITY ...
-// Speciation of 1 kg of water with the given substances. With --species the system is the
-// listed aqueous species plus H2O, H+ and OH-.
+// Speciation of 1 kg of water with the given substances; molalities per kg of the water
+// left free (water_kg). With --species the system is the listed aqueous species plus H2O,
+// H+ and OH-.
 
 #include "engine/ThermoCommands.h"
 
@@ -136,6 +137,9 @@ struct Speciation {
     std::vector<std::string> names;
     std::vector<double> molal, gamma;
     double pH = NAN;
+    /// Free water (kg): 1 kg less what the solutes took (water split into H+ and OH-), the
+    /// base of the molalities
+    double waterKg = 0;
 };
 
 Speciation Collect(const EngineSolver& solver, const std::vector<double>& amounts) {
@@ -143,6 +147,7 @@ Speciation Collect(const EngineSolver& solver, const std::vector<double>& amount
     const int firstAq = rec.phases.back().offset + 1;
     const double water = amounts[firstAq];
     Speciation sp;
+    sp.waterKg = water / kWaterMolality;
     for (int i = firstAq + 1; i <= rec.lastAq; ++i) {
         sp.names.push_back(rec.spName[i]);
         sp.molal.push_back(amounts[i] * kWaterMolality / water);
@@ -183,6 +188,9 @@ int ThermoEquilibrate(const ThermoArgs& a, std::ostream& out, std::ostream& err)
     tp.args.assign(e.rest.begin(), e.rest.begin() + 2);
     double tC = 0, pBar = 0;
     if (!ParseTP(tp, 0, tC, pBar, err)) return 2;
+    // The solver reports water it cannot compute; water too light for the species is ours.
+    if (const WaterState w = WaterAt(tC + 273.15, pBar); w.ok && !AqueousRangeOk(a, w, err))
+        return 1;
 
     EngineSolver solver;
     if (const int code = OpenSolver(a, e, solver, err)) return code;
@@ -208,6 +216,7 @@ int ThermoEquilibrate(const ThermoArgs& a, std::ostream& out, std::ostream& err)
         PrintSpeciesTable(sp, out);
     r.Add("ionic_strength", solver.LastResult().ionicStrength);
     r.Add("pH", sp.pH);
+    r.Add("water_kg", sp.waterKg);
     r.Add("iterations", solver.LastResult().iterations);
     r.Print(out, a.json);
     return 0;

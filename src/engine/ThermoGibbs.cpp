@@ -29,6 +29,9 @@ int ThermoGibbs(const ThermoArgs& a, std::ostream& out, std::ostream& err) {
             << " bar: " << why << "\n";
         return 1;
     }
+    const SpeciesModel model = db.Species(index).model;
+    if ((model == SpeciesModel::Hkf || model == SpeciesModel::LogK) && !AqueousRangeOk(a, w, err))
+        return 1;
     double G = 0;
     if (!StandardGibbs(db, index, w, G)) {
         err << "No standard Gibbs energy for " << name << " at " << FormatNumber(tC) << " C, "

@@ -50,9 +50,8 @@ constexpr double kNn[2] = {-0.14874640856724, 0.31806110878444};
 constexpr double kAn = 3.5, kBn[2] = {0.85, 0.95}, kBigB = 0.2, kBigA = 0.32, kBetaN = 0.3;
 constexpr double kCn[2] = {28, 32}, kDn[2] = {700, 800};
 
-// Temperature and pressure limits of the formulation (K, MPa); 0.01 K below the triple
-// point so that 0 C, where liquid water is stable at 1 bar, is inside.
-constexpr double kTmin = 273.15, kTmax = 1273.15, kPmax = 1000.0;
+// Pressure limit of the formulation (MPa).
+constexpr double kPmax = 1000.0;
 // How far (as a fraction of the saturation pressure) a metastable root is accepted.
 constexpr double kMetastable = 0.98;
 
@@ -274,7 +273,8 @@ double SaturatedVapourDensityEstimate(double T) {
 }
 
 bool Saturation(double T, double& psat, double& rhoL, double& rhoV, std::string* why) {
-    if (!(T >= kTmin && T <= kTc)) return Fail(why, "temperature outside the saturation curve");
+    if (!(InTemperatureRange(T) && T <= kTc))
+        return Fail(why, "temperature outside the saturation curve");
     if (T >= kTc - 1e-9) {
         psat = kPc;
         rhoL = rhoV = kRhoc;
@@ -316,7 +316,7 @@ bool Saturation(double T, double& psat, double& rhoL, double& rhoV, std::string*
 }
 
 bool Density(double T, double p, Root root, double& rho, std::string* why) {
-    if (!(T >= kTmin && T <= kTmax)) return Fail(why, "temperature outside 273.15..1273.15 K");
+    if (!InTemperatureRange(T)) return Fail(why, "temperature outside 273.15..1273.15 K");
     if (!(p > 0 && p <= kPmax)) return Fail(why, "pressure outside 0..1000 MPa");
     constexpr double kRhoMax = 1600.0;
     double pHi, dpHi;

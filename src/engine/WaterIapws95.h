@@ -16,6 +16,17 @@ inline constexpr double kR = 0.46151805;
 inline constexpr double kMolarMass = 18.015268;
 /// Triple-point temperature (K)
 inline constexpr double kTt = 273.16;
+/// Temperatures served (K): 0 to 1000 C, 0.01 K below the triple point so that 0 C, where
+/// liquid water is stable at 1 bar, is inside.
+inline constexpr double kTmin = 273.15, kTmax = 1273.15;
+
+/// Whether T (K) is within kTmin..kTmax. Callers convert C to K in single precision
+/// (1000 C + 273.15 is 1273.1500244 K, 0 C is 273.1499939 K), so the ends have a margin
+/// of 1e-4 K, below any difference a property shows.
+inline bool InTemperatureRange(double T) {
+    constexpr double kMargin = 1e-4;
+    return T >= kTmin - kMargin && T <= kTmax + kMargin;
+}
 
 /// Dimensionless Helmholtz energy phi = f/(RT) of delta = rho/rhoc and tau = Tc/T with
 /// its derivatives; ideal-gas part (0) and residual part (r).

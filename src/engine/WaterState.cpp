@@ -53,7 +53,7 @@ WaterState WaterAt(double T, double P, std::string* why) {
     WaterState w;
     w.T = T;
     w.P = P;
-    if (!(T >= 273.15 && T <= 1273.15)) {
+    if (!iapws95::InTemperatureRange(T)) {
         Fail(why, "temperature outside 0..1000 C");
         return w;
     }
@@ -88,7 +88,7 @@ WaterState WaterAtDensity(double T, double rho) {
     WaterState w;
     w.T = T;
     w.rho = rho;
-    if (!(T >= 273.15 && T <= 1273.15) || !(rho > 0 && rho < 1.6)) return w;
+    if (!iapws95::InTemperatureRange(T) || !(rho > 0 && rho < 1.6)) return w;
     w.P = iapws95::Pressure(T, rho * 1000.0) * 10.0;
     Complete(w);
     return w;

@@ -6,6 +6,7 @@
 #include "FuzzyCompare.h"
 #include "TestUi.h"
 #include "ValidDataSet.h"
+#include "engine/EngineFactory.h"
 
 #include <cmath>
 #include <set>
@@ -103,6 +104,11 @@ Edit SetRow(int row, std::vector<CellValue> v) {
 }
 const Edit kValid = [](GridSheet&) {};
 const auto kNoLimits = [](auto& t) { t.st.NoLimits = true; };
+const auto kRealWater = [](auto& t) { t.st.props = CreateProps(); }; // and no species
+Edit SetTP(double tC, double bar) {
+    return [=](GridSheet& s) { s.SetValue(5, 2, tC), s.SetValue(6, 2, bar); };
+}
+const std::string kNoSpecies = "Species not found in the database (row=10, col=2)";
 
 struct ReadDataSetVariant : ReadDataSetTest, ::testing::WithParamInterface<Variant> {};
 
@@ -154,10 +160,16 @@ const Variant kVariants[] = {
     {"GoalFails", kValid, 9, "Could not calculate initial error", [](auto& t) { t.goalCode = -1; },
      [](auto& t) { EXPECT_TRUE(IsEmpty(t.Grid().Value(12, 3))); }}, // not written
     // Ranges, with and without the switch that lifts them (kNoLimits)
-    {"T1000", Set(5, 2, 1000.0), 0, ""},
     {"T1000_5", Set(5, 2, 1000.5), 7, "T/P/D out of range"},
     {"TNegativeNoLimits", Set(5, 2, -1.0), 0, "", kNoLimits},
     {"PBelowOne", Set(6, 2, 0.5), 7, "T/P/D out of range", kNoLimits},
+    // No water properties (steam; 0 bar above 374 C) even without limits; the ends of the
+    // range in single precision (1000 C is 1273.1500244 K) get as far as the species.
+    {"Steam", SetTP(300, 10), 7, "T/P/D out of range", kRealWater},
+    {"NoSaturationPressure", SetTP(400, 0), 7, "T/P/D out of range",
+     [](auto& t) { kRealWater(t), kNoLimits(t); }},
+    {"T0RealWater", SetTP(0, 1), 13, kNoSpecies, kRealWater},
+    {"T1000RealWater", SetTP(1000, 5000), 13, kNoSpecies, kRealWater},
     {"WlStartZero", Set(7, 2, 0.0), 10, "Wavelengths must be positive (row=7, col=2)"},
     {"WlStopBelowStart", Set(8, 2, 399.0), 11,
      "wl_stop must be greater than wl_start (row=8, col=2)"},
