@@ -26,7 +26,16 @@ constexpr int32_t kRed = ColorValue(255, 0, 0);
 // The display takes the low 24 bits of a colour value; a bit above them keeps an
 // entry positive (a negative value would be a system-colour code).
 constexpr int32_t kHighBit = 0x01000000;
+
+// From 16 solutions on, a spare series for the calculated spectrum (see CalculatedSeries).
+int SeriesCount(int nSol) {
+    return nSol >= 16 ? nSol + 2 : nSol + 1;
+}
 } // namespace
+
+int CalculatedSeries(int nSol, int selected) {
+    return selected >= 1 && (selected - 1) % 16 == nSol % 16 ? nSol + 2 : nSol + 1;
+}
 
 QString TwoColourPaletteFor(int nSol, int selected) {
     ChartPalette p = DefaultPalette();
@@ -35,10 +44,11 @@ QString TwoColourPaletteFor(int nSol, int selected) {
         // Series above 16 would come out blue plus a multiple of 16: make the one shown pure.
         p[static_cast<size_t>((selected - 1) % 16)] = kBlue - (selected - 1);
     }
-    // The calculated spectrum, series nSol + 1, uses entry nSol mod 16 plus nSol.
-    int32_t calc = kRed - nSol;
+    // Series k takes entry (k - 1) mod 16 plus k - 1.
+    const int k = CalculatedSeries(nSol, selected);
+    int32_t calc = kRed - (k - 1);
     if (calc < 0) calc += kHighBit;
-    p[static_cast<size_t>(nSol % 16)] = calc;
+    p[static_cast<size_t>((k - 1) % 16)] = calc;
     return QString::fromStdU16String(CustomColorsText(p));
 }
 
@@ -49,6 +59,8 @@ AbsorptionView::AbsorptionView(State& st, MainWindowPort& port, QWidget* owner)
     resize(TwipsRect(st_, 0, 0, kInnerW, kInnerH).size());
     chart = new ChartWidget(this);
     chart->setGeometry(TwipsRect(st_, 120, 120, 4455, 2895));
+    // Taken once: later the chart holds the two-colour palette of a single solution.
+    allSolutions_ = chart->CustomColors();
     list = new QComboBox(this);
     const QRect listRect = TwipsRect(st_, 1440, 3120, 1815, 0);
     list->setGeometry(listRect.left(), listRect.top(), listRect.width(), list->sizeHint().height());
@@ -105,7 +117,7 @@ void AbsorptionView::LoadData() {
     list->setEnabled(true);
 
     chart->Clear();
-    chart->Dimension(static_cast<int16_t>(nSol + 1), static_cast<int16_t>(nWl));
+    chart->Dimension(static_cast<int16_t>(SeriesCount(nSol)), static_cast<int16_t>(nWl));
     chart->SetXAxisMin(st_.WlStart);
     chart->SetXAxisMax(st_.WlStop);
     for (int w = 1; w <= nWl; ++w) {
@@ -114,25 +126,22 @@ void AbsorptionView::LoadData() {
         for (int j = 1; j <= nSol; ++j)
             chart->SetPointData(p, static_cast<int16_t>(j), ChartValue(st_.AbsM(j, w)));
     }
-    chart->SetSkipSeries(static_cast<int16_t>(nSol + 1), true);
-    allSolutions_ = chart->CustomColors();
+    for (int k = nSol + 1; k <= SeriesCount(nSol); ++k)
+        chart->SetSkipSeries(static_cast<int16_t>(k), true);
     loadedSerial_ = st_.ReadSerial;
 }
 
 void AbsorptionView::ShowSelection(int sel) {
     const int nSol = st_.nSol;
-    const auto calc = static_cast<int16_t>(nSol + 1);
-    QString palette;
+    const int calc = sel != 0 ? CalculatedSeries(nSol, sel) : 0;
+    for (int k = 1; k <= SeriesCount(nSol); ++k)
+        chart->SetSkipSeries(static_cast<int16_t>(k), sel == 0 ? k > nSol : k != sel && k != calc);
+    QString palette = allSolutions_;
     if (sel != 0) {
-        for (int j = 1; j <= nSol; ++j) chart->SetSkipSeries(static_cast<int16_t>(j), j != sel);
         for (int w = 1; w <= st_.nWl; ++w)
-            chart->SetPointData(static_cast<int16_t>(w), calc, ChartValue(st_.AbsC(sel, w)));
-        chart->SetSkipSeries(calc, false);
+            chart->SetPointData(static_cast<int16_t>(w), static_cast<int16_t>(calc),
+                                ChartValue(st_.AbsC(sel, w)));
         palette = TwoColourPaletteFor(nSol, sel);
-    } else {
-        for (int j = 1; j <= nSol; ++j) chart->SetSkipSeries(static_cast<int16_t>(j), false);
-        chart->SetSkipSeries(calc, true);
-        palette = allSolutions_;
     }
     chart->SetCustomColors(palette);
     chart->Refresh(sel > 0);

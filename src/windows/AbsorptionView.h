@@ -64,11 +64,16 @@ private:
     bool loaded_ = false;
 };
 
-/// The palette that draws measured spectra blue and the calculated spectrum, series
-/// nSol + 1, pure red: entry i is blue minus i, so that series k (entry (k - 1) mod 16
-/// plus k - 1) comes out blue, and the calculated spectrum's entry is chosen to give
-/// red. With 16 solutions or more the entry of the selected solution is set to give it
-/// pure blue as well, unless it shares the calculated spectrum's entry.
+/// The palette that draws measured spectra blue and the calculated spectrum (series
+/// CalculatedSeries) pure red: entry i is blue minus i, so that series k (entry
+/// (k - 1) mod 16 plus k - 1) comes out blue, and the calculated spectrum's entry is
+/// chosen to give red. With 16 solutions or more the entry of the selected solution is
+/// set to give it pure blue as well.
 QString TwoColourPaletteFor(int nSol, int selected);
+
+/// The series of the calculated spectrum while solution `selected` is shown: nSol + 1, or
+/// the spare nSol + 2 where nSol + 1 would share the selected solution's palette entry
+/// (and so its colour).
+int CalculatedSeries(int nSol, int selected);
 
 } // namespace lumora

@@ -72,10 +72,25 @@ TEST_F(AbsView, MeasuredBlueCalculatedRedAgainstTheSheetAndTheModel) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
+// However many solutions, the one shown is blue and only the calculated spectrum red.
+TEST(AbsViewPalette, OnlyTheCalculatedSpectrumIsRed) {
+    for (int nSol : {6, 15, 16, 17, 40})
+        for (int sel = 1; sel <= nSol; ++sel) {
+            ChartPalette p = DefaultPalette();
+            SetCustomColorsText(p, TwoColourPaletteFor(nSol, sel).toStdU16String());
+            const int calc = CalculatedSeries(nSol, sel);
+            EXPECT_TRUE(calc > nSol && calc <= nSol + (nSol >= 16 ? 2 : 1));
+            EXPECT_EQ(std::pair(SeriesColor(p, sel) & 0xFFFFFF, SeriesColor(p, calc) & 0xFFFFFF),
+                      std::pair(kBlue, kRed))
+                << nSol << " solutions, " << sel << " shown";
+        }
+}
+
 // The user shortens the sheet to three solutions and types a value while S5 is shown: the
 // view reads the sheet again, goes back to all solutions and never indexes a gone one.
 TEST_F(AbsView, EditedSheetIsReadAgainAndReloaded) {
     view.ShowAbsorptionView();
+    const QString allColours = chart.CustomColors();
     view.list->setCurrentIndex(5);
     const long serial = st.ReadSerial;
     WriteCobaltDataSet(*sheet, 3, true);
@@ -86,6 +101,7 @@ TEST_F(AbsView, EditedSheetIsReadAgainAndReloaded) {
     EXPECT_FALSE(st.xlsWatch->Changed);
     ExpectMessage(ui, "");
     EXPECT_EQ(view.ListIndex(), 0);
+    EXPECT_EQ(chart.CustomColors(), allColours) << "not the two colours of one solution";
     ASSERT_EQ(view.list->count(), 4);
     EXPECT_EQ(chart.nSeries(), 4);
     EXPECT_EQ(chart.PointData(1, 1), 0.5f);
