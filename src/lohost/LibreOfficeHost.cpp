@@ -385,13 +385,17 @@ void LibreOfficeHost::DeliverChanges() {
 }
 
 std::shared_ptr<SpreadsheetApp> AttachLibreOfficeHost(bool start) {
+    // Held weakly: the host goes with the last owner, before main returns, while the UNO
+    // runtime is still there; a host left for the exit handlers would crash the exit.
     static std::mutex mutex;
-    static std::shared_ptr<LibreOfficeHost> host;
+    static std::weak_ptr<LibreOfficeHost> current;
     std::lock_guard<std::mutex> lock(mutex);
+    std::shared_ptr<LibreOfficeHost> host = current.lock();
     if (host && host->Connected()) return host;
     std::string error;
     if (!host) {
         host = LibreOfficeHost::Connect(DefaultLibreOfficeOptions(), start, error);
+        current = host;
         return host;
     }
     // The office went away: the same host reconnects, so the workbooks the program

@@ -94,8 +94,9 @@ private:
 };
 
 /// The attachHost hook of the shared state for the LibreOffice host: one host per
-/// process on the default pipe, reconnected when its office has gone; start = true
-/// starts a visible office when none answers. nullptr when no office can be reached.
+/// process on the default pipe while the program holds it, reconnected when its office
+/// has gone; start = true starts a visible office when none answers. nullptr when no
+/// office can be reached. Release it before main returns.
 std::shared_ptr<SpreadsheetApp> AttachLibreOfficeHost(bool start);
 
 } // namespace lumora

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -265,6 +266,21 @@ TEST(LibreOfficeHost, OnlyEditsThroughAnotherConnectionSetChanged) {
     watch.SetSheet(nullptr);
     host.reset();
     EXPECT_TRUE(LibreOfficeAnswers(Office::options));
+}
+
+// The program in batch mode with the suite's office answering (LUMORA_LO_PIPE), on
+// workbooks of names of their own (the reader takes an open one of the same name).
+TEST(LibreOfficeHost, BatchRunsExitCleanlyAndLeaveNoCopyBehind) {
+    REQUIRE_OFFICE();
+    const std::string dir = Office::dir + "/batch/", own = dir + "own.xlsx";
+    fs::create_directories(dir);
+    fs::copy_file(DataSetFiles().xlsx, own);
+    auto run = [](const std::string& file, const std::string& host) {
+        const int status = std::system(
+            (S(LUMORA_PROGRAM) + " --batch '" + file + "'" + host + " >/dev/null 2>&1").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    };
+    EXPECT_EQ(run(own, " --host libreoffice"), 0);
 }
 
 /// An office that goes away (closed, crashed) gives errors, never a crash; the host
