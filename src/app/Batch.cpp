@@ -135,7 +135,8 @@ int RunBatch(const CommandLine& cl, std::FILE* out, std::FILE* err) {
         return finish(3);
     }
     std::string hostError;
-    st.attachHost = MakeHostAttach(cl.host, hostError);
+    // A batch result must not depend on whether an office happens to be running.
+    st.attachHost = MakeHostAttach(cl.host.empty() ? "embedded" : cl.host, hostError);
     if (!st.attachHost) {
         summary.ErrCode = -3;
         summary.ErrMsg = hostError;

@@ -275,11 +275,14 @@ TEST(LibreOfficeHost, BatchRunsExitCleanlyAndLeaveNoCopyBehind) {
     const std::string dir = Office::dir + "/batch/", own = dir + "own.xlsx";
     fs::create_directories(dir);
     fs::copy_file(DataSetFiles().xlsx, own);
+    fs::copy_file(DataSetFiles().ods, dir + "own.ods");
     auto run = [](const std::string& file, const std::string& host) {
         const int status = std::system(
             (S(LUMORA_PROGRAM) + " --batch '" + file + "'" + host + " >/dev/null 2>&1").c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     };
+    // Without --host the embedded host, which opens no .ods (code 2).
+    EXPECT_EQ(run(dir + "own.ods", ""), 2);
     EXPECT_EQ(run(own, " --host libreoffice"), 0);
 }
 
