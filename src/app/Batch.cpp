@@ -55,6 +55,16 @@ void Collect(State& st, bool optimized, BatchSummary& s) {
     }
 }
 
+// An office that went away answers with errors: a failed save, not the end of the run.
+bool SaveAll(SpreadsheetApp& app, std::string& error) {
+    try {
+        return SaveDirtyWorkbooks(app, error);
+    } catch (const RuntimeError& e) {
+        error = "Cannot save: " + e.Description();
+        return false;
+    }
+}
+
 } // namespace
 
 int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
@@ -91,7 +101,7 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
 
     // The workbook keeps what the commands wrote, also after a failure.
     std::string saveError;
-    if (st.xlApp && !SaveDirtyWorkbooks(*st.xlApp, saveError)) {
+    if (st.xlApp && !SaveAll(*st.xlApp, saveError)) {
         st.ui->message(saveError, Icon::Critical);
         if (exitCode == 0) {
             st.ErrCode = -1;
@@ -149,6 +159,7 @@ int RunBatch(const CommandLine& cl, std::FILE* out, std::FILE* err) {
     if (st.WorkDir.empty() || st.WorkDir.back() != '/') st.WorkDir += '/';
 
     const int code = RunBatchCommands(st, cl, summary);
+    if (st.xlApp) CloseRunWorkbooks(*st.xlApp);
     if (st.solver) st.solver->Shutdown();
     return finish(code);
 }
