@@ -58,6 +58,16 @@ void Collect(State& st, bool readOk, bool optimized, BatchSummary& s) {
     }
 }
 
+// An office that went away answers with errors: a failed save, not the end of the run.
+bool SaveAll(SpreadsheetApp& app, std::string& error) {
+    try {
+        return SaveDirtyWorkbooks(app, error);
+    } catch (const RuntimeError& e) {
+        error = "Cannot save: " + e.Description();
+        return false;
+    }
+}
+
 } // namespace
 
 int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
@@ -101,7 +111,7 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
 
     // The workbook keeps what the commands wrote, also after a failure.
     std::string saveError;
-    if (st.xlApp && !SaveDirtyWorkbooks(*st.xlApp, saveError)) {
+    if (st.xlApp && !SaveAll(*st.xlApp, saveError)) {
         st.ui->message(saveError, Icon::Critical);
         if (exitCode == 0) {
             st.ErrCode = -1;
@@ -145,7 +155,8 @@ int RunBatch(const CommandLine& cl, std::FILE* out, std::FILE* err) {
         return finish(3);
     }
     std::string hostError;
-    st.attachHost = MakeHostAttach(cl.host, hostError);
+    // A batch result must not depend on whether an office happens to be running.
+    st.attachHost = MakeHostAttach(cl.host.empty() ? "embedded" : cl.host, hostError);
     if (!st.attachHost) {
         summary.ErrCode = -3;
         summary.ErrMsg = hostError;
@@ -158,6 +169,7 @@ int RunBatch(const CommandLine& cl, std::FILE* out, std::FILE* err) {
     if (st.WorkDir.empty() || st.WorkDir.back() != '/') st.WorkDir += '/';
 
     const int code = RunBatchCommands(st, cl, summary);
+    if (st.xlApp) CloseRunWorkbooks(*st.xlApp);
     if (st.solver) st.solver->Shutdown();
     return finish(code);
 }

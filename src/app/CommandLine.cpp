@@ -79,7 +79,9 @@ std::string UsageText() {
            "  /ie         skip the temperature, pressure and density range checks\n"
            "  --optimize  refine the Gibbs energies and their 95 % intervals\n"
            "  --export    write Solutions.txt beside the workbook\n"
-           "  --json      print a JSON summary as the last line\n";
+           "  --json      print a JSON summary as the last line\n"
+           "  --host      the spreadsheet host; batch mode uses the embedded one unless\n"
+           "              told, the desktop program LibreOffice when it is running\n";
 }
 
 } // namespace lumora

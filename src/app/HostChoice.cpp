@@ -23,4 +23,12 @@ HostAttach MakeHostAttach(const std::string& choice, std::string& error) {
     return AttachEmbeddedHost;
 }
 
+void CloseRunWorkbooks(SpreadsheetApp& app) {
+#ifdef HAVE_LIBREOFFICE
+    if (auto* office = dynamic_cast<LibreOfficeHost*>(&app)) office->CloseOpenedWorkbooks();
+#else
+    (void)app;
+#endif
+}
+
 } // namespace lumora

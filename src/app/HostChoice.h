@@ -12,4 +12,9 @@ namespace lumora {
 /// available.
 HostAttach MakeHostAttach(const std::string& choice, std::string& error);
 
+/// Ends a batch run on its host: the documents the LibreOffice host loaded for the run
+/// close (those open before it came stay), so no copy outlives the run that a later
+/// run could take for the file.
+void CloseRunWorkbooks(SpreadsheetApp& app);
+
 } // namespace lumora

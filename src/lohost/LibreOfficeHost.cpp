@@ -8,6 +8,8 @@
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/document/XDocumentEventBroadcaster.hpp>
+#include <com/sun/star/document/XDocumentEventListener.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
@@ -18,8 +20,10 @@
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/task/XStatusIndicator.hpp>
 #include <com/sun/star/task/XStatusIndicatorFactory.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
 #include <cppuhelper/implbase1.hxx>
 #include <osl/file.hxx>
+#include <rtl/ref.hxx>
 
 #include <filesystem>
 #include <fstream>
@@ -31,14 +35,20 @@ using namespace lo;
 
 namespace {
 
-/// Marks a workbook dead when its document is closed.
-class CloseListener : public cppu::WeakImplHelper1<css::lang::XEventListener> {
+/// Marks a workbook dead when its document is closed, and tells it when the office
+/// stored the document (the user saving in Calc): the file is then the office's copy.
+class DocumentListener : public cppu::WeakImplHelper1<css::document::XDocumentEventListener> {
 public:
-    explicit CloseListener(std::shared_ptr<std::atomic<bool>> alive) : alive_(std::move(alive)) {}
+    DocumentListener(std::shared_ptr<std::atomic<bool>> alive,
+                     std::shared_ptr<std::atomic<bool>> stored)
+        : alive_(std::move(alive)), stored_(std::move(stored)) {}
+    void SAL_CALL documentEventOccured(const css::document::DocumentEvent& e) override {
+        if (e.EventName == "OnSaveDone" || e.EventName == "OnSaveAsDone") *stored_ = true;
+    }
     void SAL_CALL disposing(const css::lang::EventObject&) override { *alive_ = false; }
 
 private:
-    std::shared_ptr<std::atomic<bool>> alive_;
+    std::shared_ptr<std::atomic<bool>> alive_, stored_;
 };
 
 /// Whether the office process that accepts on the pipe was started without windows.
@@ -122,12 +132,56 @@ struct LibreOfficeHost::Impl {
     LibreOfficeWorkbook* BookFor(const Reference<css::frame::XModel>& model) {
         for (auto& b : books)
             if (b->Alive() && Same(b->Model(), model)) return b.get();
-        books.push_back(std::make_unique<LibreOfficeWorkbook>(
-            model, this, &writes, [this](LibreOfficeWorkbook* b) { lastActive = b; }));
+        BookHooks hooks;
+        hooks.activated = [this](LibreOfficeWorkbook* b) { lastActive = b; };
+        hooks.reopen = [this](LibreOfficeWorkbook* b, std::string& error) {
+            return Reopen(b, error);
+        };
+        hooks.office = remote;
+        books.push_back(std::make_unique<LibreOfficeWorkbook>(model, this, &writes, hooks));
         LibreOfficeWorkbook* book = books.back().get();
-        Reference<css::lang::XComponent> component(model, UNO_QUERY);
-        if (component.is()) component->addEventListener(new CloseListener(book->AliveFlag()));
+        Watch(model, book);
         return book;
+    }
+
+    static void Watch(const Reference<css::frame::XModel>& model, LibreOfficeWorkbook* book) {
+        rtl::Reference<DocumentListener> listener =
+            new DocumentListener(book->AliveFlag(), book->StoredFlag());
+        Reference<css::lang::XComponent> component(model, UNO_QUERY);
+        if (component.is()) component->addEventListener(listener.get());
+        Reference<css::document::XDocumentEventBroadcaster> events(model, UNO_QUERY);
+        if (events.is()) events->addDocumentEventListener(listener.get());
+    }
+
+    /// Loads a file as a document: never running its macros, hidden in a headless office
+    /// (which aborts when a document window is shown).
+    Reference<css::lang::XComponent> Load(const OUString& url) {
+        Reference<css::frame::XComponentLoader> loader(desktop, UNO_QUERY_THROW);
+        Sequence<css::beans::PropertyValue> props(2);
+        props.getArray()[0].Name = "MacroExecutionMode";
+        props.getArray()[0].Value <<= sal_Int16(0);
+        props.getArray()[1].Name = "Hidden";
+        props.getArray()[1].Value <<= headless;
+        return loader->loadComponentFromURL(url, "_default", 0, props);
+    }
+
+    Reference<css::frame::XModel> Reopen(LibreOfficeWorkbook* book, std::string& error) {
+        try {
+            const OUString url = book->Model()->getURL();
+            Reference<css::util::XCloseable> old(book->Model(), UNO_QUERY_THROW);
+            old->close(true);
+            Reference<css::sheet::XSpreadsheetDocument> doc(Load(url), UNO_QUERY);
+            Reference<css::frame::XModel> model(doc, UNO_QUERY);
+            if (!model.is()) {
+                error = "LibreOffice did not load " + FromOU(url) + " again as a spreadsheet";
+                return {};
+            }
+            Watch(model, book);
+            return model;
+        } catch (const css::uno::Exception& e) {
+            error = OfficeError(e).Description();
+            return {};
+        }
     }
 
     void List() {
@@ -247,21 +301,14 @@ Workbook* LibreOfficeHost::Open(const std::string& path, std::string& error) {
                 return b;
             }
         }
-        Reference<css::frame::XComponentLoader> loader(impl_->desktop, UNO_QUERY_THROW);
-        Sequence<css::beans::PropertyValue> props(2);
-        props.getArray()[0].Name = "MacroExecutionMode";
-        props.getArray()[0].Value <<= sal_Int16(0); // never run the file's macros
-        // A headless office aborts when a document window is shown: load it hidden.
-        props.getArray()[1].Name = "Hidden";
-        props.getArray()[1].Value <<= impl_->headless;
-        Reference<css::lang::XComponent> component =
-            loader->loadComponentFromURL(url, "_default", 0, props);
-        Reference<css::sheet::XSpreadsheetDocument> doc(component, UNO_QUERY);
+        const auto stamp = FileStamp::Of(absolute);
+        Reference<css::sheet::XSpreadsheetDocument> doc(impl_->Load(url), UNO_QUERY);
         if (!doc.is()) {
             error = "Cannot open " + path + ": LibreOffice did not load it as a spreadsheet";
             return nullptr;
         }
         LibreOfficeWorkbook* book = impl_->BookFor(Reference<css::frame::XModel>(doc, UNO_QUERY));
+        book->LoadedHere(stamp);
         impl_->lastActive = book;
         impl_->List();
         return book;
@@ -380,18 +427,35 @@ void LibreOfficeHost::SetScreenUpdating(bool on) {
     });
 }
 
+void LibreOfficeHost::CloseOpenedWorkbooks() {
+    impl_->writes.FlushAll();
+    for (auto& b : impl_->books) {
+        if (!b->OpenedHere()) continue;
+        try {
+            b->Close();
+        } catch (const RuntimeError&) {
+            // the office has gone, or the document is busy there: nothing more to do
+        }
+    }
+    impl_->listed.clear();
+}
+
 void LibreOfficeHost::DeliverChanges() {
     for (auto& b : impl_->books) b->DeliverPending();
 }
 
 std::shared_ptr<SpreadsheetApp> AttachLibreOfficeHost(bool start) {
+    // Held weakly: the host goes with the last owner, before main returns, while the UNO
+    // runtime is still there; a host left for the exit handlers would crash the exit.
     static std::mutex mutex;
-    static std::shared_ptr<LibreOfficeHost> host;
+    static std::weak_ptr<LibreOfficeHost> current;
     std::lock_guard<std::mutex> lock(mutex);
+    std::shared_ptr<LibreOfficeHost> host = current.lock();
     if (host && host->Connected()) return host;
     std::string error;
     if (!host) {
         host = LibreOfficeHost::Connect(DefaultLibreOfficeOptions(), start, error);
+        current = host;
         return host;
     }
     // The office went away: the same host reconnects, so the workbooks the program

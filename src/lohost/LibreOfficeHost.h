@@ -83,6 +83,11 @@ public:
     bool ScreenUpdating() const override;
     void SetScreenUpdating(bool on) override;
 
+    /// Closes the documents this host loaded, dropping what was not saved; those that
+    /// were open before it came stay open. A batch run leaves no copy behind that a
+    /// later run could take for the file.
+    void CloseOpenedWorkbooks();
+
     /// Hands edits that arrived from the office (on its threads) to the change
     /// handlers of their sheets, on the calling thread. Reading the watcher's
     /// Changed does this too.
@@ -94,8 +99,9 @@ private:
 };
 
 /// The attachHost hook of the shared state for the LibreOffice host: one host per
-/// process on the default pipe, reconnected when its office has gone; start = true
-/// starts a visible office when none answers. nullptr when no office can be reached.
+/// process on the default pipe while the program holds it, reconnected when its office
+/// has gone; start = true starts a visible office when none answers. nullptr when no
+/// office can be reached. Release it before main returns.
 std::shared_ptr<SpreadsheetApp> AttachLibreOfficeHost(bool start);
 
 } // namespace lumora

@@ -75,8 +75,7 @@ LibreOfficeSheet::LibreOfficeSheet(LibreOfficeWorkbook* parent,
     : parent_(parent), sheet_(std::move(sheet)), connection_(connection), writes_(writes) {
     listener_ = new SheetListener(this);
     Guarded([&] {
-        Reference<css::util::XModifyBroadcaster> b(sheet_, UNO_QUERY);
-        if (b.is()) b->addModifyListener(listener_.get());
+        Listen(true);
         return 0;
     });
 }
@@ -84,11 +83,38 @@ LibreOfficeSheet::LibreOfficeSheet(LibreOfficeWorkbook* parent,
 LibreOfficeSheet::~LibreOfficeSheet() {
     listener_->Detach();
     try {
-        Reference<css::util::XModifyBroadcaster> b(sheet_, UNO_QUERY);
-        if (b.is()) b->removeModifyListener(listener_.get());
+        Listen(false);
     } catch (...) {
         // The office or the sheet is gone; nothing to unsubscribe from.
     }
+}
+
+void LibreOfficeSheet::Listen(bool on) {
+    Reference<css::util::XModifyBroadcaster> b(sheet_, UNO_QUERY);
+    if (!b.is()) return;
+    if (on)
+        b->addModifyListener(listener_.get());
+    else
+        b->removeModifyListener(listener_.get());
+}
+
+void LibreOfficeSheet::Rebind(Reference<css::sheet::XSpreadsheet> sheet) {
+    try {
+        Listen(false);
+    } catch (...) {
+        // the old document is closed
+    }
+    {
+        std::lock_guard<std::mutex> lock(writes_->Mutex());
+        queued_.clear();
+        failure_.clear();
+        sheet_ = std::move(sheet);
+    }
+    known_ = false;
+    Guarded([&] {
+        Listen(true);
+        return 0;
+    });
 }
 
 std::string LibreOfficeSheet::Name() const {

@@ -55,6 +55,8 @@ public:
     void DeliverPending();
     /// The office object behind the sheet.
     const Reference<css::sheet::XSpreadsheet>& Uno() const { return sheet_; }
+    /// Follows the sheet into a document loaded again: the copy and unsent writes go.
+    void Rebind(Reference<css::sheet::XSpreadsheet> sheet);
 
     // From the listener, on the office's threads.
     void ChangedByOffice();
@@ -66,6 +68,8 @@ public:
     void Flush() const;
 
 private:
+    /// Subscribes the listener to the sheet's edits, or unsubscribes it.
+    void Listen(bool on);
     void CheckCell(int row, int col) const;
     void CheckRange(int row1, int col1, int row2, int col2) const;
     /// Brings the copy of the used range up to date for row.

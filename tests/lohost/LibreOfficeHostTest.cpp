@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -265,6 +266,102 @@ TEST(LibreOfficeHost, OnlyEditsThroughAnotherConnectionSetChanged) {
     watch.SetSheet(nullptr);
     host.reset();
     EXPECT_TRUE(LibreOfficeAnswers(Office::options));
+}
+
+/// Another program saves the workbook with B5 = value; its date moves on by seconds, as
+/// the office compares dates to the second.
+void ReplaceFile(const std::string& path, double value) {
+    std::string error;
+    const auto was = fs::last_write_time(path);
+    auto file = Load(path);
+    file->Worksheets(1)->SetValue(5, 2, value);
+    ASSERT_TRUE(file->Save(error)) << error;
+    fs::last_write_time(path, was + std::chrono::seconds(10));
+}
+
+Workbook* FindOpen(LibreOfficeHost& host, const std::string& path) {
+    for (int i = 1; i <= host.WorkbookCount(); ++i)
+        if (host.WorkbookItem(i)->FullName() == path) return host.WorkbookItem(i);
+    return nullptr;
+}
+
+// A copy in the office older than its file is loaded again before it is read, never
+// saved over the file; with unsaved changes it is kept, and so is the newer file.
+TEST(LibreOfficeHost, ACopyOlderThanItsFileIsReloadedAndNeverSavedOverIt) {
+    REQUIRE_OFFICE();
+    std::string error;
+    auto host = LibreOfficeHost::Connect(Office::options, false, error);
+    ASSERT_TRUE(host) << error;
+    const std::string path = CopyOf(DataSetFiles().xlsx, "stale");
+    Workbook* book = host->Open(path, error);
+    ASSERT_TRUE(book) << error;
+    Worksheet* sheet = book->Worksheets(1);
+    EXPECT_EQ(book->ReloadIfChangedOnDisk(error), ReloadResult::Unchanged);
+    ReplaceFile(path, 30.0);
+    EXPECT_EQ(book->ReloadIfChangedOnDisk(error), ReloadResult::Reloaded) << error;
+    EXPECT_EQ(sheet->Value(5, 2), CellValue(30.0)); // the same sheet object
+
+    // Found open through another connection: how old the copy is nobody knows.
+    auto other = LibreOfficeHost::Connect(Office::options, false, error);
+    ASSERT_TRUE(other) << error;
+    Workbook* found = FindOpen(*other, path);
+    ASSERT_TRUE(found);
+    ReplaceFile(path, 35.0);
+    EXPECT_EQ(found->ReloadIfChangedOnDisk(error), ReloadResult::Reloaded) << error;
+    EXPECT_EQ(found->Worksheets(1)->Value(5, 2), CellValue(35.0));
+
+    // The office storing it itself (the user saving in Calc) changes no other program's file.
+    auto third = LibreOfficeHost::Connect(Office::options, false, error);
+    ASSERT_TRUE(third) << error;
+    Workbook* live = FindOpen(*third, path);
+    ASSERT_TRUE(live);
+    live->Worksheets(1)->SetValue(6, 2, 1.0);
+    ASSERT_TRUE(live->Save(error)) << error;
+    found->Worksheets(1)->SetValue(7, 2, 1.0);
+    other->WorkbookCount(); // sends the queued cell
+    EXPECT_EQ(found->ReloadIfChangedOnDisk(error), ReloadResult::Unchanged) << error;
+
+    // Unsaved changes and a newer file: both stay; the host's own check, then the office's.
+    ReplaceFile(path, 40.0);
+    EXPECT_EQ(found->ReloadIfChangedOnDisk(error), ReloadResult::Failed);
+    EXPECT_NE(error.find("unsaved changes"), S::npos) << error;
+    EXPECT_FALSE(found->Save(error));
+    EXPECT_NE(error.find("the newer file is kept"), S::npos) << error;
+    EXPECT_EQ(live->ReloadIfChangedOnDisk(error), ReloadResult::Unchanged); // read as it is
+    EXPECT_FALSE(live->Save(error));
+    EXPECT_NE(error.find("the newer file is kept"), S::npos) << error;
+    EXPECT_EQ(Load(path)->Worksheets(1)->Value(5, 2), CellValue(40.0));
+}
+
+// The program in batch mode with the suite's office answering (LUMORA_LO_PIPE), on
+// workbooks of names of their own (the reader takes an open one of the same name).
+TEST(LibreOfficeHost, BatchRunsExitCleanlyAndLeaveNoCopyBehind) {
+    REQUIRE_OFFICE();
+    const std::string dir = Office::dir + "/batch/", own = dir + "own.xlsx";
+    fs::create_directories(dir);
+    fs::copy_file(DataSetFiles().xlsx, own);
+    fs::copy_file(DataSetFiles().ods, dir + "own.ods");
+    auto run = [](const std::string& file, const std::string& host) {
+        const int status = std::system(
+            (S(LUMORA_PROGRAM) + " --batch '" + file + "'" + host + " >/dev/null 2>&1").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    };
+    // Without --host the embedded host, which opens no .ods (code 2).
+    EXPECT_EQ(run(dir + "own.ods", ""), 2);
+    std::string error;
+    auto host = LibreOfficeHost::Connect(Office::options, false, error);
+    ASSERT_TRUE(host) << error;
+    EXPECT_EQ(run(own, " --host libreoffice"), 0);
+    EXPECT_EQ(FindOpen(*host, own), nullptr); // what the run opened it closed
+
+    // A document open before the run stays open; its newer file is read and kept.
+    const std::string before = dir + "before.xlsx";
+    fs::copy_file(own, before);
+    ASSERT_TRUE(host->Open(before, error)) << error;
+    ReplaceFile(before, 30.0);
+    EXPECT_EQ(run(before, " --host libreoffice"), 0);
+    EXPECT_TRUE(FindOpen(*host, before));
+    EXPECT_EQ(Load(before)->Worksheets(1)->Value(5, 2), CellValue(30.0));
 }
 
 /// An office that goes away (closed, crashed) gives errors, never a crash; the host
