@@ -15,9 +15,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumora {
 namespace {
@@ -209,6 +213,52 @@ TEST_P(FailedSave, LeavesTheOldFileWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Steps, FailedSave,
                          ::testing::Values(SaveStep::TempWritten, SaveStep::BeforeRename));
+
+// A read-only file stays as it is; a save keeps the file's mode and owner and sweeps what a
+// killed save of the same file left (unless a save is under way in the folder); another
+// program's save while the program writes its own is kept.
+TEST(XlsxSave, ReadOnlyFileOwnerLeftoversOfAKilledSaveAndASaveMeanwhile) {
+    TempDir dir;
+    std::string path = MakeBook(dir, "data.xlsx", 1.0), old = test::ReadBytes(path), error;
+    auto book = LoadOk(path);
+    book->Worksheets(1)->SetValue(1, 1, 2.0);
+    std::filesystem::permissions(path, std::filesystem::perms(0444));
+    EXPECT_FALSE(book->Save(error));
+    EXPECT_EQ(error, "Cannot save data.xlsx: the file is read-only");
+    EXPECT_TRUE(test::ReadBytes(path) == old);
+
+    std::filesystem::permissions(path, std::filesystem::perms(0604));
+    const bool chowned = ::chown(path.c_str(), 4242, 4243) == 0; // where the system lets us
+    const std::string ours[] = {".data.xlsx.a1B2c3", ".data.xlsx.a1B2c3.Zz9yY8"};
+    for (const char* name : {".data.xlsx.a1B2c3", ".data.xlsx.a1B2c3.Zz9yY8", ".data.xlsx.a1B2",
+                             ".other.xlsx.a1B2c3", "data.xlsx.a1B2c3"})
+        test::WriteBytes(dir.Path(name), "PK");
+    const size_t files = dir.Count();
+    const int folder = ::open(dir.dir.c_str(), O_RDONLY | O_DIRECTORY);
+    ::flock(folder, LOCK_SH); // another save under way
+    ASSERT_TRUE(book->Save(error)) << error;
+    EXPECT_EQ(dir.Count(), files);
+    ::close(folder);
+    book->Worksheets(1)->SetValue(1, 1, 3.0);
+    ASSERT_TRUE(book->Save(error)) << error;
+    EXPECT_EQ(dir.Count(), files - 2);
+    for (const auto& name : ours) EXPECT_FALSE(std::filesystem::exists(dir.Path(name)));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_TRUE(!chowned || (st.st_uid == 4242 && st.st_gid == 4243));
+
+    book->Worksheets(1)->SetValue(1, 1, 4.0);
+    book->SetSaveFault([&](SaveStep step) {
+        if (step == SaveStep::BeforeRename) MakeBook(dir, "data.xlsx", 99.0);
+        return true;
+    });
+    EXPECT_FALSE(book->Save(error));
+    EXPECT_EQ(error.rfind("Cannot save data.xlsx: the file was changed by another program", 0), 0u)
+        << error;
+    EXPECT_EQ(LoadOk(path)->Worksheets(1)->Value(1, 1), CellValue(99.0));
+    EXPECT_EQ(dir.Count(), files - 2);
+}
 
 TEST(XlsxSave, ThroughALinkTheLinkedFileIsWrittenAndAnUnwritableFolderIsReported) {
     TempDir dir;
