@@ -10,6 +10,7 @@
 #include "xlsx/EmbeddedHost.h"
 #include "xlsx/GridWorkbook.h"
 #include "xlsx/XlsxPatch.h"
+#include "xlsx/XlsxRead.h"
 #include "xlsx/XlsxWriter.h"
 
 #include <gtest/gtest.h>
@@ -588,24 +589,56 @@ TEST(XlsxDamage, DamagedBytesNeverCrashAndWhatLoadsSavesAgain) {
     EXPECT_GT(loaded, 50);
 }
 
-TEST(XlsxDamage, ZipBombIsRefusedBeforeItIsUnpacked) {
+// Forged zip entries, refused when the file is opened, before a long run ends in a failed
+// save: sizes that claim GB (a zip bomb), a bad checksum in a part that is never read, a
+// part twice (one read, the other saved). And more cells than the limit.
+TEST(XlsxDamage, ForgedEntriesAndTooManyCellsAreRefusedOnOpening) {
     TempDir dir;
-    std::string bytes = test::ReadBytes(MakeBook(dir, "valid.xlsx", 1.0)), error;
-    // The sheet's entries, central (name at 46, size at 24) and local (30, 22), claim 4 GB.
-    const std::string name = "xl/worksheets/sheet1.xml";
-    for (auto [sig, nameAt, sizeAt] : {std::tuple{"PK\x01\x02", 46, 24}, {"PK\x03\x04", 30, 22}}) {
-        size_t at = bytes.find(sig);
-        while (at != std::string::npos && bytes.compare(at + nameAt, name.size(), name) != 0)
-            at = bytes.find(sig, at + 4);
-        ASSERT_NE(at, std::string::npos);
-        bytes.replace(at + sizeAt, 4, "\x00\x00\x00\xF0");
+    auto parts = test::ExcelLikeParts();
+    parts["xl/worksheets/sheet1.xmk"] = A1("99"); // renamed below into a second sheet1.xml
+    test::WritePackage(dir.Path("valid.xlsx"), parts);
+    const std::string valid = test::ReadBytes(dir.Path("valid.xlsx")), big = "\0\0\0\x0C"s;
+    // Fields of an entry: in its central header (name at 46) and its local one (name at 30).
+    struct Field {
+        int central, local;
+    };
+    const Field size{24, 22}, crc{16, 14}, name{46, 30};
+    const std::tuple<std::vector<std::string>, Field, std::string, std::string> cases[] = {
+        {{"xl/worksheets/sheet1.xml"}, size, "\0\0\0\xF0"s, "Workbook too large"},
+        {{"xl/styles.xml", "xl/workbook.xml", "xl/sharedStrings.xml"},
+         size,
+         big,
+         "Workbook too large: it unpacks to more than 512 MB"},
+        {{"xl/styles.xml"},
+         crc,
+         "\0\0\0\0"s,
+         "Damaged or unreadable workbook: xl/styles.xml: CRC error"},
+        {{"xl/worksheets/sheet1.xmk"},
+         name,
+         "xl/worksheets/sheet1.xml",
+         "Damaged or unreadable workbook: part xl/worksheets/sheet1.xml twice"}};
+    for (const auto& [names, field, value, message] : cases) {
+        std::string bytes = valid, error;
+        for (const std::string& part : names) {
+            for (auto [sig, nameAt, at] :
+                 {std::tuple{"PK\x01\x02", 46, field.central}, {"PK\x03\x04", 30, field.local}}) {
+                size_t pos = bytes.find(sig);
+                while (pos != std::string::npos && bytes.compare(pos + nameAt, part.size(), part))
+                    pos = bytes.find(sig, pos + 4);
+                ASSERT_NE(pos, std::string::npos) << part;
+                bytes.replace(pos + at, value.size(), value);
+            }
+        }
+        test::WriteBytes(dir.Path("forged.xlsx"), bytes);
+        EXPECT_FALSE(GridWorkbook::Load(dir.Path("forged.xlsx"), error)) << message;
+        EXPECT_NE(error.find(message), std::string::npos) << message << ": " << error;
     }
-    test::WriteBytes(dir.Path("bomb.xlsx"), bytes);
-    // libzip may see the lie first; either way nothing is unpacked.
-    EXPECT_FALSE(GridWorkbook::Load(dir.Path("bomb.xlsx"), error));
-    EXPECT_TRUE(error.find("part too large") != std::string::npos ||
-                error.find("inconsistent") != std::string::npos)
-        << error;
+    XlsxBook book;
+    std::string error;
+    // 13 cells on the first sheet, 4 (prefixed) on the second.
+    EXPECT_FALSE(ReadXlsx(valid, book, error, {.cells = 16}));
+    EXPECT_EQ(error, "Workbook too large: more than 16 cells");
+    EXPECT_TRUE(ReadXlsx(valid, book, error, {.cells = 17})) << error;
 }
 
 // Positions off the grid, NaN, infinity and over-long texts never reach a cell.
