@@ -67,6 +67,7 @@ TEST(XlsxSave, LibreOfficeFileReadThenOnlyWrittenCellsChangeAndTheFileKeepsItsMo
                           {4, 2, 0.001234},         {4, 3, CellValue{}}, {4, 4, -1.5e20},
                           {5, 1, "rich text cell"s}};
     for (const auto& [r, c, v] : cells) EXPECT_EQ(s->Value(r, c), v) << r << "," << c;
+    EXPECT_FALSE(s->FormulaWithoutValue(2, 4)); // B2*C2 with its result
     EXPECT_EQ(s->Comment(5, 2), "two\nlines");
     EXPECT_FALSE(s->Comment(2, 2));
 
@@ -161,13 +162,16 @@ TEST(XlsxSave, OpenpyxlFileKeepsChartDrawingAndNames) {
     auto before = test::Parts(path);
     auto book = LoadOk(path);
     Worksheet* s = book->Worksheets(1);
-    EXPECT_TRUE(IsEmpty(s->Value(3, 3))); // a formula without a cached result
+    // A formula without a cached result reads as empty, and is told from an empty cell.
+    EXPECT_TRUE(IsEmpty(s->Value(3, 3)) && s->FormulaWithoutValue(3, 3));
+    EXPECT_FALSE(s->FormulaWithoutValue(3, 4) || s->FormulaWithoutValue(9, 9));
     EXPECT_EQ(s->Comment(4, 2), "fixed");
 
     s->SetValue(7, 3, 1.5);
     s->SetValue(3, 3, 298.15);
     s->SetComment(4, 2, std::nullopt);
     s->SetComment(7, 3, "result"s);
+    EXPECT_FALSE(s->FormulaWithoutValue(3, 3));
     ASSERT_TRUE(book->Save(error)) << error;
     auto after = test::Parts(path);
     for (const char* part :
