@@ -1,7 +1,6 @@
 // Bounded arrays, run-time error helpers and number/text conversions.
 
 #include "TestUi.h"
-#include "base/AtomicTextFile.h"
 #include "base/Bounded.h"
 #include "base/NumText.h"
 #include "base/RuntimeError.h"
@@ -10,11 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -102,25 +97,6 @@ TEST(NumText, NumbersToTextAndBack) {
     EXPECT_EQ(TextToNumber("2,25").value(), 2.25);
     EXPECT_FALSE(TextToNumber("2.25").has_value());
     SetDecimalSeparator('.');
-}
-
-// A rewritten text file keeps its mode; a read-only one is refused and stays as it was.
-TEST(AtomicTextFile, KeepsTheModeAndRefusesAReadOnlyFile) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("lumora-text-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const std::string path = (dir / "a.txt").string();
-    std::string reason;
-    ASSERT_TRUE(WriteTextFileAtomically(path, "one", reason)) << reason;
-    fs::permissions(path, fs::perms(0600));
-    ASSERT_TRUE(WriteTextFileAtomically(path, "two", reason)) << reason;
-    EXPECT_EQ(fs::status(path).permissions(), fs::perms(0600));
-    fs::permissions(path, fs::perms(0444));
-    EXPECT_FALSE(WriteTextFileAtomically(path, "three", reason));
-    EXPECT_EQ(reason, "the file is read-only");
-    EXPECT_EQ((std::ostringstream() << std::ifstream(path).rdbuf()).str(), "two");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
-    fs::remove_all(dir);
 }
 
 TEST(Reread, OnlyWhenChangedAndReportsFailuresLikeOpenRefresh) {
