@@ -117,7 +117,7 @@ private:
     bool CheckPackage() {
         std::set<std::string> names;
         for (const auto& name : zip_.Names())
-            if (!names.insert(LowerCase(name)).second) return Fail("part " + name + " twice");
+            if (!names.insert(LowerCase(name)).second) return Fail("two parts named " + name);
         uint64_t size = 0;
         if (!zip_.DeclaredSize(size, error_)) return false;
         if (size > limits_.unpackedBytes)

@@ -44,8 +44,8 @@ struct XlsxBook {
 };
 
 /// What a package may hold. A zip of a few MB can unpack to GB of blank sheets; the
-/// limits refuse that at once, and leave room for data sets several times larger than
-/// 200 solutions by 10,000 wavelengths.
+/// limits refuse that at once, and leave room for data sets four times the size of 200
+/// solutions by 10,000 wavelengths (2 million cells, about 90 MB unpacked).
 struct XlsxLimits {
     /// All parts together, unpacked
     uint64_t unpackedBytes = 512ull * 1024 * 1024;
