@@ -26,6 +26,13 @@ public:
 
     /// Value of cell (row, col); an empty cell gives std::monostate. May raise RuntimeError.
     virtual CellValue Value(int row, int col) const = 0;
+    /// True for a formula cell whose result the file does not hold (saved by a program that
+    /// does not calculate): Value() reads it as empty, yet it is no empty cell. Hosts that
+    /// calculate have none. May raise RuntimeError.
+    virtual bool FormulaWithoutValue(int row, int col) const {
+        (void)row, (void)col;
+        return false;
+    }
     /// Writes one cell. Raises RuntimeError when the write fails.
     virtual void SetValue(int row, int col, const CellValue& value) = 0;
     /// Comment text of a cell, nothing when it has none.

@@ -153,6 +153,10 @@ void GridSheet::SetHorizontalAlignment(int row1, int col1, int row2, int col2, i
     Touched(true, false);
 }
 
+bool GridSheet::FormulaWithoutValue(int row, int col) const {
+    return IsEmpty(Value(row, col)) && HasFormula(row, col);
+}
+
 bool GridSheet::HasFormula(int row, int col) const {
     auto it = marks_.find(Key(row, col));
     return it != marks_.end() && it->second.formula;

@@ -33,6 +33,7 @@ public:
     Workbook* Parent() override;
 
     CellValue Value(int row, int col) const override;
+    bool FormulaWithoutValue(int row, int col) const override;
     /// Raises RuntimeError outside the grid, for a NaN or infinite number and for a
     /// text longer than a cell holds (32767 characters).
     void SetValue(int row, int col, const CellValue& value) override;

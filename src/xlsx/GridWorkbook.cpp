@@ -1,16 +1,13 @@
 #include "xlsx/GridWorkbook.h"
 
+#include "base/AtomicTextFile.h"
 #include "xlsx/XlsxPatch.h"
 #include "xlsx/XlsxRead.h"
 
 #include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace lumora {
 
@@ -42,31 +39,6 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& err
         return false;
     }
     return true;
-}
-
-std::string FolderOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool SyncPath(const std::string& path, int flags) {
-    int fd = ::open(path.c_str(), flags);
-    if (fd < 0) return false;
-    bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 
 } // namespace
@@ -257,74 +229,32 @@ bool GridWorkbook::WritePackage(const std::string& tempPath, std::string& error)
 }
 
 bool GridWorkbook::Save(std::string& error) {
-    std::string prefix = "Cannot save " + Name() + ": ";
-    if (!dirty_ && !package_.empty()) return true;
-    if (entries_.empty()) {
-        error = prefix + "a workbook needs at least one sheet";
-        return false;
-    }
-    if (ChangedOnDisk()) {
-        error = prefix + "the file was changed by another program since it was read; "
-                         "read it again before writing into it";
-        return false;
-    }
-    // Through a symbolic link the file it points to is replaced, not the link.
-    std::string target = path_;
-    if (char* real = ::realpath(path_.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
-    std::string temp = FolderOf(target) + "/." + Name() + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = prefix + "cannot create a temporary file in " + FolderOf(target) + ": " +
-                std::strerror(errno);
-        return false;
-    }
+    const std::string prefix = "Cannot save " + Name() + ": ";
     auto fail = [&](const std::string& why) {
-        ::unlink(temp.c_str());
         error = prefix + why;
         return false;
     };
-    bool written = package_.empty() || WriteAll(fd, package_);
-    ::close(fd);
-    if (!written)
-        return fail(std::string("cannot write the temporary file: ") + std::strerror(errno));
-
-    std::string why;
-    if (package_.empty()) {
-        std::vector<SkeletonSheet> sheets;
-        int activeTab = 0;
-        for (size_t i = 0; i < entries_.size(); ++i) {
-            sheets.push_back({entries_[i].name, entries_[i].part});
-            if (static_cast<int>(i) == active_) activeTab = static_cast<int>(i);
-        }
-        if (!WriteXlsxSkeleton(temp, sheets, activeTab, why)) return fail(why);
-    }
+    const char* changed = "the file was changed by another program since it was read; "
+                          "read it again before writing into it";
+    if (!dirty_ && !package_.empty()) return true;
+    if (entries_.empty()) return fail("a workbook needs at least one sheet");
+    if (ChangedOnDisk()) return fail(changed);
+    FileError failed;
+    std::string why, bytes;
+    auto out = FileReplacement::Begin(path_, failed);
+    if (!out || !out->Write(package_, failed)) return fail(failed.Text());
+    if (package_.empty() && !WriteSkeleton(out->TempPath(), why)) return fail(why);
     if (fault_ && !fault_(SaveStep::TempWritten)) return fail("interrupted");
-    if (!WritePackage(temp, why)) return fail(why);
-
-    std::string bytes;
-    if (!ReadWholeFile(temp, bytes, why)) return fail(why);
-    struct stat st {};
-    mode_t mode = 0644;
-    if (::stat(target.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::chmod(temp.c_str(), mode);
-    if (!SyncPath(temp, O_RDONLY))
-        return fail(std::string("cannot flush the temporary file: ") + std::strerror(errno));
+    if (!WritePackage(out->TempPath(), why) || !ReadWholeFile(out->TempPath(), bytes, why))
+        return fail(why);
+    if (!out->Finish(failed)) return fail(failed.Text());
     // The stamp of the new version, taken before it is in place: a rename keeps it, and a
     // change by someone else right after the rename must still count.
-    auto stamp = FileStamp::Of(temp);
+    auto stamp = FileStamp::Of(out->TempPath());
     if (fault_ && !fault_(SaveStep::BeforeRename)) return fail("interrupted");
-    if (::rename(temp.c_str(), target.c_str()) != 0)
-        return fail(std::string("cannot replace the file: ") + std::strerror(errno));
-    SyncPath(FolderOf(target), O_RDONLY | O_DIRECTORY);
+    // Another program may have saved while this version was being written.
+    if (ChangedOnDisk()) return fail(changed);
+    if (!out->Replace(failed)) return fail(failed.Text());
 
     package_ = std::move(bytes);
     stamp_ = stamp;
@@ -332,6 +262,13 @@ bool GridWorkbook::Save(std::string& error) {
         if (e.sheet) e.sheet->ForgetEdits();
     dirty_ = false;
     return true;
+}
+
+bool GridWorkbook::WriteSkeleton(const std::string& path, std::string& error) const {
+    std::vector<SkeletonSheet> sheets;
+    for (const auto& e : entries_) sheets.push_back({e.name, e.part});
+    const int activeTab = active_ < static_cast<int>(entries_.size()) ? active_ : 0;
+    return WriteXlsxSkeleton(path, sheets, activeTab, error);
 }
 
 } // namespace lumora

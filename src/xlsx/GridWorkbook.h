@@ -70,6 +70,8 @@ private:
     struct Loaded;
     static std::optional<Loaded> ReadFile(const std::string& path, std::string& error);
     void Adopt(Loaded&& loaded);
+    /// A new package holding the workbook's sheets, empty.
+    bool WriteSkeleton(const std::string& path, std::string& error) const;
     bool WritePackage(const std::string& tempPath, std::string& error);
 
     std::string path_;

@@ -2,6 +2,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <sstream>
@@ -89,6 +90,30 @@ std::optional<std::string> ZipArchive::Find(const std::string& part) const {
 }
 
 bool ZipArchive::Read(const std::string& part, std::string& out, std::string& error) const {
+    return Unpack(part, &out, error);
+}
+
+bool ZipArchive::Verify(const std::string& part, std::string& error) const {
+    return Unpack(part, nullptr, error);
+}
+
+bool ZipArchive::DeclaredSize(uint64_t& total, std::string& error) const {
+    total = 0;
+    const zip_int64_t n = zip_get_num_entries(za_, 0);
+    for (zip_int64_t i = 0; i < n; ++i) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(za_, static_cast<zip_uint64_t>(i), 0, &st) != 0 ||
+            !(st.valid & ZIP_STAT_SIZE)) {
+            error = ArchiveError(za_);
+            return false;
+        }
+        total += std::min<uint64_t>(st.size, kMaxPartSize + 1);
+    }
+    return true;
+}
+
+bool ZipArchive::Unpack(const std::string& part, std::string* out, std::string& error) const {
     auto name = Find(part);
     if (!name) {
         error = "missing part " + part;
@@ -109,10 +134,15 @@ bool ZipArchive::Read(const std::string& part, std::string& out, std::string& er
         error = part + ": " + ArchiveError(za_);
         return false;
     }
-    out.assign(static_cast<size_t>(st.size), '\0');
+    // Read into out whole, or verified through a small buffer.
+    std::string buffer(out ? 0 : std::min<zip_uint64_t>(st.size, 64 * 1024), '\0');
+    if (out) out->assign(static_cast<size_t>(st.size), '\0');
     zip_uint64_t done = 0;
     while (done < st.size) {
-        zip_int64_t n = zip_fread(f, out.data() + done, st.size - done);
+        char* at = out ? out->data() + done : buffer.data();
+        const zip_uint64_t want =
+            out ? st.size - done : std::min<zip_uint64_t>(st.size - done, buffer.size());
+        zip_int64_t n = zip_fread(f, at, want);
         if (n <= 0) {
             error = part + ": " + (n < 0 ? std::string(zip_file_strerror(f)) : "truncated data");
             zip_fclose(f);

@@ -3,6 +3,7 @@
 // are XML documents (pugixml) tied together by relationship parts. Shared by
 // the .xlsx loader and the patcher.
 
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -35,6 +36,11 @@ public:
     std::optional<std::string> Find(const std::string& part) const;
     /// Reads a part; fails for a missing, damaged or implausibly large part.
     bool Read(const std::string& part, std::string& out, std::string& error) const;
+    /// Unpacks a part without keeping it, so that damage (a bad checksum) shows.
+    bool Verify(const std::string& part, std::string& error) const;
+    /// Sum of the unpacked sizes that the parts declare (reading stops where a part
+    /// outgrows its declared size).
+    bool DeclaredSize(uint64_t& total, std::string& error) const;
     /// Adds or replaces a part (deflated).
     bool Write(const std::string& part, std::string data, std::string& error);
     bool Remove(const std::string& part, std::string& error);
@@ -43,6 +49,8 @@ public:
 
 private:
     explicit ZipArchive(struct zip* za) : za_(za) {}
+    /// Read (out) or Verify (out null).
+    bool Unpack(const std::string& part, std::string* out, std::string& error) const;
     struct zip* za_;
     std::deque<std::string> keep_; ///< data of written parts, alive until Close
 };

@@ -3,9 +3,11 @@
 #include "sheet/CellRef.h"
 #include "xlsx/XlsxPackage.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <set>
 
 namespace lumora {
 
@@ -22,6 +24,23 @@ bool ParseDouble(std::string_view s, double& x) {
     return ec == std::errc() && end == s.data() + s.size() && std::isfinite(x);
 }
 
+std::string LowerCase(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+/// Cell elements ("<c ...>", "<x:c ...>") of a sheet's text, counted before it is parsed.
+uint64_t CountCells(std::string_view text) {
+    uint64_t n = 0;
+    for (size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', at + 1)) {
+        const size_t end = text.find_first_of(" \t\r\n/>", at + 1);
+        if (end == std::string_view::npos) break;
+        const std::string_view name = text.substr(at + 1, end - at - 1);
+        n += name == "c" || (name.size() > 2 && name.ends_with(":c"));
+    }
+    return n;
+}
+
 bool ParseIndex(std::string_view s, long& n) {
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
     return ec == std::errc() && end == s.data() + s.size() && n >= 0;
@@ -29,19 +48,27 @@ bool ParseIndex(std::string_view s, long& n) {
 
 class Reader {
 public:
-    Reader(const ZipArchive& zip, std::string& error) : zip_(zip), error_(error) {}
+    Reader(const ZipArchive& zip, const XlsxLimits& limits, std::string& error)
+        : zip_(zip), limits_(limits), error_(error) {}
+
+    /// What kind of failure Run had.
+    enum class Verdict { Damaged, Foreign, TooLarge };
+    Verdict verdict = Verdict::Damaged;
 
     bool Run(XlsxBook& book) {
+        if (!CheckPackage()) return false;
         std::vector<Relationship> rootRels;
-        if (!ReadRelationships(zip_, "", rootRels, error_)) return false;
+        if (!ReadRels("", rootRels)) return false;
         std::string workbookPart = "xl/workbook.xml";
         if (auto* r = FindRelationship(rootRels, "officeDocument")) workbookPart = r->target;
-        if (!zip_.Find(workbookPart)) return Fail("no workbook part (" + workbookPart + ")");
+        if (!zip_.Find(workbookPart)) {
+            verdict = Verdict::Foreign;
+            return Fail("no workbook part (" + workbookPart + ")");
+        }
 
         pugi::xml_document wb;
         std::vector<Relationship> rels;
-        if (!ReadPart(workbookPart, wb) || !ReadRelationships(zip_, workbookPart, rels, error_))
-            return false;
+        if (!ReadPart(workbookPart, wb) || !ReadRels(workbookPart, rels)) return false;
         if (LocalName(wb.document_element()) != "workbook")
             return Fail(workbookPart + ": no workbook element");
         if (auto* ss = FindRelationship(rels, "sharedStrings");
@@ -72,7 +99,7 @@ public:
         auto view = Child(Child(wb.document_element(), "bookViews"), "workbookView");
         int tab = view.attribute("activeTab").as_int(0);
         if (tab >= 0 && tab < static_cast<int>(book.sheets.size())) book.activeTab = tab;
-        return true;
+        return VerifyUnreadParts();
     }
 
 private:
@@ -81,9 +108,55 @@ private:
         return false;
     }
 
+    bool TooLarge(const std::string& message) {
+        verdict = Verdict::TooLarge;
+        return Fail(message);
+    }
+
+    /// Each part once (part names compare ignoring case), all of them within the limit.
+    bool CheckPackage() {
+        std::set<std::string> names;
+        for (const auto& name : zip_.Names())
+            if (!names.insert(LowerCase(name)).second) return Fail("two parts named " + name);
+        uint64_t size = 0;
+        if (!zip_.DeclaredSize(size, error_)) return false;
+        if (size > limits_.unpackedBytes)
+            return TooLarge("it unpacks to more than " +
+                            std::to_string(limits_.unpackedBytes >> 20) + " MB");
+        return true;
+    }
+
+    /// A save writes the parts that were not read back as they are: damage in them must
+    /// show now, not after a long run.
+    bool VerifyUnreadParts() {
+        for (const auto& name : zip_.Names())
+            if (!read_.count(LowerCase(name)) && !zip_.Verify(name, error_)) return false;
+        return true;
+    }
+
+    bool ReadText(const std::string& part, std::string& text) {
+        read_.insert(LowerCase(part));
+        return zip_.Read(part, text, error_);
+    }
+
     bool ReadPart(const std::string& part, pugi::xml_document& doc) {
         std::string text;
-        return zip_.Read(part, text, error_) && ParseXml(text, doc, part, error_);
+        return ReadText(part, text) && ParseXml(text, doc, part, error_);
+    }
+
+    bool ReadRels(const std::string& part, std::vector<Relationship>& rels) {
+        read_.insert(LowerCase(RelsPartOf(part)));
+        return ReadRelationships(zip_, part, rels, error_);
+    }
+
+    /// The sheet's cells count towards the limit before its text is parsed.
+    bool ReadSheetPart(const std::string& part, pugi::xml_document& doc) {
+        std::string text;
+        if (!ReadText(part, text)) return false;
+        cells_ += CountCells(text);
+        if (cells_ > limits_.cells)
+            return TooLarge("more than " + std::to_string(limits_.cells) + " cells");
+        return ParseXml(text, doc, part, error_);
     }
 
     bool ReadSharedStrings(const std::string& part) {
@@ -103,7 +176,7 @@ private:
 
     bool ReadSheet(XlsxSheet& sheet) {
         pugi::xml_document doc;
-        if (!ReadPart(sheet.part, doc)) return false;
+        if (!ReadSheetPart(sheet.part, doc)) return false;
         auto data = Child(doc.document_element(), "sheetData");
         // Rows and the cells of a row come in ascending order, each cell in its own row,
         // as spreadsheet programs write them; a file that breaks this (a cell twice, a
@@ -141,7 +214,7 @@ private:
         }
 
         std::vector<Relationship> rels;
-        if (!ReadRelationships(zip_, sheet.part, rels, error_)) return false;
+        if (!ReadRels(sheet.part, rels)) return false;
         if (auto* rel = FindRelationship(rels, "comments")) {
             pugi::xml_document comments;
             if (!ReadPart(rel->target, comments)) return false;
@@ -192,13 +265,18 @@ private:
     }
 
     const ZipArchive& zip_;
+    const XlsxLimits& limits_;
     std::string& error_;
     std::vector<std::string> strings_;
+    /// Parts read (lower case), damage in them already seen
+    std::set<std::string> read_;
+    uint64_t cells_ = 0;
 };
 
 } // namespace
 
-bool ReadXlsx(const std::string& bytes, XlsxBook& book, std::string& error) {
+bool ReadXlsx(const std::string& bytes, XlsxBook& book, std::string& error,
+              const XlsxLimits& limits) {
     book = {};
     if (bytes.empty()) {
         error = "Not an .xlsx workbook (the file is empty)";
@@ -210,12 +288,20 @@ bool ReadXlsx(const std::string& bytes, XlsxBook& book, std::string& error) {
         error = "Not an .xlsx workbook (" + why + ")";
         return false;
     }
-    Reader reader(*zip, why);
+    Reader reader(*zip, limits, why);
     if (!reader.Run(book)) {
         book = {};
-        bool foreign = why.rfind("no workbook part", 0) == 0;
-        error = foreign ? "Not an .xlsx workbook (" + why + ")"
-                        : "Damaged or unreadable workbook: " + why;
+        switch (reader.verdict) {
+        case Reader::Verdict::Foreign:
+            error = "Not an .xlsx workbook (" + why + ")";
+            break;
+        case Reader::Verdict::TooLarge:
+            error = "Workbook too large: " + why;
+            break;
+        case Reader::Verdict::Damaged:
+            error = "Damaged or unreadable workbook: " + why;
+            break;
+        }
         return false;
     }
     return true;

@@ -5,6 +5,7 @@
 
 #include "sheet/CellValue.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,20 @@ struct XlsxBook {
     int activeTab = 0;
 };
 
+/// What a package may hold. A zip of a few MB can unpack to GB of blank sheets; the
+/// limits refuse that at once, and leave room for data sets four times the size of 200
+/// solutions by 10,000 wavelengths (2 million cells, about 90 MB unpacked).
+struct XlsxLimits {
+    /// All parts together, unpacked
+    uint64_t unpackedBytes = 512ull * 1024 * 1024;
+    /// Cells of all worksheets, empty formatted cells included
+    uint64_t cells = 8'000'000;
+};
+
 /// Reads a package held in memory; false with a message for anything that is no
-/// readable workbook (no zip, missing parts, malformed XML, bad cell references).
-bool ReadXlsx(const std::string& bytes, XlsxBook& book, std::string& error);
+/// readable workbook (no zip, a part twice, a damaged part even one that is not read,
+/// missing parts, malformed XML, bad cell references) or larger than the limits.
+bool ReadXlsx(const std::string& bytes, XlsxBook& book, std::string& error,
+              const XlsxLimits& limits = {});
 
 } // namespace lumora

@@ -10,14 +10,19 @@
 #include "xlsx/EmbeddedHost.h"
 #include "xlsx/GridWorkbook.h"
 #include "xlsx/XlsxPatch.h"
+#include "xlsx/XlsxRead.h"
 #include "xlsx/XlsxWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumora {
 namespace {
@@ -62,6 +67,7 @@ TEST(XlsxSave, LibreOfficeFileReadThenOnlyWrittenCellsChangeAndTheFileKeepsItsMo
                           {4, 2, 0.001234},         {4, 3, CellValue{}}, {4, 4, -1.5e20},
                           {5, 1, "rich text cell"s}};
     for (const auto& [r, c, v] : cells) EXPECT_EQ(s->Value(r, c), v) << r << "," << c;
+    EXPECT_FALSE(s->FormulaWithoutValue(2, 4)); // B2*C2 with its result
     EXPECT_EQ(s->Comment(5, 2), "two\nlines");
     EXPECT_FALSE(s->Comment(2, 2));
 
@@ -156,13 +162,16 @@ TEST(XlsxSave, OpenpyxlFileKeepsChartDrawingAndNames) {
     auto before = test::Parts(path);
     auto book = LoadOk(path);
     Worksheet* s = book->Worksheets(1);
-    EXPECT_TRUE(IsEmpty(s->Value(3, 3))); // a formula without a cached result
+    // A formula without a cached result reads as empty, and is told from an empty cell.
+    EXPECT_TRUE(IsEmpty(s->Value(3, 3)) && s->FormulaWithoutValue(3, 3));
+    EXPECT_FALSE(s->FormulaWithoutValue(3, 4) || s->FormulaWithoutValue(9, 9));
     EXPECT_EQ(s->Comment(4, 2), "fixed");
 
     s->SetValue(7, 3, 1.5);
     s->SetValue(3, 3, 298.15);
     s->SetComment(4, 2, std::nullopt);
     s->SetComment(7, 3, "result"s);
+    EXPECT_FALSE(s->FormulaWithoutValue(3, 3));
     ASSERT_TRUE(book->Save(error)) << error;
     auto after = test::Parts(path);
     for (const char* part :
@@ -209,6 +218,49 @@ TEST_P(FailedSave, LeavesTheOldFileWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Steps, FailedSave,
                          ::testing::Values(SaveStep::TempWritten, SaveStep::BeforeRename));
+
+// A read-only file stays as it is; a save keeps the file's mode and owner and sweeps what a
+// killed save of the same file left (unless a save is under way in the folder); another
+// program's save while the program writes its own is kept.
+TEST(XlsxSave, ReadOnlyFileOwnerLeftoversOfAKilledSaveAndASaveMeanwhile) {
+    TempDir dir;
+    std::string path = MakeBook(dir, "data.xlsx", 1.0), old = test::ReadBytes(path), error;
+    auto book = LoadOk(path);
+    book->Worksheets(1)->SetValue(1, 1, 2.0);
+    std::filesystem::permissions(path, std::filesystem::perms(0444));
+    EXPECT_FALSE(book->Save(error));
+    EXPECT_EQ(error, "Cannot save data.xlsx: the file is read-only");
+    EXPECT_TRUE(test::ReadBytes(path) == old);
+
+    std::filesystem::permissions(path, std::filesystem::perms(0644));
+    const bool chowned = ::chown(path.c_str(), 4242, 4243) == 0; // where the system lets us
+    const std::string leftovers[] = {".data.xlsx.a1B2c3", ".data.xlsx.a1B2c3.Zz9yY8",
+                                     ".data.xlsx.a1B2", ".other.xlsx.a1B2c3", "data.xlsx.a1B2c3"};
+    for (const auto& name : leftovers) test::WriteBytes(dir.Path(name), "PK");
+    const int folder = ::open(dir.dir.c_str(), O_RDONLY | O_DIRECTORY);
+    ::flock(folder, LOCK_SH); // another save under way
+    ASSERT_TRUE(book->Save(error)) << error;
+    ::close(folder);
+    EXPECT_EQ(dir.Count(), 6u);
+    book->Worksheets(1)->SetValue(1, 1, 3.0);
+    ASSERT_TRUE(book->Save(error)) << error;
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(std::filesystem::exists(dir.Path(leftovers[i])), i >= 2) << leftovers[i];
+    struct stat st {};
+    EXPECT_TRUE(!chowned ||
+                (::stat(path.c_str(), &st) == 0 && st.st_uid == 4242 && st.st_gid == 4243));
+
+    book->Worksheets(1)->SetValue(1, 1, 4.0);
+    book->SetSaveFault([&](SaveStep step) {
+        if (step == SaveStep::BeforeRename) MakeBook(dir, "data.xlsx", 99.0);
+        return true;
+    });
+    EXPECT_FALSE(book->Save(error));
+    EXPECT_EQ(error.rfind("Cannot save data.xlsx: the file was changed by another program", 0), 0u)
+        << error;
+    EXPECT_EQ(LoadOk(path)->Worksheets(1)->Value(1, 1), CellValue(99.0));
+    EXPECT_EQ(dir.Count(), 4u);
+}
 
 TEST(XlsxSave, ThroughALinkTheLinkedFileIsWrittenAndAnUnwritableFolderIsReported) {
     TempDir dir;
@@ -538,24 +590,47 @@ TEST(XlsxDamage, DamagedBytesNeverCrashAndWhatLoadsSavesAgain) {
     EXPECT_GT(loaded, 50);
 }
 
-TEST(XlsxDamage, ZipBombIsRefusedBeforeItIsUnpacked) {
+// Forged zip entries, refused when the file is opened, before a long run ends in a failed
+// save: sizes that claim GB (a zip bomb), a bad checksum in a part that is never read, a
+// part twice (one read, the other saved). And more cells than the limit.
+TEST(XlsxDamage, ForgedEntriesAndTooManyCellsAreRefusedOnOpening) {
     TempDir dir;
-    std::string bytes = test::ReadBytes(MakeBook(dir, "valid.xlsx", 1.0)), error;
-    // The sheet's entries, central (name at 46, size at 24) and local (30, 22), claim 4 GB.
-    const std::string name = "xl/worksheets/sheet1.xml";
-    for (auto [sig, nameAt, sizeAt] : {std::tuple{"PK\x01\x02", 46, 24}, {"PK\x03\x04", 30, 22}}) {
-        size_t at = bytes.find(sig);
-        while (at != std::string::npos && bytes.compare(at + nameAt, name.size(), name) != 0)
-            at = bytes.find(sig, at + 4);
-        ASSERT_NE(at, std::string::npos);
-        bytes.replace(at + sizeAt, 4, "\x00\x00\x00\xF0");
+    auto parts = test::ExcelLikeParts();
+    const std::string s1 = "xl/worksheets/sheet1.xml", twin = "xl/worksheets/sheet1.xmk",
+                      styles = "xl/styles.xml";
+    parts[twin] = A1("99"); // renamed below into a second sheet1.xml
+    test::WritePackage(dir.Path("valid.xlsx"), parts);
+    const std::string valid = test::ReadBytes(dir.Path("valid.xlsx")),
+                      large = "too large: ", damaged = "Damaged or unreadable workbook: ";
+    // Fields of an entry: in its central header (name at 46) and its local one (name at 30).
+    const std::pair size{24, 22}, crc{16, 14}, name{46, 30};
+    const std::tuple<std::vector<std::string>, std::pair<int, int>, std::string, std::string>
+        cases[] = {{{s1}, size, "\0\0\0\xF0"s, large + "it unpacks to more than 512 MB"},
+                   {{styles, "xl/workbook.xml", s1}, size, "\0\0\0\x0C"s, large + "it unpacks"},
+                   {{styles}, crc, "\0\0\0\0"s, damaged + styles + ": CRC error"},
+                   {{twin}, name, s1, damaged + "two parts named " + s1}};
+    for (const auto& [names, field, value, message] : cases) {
+        std::string bytes = valid, error;
+        for (const std::string& part : names) {
+            for (auto [sig, nameAt, at] :
+                 {std::tuple{"PK\x01\x02", 46, field.first}, {"PK\x03\x04", 30, field.second}}) {
+                size_t pos = bytes.find(sig);
+                while (pos != std::string::npos && bytes.compare(pos + nameAt, part.size(), part))
+                    pos = bytes.find(sig, pos + 4);
+                ASSERT_NE(pos, std::string::npos) << part;
+                bytes.replace(pos + at, value.size(), value);
+            }
+        }
+        test::WriteBytes(dir.Path("forged.xlsx"), bytes);
+        EXPECT_FALSE(GridWorkbook::Load(dir.Path("forged.xlsx"), error)) << message;
+        EXPECT_NE(error.find(message), std::string::npos) << message << ": " << error;
     }
-    test::WriteBytes(dir.Path("bomb.xlsx"), bytes);
-    // libzip may see the lie first; either way nothing is unpacked.
-    EXPECT_FALSE(GridWorkbook::Load(dir.Path("bomb.xlsx"), error));
-    EXPECT_TRUE(error.find("part too large") != std::string::npos ||
-                error.find("inconsistent") != std::string::npos)
-        << error;
+    XlsxBook book;
+    std::string error;
+    // 13 cells on the first sheet, 4 (prefixed) on the second.
+    EXPECT_FALSE(ReadXlsx(valid, book, error, {.cells = 16}));
+    EXPECT_EQ(error, "Workbook too large: more than 16 cells");
+    EXPECT_TRUE(ReadXlsx(valid, book, error, {.cells = 17})) << error;
 }
 
 // Positions off the grid, NaN, infinity and over-long texts never reach a cell.
