@@ -264,11 +264,20 @@ public:
     }
 
 private:
-    std::string Next() { return ReadCell(st_, false, false); }
+    std::string Next() { return Checked(ReadCell(st_, false, false)); }
     std::string NextRow() {
         if (st_.CurRow >= kLastRow)
             Fail(ReadError::UnexpectedError, "more than " + std::to_string(kLastRow) + " rows");
-        return ReadCell(st_, true, false);
+        return Checked(ReadCell(st_, true, false));
+    }
+
+    /// A formula saved without its value is no empty cell: taken as one, it would drop
+    /// data silently.
+    std::string Checked(std::string text) {
+        if (text.empty() && sheet_.FormulaWithoutValue(st_.CurRow, st_.CurCol))
+            Fail(ReadError::UnexpectedError, "a formula without its value: recalculate and save "
+                                             "the workbook in a spreadsheet program");
+        return text;
     }
 
     /// A " ±" value as the scale of the optimizer's probes. Steps of a tiny scale are

@@ -108,7 +108,7 @@ const auto kRealWater = [](auto& t) { t.st.props = CreateProps(); }; // and no s
 Edit SetTP(double tC, double bar) {
     return [=](GridSheet& s) { s.SetValue(5, 2, tC), s.SetValue(6, 2, bar); };
 }
-const std::string kNoSpecies = "Species not found in the database (row=10, col=2)";
+const std::string kNoSpecies = "Species not found in the database (CoCl+, row=10, col=2)";
 
 struct ReadDataSetVariant : ReadDataSetTest, ::testing::WithParamInterface<Variant> {};
 
@@ -196,6 +196,14 @@ const Variant kVariants[] = {
      [](auto& t) {
          EXPECT_FUZZY(t.st.GScale(1), 0.01 / std::sqrt(3.841), 1e-6);
          EXPECT_EQ(t.st.Notes.size(), 1u);
+     }},
+    // A formula saved without its value is no missing absorbance.
+    {"FormulaWithoutValue", kValid, 3,
+     "Unexpected error (short file?) (a formula without its value: recalculate and save the "
+     "workbook in a spreadsheet program, row=22, col=3)",
+     [](auto& t) {
+         t.Read(), t.Grid().ClearContents(22, 3, 22, 3);
+         t.Grid().LoadValue(22, 3, CellValue{}, true);
      }},
     // The 16-bit cursor ends the sheet by name, not as a short file.
     {"MoreRowsThanTheCursor",
