@@ -22,6 +22,14 @@ long Int16Checked(long v) {
     return v;
 }
 
+// A label's index, the multiple of the label interval, rounded half to even. 32 bits:
+// large values with a narrow spread (40000..40003 by 0.5) have indices past 16 bits.
+long LabelIndex(float q) {
+    const double r = std::nearbyint(static_cast<double>(q));
+    if (!(std::fabs(r) <= 2147483647.0)) throw RuntimeError(kOverflow);
+    return static_cast<long>(r);
+}
+
 int Sign(float v) {
     return v > 0 ? 1 : (v < 0 ? -1 : 0);
 }
@@ -99,8 +107,8 @@ float AutoMajor(float range, int digits, int& parts) {
 /// A user's lower limit stays; the first label is the first multiple of `major`
 /// at or above it.
 long FirstLabelFrom(float bottom, float major) {
-    long n = CInt16(bottom / major);
-    if (major * static_cast<float>(n) < bottom) n = Int16Checked(n + 1);
+    long n = LabelIndex(bottom / major);
+    if (major * static_cast<float>(n) < bottom) ++n;
     return n;
 }
 
@@ -111,7 +119,7 @@ long WidenDown(float& bottom, float major, float minor, float margin) {
     const bool wasNegative = bottom < 0.0f;
     bottom = Fin(bottom - margin);
     if (!wasNegative && bottom < 0.0f) bottom = 0.0f; // non-negative data keep 0
-    const long n = CInt16(bottom / major);
+    const long n = LabelIndex(bottom / major);
     float t = major * static_cast<float>(n);
     if (bottom != 0.0f) {
         while (bottom - minor < t) {
@@ -127,8 +135,8 @@ long WidenDown(float& bottom, float major, float minor, float margin) {
 /// A user's upper limit stays; the last label is the last multiple of `major` at
 /// or below it.
 long LastLabelUpTo(float top, float major) {
-    long k = CInt16(top / major);
-    if (major * static_cast<float>(k) > top) k = Int16Checked(k - 1);
+    long k = LabelIndex(top / major);
+    if (major * static_cast<float>(k) > top) --k;
     return k;
 }
 
@@ -137,7 +145,7 @@ long LastLabelUpTo(float top, float major) {
 /// Returns the index of the last label.
 long WidenUp(float& top, float major, float minor, float margin) {
     top = Fin(top + margin);
-    const long k = CInt16(top / major);
+    const long k = LabelIndex(top / major);
     float t = major * static_cast<float>(k);
     if (top != 0.0f) {
         while (top + minor > t) {
