@@ -58,16 +58,6 @@ void Collect(State& st, bool readOk, bool optimized, BatchSummary& s) {
     }
 }
 
-// An office that went away answers with errors: a failed save, not the end of the run.
-bool SaveAll(SpreadsheetApp& app, std::string& error) {
-    try {
-        return SaveDirtyWorkbooks(app, error);
-    } catch (const RuntimeError& e) {
-        error = "Cannot save: " + e.Description();
-        return false;
-    }
-}
-
 } // namespace
 
 int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
@@ -111,7 +101,7 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
 
     // The workbook keeps what the commands wrote, also after a failure.
     std::string saveError;
-    if (st.xlApp && !SaveAll(*st.xlApp, saveError)) {
+    if (st.xlApp && !SaveDirtyWorkbooks(*st.xlApp, saveError)) {
         st.ui->message(saveError, Icon::Critical);
         if (exitCode == 0) {
             st.ErrCode = -1;

@@ -262,8 +262,12 @@ void MainWindow::KeyUp(int key, Qt::KeyboardModifiers shift) {
 void MainWindow::ExportCommand() {
     MainWindowPort& port = Port();
     if (!port.buttonEnabled(Command::Optimize)) return;
-    if (port.reread(st_) == RereadResult::Failed) return;
-    ExportSolutions(st_);
+    // A command like the buttons': while it runs, Esc stops it.
+    SetButtons(false, Command::None);
+    fileEdit_->setEnabled(false);
+    if (port.reread(st_) != RereadResult::Failed) ExportSolutions(st_);
+    SetButtons(true, Command::None);
+    fileEdit_->setEnabled(true);
 }
 
 void MainWindow::SetProgress(double fraction) {
