@@ -101,7 +101,8 @@ TEST(BuildTest, EightBandsPerSpeciesAtMost) {
             EXPECT_EQ(s.st.GaussTab, earlier);
             EXPECT_EQ(std::pair(s.Num(10, 7), s.Num(10, 8)), std::pair(1.0, s.st.MeanWl));
             ASSERT_EQ(s.ui.messages.size(), 1u);
-            EXPECT_EQ(s.ui.messages[0].text, "Could not build Gaussians  ");
+            EXPECT_EQ(s.ui.messages[0].text, "Could not build Gaussians (Species1 needs more than "
+                                             "8 bands; try a higher threshold)  ");
             EXPECT_EQ(s.ui.messages[0].icon, Icon::Critical);
         }
     }
