@@ -2,6 +2,7 @@
 // and the refinement fail: the message (or none), the code, what stays, never a NaN.
 
 #include "fit/BuildGaussians.h"
+#include "fit/GaussianCheck.h"
 #include "fit/Goal.h"
 #include "fit/RefineGaussians.h"
 
@@ -71,6 +72,27 @@ TEST(GoalGaussian, MissingAbsorbancesAreLeftOut) {
                   std::pair(before(2, 1), before(2, 3)));
         EXPECT_TRUE(ui.messages.empty() && AllFinite(st));
     }
+}
+
+// After a run, bands that fit about as well as the normal mode pass unremarked, energies
+// that did not move are reported; the Gaussian mode's coefficients stay.
+TEST(GoalGaussian, CheckAfterTheRun) {
+    State st;
+    TestUi ui(st);
+    SetUpGaussian(st, false);
+    for (int w = 1; w <= st.nWl; ++w)
+        for (int j = 1; j <= st.nSol; ++j) st.AbsM(j, w) += 1e-3 * std::sin(j * w);
+    st.SpFree.Redim(2), st.SpFree.Fill(lumora::kTrue);
+    st.RmsErr = std::sqrt(Goal(st, 0));
+    const Mat<double> eps = st.Eps;
+    for (double moved : {0.01, 0.0}) {
+        Vec<float> start(2);
+        start(1) = CSng(st.G0(1)), start(2) = CSng(st.G0(2) - moved);
+        CheckGaussianResult(st, start);
+        ASSERT_EQ(ui.messages.size(), moved ? 0u : 1u);
+    }
+    EXPECT_TRUE(ui.messages[0].text.starts_with("Gaussian mode: the energies did not move. "));
+    EXPECT_EQ(std::pair(st.Eps, st.ErrCode), std::pair(eps, int16_t(0)));
 }
 
 constexpr int kWl = 61; // 300..600 nm in 5 nm steps
