@@ -135,23 +135,18 @@ TEST(FittingModeGoal, NormalCurvesBuildAndRefineRecoverTheGeneratingBands) {
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(st.FitMode, 1);
     ASSERT_EQ(BandCount(st), 2);
-    for (int g = 1; g <= 2; ++g) {
-        SCOPED_TRACE(g);
-        EXPECT_EQ(BandSpecies(st, g), g);
-        EXPECT_NEAR(st.GaussTab(1, g), truth[g - 1].c, 1e-5);
-        EXPECT_NEAR(st.GaussTab(2, g), truth[g - 1].h, 1e-5);
-        EXPECT_FUZZY(std::exp(st.GaussTab(3, g)), truth[g - 1].height, 1e-4);
-    }
-    // The refined band sums stay, and the sheet holds the refined bands (centre = MeanWl c).
-    for (int i = 1; i <= d.nWl; ++i) EXPECT_NEAR(st.Eps(1, i), eps(1, i), 1e-4 * truth[0].height);
+    // The refined band sums (the generating curves: BuildTest checks the bands themselves)
+    // stay, and the sheet holds the refined bands (centre = MeanWl c).
+    for (int k = 1; k <= 2; ++k)
+        for (int i = 1; i <= d.nWl; ++i)
+            EXPECT_NEAR(st.Eps(k, i), eps(k, i), 1e-4 * truth[k - 1].height) << k << " " << i;
     EXPECT_NEAR(std::get<double>(sheet.Value(11, 8)), truth[1].c * st.MeanWl, 1e-5 * st.MeanWl);
 }
 
-// The bundled example (bands Gaussian in wavelength, 2 + 2 + 3) with bands built in
-// wavenumber at threshold 10: refining CoCl4-2 ends, counted in the title. The run reaches
-// the least misfit such bands allow (0.011882 at about -187.12 and -563.38 kJ/mol, found
-// by a separate least-squares fit of energies and bands together) and says it is far
-// worse than the normal mode's at the same energies.
+// The bundled example (bands Gaussian in wavelength, 2 + 2 + 3) with 6 bands built in
+// wavenumber at threshold 10: refining CoCl4-2 ends, counted in the title. The run reaches the
+// least misfit these bands allow (0.011882 at about -187.12 and -563.38 kJ/mol: a separate fit
+// of energies and bands together) and says it is far worse than the normal mode's.
 TEST(FittingModeGoal, BandsThatCannotDescribeTheExampleAreReported) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::path(LUMORA_TEST_BUILD_DIR) / "gauss-e2e";
@@ -178,20 +173,19 @@ TEST(FittingModeGoal, BandsThatCannotDescribeTheExampleAreReported) {
         }));
     ExpectMessage(e.ui, "");
     ASSERT_GT(titles.size(), 3u);
-    EXPECT_EQ(titles[0], "Refining... (Esc to stop)");
-    EXPECT_EQ(titles[1], "Refining... (Esc to stop)  Iteration: 1");
-    EXPECT_EQ(titles.back(), "Fitting Mode");
-    EXPECT_EQ(std::pair(e.st.GaussArg, BandCount(e.st)), std::pair(true, 6));
+    const std::string refining = "Refining... (Esc to stop)";
+    EXPECT_EQ(std::tuple(titles[0], titles[1], titles.back()),
+              std::tuple(refining, refining + "  Iteration: 1", "Fitting Mode"));
 
     OptimizeCommand(e.st, e.ui.request());
     EXPECT_NEAR(e.st.RmsErr, 0.011882, 1e-6);
     EXPECT_NEAR(e.st.G0(2), -187.12, 0.2);
     EXPECT_NEAR(e.st.G0(3), -563.38, 0.4);
     ASSERT_EQ(e.ui.messages.size(), 1u);
-    EXPECT_TRUE(e.ui.messages[0].text.starts_with(
-        "Gaussian mode: the mean error 0.011882 is 20.8 times the normal mode's 0.00057"))
-        << e.ui.messages[0].text;
-    EXPECT_EQ(e.ui.messages[0].icon, Icon::Exclamation);
+    const std::string worse =
+        "Gaussian mode: the mean error 0.011882 is 20.8 times the normal mode's 0.00057";
+    EXPECT_EQ(std::pair(e.ui.messages[0].text.substr(0, worse.size()), e.ui.messages[0].icon),
+              std::pair(worse, Icon::Exclamation));
 }
 
 class FittingModeTest : public ::testing::Test {
