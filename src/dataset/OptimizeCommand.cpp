@@ -2,6 +2,7 @@
 
 #include "base/RuntimeError.h"
 #include "fit/CallGoal.h"
+#include "fit/GaussianCheck.h"
 #include "fit/Intervals.h"
 #include "fit/Optimize.h"
 #include "model/GaussTable.h"
@@ -24,10 +25,13 @@ public:
         if (!Prepare()) return OptimizeEnd::StartFailed;
         OptimizeOptions options;
         options.onIteration = [this](State&) { WriteIteration(); };
+        const Vec<float> start = st_.G0Res;
         const OptimizeResult result = Optimize(st_, options);
         if (result.end == OptimizeEnd::StartFailed) return result.end;
         if (result.end == OptimizeEnd::NothingToOptimize && !SaveStartValues()) return result.end;
         EndOfRun(result.end == OptimizeEnd::Converged);
+        if (result.end == OptimizeEnd::Converged && st_.ErrCode == 0)
+            CheckGaussianResult(st_, start);
         return result.end;
     }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace lumora {
@@ -19,7 +20,10 @@ constexpr double kNoLog = -1e35;
 /// Neighbours used on each side of a peak.
 constexpr int kPeakReach = 10;
 
-struct BuildFailed {};
+/// Why a build failed, shown after the message in parentheses (empty: nothing to add).
+struct BuildFailed {
+    std::string detail;
+};
 
 struct Peak {
     double top = kNoLog;
@@ -78,7 +82,10 @@ int BuildSpecies(State& st, int k, double theta, int n, const std::vector<double
         const double a = CheckedDiv(s1, s2);
         // A flat top has no curvature, and so no width.
         if (!(a < 0.0)) throw BuildFailed{};
-        if (n + 1 - firstBand >= kMaxBandsPerSpecies) throw BuildFailed{};
+        if (n + 1 - firstBand >= kMaxBandsPerSpecies)
+            throw BuildFailed{st.SpName(k) + " needs more than " +
+                              std::to_string(kMaxBandsPerSpecies) +
+                              " bands; try a higher threshold"};
         ++n;
         AppendBand(st, n, k, x0, CheckedSqrt(-kGaussShape / a), pk.top);
 
@@ -104,6 +111,7 @@ void BuildGaussians(State& st, int threshold) {
     const double theta = std::log(ClampThreshold(threshold) / 100.0);
     st.ErrCode = 0;
     Mat<double> before = st.GaussTab;
+    std::string detail;
     try {
         if (!st.GaussTab.Dimensioned()) st.GaussTab.Redim(3, 0);
         std::vector<double> x(static_cast<size_t>(std::max<int>(st.nWl, 0)) + 1, 0.0);
@@ -113,15 +121,17 @@ void BuildGaussians(State& st, int threshold) {
         if (n == 0) throw BuildFailed{}; // no species at all
         st.GaussTab(0, 0) = n;
         WriteGaussianTable(st, -1);
-    } catch (const BuildFailed&) {
+    } catch (const BuildFailed& e) {
         st.ErrCode = -1;
+        detail = e.detail;
     } catch (const RuntimeError&) {
         st.ErrCode = -1;
     }
     if (st.ErrCode != 0) {
         st.GaussTab = std::move(before);
         st.FitMode = 0;
-        st.Message("Could not build Gaussians  ", Icon::Critical);
+        st.Message("Could not build Gaussians" + (detail.empty() ? "" : " (" + detail + ")") + "  ",
+                   Icon::Critical);
         return;
     }
     st.FitMode = 1;

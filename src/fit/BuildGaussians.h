@@ -19,9 +19,9 @@ int ClampThreshold(double value);
 /// sheet table is rewritten, FitMode = 1 and Eps holds the band sums (FitMode back
 /// to 0 when they cannot be evaluated). A species without a positive coefficient, a
 /// peak without neighbours or with a flat top, or more than kMaxBandsPerSpecies bands
-/// show "Could not build Gaussians" and give ErrCode = -1 and FitMode = 0 with the
-/// band table, Eps and the sheet as they were (a sheet that fails while the table is
-/// written keeps what was written before the failure).
+/// (the message then names the species) show "Could not build Gaussians" and give
+/// ErrCode = -1 and FitMode = 0 with the band table, Eps and the sheet as they were (a
+/// sheet that fails while the table is written keeps what was written before the failure).
 void BuildGaussians(State& st, int threshold);
 
 } // namespace lumora

@@ -34,6 +34,11 @@ struct GoalWork {
     Mat<double> jac;               ///< Gaussian-mode Jacobian (solution, parameter)
     Mat<double> nrm;               ///< Gaussian-mode normal matrix
     std::vector<int> bandSpecies;
+    std::vector<double> solFactor; ///< weight / valid values of each solution
+    std::vector<double> abscissa;  ///< scaled abscissa of each wavelength
+    std::vector<double> bandValue; ///< the bands at one wavelength
+    Mat<double> step;              ///< the damped normal matrix, then the step
+    Mat<double> bandsBefore;       ///< the bands before a trial step
 };
 
 GoalWork& Work() {
@@ -450,6 +455,44 @@ void CollectBandSpecies(State& st, GoalWork& wk, int nG) {
     }
 }
 
+/// The factor of each solution's squared residuals in the misfit: its weight over
+/// its number of valid values, so that the bands are fitted to the very sum the goal
+/// function reports; the abscissa of every wavelength.
+void PrepareBands(State& st, const Mat<double>& a, GoalWork& wk) {
+    wk.solFactor.assign(static_cast<size_t>(st.nSol) + 1, 0.0);
+    for (int j = 1; j <= st.nSol; ++j) {
+        int n = 0;
+        for (int w = 1; w <= st.nWl; ++w) n += Valid(a.At(j, w));
+        if (n > 0) wk.solFactor[j] = static_cast<double>(st.SolWeight(j)) / n;
+    }
+    wk.abscissa.assign(static_cast<size_t>(st.nWl) + 1, 0.0);
+    for (int w = 1; w <= st.nWl; ++w) wk.abscissa[w] = GaussAbscissa(st, st.AbsM(0, w));
+}
+
+/// Concentration of the species of band g in solution j, before normalization.
+double BandConc(const State& st, const GoalWork& wk, int g, int j) {
+    const int k = wk.bandSpecies[g];
+    return st.Conc.At(k, 0) * st.Conc.At(k, j);
+}
+
+/// The weighted sum of squared residuals of the bands as they are.
+double BandMisfit(State& st, const Mat<double>& a, GoalWork& wk, int nG) {
+    std::vector<double>& v = wk.bandValue;
+    v.assign(static_cast<size_t>(nG) + 1, 0.0);
+    double total = 0.0;
+    for (int w = 1; w <= st.nWl; ++w) {
+        for (int g = 1; g <= nG; ++g) v[g] = GaussBand(st, static_cast<int16_t>(g), wk.abscissa[w]);
+        for (int j = 1; j <= st.nSol; ++j) {
+            const double m = a.At(j, w);
+            if (!Valid(m)) continue;
+            double calc = 0.0;
+            for (int g = 1; g <= nG; ++g) calc += BandConc(st, wk, g, j) * v[g];
+            total += wk.solFactor[j] * (calc - m) * (calc - m);
+        }
+    }
+    return CheckFinite(total);
+}
+
 /// Row 0 of the Jacobian at abscissa x: each band's derivatives by centre, width
 /// and log height (the last is the band's value).
 void BandDerivatives(State& st, Mat<double>& jac, int nG, double x) {
@@ -465,24 +508,25 @@ void BandDerivatives(State& st, Mat<double>& jac, int nG, double x) {
 }
 
 /// Rows 1..nSol at wavelength w: the derivatives of row 0 scaled by each solution's
-/// concentration of the band's species, the residual in column 0.
-void SolutionRows(State& st, GoalWork& wk, int nG, int w) {
+/// concentration of the band's species, the residual in column 0, each row weighted
+/// as the misfit weights it.
+void SolutionRows(State& st, const Mat<double>& a, GoalWork& wk, int nG, int w) {
     Mat<double>& jac = wk.jac;
     const int np = 3 * nG;
     for (int j = 1; j <= st.nSol; ++j) {
-        double residual = st.AbsM.At(j, w);
+        double residual = a.At(j, w);
         if (!Valid(residual)) {
             // A missing absorbance has nothing to fit.
-            for (int a = 0; a <= np; ++a) jac.At(j, a) = 0.0;
+            for (int b = 0; b <= np; ++b) jac.At(j, b) = 0.0;
             continue;
         }
+        const double r = std::sqrt(wk.solFactor[j]);
         for (int g = 1; g <= nG; ++g) {
-            const int k = wk.bandSpecies[g];
-            const double q = st.Conc.At(k, 0) * st.Conc.At(k, j);
-            for (int a = 3 * g - 2; a <= 3 * g; ++a) jac.At(j, a) = q * jac.At(0, a);
-            residual -= jac.At(j, 3 * g);
+            const double q = r * BandConc(st, wk, g, j);
+            for (int b = 3 * g - 2; b <= 3 * g; ++b) jac.At(j, b) = q * jac.At(0, b);
+            residual -= BandConc(st, wk, g, j) * jac.At(0, 3 * g);
         }
-        jac.At(j, 0) = residual;
+        jac.At(j, 0) = r * residual;
     }
 }
 
@@ -501,11 +545,11 @@ void AddCrossProducts(GoalWork& wk, int np, int nSol) {
 
 /// The Gauss-Newton normal equations summed over the wavelengths, last to first
 /// (the order fixes the rounding of the sums).
-void AccumulateNormal(State& st, GoalWork& wk, int nG) {
+void AccumulateNormal(State& st, const Mat<double>& a, GoalWork& wk, int nG) {
     wk.nrm.Fill(0.0);
     for (int w = st.nWl; w >= 1; --w) {
-        BandDerivatives(st, wk.jac, nG, GaussAbscissa(st, st.AbsM(0, w)));
-        SolutionRows(st, wk, nG, w);
+        BandDerivatives(st, wk.jac, nG, wk.abscissa[w]);
+        SolutionRows(st, a, wk, nG, w);
         AddCrossProducts(wk, 3 * nG, st.nSol);
     }
 }
@@ -521,10 +565,11 @@ void HoldFixed(const State& st, Mat<double>& nrm, int np) {
     }
 }
 
-/// Damps the diagonal and mirrors the lower triangle into the upper one.
-void DampAndMirror(const State& st, Mat<double>& nrm, int np) {
+/// Damps the diagonal by the factor 1 + damping and mirrors the lower triangle into
+/// the upper one.
+void DampAndMirror(Mat<double>& nrm, int np, double damping) {
     for (int a = 1; a <= np; ++a) {
-        nrm.At(a, a) = (1.0 + st.Damping) * nrm.At(a, a);
+        nrm.At(a, a) = (1.0 + damping) * nrm.At(a, a);
         for (int b = 1; b < a; ++b) nrm.At(b, a) = nrm.At(a, b);
     }
 }
@@ -558,46 +603,84 @@ void ApplyStep(Mat<double>& tab, const Mat<double>& nrm, int nG, double f) {
 void EpsFromBands(State& st, const GoalWork& wk, int nG) {
     for (int w = 1; w <= st.nWl; ++w)
         for (int k = 1; k <= st.nSp; ++k) st.Eps.At(k, w) = 0.0;
-    for (int w = 1; w <= st.nWl; ++w) {
-        const double x = GaussAbscissa(st, st.AbsM(0, w));
+    for (int w = 1; w <= st.nWl; ++w)
         for (int g = 1; g <= nG; ++g)
-            st.Eps.At(wk.bandSpecies[g], w) += GaussBand(st, static_cast<int16_t>(g), x);
+            st.Eps.At(wk.bandSpecies[g], w) +=
+                GaussBand(st, static_cast<int16_t>(g), wk.abscissa[w]);
+}
+
+/// Gauss-Newton steps on the bands that gain less than this part of the misfit leave
+/// it as it is to well below what the optimizer resolves.
+constexpr double kBandGain = 1e-12;
+/// Bands that need more steps than this in one evaluation go on from there at the next.
+constexpr int kBandSteps = 200;
+/// Damping at which a step can no longer lower the misfit: the bands are at its minimum.
+constexpr double kBandDampingLimit = 1e8;
+
+enum class BandStep { Taken, AtMinimum, Failed };
+
+BandStep RefineFailure(State& st) {
+    st.Message("Cannot refine Gaussians. Try another set  ", Icon::Critical);
+    st.ErrCode = -1;
+    return BandStep::Failed;
+}
+
+/// One step that lowers the misfit, its damping raised tenfold while it does not; each
+/// step limited so that centres stay inside the spectrum, widths positive and heights
+/// within a factor e. `fraction` is the part of the damped step taken.
+BandStep DescentStep(State& st, const Mat<double>& a, GoalWork& wk, int nG, double& misfit,
+                     double& damping, double& fraction) {
+    const int np = 3 * nG;
+    double lo = 0.0, hi = 0.0;
+    GaussAbscissaRange(st, lo, hi);
+    for (;;) {
+        wk.step = wk.nrm;
+        DampAndMirror(wk.step, np, damping);
+        SolveSystem(st.ErrCode, static_cast<int16_t>(np), wk.step);
+        if (st.ErrCode == kInterrupt) return BandStep::Failed;
+        if (st.ErrCode != 0) return RefineFailure(st);
+        fraction = StepFraction(st.GaussTab, wk.step, nG, lo, hi);
+        // A centre pinned to the end of the spectrum: no parameter can move.
+        if (fraction == 0.0) return RefineFailure(st);
+        wk.bandsBefore = st.GaussTab;
+        ApplyStep(st.GaussTab, wk.step, nG, fraction);
+        const double trial = BandMisfit(st, a, wk, nG);
+        if (trial <= misfit) {
+            misfit = trial;
+            return BandStep::Taken;
+        }
+        // A full Gauss-Newton step can overshoot far: the bands would jump from one
+        // evaluation to the next and the goal function would not be a function of G0.
+        st.GaussTab = wk.bandsBefore;
+        damping *= 10.0;
+        if (damping > kBandDampingLimit) return BandStep::AtMinimum;
     }
 }
 
-bool RefineFailure(State& st) {
-    st.Message("Cannot refine Gaussians. Try another set  ", Icon::Critical);
-    st.ErrCode = -1;
-    return false;
-}
-
-/// Refines the Gaussian bands by damped Gauss-Newton steps, each limited so that
-/// centres stay inside the spectrum, widths positive and heights within a factor
-/// e, until a step of at least GaussLimit of the full step was taken.
-bool FitGaussian(State& st, GoalWork& wk) {
+/// Fits the Gaussian bands to the data at the present concentrations by damped
+/// Gauss-Newton steps that never raise the misfit, until a step of at least
+/// GaussLimit of its length gains next to nothing.
+bool FitGaussian(State& st, const Mat<double>& a, GoalWork& wk) {
     const int nG = BandCount(st);
     const int np = 3 * nG;
-    double lo = 0.0;
-    double hi = 0.0;
-    GaussAbscissaRange(st, lo, hi);
     CollectBandSpecies(st, wk, nG);
+    PrepareBands(st, a, wk);
     EnsureDims(wk.jac, st.nSol, np);
     EnsureDims(wk.nrm, np, np);
-    for (;;) {
+    double misfit = BandMisfit(st, a, wk, nG);
+    double damping = st.Damping;
+    for (int i = 0; i < kBandSteps; ++i) {
         st.ui->yield();
         if (st.ErrCode == kInterrupt) return false;
-        AccumulateNormal(st, wk, nG);
+        AccumulateNormal(st, a, wk, nG);
         HoldFixed(st, wk.nrm, np);
-        DampAndMirror(st, wk.nrm, np);
-        SolveSystem(st.ErrCode, static_cast<int16_t>(np), wk.nrm);
-        if (st.ErrCode == kInterrupt) return false;
-        if (st.ErrCode != 0) return RefineFailure(st);
-        const double f = StepFraction(st.GaussTab, wk.nrm, nG, lo, hi);
-        // A centre pinned to the end of the spectrum: no parameter can move, and
-        // the next step would be this one again, for ever.
-        if (f == 0.0) return RefineFailure(st);
-        ApplyStep(st.GaussTab, wk.nrm, nG, f);
-        if (!(f < st.GaussLimit)) break;
+        const double before = misfit;
+        double fraction = 0.0;
+        const BandStep step = DescentStep(st, a, wk, nG, misfit, damping, fraction);
+        if (step == BandStep::Failed) return false;
+        if (step == BandStep::AtMinimum) break;
+        if (fraction >= st.GaussLimit && before - misfit <= kBandGain * before) break;
+        damping = std::max(damping / 10.0, st.Damping);
     }
     EpsFromBands(st, wk, nG);
     return true;
@@ -646,7 +729,7 @@ double Evaluate(State& st) {
     const Mat<double>& a = st.nFactors > 0 ? ReconstructFactors(st, wk) : st.AbsM;
     Weight(st, a, wk);
     const bool gauss = st.FitMode == 1;
-    if (!(gauss ? FitGaussian(st, wk) : FitNormal(st, wk))) return 0.0;
+    if (!(gauss ? FitGaussian(st, a, wk) : FitNormal(st, wk))) return 0.0;
     const double total = Misfit(st, a, wk);
     const double dof = gauss ? st.nSol - CheckedDiv(3.0 * BandCount(st), st.nWl)
                              : static_cast<double>(st.nSol - st.nSp);

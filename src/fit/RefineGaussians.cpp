@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace lumora {
@@ -19,7 +20,12 @@ constexpr double kMinStep = 1e-7;
 /// A step of at least this fraction counts as the full step: converged.
 constexpr double kFullStep = 0.9995;
 
-enum class Outcome { Converged, Failed, Cancelled };
+/// A step that lowers the deviation by less than this part of it gains only rounding.
+constexpr double kNoGain = 1e-12;
+/// Iterations after which a refinement that has not converged stops.
+constexpr int kMaxIterations = 500;
+
+enum class Outcome { Converged, Failed, Cancelled, Stopped };
 
 /// Scale of the step delta(1..3m) for the bands first..: long steps are shortened
 /// logarithmically, then limited so that a log height moves by at most 1, a width at
@@ -45,7 +51,66 @@ double StepScale(const State& st, int first, int m, const Mat<double>& nrm, doub
     return f * s0;
 }
 
-Outcome Iterate(State& st, int k, int first, int last, const std::function<void()>& redraw) {
+/// Sum of squared deviations of the bands first..last from the reference curve of species k.
+double Deviation(const State& st, int k, int first, int last, const std::vector<double>& x) {
+    double s = 0.0;
+    for (int w = 1; w <= st.nWl; ++w) {
+        double r = st.RefEps(k, w);
+        for (int g = first; g <= last; ++g) r -= GaussBand(st, static_cast<int16_t>(g), x[w]);
+        s += r * r;
+    }
+    return CheckFinite(s);
+}
+
+/// The Gauss-Newton normal equations of the block at its present bands, the step in
+/// nrm(., 0) once solved.
+void BuildNormal(State& st, int k, int first, int m, const std::vector<double>& x, Mat<double>& jac,
+                 Mat<double>& nrm) {
+    const int np = 3 * m;
+    for (int w = 1; w <= st.nWl; ++w) {
+        double r = st.RefEps(k, w);
+        for (int b = 1; b <= m; ++b) {
+            const int g = first + b - 1;
+            const int a = 3 * (b - 1) + 1;
+            const double v = GaussBand(st, static_cast<int16_t>(g), x[w]);
+            const double h = st.GaussTab(2, g);
+            const double u = (x[w] - st.GaussTab(1, g)) / h;
+            jac(w, a + 2) = v;
+            jac(w, a) = v * 8.0 * kLn2 * u / h;
+            jac(w, a + 1) = jac(w, a) * u;
+            r -= v;
+        }
+        jac(w, 0) = r;
+    }
+    for (int i = 1; i <= np; ++i) {
+        for (int j = 0; j <= i; ++j) {
+            double s = 0.0;
+            for (int w = 1; w <= st.nWl; ++w) s += jac.At(w, j) * jac.At(w, i);
+            if (j == i) s *= 1.0 + st.Damping;
+            nrm(i, j) = s;
+            if (j > 0 && j < i) nrm(j, i) = s;
+        }
+    }
+    CheckFinite(nrm(np, np));
+}
+
+/// Moves the block from `from` by s times the step; false when a centre left [lo, hi].
+bool MoveBands(State& st, int first, int m, const std::vector<double>& from, const Mat<double>& nrm,
+               double s, double lo, double hi) {
+    bool inRange = true;
+    for (int b = 1; b <= m; ++b) {
+        const int g = first + b - 1;
+        for (int i = 1; i <= 3; ++i) {
+            const int a = 3 * (b - 1) + i;
+            st.GaussTab(i, g) = CheckFinite(from[a] + s * nrm(a, 0));
+        }
+        const double c = st.GaussTab(1, g);
+        if (c < lo || c > hi) inRange = false;
+    }
+    return inRange;
+}
+
+Outcome Iterate(State& st, int k, int first, int last, const RefineProgress& progress) {
     const int m = last - first + 1;
     const int np = 3 * m;
     const int nWl = st.nWl;
@@ -56,61 +121,44 @@ Outcome Iterate(State& st, int k, int first, int last, const std::function<void(
     Mat<double> jac(nWl, np);
     Mat<double> nrm(np, np);
     std::vector<double> previous(static_cast<size_t>(np) + 1, 0.0);
+    double deviation = Deviation(st, k, first, last, x);
 
-    for (;;) {
+    for (int iteration = 1;; ++iteration) {
         st.ui->yield();
         if (st.ErrCode < 0) return Outcome::Cancelled;
+        if (iteration > kMaxIterations) return Outcome::Stopped;
 
-        for (int w = 1; w <= nWl; ++w) {
-            double r = st.RefEps(k, w);
-            for (int b = 1; b <= m; ++b) {
-                const int g = first + b - 1;
-                const int a = 3 * (b - 1) + 1;
-                const double v = GaussBand(st, static_cast<int16_t>(g), x[w]);
-                const double h = st.GaussTab(2, g);
-                const double u = (x[w] - st.GaussTab(1, g)) / h;
-                jac(w, a + 2) = v;
-                jac(w, a) = v * 8.0 * kLn2 * u / h;
-                jac(w, a + 1) = jac(w, a) * u;
-                r -= v;
-            }
-            jac(w, 0) = r;
-        }
-        for (int i = 1; i <= np; ++i) {
-            for (int j = 0; j <= i; ++j) {
-                double s = 0.0;
-                for (int w = 1; w <= nWl; ++w) s += jac.At(w, j) * jac.At(w, i);
-                if (j == i) s *= 1.0 + st.Damping;
-                nrm(i, j) = s;
-                if (j > 0 && j < i) nrm(j, i) = s;
-            }
-        }
-        CheckFinite(nrm(np, np));
-
+        BuildNormal(st, k, first, m, x, jac, nrm);
         SolveSystem(st.ErrCode, static_cast<int16_t>(np), nrm);
         if (st.ErrCode > 0) return Outcome::Failed;
         if (st.ErrCode < 0) return Outcome::Cancelled;
 
-        const double s = StepScale(st, first, m, nrm, lo, hi);
+        double s = StepScale(st, first, m, nrm, lo, hi);
         if (!(s >= kMinStep)) return Outcome::Failed;
-
-        bool inRange = true;
-        for (int b = 1; b <= m; ++b) {
-            const int g = first + b - 1;
-            for (int i = 1; i <= 3; ++i) {
-                const int a = 3 * (b - 1) + i;
-                previous[a] = st.GaussTab(i, g);
-                st.GaussTab(i, g) = CheckFinite(previous[a] + s * nrm(a, 0));
+        for (int b = 1; b <= m; ++b)
+            for (int i = 1; i <= 3; ++i) previous[3 * (b - 1) + i] = st.GaussTab(i, first + b - 1);
+        // A full step can overshoot, and the next one overshoot back: the bands would
+        // cycle for ever. A step that raises the deviation is halved instead.
+        for (;;) {
+            if (!MoveBands(st, first, m, previous, nrm, s, lo, hi)) {
+                // The sheet gets the last bands inside the spectrum, not the stray step.
+                MoveBands(st, first, m, previous, nrm, 0.0, lo, hi);
+                return Outcome::Failed;
             }
-            const double c = st.GaussTab(1, g);
-            if (c < lo || c > hi) inRange = false;
-        }
-        if (!inRange) {
-            // The sheet gets the last bands inside the spectrum, not the stray step.
-            for (int b = 1; b <= m; ++b)
-                for (int i = 1; i <= 3; ++i)
-                    st.GaussTab(i, first + b - 1) = previous[3 * (b - 1) + i];
-            return Outcome::Failed;
+            const double trial = Deviation(st, k, first, last, x);
+            if (trial <= deviation) {
+                // A step that gains nothing measurable ends at the minimum.
+                if (deviation - trial <= kNoGain * deviation) s = 1.0;
+                deviation = trial;
+                break;
+            }
+            s /= 2;
+            if (s < kMinStep) {
+                // No step along the Gauss-Newton direction does better: a minimum.
+                MoveBands(st, first, m, previous, nrm, 0.0, lo, hi);
+                s = 1.0;
+                break;
+            }
         }
 
         for (int w = 1; w <= nWl; ++w) {
@@ -118,14 +166,14 @@ Outcome Iterate(State& st, int k, int first, int last, const std::function<void(
             for (int g = first; g <= last; ++g) sum += GaussBand(st, static_cast<int16_t>(g), x[w]);
             st.Eps(k, w) = sum;
         }
-        if (redraw) redraw();
+        if (progress) progress(iteration);
         if (s >= kFullStep) return Outcome::Converged;
     }
 }
 
 } // namespace
 
-void RefineGaussians(State& st, int16_t k, const std::function<void()>& redraw) {
+void RefineGaussians(State& st, int16_t k, const RefineProgress& progress) {
     if (k < 1 || k > st.nSp || st.FitMode == 0 || BandCount(st) == 0) return;
     st.ErrCode = 0;
     Outcome outcome = Outcome::Failed;
@@ -134,13 +182,14 @@ void RefineGaussians(State& st, int16_t k, const std::function<void()>& redraw) 
         std::vector<int> first, last;
         FindGaussBlocks(st, first, last);
         haveBlock = first[k] != 0;
-        if (haveBlock) outcome = Iterate(st, k, first[k], last[k], redraw);
+        if (haveBlock) outcome = Iterate(st, k, first[k], last[k], progress);
     } catch (const RuntimeError&) {
         outcome = Outcome::Failed;
     }
 
     if (outcome == Outcome::Cancelled) {
-        st.Message("Cancelled  ", Icon::Exclamation);
+        st.Message("Cancelled (the bands keep their last values, not written to the sheet)  ",
+                   Icon::Exclamation);
         return;
     }
     const int16_t code = outcome == Outcome::Converged ? 0 : -1;
@@ -154,6 +203,14 @@ void RefineGaussians(State& st, int16_t k, const std::function<void()>& redraw) 
     }
     if (outcome == Outcome::Failed) {
         st.Message("Error while refining Gaussians. Rebuild them  ", Icon::Critical);
+        st.ErrCode = -1;
+        return;
+    }
+    if (outcome == Outcome::Stopped) {
+        // Every step taken lowered the deviation: the bands kept are the best ones seen.
+        st.Message("Refining stopped after " + std::to_string(kMaxIterations) +
+                       " iterations (the best bands found are kept; refine again to go on)  ",
+                   Icon::Exclamation);
         st.ErrCode = -1;
         return;
     }

@@ -22,6 +22,8 @@ namespace lumora {
 
 namespace {
 
+constexpr const char* kTitle = "Fitting Mode";
+
 // Window geometry in twips. The height is set by the mode (OnModeChosen).
 constexpr int kWidth = 5040;
 constexpr int kNormalHeight = 1950;
@@ -39,7 +41,7 @@ float ChartValue(double v) {
 
 FittingModeWindow::FittingModeWindow(State& st, MainWindowPort& port, QWidget* parent)
     : QDialog(parent), st_(st), port_(port) {
-    setWindowTitle("Fitting Mode");
+    setWindowTitle(kTitle);
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setFont(DialogFont());
@@ -243,10 +245,15 @@ void FittingModeWindow::OnChartPick(float, float) {
         modeButtons[i]->setEnabled(false);
         argumentButtons[i]->setEnabled(false);
     }
-    Guarded([this] {
-        RefineGaussians(st_, static_cast<int16_t>(list->currentIndex() + 1),
-                        [this] { DrawFitChart(); });
+    const QString refining = "Refining... (Esc to stop)";
+    setWindowTitle(refining);
+    Guarded([&] {
+        RefineGaussians(st_, static_cast<int16_t>(list->currentIndex() + 1), [&](int iteration) {
+            setWindowTitle(refining + QString("  Iteration: %1").arg(iteration));
+            DrawFitChart();
+        });
     });
+    setWindowTitle(kTitle);
     for (int i = 0; i < 2; ++i) {
         modeButtons[i]->setEnabled(true);
         argumentButtons[i]->setEnabled(true);
