@@ -12,6 +12,14 @@
 
 namespace lumora {
 
+namespace {
+// A box as narrow as a one-word text cuts its title short in many window managers.
+void KeepTitleVisible(QMessageBox& box) {
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.setStyleSheet("QLabel#qt_msgbox_label { min-width: 16em; }");
+}
+} // namespace
+
 QMessageBox::Icon QtUi::ToQt(Icon icon) {
     switch (icon) {
     case Icon::Critical:
@@ -47,14 +55,14 @@ void QtUi::progress(double fraction) {
 
 void QtUi::message(const std::string& text, Icon icon) {
     QMessageBox box(ToQt(icon), "Lumora", QString::fromStdString(text), QMessageBox::Ok, form_);
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    KeepTitleVisible(box);
     box.exec();
 }
 
 bool QtUi::ask(const std::string& text) {
     QMessageBox box(QMessageBox::Question, "Lumora", QString::fromStdString(text),
                     QMessageBox::Yes | QMessageBox::No, form_);
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    KeepTitleVisible(box);
     return box.exec() == QMessageBox::Yes;
 }
 
