@@ -61,9 +61,7 @@ TEST_F(ExportTest, WritesTheTableByteForByteOverAnOldFile) {
     EXPECT_TRUE(st.Conc == conc);
     EXPECT_EQ(ReadBytes(File()), "\t1\t2\r\nH2O\t0.00E+00\t0.00E+00\r\n"
                                  "A\t1.23E-03\t-1.25E-03\r\nB\t1.52E-03\t-1.00E-02\r\n");
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "File Solutions.txt is written to the working folder  ");
-    EXPECT_EQ(ui.messages[0].icon, Icon::Information);
+    ExpectMessage(ui, "File Solutions.txt is written to the working folder  ", Icon::Information);
     EXPECT_EQ(Fake().G().at(4), static_cast<float>(-123.456789012345));
     EXPECT_EQ(tmp.Count(), 1u); // no temporary left
 }
@@ -97,9 +95,7 @@ TEST_P(ExportStops, NoFileAndTheOldOneKept) {
     EXPECT_TRUE(p.escAt >= 0 || Fake().calls == 0);
     std::string want = p.message;
     if (const size_t at = want.find('@'); at != std::string::npos) want.replace(at, 1, tmp.dir);
-    ASSERT_EQ(ui.messages.size(), want.empty() ? 0u : 1u);
-    for (const auto& m : ui.messages)
-        EXPECT_EQ(std::pair(m.text, m.icon), std::pair(want, Icon::Critical));
+    ExpectMessage(ui, want);
 }
 
 constexpr double kW = kWaterMolality;

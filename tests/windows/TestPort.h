@@ -40,14 +40,6 @@ struct TestPort : MainWindowPort {
     bool mainEnabled = true;
 };
 
-/// The one message shown, or none when `text` is "".
-inline void ExpectMessage(const TestUi& ui, const std::string& text, Icon icon = Icon::Critical) {
-    ASSERT_EQ(ui.messages.size(), text.empty() ? 0u : 1u) << ui.messages[0].text;
-    if (text.empty()) return;
-    EXPECT_EQ(ui.messages[0].text, text);
-    EXPECT_EQ(ui.messages[0].icon, icon);
-}
-
 /// Runs `open`, which shows `w` modally, with `inside` run once it is shown; false if never.
 inline bool WhileShown(QWidget& w, const std::function<void()>& open,
                        const std::function<void()>& inside) {
