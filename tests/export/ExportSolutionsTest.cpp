@@ -20,27 +20,20 @@ struct ExportTest : ::testing::Test {
         st.sysRec.lastAq = st.AqLast = 4;
         st.AqFirst = st.nSol = 2;
         st.nSp = st.nEl = 1;
-        st.SpIdx.Redim(1);
-        st.SpIdx(1) = 4;
-        st.G0.Redim(1);
-        st.G0(1) = -123.456789012345;
-        st.Bulk.Redim(1, 2);
-        st.BulkCorr.Redim(1, 2);
+        st.SpIdx.Redim(1), st.SpIdx(1) = 4;
+        st.G0.Redim(1), st.G0(1) = -123.456789012345;
+        st.Bulk.Redim(1, 2), st.BulkCorr.Redim(1, 2);
         st.Bulk(0, 1) = st.BulkCorr(0, 1) = kWaterMolality;
         st.Bulk(0, 2) = st.BulkCorr(0, 2) = 2 * kWaterMolality; // 2 kg of water
-        st.Bulk(1, 1) = 0.0012345;
-        st.Bulk(1, 2) = 0.003;
+        st.Bulk(1, 1) = 0.0012345, st.Bulk(1, 2) = 0.003;
         st.BulkCorr(1, 2) = 0.005; // solution 2 holds more in its marked rows than in all
-        st.SolDens.Redim(2);
-        st.SolDens(1) = 1.0f;
-        st.SolDens(2) = 1.25f;
+        st.SolDens.Redim(2), st.SolDens(1) = 1.0f, st.SolDens(2) = 1.25f;
         st.WAmt.Redim(4);
         st.solver = std::make_unique<FakeSolver>([](auto&, auto bulk, std::span<double> amt) {
             const double a[] = {0.0, bulk[0], bulk[1], 1000.0 * bulk[1] * bulk[1]};
             std::copy(a, a + 4, amt.begin() + 1);
         });
-        st.Conc.Redim(1, 2);
-        st.Conc(1, 1) = 0.6;
+        st.Conc.Redim(1, 2), st.Conc(1, 1) = 0.6;
     }
 
     FakeSolver& Fake() { return static_cast<FakeSolver&>(*st.solver); }
