@@ -106,9 +106,7 @@ TEST(BatchEndToEnd, RecoversKnownGibbsEnergiesWithinTheirIntervalsAndSavesThem) 
     EXPECT_LT(quiet.summary.RmsErr, noisy.summary.RmsErr);
 
     // The saved workbook holds the results and keeps the user's sheet.
-    std::string error;
-    auto book = GridWorkbook::Load(noisy.path, error);
-    ASSERT_TRUE(book) << error;
+    auto book = test::LoadOk(noisy.path);
     ASSERT_EQ(book->WorksheetCount(), 2);
     Worksheet* data = book->Worksheets(1);
     Worksheet* notes = book->Worksheets(2);
@@ -131,7 +129,8 @@ TEST(BatchEndToEnd, RecoversKnownGibbsEnergiesWithinTheirIntervalsAndSavesThem) 
     EXPECT_EQ(Batch(noisy.path, false, s), 0);
     EXPECT_EQ(test::ReadBytes(noisy.path), saved);
     const auto edited = [&](int row, int col, CellValue v) {
-        auto b = GridWorkbook::Load(noisy.path, error);
+        std::string error;
+        auto b = test::LoadOk(noisy.path);
         b->Worksheets(1)->SetValue(row, col, v);
         ASSERT_TRUE(b->Save(error)) << error;
     };

@@ -1,5 +1,6 @@
 // Bounded arrays, run-time error helpers and number/text conversions.
 
+#include "FuzzyCompare.h"
 #include "TestUi.h"
 #include "base/Bounded.h"
 #include "base/NumText.h"
@@ -16,14 +17,7 @@
 namespace lumora {
 namespace {
 
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const RuntimeError& e) {
-        return e.Description();
-    }
-    return "";
-}
+using test::ErrorOf;
 
 TEST(Bounded, SubscriptsAndRedimPreserve) {
     Vec<int> v;
@@ -119,9 +113,7 @@ TEST(Reread, OnlyWhenChangedAndReportsFailuresLikeOpenRefresh) {
     EXPECT_EQ(RereadIfChanged(st, ReadRequest{}), RereadResult::Failed);
     EXPECT_EQ(st.ErrCode, 4);
     EXPECT_EQ(st.ErrMsg, "Source data: Incorrect keyword (row=3, col=1)");
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "Source data: Incorrect keyword (row=3, col=1)  ");
-    EXPECT_EQ(ui.messages[0].icon, Icon::Critical);
+    test::ExpectMessage(ui, "Source data: Incorrect keyword (row=3, col=1)  ");
 
     // Nothing that can read the sheet: the stale state is refused, not used.
     st.readOverride = nullptr;

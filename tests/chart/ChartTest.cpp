@@ -56,10 +56,7 @@ TEST(ChartDraw, CurvesStayInsideTheFrameAndBreakAtGaps) {
         SCOPED_TRACE(testing::Message() << emptyPoint << " " << missing);
         ChartWidget chart;
         chart.resize(300, 200);
-        chart.SetXAxisMin(0);
-        chart.SetXAxisMax(6);
-        chart.SetYAxisMin(0);
-        chart.SetYAxisMax(3);
+        chart.SetXAxisMin(0), chart.SetXAxisMax(6), chart.SetYAxisMin(0), chart.SetYAxisMax(3);
         Fill(chart, {0, 1, 2, 3, 4, 5, 6},
              {{-3, 1, 9, -2, 1, 1e6f, 0.5f}, {2, 2, missing == 0 ? 2 : missing, 2, 2, 2, 2}});
         if (emptyPoint) chart.SetEmptyPoint(3, true);
@@ -99,9 +96,7 @@ TEST(ChartDraw, FailedDrawingsLeaveAnErasedSurface) {
         ChartMessages msgs;
         ChartWidget chart;
         chart.resize(300, 200);
-        chart.SetYAxisMin(0);
-        chart.SetYAxisMax(1);
-        chart.SetYAxisLogScale(logY);
+        chart.SetYAxisMin(0), chart.SetYAxisMax(1), chart.SetYAxisLogScale(logY);
         chart.SetXAxisDigits(uint8_t(digits));
         Fill(chart, {0, x, 1}, {{logY ? 1e-35f : 0.2f, y, logY ? 0 : 0.8f}});
         chart.Refresh();

@@ -1,10 +1,13 @@
 #pragma once
-// One relative-tolerance comparison for all numeric tests.
+// One relative-tolerance comparison for all numeric tests, and the run-time error of a call.
+
+#include "base/RuntimeError.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace lumora::test {
 
@@ -17,7 +20,16 @@ inline ::testing::AssertionResult FuzzyEqual(double a, double b, double rel, dou
            << ", allowed " << rel << ")";
 }
 
+/// The description of the RuntimeError that f raises, "no error" when it raises none.
+inline std::string ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const RuntimeError& e) {
+        return e.Description();
+    }
+    return "no error";
+}
+
 } // namespace lumora::test
 
 #define EXPECT_FUZZY(a, b, rel) EXPECT_TRUE(::lumora::test::FuzzyEqual((a), (b), (rel)))
-#define ASSERT_FUZZY(a, b, rel) ASSERT_TRUE(::lumora::test::FuzzyEqual((a), (b), (rel)))

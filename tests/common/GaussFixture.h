@@ -31,19 +31,12 @@ class GaussSpectrum {
 public:
     /// nSp species over nWl wavelengths from 300 nm in 5 nm steps.
     GaussSpectrum(int nSp, int nWl, bool wavenumber) {
-        st.xlSheet = sheet;
-        st.nSp = static_cast<int16_t>(nSp);
-        st.nWl = static_cast<int16_t>(nWl);
-        st.GaussArg = wavenumber;
-        st.AbsM.Redim(1, nWl);
+        st.xlSheet = sheet, st.GaussArg = wavenumber;
+        st.nSp = static_cast<int16_t>(nSp), st.nWl = static_cast<int16_t>(nWl);
+        st.AbsM.Redim(1, nWl), st.Eps.Redim(nSp, nWl), st.RefEps.Redim(nSp, nWl);
         for (int w = 1; w <= nWl; ++w) st.AbsM(0, w) = 300.0 + 5.0 * (w - 1);
-        st.WlMin = 300.0;
-        st.WlMax = 300.0 + 5.0 * (nWl - 1);
-        st.WlStart = static_cast<float>(st.WlMin);
-        st.WlStop = static_cast<float>(st.WlMax);
-        st.MeanWl = (st.WlMin + st.WlMax) / 2;
-        st.Eps.Redim(nSp, nWl);
-        st.RefEps.Redim(nSp, nWl);
+        st.WlMin = 300.0, st.WlMax = 300.0 + 5.0 * (nWl - 1), st.MeanWl = (st.WlMin + st.WlMax) / 2;
+        st.WlStart = static_cast<float>(st.WlMin), st.WlStop = static_cast<float>(st.WlMax);
         st.SpName.Redim(nSp);
         for (int k = 1; k <= nSp; ++k) st.SpName(k) = "Species" + std::to_string(k);
     }
@@ -53,10 +46,6 @@ public:
         const double lambda = st.AbsM(0, w);
         return st.GaussArg ? st.MeanWl / lambda : lambda / st.MeanWl;
     }
-    /// The abscissa range of the spectrum.
-    double Lo() const { return st.GaussArg ? st.MeanWl / st.WlMax : st.WlMin / st.MeanWl; }
-    double Hi() const { return st.GaussArg ? st.MeanWl / st.WlMin : st.WlMax / st.MeanWl; }
-
     /// RefEps = the sums of the bands of each species.
     void SetReference(const std::vector<TrueBand>& bands) {
         st.RefEps.Redim(st.nSp, st.nWl);
@@ -76,10 +65,6 @@ public:
     double Num(int row, int col) const {
         const CellValue v = sheet->Value(row, col);
         return std::holds_alternative<double>(v) ? std::get<double>(v) : 0.0;
-    }
-    std::string Text(int row, int col) const {
-        const CellValue v = sheet->Value(row, col);
-        return std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : std::string();
     }
 
     State st;

@@ -26,41 +26,26 @@ struct GoalData {
 /// of the bulk carries its amount. The corrected bulk is empty but for water, so
 /// Conc = dens * amount.
 inline void SetUpState(State& st, const GoalData& d) {
-    st.nSp = static_cast<int16_t>(d.nSp);
-    st.nSol = static_cast<int16_t>(d.nSol);
-    st.nWl = static_cast<int16_t>(d.nWl);
-    st.nEl = static_cast<int16_t>(d.nSp);
-    st.AqFirst = 1;
-    st.TC = 25.0f;
-    st.PBar = 1.0f;
-    st.Damping = 1e-10;
-    st.GaussLimit = 0.95;
-    st.SpIdx.Redim(d.nSp);
-    st.G0.Redim(d.nSp);
+    st.nSp = st.nEl = static_cast<int16_t>(d.nSp);
+    st.nSol = static_cast<int16_t>(d.nSol), st.nWl = static_cast<int16_t>(d.nWl);
+    st.AqFirst = 1, st.TC = 25.0f, st.PBar = 1.0f, st.Damping = 1e-10, st.GaussLimit = 0.95;
+    st.SpIdx.Redim(d.nSp), st.G0.Redim(d.nSp);
     for (int k = 1; k <= d.nSp; ++k) {
         st.SpIdx(k) = static_cast<int16_t>(k + 1);
         st.G0(k) = -100.0 * k;
     }
-    st.Bulk.Redim(d.nSp, d.nSol);
-    st.BulkCorr.Redim(d.nSp, d.nSol);
-    st.SolDens.Redim(d.nSol);
-    st.SolWeight.Redim(d.nSol);
+    st.Bulk.Redim(d.nSp, d.nSol), st.BulkCorr.Redim(d.nSp, d.nSol);
+    st.SolDens.Redim(d.nSol), st.SolWeight.Redim(d.nSol);
     for (int j = 1; j <= d.nSol; ++j) {
         const float dens = d.dens.empty() ? 1.0f : d.dens[j];
-        st.SolDens(j) = dens;
-        st.SolWeight(j) = d.weight.empty() ? 1.0f : d.weight[j];
-        st.Bulk(0, j) = kWaterMolality;
-        st.BulkCorr(0, j) = kWaterMolality;
+        st.SolDens(j) = dens, st.SolWeight(j) = d.weight.empty() ? 1.0f : d.weight[j];
+        st.Bulk(0, j) = st.BulkCorr(0, j) = kWaterMolality;
         for (int k = 1; k <= d.nSp; ++k) st.Bulk(k, j) = d.conc[k][j] / dens;
     }
-    st.WArr1.Redim(0);
-    st.WAmt.Redim(d.nSp + 1);
-    st.WArr2.Redim(d.nSp + 1);
+    st.WArr1.Redim(0), st.WAmt.Redim(d.nSp + 1), st.WArr2.Redim(d.nSp + 1);
     st.AbsM.Redim(d.nSol, d.nWl);
     for (int w = 1; w <= d.nWl; ++w) st.AbsM(0, w) = 300.0 + 10.0 * w;
-    st.MeanWl = 300.0 + 5.0 * (d.nWl + 1);
-    st.WlMin = 310.0;
-    st.WlMax = 300.0 + 10.0 * d.nWl;
+    st.MeanWl = 300.0 + 5.0 * (d.nWl + 1), st.WlMin = 310.0, st.WlMax = 300.0 + 10.0 * d.nWl;
     st.solver = std::make_unique<FakeSolver>(
         [](const std::map<int16_t, float>&, std::span<const double> bulk, std::span<double> amt) {
             amt[1] = bulk[0];
@@ -74,10 +59,7 @@ inline FakeSolver& Fake(State& st) {
 
 /// Random positive concentrations, seeded.
 inline GoalData RandomData(int nSp, int nSol, int nWl, unsigned seed, bool weights) {
-    GoalData d;
-    d.nSp = nSp;
-    d.nSol = nSol;
-    d.nWl = nWl;
+    GoalData d{nSp, nSol, nWl, {}, {}, {}};
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> u(0.05, 1.0);
     d.conc.assign(nSp + 1, std::vector<double>(nSol + 1, 0.0));

@@ -1,9 +1,11 @@
 #pragma once
-// A scripted Ui for tests: records every message and status text, answers
-// questions from a script, and can raise the interrupt at the n-th yield.
+// A scripted Ui for tests: records every message and status text, answers questions from a
+// script, can raise the interrupt at the n-th yield; and the check of the message it showed.
 
 #include "dataset/ReadDataSet.h"
 #include "model/State.h"
+
+#include <gtest/gtest.h>
 
 #include <deque>
 #include <optional>
@@ -68,5 +70,14 @@ public:
 private:
     State& st_;
 };
+
+/// The one message shown, or none when `text` is ""; "..." ending `text` stands for any rest.
+inline void ExpectMessage(const TestUi& ui, const std::string& text, Icon icon = Icon::Critical) {
+    ASSERT_EQ(ui.messages.size(), text.empty() ? 0u : 1u)
+        << (ui.messages.empty() ? "" : ui.messages[0].text);
+    const size_t n = text.ends_with("...") ? text.size() - 3 : std::string::npos;
+    for (const auto& m : ui.messages)
+        EXPECT_EQ(std::pair(m.text.substr(0, n), m.icon), std::pair(text.substr(0, n), icon));
+}
 
 } // namespace lumora::test

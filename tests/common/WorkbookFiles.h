@@ -1,7 +1,8 @@
 #pragma once
-// Files for the workbook tests: a temporary folder, whole-file reads and
-// writes, and packages taken apart into their parts or built from them.
+// Files for the workbook tests: a temporary folder, whole-file reads and writes, workbooks
+// loaded, and packages taken apart into their parts or built from them.
 
+#include "xlsx/GridWorkbook.h"
 #include "xlsx/XlsxPackage.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace lumora::test {
@@ -50,6 +53,13 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
 
 inline std::string Fixture(const std::string& name) {
     return std::string(LUMORA_TEST_DATA_DIR) + "/" + name;
+}
+
+/// The workbook at `path`; a failure to load it ends the test.
+inline std::unique_ptr<GridWorkbook> LoadOk(const std::string& path) {
+    std::string error;
+    if (auto book = GridWorkbook::Load(path, error)) return book;
+    throw std::runtime_error("cannot load " + path + ": " + error);
 }
 
 /// Every part of a package with its uncompressed contents.

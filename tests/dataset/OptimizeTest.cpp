@@ -206,9 +206,7 @@ TEST(Optimize, FailuresEndInTheMessageAndTheCleanUp) {
         OptimizeCommand(fx.st, ReadRequest{});
         EXPECT_EQ(fx.st.ErrCode, -1);
         EXPECT_TRUE(fx.ui.questions.empty() && !fx.sheet.HasNumber(10, 5)); // no intervals
-        ASSERT_EQ(fx.ui.messages.size(), message.empty() ? 0u : 1u);
-        for (const auto& m : fx.ui.messages)
-            EXPECT_EQ(std::pair(m.text, m.icon), std::pair(message, Icon::Critical));
+        ExpectMessage(fx.ui, message);
         EXPECT_TRUE(!message.empty() || fx.sheet.Value(fx.st.RowWave, 8) == CellValue{S("Sp1")});
         EXPECT_TRUE(fx.app->Interactive() && fx.sheet.Events() && !fx.st.xlsWatch->Changed);
         EXPECT_EQ(std::pair(fx.statusBar.back(), fx.ui.statuses.back()), std::pair(S(), S()));

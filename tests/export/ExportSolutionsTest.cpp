@@ -20,27 +20,20 @@ struct ExportTest : ::testing::Test {
         st.sysRec.lastAq = st.AqLast = 4;
         st.AqFirst = st.nSol = 2;
         st.nSp = st.nEl = 1;
-        st.SpIdx.Redim(1);
-        st.SpIdx(1) = 4;
-        st.G0.Redim(1);
-        st.G0(1) = -123.456789012345;
-        st.Bulk.Redim(1, 2);
-        st.BulkCorr.Redim(1, 2);
+        st.SpIdx.Redim(1), st.SpIdx(1) = 4;
+        st.G0.Redim(1), st.G0(1) = -123.456789012345;
+        st.Bulk.Redim(1, 2), st.BulkCorr.Redim(1, 2);
         st.Bulk(0, 1) = st.BulkCorr(0, 1) = kWaterMolality;
         st.Bulk(0, 2) = st.BulkCorr(0, 2) = 2 * kWaterMolality; // 2 kg of water
-        st.Bulk(1, 1) = 0.0012345;
-        st.Bulk(1, 2) = 0.003;
+        st.Bulk(1, 1) = 0.0012345, st.Bulk(1, 2) = 0.003;
         st.BulkCorr(1, 2) = 0.005; // solution 2 holds more in its marked rows than in all
-        st.SolDens.Redim(2);
-        st.SolDens(1) = 1.0f;
-        st.SolDens(2) = 1.25f;
+        st.SolDens.Redim(2), st.SolDens(1) = 1.0f, st.SolDens(2) = 1.25f;
         st.WAmt.Redim(4);
         st.solver = std::make_unique<FakeSolver>([](auto&, auto bulk, std::span<double> amt) {
             const double a[] = {0.0, bulk[0], bulk[1], 1000.0 * bulk[1] * bulk[1]};
             std::copy(a, a + 4, amt.begin() + 1);
         });
-        st.Conc.Redim(1, 2);
-        st.Conc(1, 1) = 0.6;
+        st.Conc.Redim(1, 2), st.Conc(1, 1) = 0.6;
     }
 
     FakeSolver& Fake() { return static_cast<FakeSolver&>(*st.solver); }
@@ -61,9 +54,7 @@ TEST_F(ExportTest, WritesTheTableByteForByteOverAnOldFile) {
     EXPECT_TRUE(st.Conc == conc);
     EXPECT_EQ(ReadBytes(File()), "\t1\t2\r\nH2O\t0.00E+00\t0.00E+00\r\n"
                                  "A\t1.23E-03\t-1.25E-03\r\nB\t1.52E-03\t-1.00E-02\r\n");
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "File Solutions.txt is written to the working folder  ");
-    EXPECT_EQ(ui.messages[0].icon, Icon::Information);
+    ExpectMessage(ui, "File Solutions.txt is written to the working folder  ", Icon::Information);
     EXPECT_EQ(Fake().G().at(4), static_cast<float>(-123.456789012345));
     EXPECT_EQ(tmp.Count(), 1u); // no temporary left
 }
@@ -97,9 +88,7 @@ TEST_P(ExportStops, NoFileAndTheOldOneKept) {
     EXPECT_TRUE(p.escAt >= 0 || Fake().calls == 0);
     std::string want = p.message;
     if (const size_t at = want.find('@'); at != std::string::npos) want.replace(at, 1, tmp.dir);
-    ASSERT_EQ(ui.messages.size(), want.empty() ? 0u : 1u);
-    for (const auto& m : ui.messages)
-        EXPECT_EQ(std::pair(m.text, m.icon), std::pair(want, Icon::Critical));
+    ExpectMessage(ui, want);
 }
 
 constexpr double kW = kWaterMolality;

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <random>
 
 namespace lumora::test {
@@ -35,15 +34,6 @@ Mat<double> Bordered(const Eigen::MatrixXd& a, const Eigen::VectorXd& b) {
 Eigen::MatrixXd Square(const std::vector<double>& a) {
     const auto n = static_cast<Eigen::Index>(std::sqrt(a.size()));
     return Eigen::Map<const Eigen::MatrixXd>(a.data(), n, n).transpose();
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const RuntimeError& e) {
-        return e.Description();
-    }
-    return "no error";
 }
 
 // A zero right-hand side without coupling gives exactly 0; a remaining row all zero or

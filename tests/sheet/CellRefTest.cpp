@@ -6,25 +6,17 @@ namespace lumora {
 namespace {
 
 TEST(CellRef, NamesAndBackAgain) {
-    struct Case {
-        int row, col;
-        const char* name;
-    };
-    const Case cases[] = {{1, 1, "A1"},    {3, 2, "B3"},     {10, 26, "Z10"},
-                          {1, 27, "AA1"},  {7, 52, "AZ7"},   {1, 53, "BA1"},
-                          {2, 702, "ZZ2"}, {1, 703, "AAA1"}, {1048576, 16384, "XFD1048576"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(CellName(c.row, c.col), c.name);
-        int r = 0, col = 0;
-        ASSERT_TRUE(ParseCellRef(c.name, r, col)) << c.name;
-        EXPECT_EQ(r, c.row) << c.name;
-        EXPECT_EQ(col, c.col) << c.name;
+    const std::tuple<int, int, const char*> cases[] = {
+        {1, 1, "A1"},    {3, 2, "B3"},     {10, 26, "Z10"},
+        {1, 27, "AA1"},  {7, 52, "AZ7"},   {1, 53, "BA1"},
+        {2, 702, "ZZ2"}, {1, 703, "AAA1"}, {1048576, 16384, "XFD1048576"}};
+    int r = 0, c = 0;
+    for (const auto& [row, col, name] : cases) {
+        EXPECT_EQ(CellName(row, col), name);
+        EXPECT_TRUE(ParseCellRef(name, r, c) && r == row && c == col) << name;
     }
-    for (int col = 1; col <= kMaxCols; col += 37) {
-        int r, c;
-        ASSERT_TRUE(ParseCellRef(CellName(5, col), r, c));
-        EXPECT_EQ(c, col);
-    }
+    for (int col = 1; col <= kMaxCols; col += 37)
+        EXPECT_TRUE(ParseCellRef(CellName(5, col), r, c) && r == 5 && c == col) << col;
 }
 
 TEST(CellRef, RefusesWhatIsNoCell) {

@@ -218,13 +218,7 @@ TEST_F(GoalWindowTest, DoubleClickBeforeTheScanIsCompleteDoesNothing) {
 // A double click at +2 on the scan of CoCl+ moves it there; the re-read writes the error of
 // the new Initial values, which the scan had plotted at that offset.
 TEST(GoalEndToEnd, ScanAndDoubleClickOnTheBundledExample) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::path(LUMORA_TEST_BUILD_DIR) / "goal-e2e";
-    fs::create_directories(dir);
-    fs::copy_file(fs::path(LUMORA_EXAMPLES_DIR) / "co-chloride-25C.xlsx", dir / "co.xlsx",
-                  fs::copy_options::overwrite_existing);
-    Engine e(dir.string());
-    e.ui.fileText = "co.xlsx";
+    Engine e("goal-e2e");
     QWidget mainWidget;
     GoalScanWindow& window = *(e.port.goal = new GoalScanWindow(e.st, e.port, &mainWidget));
     ChartWidget& chart = *window.chart;

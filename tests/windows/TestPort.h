@@ -40,14 +40,6 @@ struct TestPort : MainWindowPort {
     bool mainEnabled = true;
 };
 
-/// The one message shown, or none when `text` is "".
-inline void ExpectMessage(const TestUi& ui, const std::string& text, Icon icon = Icon::Critical) {
-    ASSERT_EQ(ui.messages.size(), text.empty() ? 0u : 1u) << ui.messages[0].text;
-    if (text.empty()) return;
-    EXPECT_EQ(ui.messages[0].text, text);
-    EXPECT_EQ(ui.messages[0].icon, icon);
-}
-
 /// Runs `open`, which shows `w` modally, with `inside` run once it is shown; false if never.
 inline bool WhileShown(QWidget& w, const std::function<void()>& open,
                        const std::function<void()>& inside) {
@@ -72,13 +64,21 @@ struct ChartMisuseFails {
     ~ChartMisuseFails() { SetChartMessageSink({}); }
 };
 
+/// The real engine in the suite's build folder, or in a folder `example` of it holding a copy of
+/// the bundled example named in the data-file box.
 struct Engine {
-    explicit Engine(const std::string& dir = LUMORA_TEST_BUILD_DIR) {
+    explicit Engine(const std::string& example = "") {
+        namespace fs = std::filesystem;
         st.solver = CreateSolver();
         st.props = CreateProps();
         st.sysReader = CreateSysReader();
         st.attachHost = [h = host](bool) { return h; };
-        st.WorkDir = dir + "/";
+        st.WorkDir = LUMORA_TEST_BUILD_DIR "/" + (example.empty() ? "" : example + "/");
+        if (example.empty()) return;
+        fs::create_directories(st.WorkDir);
+        fs::copy_file(LUMORA_EXAMPLES_DIR "/co-chloride-25C.xlsx", st.WorkDir + "co.xlsx",
+                      fs::copy_options::overwrite_existing);
+        ui.fileText = "co.xlsx";
     }
     ~Engine() { // the host's workbooks go before the state that points into them
         st.xlsWatch->SetSheet(nullptr);
