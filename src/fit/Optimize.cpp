@@ -1,9 +1,12 @@
 #include "fit/Optimize.h"
 
+#include "base/NumText.h"
 #include "base/RuntimeError.h"
+#include "fit/LevenbergMarquardt.h"
 #include "fit/OptimizeRun.h"
 
 #include <cmath>
+#include <string>
 
 namespace lumora {
 
@@ -157,7 +160,15 @@ private:
 
 } // namespace
 
+std::optional<FitMethod> MethodNamed(const std::string& name) {
+    const std::string n = LCase(name);
+    if (n == "descent") return FitMethod::Descent;
+    if (n == "lm") return FitMethod::LevenbergMarquardt;
+    return std::nullopt;
+}
+
 OptimizeResult Optimize(State& st, const OptimizeOptions& options) {
+    if (options.method == FitMethod::LevenbergMarquardt) return LevenbergMarquardt(st, options);
     return Descent(st, options).Run();
 }
 
