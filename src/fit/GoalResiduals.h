@@ -10,10 +10,9 @@ namespace lumora {
 
 /// The residuals of the last goal evaluation: calculated minus measured (AbsM) absorbance
 /// of every valid measurement, solution after solution, each scaled by ResidualScales,
-/// so that their squares add up to the goal value. In the factor mode the goal function
-/// fits a reconstruction of the data that it keeps to itself; the measured data stand in
-/// for it here, which leaves the residuals off by the noise the reconstruction removes.
-/// Run-time errors (no degrees of freedom) reach the caller.
+/// so that their squares add up to the goal value; not for the factor mode, where the
+/// goal function fits a reconstruction of the data that it keeps to itself. Run-time
+/// errors (no degrees of freedom) reach the caller.
 void GoalResiduals(const State& st, std::vector<double>& r);
 
 /// The factor of each solution's residuals, index 1..nSol: sqrt(weight / (valid values

@@ -19,7 +19,7 @@ namespace {
 /// functions of the Gibbs energies, so a short step is accurate.
 constexpr double kProjectedStep = 1e-3;
 /// Central-difference step of the residuals where the projection does not apply (the
-/// Gaussian and the factor modes), times GScale: the descent method's probe step.
+/// Gaussian mode), times GScale: the descent method's probe step.
 constexpr double kResidualStep = 1e-2;
 /// The least difference step, in units of the last place of the Gibbs energy as the
 /// goal function sees it (single precision): a shorter one would be all rounding.

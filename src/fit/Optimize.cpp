@@ -168,7 +168,10 @@ std::optional<FitMethod> MethodNamed(const std::string& name) {
 }
 
 OptimizeResult Optimize(State& st, const OptimizeOptions& options) {
-    if (options.method == FitMethod::LevenbergMarquardt) return LevenbergMarquardt(st, options);
+    // The factor mode fits a reconstruction of the data that the goal function keeps to
+    // itself: there are no residuals to take steps on.
+    if (options.method == FitMethod::LevenbergMarquardt && st.nFactors == 0)
+        return LevenbergMarquardt(st, options);
     return Descent(st, options).Run();
 }
 

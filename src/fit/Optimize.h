@@ -25,7 +25,8 @@ enum class OptimizeEnd {
 enum class FitMethod {
     /// Damped Newton steps along a scaled gradient direction of the error.
     Descent,
-    /// Levenberg-Marquardt steps on the residual vector of the goal function.
+    /// Levenberg-Marquardt steps on the residual vector of the goal function (the descent
+    /// method in the factor mode, whose residuals the goal function keeps to itself).
     LevenbergMarquardt,
 };
 

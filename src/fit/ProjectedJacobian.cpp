@@ -33,7 +33,7 @@ bool Cholesky(double* a, int n) {
 } // namespace
 
 bool ProjectedJacobian::Applies(const State& st) {
-    return st.FitMode == 0 && st.nFactors == 0;
+    return st.FitMode == 0;
 }
 
 void ProjectedJacobian::At(const State& st) {

@@ -14,8 +14,8 @@ namespace lumora {
 
 class ProjectedJacobian {
 public:
-    /// Whether the goal function fits the measured data by per-wavelength non-negative
-    /// least squares (the normal mode without factors).
+    /// Whether the goal function fits the data by per-wavelength non-negative least
+    /// squares (the normal mode).
     static bool Applies(const State& st);
 
     /// Keeps the concentrations, absorptivities and residuals of the evaluation just
