@@ -159,6 +159,7 @@ private:
             const bool converged = ConvergedAtAccuracy();
             if (!EvaluateAtBest(converged ? -1 : 0)) return OptimizeEnd::Stopped;
             if (converged) return OptimizeEnd::Converged;
+            mu_ = kFirstDamping, nu_ = 2.0; // the bands' finer fit is a new problem
         }
     }
 
@@ -291,7 +292,9 @@ private:
     /// point and kept. False when that evaluation failed.
     bool Accept(double f, double predicted) {
         const double rho = predicted > 0.0 ? (f_ - f) / predicted : 0.0;
-        mu_ *= std::max(1.0 / 3.0, 1.0 - std::pow(2.0 * rho - 1.0, 3));
+        // Kept above zero, so that rejections can raise it again.
+        mu_ = std::max(mu_ * std::max(1.0 / 3.0, 1.0 - std::pow(2.0 * rho - 1.0, 3)),
+                       kGaussNewtonDamping);
         nu_ = 2.0;
         for (size_t k = 0; k < free_.size(); ++k) {
             best_[k] = st_.G0(free_[k]);
