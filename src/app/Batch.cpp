@@ -81,7 +81,7 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
     const bool readOk = exitCode == 0;
     if (exitCode == 0 && cl.optimize) {
         st.solver->SetControl(27, 0);
-        const OptimizeEnd end = OptimizeCommand(st, request);
+        const OptimizeEnd end = OptimizeCommand(st, request, {}, cl.method);
         optimized = true;
         if (st.ErrCode > 0) st.ui->message("Optimization: " + st.ErrMsg, Icon::Critical);
         if (st.ErrCode == 0 && end == OptimizeEnd::NothingToOptimize) {

@@ -47,6 +47,16 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 error = "Unknown host \"" + args[i] + "\" (embedded or libreoffice)";
                 return std::nullopt;
             }
+        } else if (a == "--method") {
+            if (i + 1 >= args.size()) {
+                error = "--method needs a value (lm or descent)";
+                return std::nullopt;
+            }
+            cl.method = MethodNamed(args[++i]);
+            if (!cl.method) {
+                error = "Unknown method \"" + args[i] + "\" (lm or descent)";
+                return std::nullopt;
+            }
         } else if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a.rfind("--", 0) == 0) {
@@ -63,8 +73,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         error = "--batch needs a workbook";
         return std::nullopt;
     }
-    if (!cl.batch && (cl.optimize || cl.exportSolutions || cl.json)) {
-        error = "--optimize, --export and --json go with --batch";
+    if (!cl.batch && (cl.optimize || cl.exportSolutions || cl.json || cl.method)) {
+        error = "--optimize, --method, --export and --json go with --batch";
         return std::nullopt;
     }
     return cl;
@@ -73,11 +83,13 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
 std::string UsageText() {
     return "Usage:\n"
            "  lumora [/ie] [--host embedded|libreoffice] [WORKBOOK]\n"
-           "  lumora --batch WORKBOOK [--optimize] [--export] [--json] [/ie]\n"
-           "         [--host embedded|libreoffice]\n"
+           "  lumora --batch WORKBOOK [--optimize [--method lm|descent]] [--export] [--json]\n"
+           "         [/ie] [--host embedded|libreoffice]\n"
            "\n"
            "  /ie         skip the temperature, pressure and density range checks\n"
            "  --optimize  refine the Gibbs energies and their 95 % intervals\n"
+           "  --method    how: lm (Levenberg-Marquardt) or descent; overrides the\n"
+           "              /method= switch of the data set's options\n"
            "  --export    write Solutions.txt beside the workbook\n"
            "  --json      print a JSON summary as the last line\n"
            "  --host      the spreadsheet host; batch mode uses the embedded one unless\n"

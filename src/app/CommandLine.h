@@ -1,6 +1,8 @@
 #pragma once
 // The program's command line: desktop and batch forms.
 
+#include "fit/Optimize.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +22,8 @@ struct CommandLine {
     bool noLimits = false;
     /// "--host embedded|libreoffice"; empty for automatic choice
     std::string host;
+    /// "--method lm|descent": overrides the data set's "/method="; unset: the data set's
+    std::optional<FitMethod> method;
     /// The workbook path given on the command line, "" when none
     std::string workbook;
     /// "--help"

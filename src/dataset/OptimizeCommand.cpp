@@ -2,10 +2,12 @@
 
 #include "base/RuntimeError.h"
 #include "fit/CallGoal.h"
+#include "fit/FitSwitches.h"
 #include "fit/GaussianCheck.h"
 #include "fit/Intervals.h"
 #include "fit/Optimize.h"
 #include "model/GaussTable.h"
+#include "model/ReadCell.h"
 #include "sheet/CellRef.h"
 
 #include <algorithm>
@@ -18,12 +20,14 @@ namespace {
 
 class Command {
 public:
-    Command(State& st, const ReadRequest& request, const OptimizeViews& views)
-        : st_(st), ui_(*st.ui), request_(request), views_(views) {}
+    Command(State& st, const ReadRequest& request, const OptimizeViews& views,
+            std::optional<FitMethod> method)
+        : st_(st), ui_(*st.ui), request_(request), views_(views), method_(method) {}
 
     OptimizeEnd Execute() {
         if (!Prepare()) return OptimizeEnd::StartFailed;
         OptimizeOptions options;
+        options.method = method_ ? *method_ : MethodOfDataSet();
         options.onIteration = [this](State&) { WriteIteration(); };
         const Vec<float> start = st_.G0Res;
         const OptimizeResult result = Optimize(st_, options);
@@ -90,6 +94,15 @@ private:
         if (st_.ErrCode != 0) return false;
         readFailed_ = false;
         return true;
+    }
+
+    /// The method the options cell names; the reader has checked it since its last change.
+    FitMethod MethodOfDataSet() {
+        std::string options = CellText(Sheet(), 4, 2);
+        FitSwitches switches;
+        std::string unknown;
+        if (!TakeFitSwitches(options, switches, unknown)) throw RuntimeError(unknown);
+        return switches.method;
     }
 
     /// "Gauss" beside the mean error while the bands are fitted, empty otherwise.
@@ -219,6 +232,7 @@ private:
     Ui& ui_;
     const ReadRequest& request_;
     const OptimizeViews& views_;
+    std::optional<FitMethod> method_;
     bool settingsSaved_ = false;
     bool displayStatusBar_ = true;
     bool readFailed_ = false;
@@ -237,8 +251,9 @@ std::string NothingToOptimizeReason(const State& st) {
            (fixed.empty() ? std::string() : "; fixed by a value in \"Result\": " + fixed);
 }
 
-OptimizeEnd OptimizeCommand(State& st, const ReadRequest& request, const OptimizeViews& views) {
-    Command command(st, request, views);
+OptimizeEnd OptimizeCommand(State& st, const ReadRequest& request, const OptimizeViews& views,
+                            std::optional<FitMethod> method) {
+    Command command(st, request, views, method);
     OptimizeEnd end = OptimizeEnd::StartFailed;
     try {
         end = command.Execute();

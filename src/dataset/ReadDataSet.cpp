@@ -6,6 +6,7 @@
 #include "dataset/StripMode.h"
 #include "engine/DataPath.h"
 #include "fit/CallGoal.h"
+#include "fit/FitSwitches.h"
 #include "linalg/Chi2Quantile95.h"
 #include "model/GaussBand.h"
 #include "model/GaussTable.h"
@@ -322,6 +323,9 @@ private:
 
         std::string options = Keyword("Options:");
         StripMode(options);
+        FitSwitches switches;
+        std::string unknown;
+        if (!TakeFitSwitches(options, switches, unknown)) Fail(ReadError::OptionsRefused, unknown);
         st_.solver->SetOptions(options + "/mode=1");
         if (!st_.solver->LastMessage().empty())
             Fail(ReadError::OptionsRefused, st_.solver->LastMessage());

@@ -2,8 +2,8 @@
 
 #include "base/NumText.h"
 #include "base/RuntimeError.h"
-#include "fit/CallGoal.h"
-#include "model/ReadFixedMarks.h"
+#include "fit/LevenbergMarquardt.h"
+#include "fit/OptimizeRun.h"
 
 #include <cmath>
 #include <string>
@@ -21,43 +21,13 @@ double Sign(double x) {
     return x > 0.0 ? 1.0 : (x < 0.0 ? -1.0 : 0.0);
 }
 
-class Optimizer {
+/// The damped Newton search along a scaled gradient direction.
+class Descent : public OptimizeRun {
 public:
-    Optimizer(State& st, const OptimizeOptions& options)
-        : st_(st), ui_(*st.ui), options_(options) {}
-
-    OptimizeResult Run() {
-        OptimizeResult result;
-        result.end = Start() ? Iterate() : OptimizeEnd::StartFailed;
-        if (result.end == OptimizeEnd::Stopped && st_.ErrCode == kInterrupt)
-            BackToShownParameters();
-        result.iterations = st_.IterCount;
-        return result;
-    }
+    using OptimizeRun::OptimizeRun;
 
 private:
-    /// sqrt(Goal(probe)); false when the goal function failed or Esc was pressed.
-    bool Error(int16_t probe, double& e) {
-        const double value = CallGoal(st_, probe);
-        if (st_.ErrCode != 0) return false;
-        e = CheckedSqrt(value);
-        return true;
-    }
-
-    /// From the "Result" values (the start values where the sheet shows none).
-    bool Start() {
-        st_.IterCount = 0;
-        st_.GaussLimit = 0.95;
-        if (st_.FitMode != 0)
-            ReadFixedMarks(st_);
-        else
-            st_.GaussFixed.Erase();
-        for (int i = 1; i <= st_.nSp; ++i) st_.G0(i) = st_.G0Res(i);
-        shown_ = st_.G0;
-        return Error(0, st_.RmsErr);
-    }
-
-    OptimizeEnd Iterate() {
+    OptimizeEnd Iterate() override {
         for (;;) {
             ui_.yield();
             if (st_.ErrCode != 0) return OptimizeEnd::Stopped; // Esc between two iterations
@@ -186,51 +156,23 @@ private:
         if (best == 0.0) return err <= 0.0;
         return err / best <= 1.0 + st_.RelTol;
     }
-
-    /// Counts the iteration, shows it, and hands the new parameters to the caller.
-    /// False when Esc was pressed before they were shown.
-    bool Report() {
-        st_.IterCount = CInt16(st_.IterCount + 1.0);
-        ui_.status("Iteration: " + std::to_string(st_.IterCount) +
-                   ",    Error: " + Trim(FormatNumber(st_.RmsErr, "0.000000")));
-        ui_.yield();
-        if (st_.ErrCode != 0) return false;
-        shown_ = st_.G0;
-        if (options_.onIteration) options_.onIteration(st_);
-        return true;
-    }
-
-    /// The normal mode has converged; the Gaussian mode first raises the accuracy of
-    /// its band fits in two stages.
-    bool ConvergedAtAccuracy() {
-        if (st_.FitMode == 0 || st_.GaussLimit == 0.9995) return true;
-        if (st_.GaussLimit < 0.995)
-            st_.GaussLimit = 0.995;
-        else if (st_.GaussLimit < 0.9995)
-            st_.GaussLimit = 0.9995;
-        return false;
-    }
-
-    /// Esc may stop an evaluation halfway or at a probe point: evaluate once more at the
-    /// parameters last shown, so that the model state belongs to them. The code stays
-    /// the interrupt's.
-    void BackToShownParameters() {
-        st_.G0 = shown_;
-        CallGoal(st_, -1);
-        st_.ErrCode = kInterrupt;
-    }
-
-    State& st_;
-    Ui& ui_;
-    const OptimizeOptions& options_;
-    /// The parameters last handed to the caller (the start values before the first).
-    Vec<double> shown_;
 };
 
 } // namespace
 
+std::optional<FitMethod> MethodNamed(const std::string& name) {
+    const std::string n = LCase(name);
+    if (n == "descent") return FitMethod::Descent;
+    if (n == "lm") return FitMethod::LevenbergMarquardt;
+    return std::nullopt;
+}
+
 OptimizeResult Optimize(State& st, const OptimizeOptions& options) {
-    return Optimizer(st, options).Run();
+    // The factor mode fits a reconstruction of the data that the goal function keeps to
+    // itself: there are no residuals to take steps on.
+    if (options.method == FitMethod::LevenbergMarquardt && st.nFactors == 0)
+        return LevenbergMarquardt(st, options);
+    return Descent(st, options).Run();
 }
 
 } // namespace lumora

@@ -3,6 +3,8 @@
 #include "model/State.h"
 
 #include <functional>
+#include <optional>
+#include <string>
 
 namespace lumora {
 
@@ -19,7 +21,21 @@ enum class OptimizeEnd {
     Converged,
 };
 
+/// The path to the minimum; everything the user sees of a run is the same for both.
+enum class FitMethod {
+    /// Damped Newton steps along a scaled gradient direction of the error.
+    Descent,
+    /// Levenberg-Marquardt steps on the residual vector of the goal function (the descent
+    /// method in the factor mode, whose residuals the goal function keeps to itself).
+    LevenbergMarquardt,
+};
+
+/// The method a "/method=" switch or a "--method" argument names ("descent" or "lm", any
+/// letter case); nothing for another name.
+std::optional<FitMethod> MethodNamed(const std::string& name);
+
 struct OptimizeOptions {
+    FitMethod method = FitMethod::Descent;
     /// Called after every accepted iteration, with G0, RmsErr and the model state at the
     /// new parameters: the caller shows them (sheet cells, band table, views).
     std::function<void(State&)> onIteration;
@@ -31,12 +47,12 @@ struct OptimizeResult {
     int iterations = 0;
 };
 
-/// Refines the Gibbs energies G0 of the free species, starting from G0Res, by a damped
-/// Newton search along a scaled gradient direction of the error sqrt(Goal): coordinate
-/// probes give a Newton-scaled slope per species, two probes along the normalised
-/// direction a step, and a line search halves it until the error does not rise. In the
-/// Gaussian mode the band accuracy GaussLimit is raised in two stages before the run
-/// may converge. Run-time errors reach the caller.
+/// Refines the Gibbs energies G0 of the free species, starting from G0Res, by the chosen
+/// method. The descent method is a damped Newton search along a scaled gradient
+/// direction of the error sqrt(Goal): coordinate probes give a Newton-scaled slope per
+/// species, two probes along the normalised direction a step, and a line search halves
+/// it until the error does not rise. In the Gaussian mode the band accuracy GaussLimit is
+/// raised in two stages before the run may converge. Run-time errors reach the caller.
 OptimizeResult Optimize(State& st, const OptimizeOptions& options);
 
 } // namespace lumora

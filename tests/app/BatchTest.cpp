@@ -61,7 +61,12 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
          "batch optimize json ie|embedded|set.xlsx"},
         {{"--batch", "/ie", "set.xlsx", "--export"}, "batch export ie||set.xlsx"},
         {{"--batch"}, "error: --batch needs a workbook"},
-        {{"--optimize", "a.xlsx"}, "error: --optimize, --export and --json go with --batch"},
+        {{"--batch", "s.xlsx", "--optimize", "--method", "LM"}, "batch optimize lm||s.xlsx"},
+        {{"--optimize", "a.xlsx"},
+         "error: --optimize, --method, --export and --json go with --batch"},
+        {{"--batch", "s.xlsx", "--method"}, "error: --method needs a value (lm or descent)"},
+        {{"--batch", "s.xlsx", "--method", "fast"},
+         "error: Unknown method \"fast\" (lm or descent)"},
         {{"--host"}, "error: --host needs a value (embedded or libreoffice)"},
         {{"--host", "excel"}, "error: Unknown host \"excel\" (embedded or libreoffice)"},
         {{"--frobnicate"}, "error: Unknown option --frobnicate"},
@@ -76,6 +81,7 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
                                     {cl->json, " json"},
                                     {cl->noLimits, " ie"}})
                 if (on) got += name;
+            if (cl->method) got += *cl->method == FitMethod::Descent ? " descent" : " lm";
             got = got.substr(got.empty() ? 0 : 1) + "|" + cl->host + "|" + cl->workbook;
         } else {
             got = "error: " + error;

@@ -1,9 +1,11 @@
 // The optimizer command on goal functions with known minima: the result on the sheet
 // (Result, Mean err., intervals, the result table), Esc, the questions and the failures.
 
+#include "ComplexationSet.h"
 #include "FuzzyCompare.h"
 #include "OptimizeFixture.h"
 #include "dataset/OptimizeCommand.h"
+#include "fit/GoalResiduals.h"
 #include "linalg/Chi2Quantile95.h"
 
 #include <Eigen/Dense>
@@ -93,6 +95,40 @@ TEST(Optimize, EscAsksWhetherToKeepTheData) {
             // The table only with Yes; no intervals either way.
             EXPECT_EQ(fx.sheet.Value(fx.st.RowWave, 8), keep ? CellValue{S("Sp1")} : CellValue{});
             EXPECT_TRUE(!fx.sheet.HasNumber(10, 5) && fx.app->Interactive());
+        }
+}
+
+TEST(Optimize, EscDuringALevenbergMarquardtRun) {
+    // The complexation set behind the sheet, the method named in its options. Esc in the
+    // first Jacobian, in a trial step and a few iterations in: the same question, and the
+    // model state evaluated at the parameters shown.
+    for (const long at : {100L, 170L, 400L})
+        for (const bool keep : {true, false}) {
+            SCOPED_TRACE(testing::Message() << at << " " << keep);
+            OptimizeFixture fx({3, 10, 16, 0, 0});
+            SetUpComplexation(fx.st, 10, 16, 0.002, 7);
+            fx.st.goalOverride = nullptr;
+            fx.sheet.UserEdit(4, 2, S("/method=lm"));
+            fx.st.xlsWatch->Changed = false;
+            fx.ui.interruptAtYield = at, fx.ui.answers = {keep};
+            OptimizeCommand(fx.st, ReadRequest{});
+            EXPECT_EQ(fx.ui.questions,
+                      std::vector<std::string>{"Optimization interrupted. Keep current data?  "});
+            const long shown = std::count_if(fx.ui.statuses.begin(), fx.ui.statuses.end(),
+                                             [](const S& t) { return t.starts_with("Iteration"); });
+            EXPECT_EQ(std::pair(fx.st.ErrCode, shown), std::pair(int16_t(-1), at == 400 ? 2L : 0L));
+            for (int row : {11, 12, fx.ErrRow()})
+                EXPECT_EQ(fx.sheet.HasNumber(row, 4), shown > 0 && keep) << row;
+            EXPECT_EQ(fx.sheet.Value(fx.st.RowWave, 13), keep ? CellValue{S("Sp1")} : CellValue{});
+            if (!keep && shown > 0) continue; // the state waits for the re-read
+            for (int k : {2, 3})
+                EXPECT_EQ(fx.st.G0(k), shown > 0 ? fx.sheet.Number(9 + k, 4) : kStartG[k]);
+            std::vector<double> r;
+            GoalResiduals(fx.st, r);
+            double squares = 0.0;
+            for (double v : r) squares += v * v;
+            const double error = shown > 0 ? fx.sheet.Number(fx.ErrRow(), 4) : fx.st.RmsErr;
+            EXPECT_FUZZY(std::sqrt(squares), error, 1e-9);
         }
 }
 

@@ -1,0 +1,54 @@
+#include "fit/GoalResiduals.h"
+
+#include "base/RuntimeError.h"
+#include "model/GaussBand.h"
+
+namespace lumora {
+
+namespace {
+
+bool Valid(double a) {
+    return a < kMissingLimit;
+}
+
+/// What the goal function divides the weighted sum of mean squares by.
+double DegreesOfFreedom(const State& st) {
+    if (st.FitMode == 1) return st.nSol - CheckedDiv(3.0 * BandCount(st), st.nWl);
+    return static_cast<double>(st.nSol - st.nSp);
+}
+
+} // namespace
+
+std::vector<double> ResidualScales(const State& st) {
+    const double dof = DegreesOfFreedom(st);
+    (void)st.AbsM(st.nSol, st.nWl);
+    std::vector<double> scale(static_cast<size_t>(st.nSol) + 1, 0.0);
+    for (int j = 1; j <= st.nSol; ++j) {
+        int n = 0;
+        for (int w = 1; w <= st.nWl; ++w) n += Valid(st.AbsM.At(j, w));
+        if (n > 0)
+            scale[j] = CheckedSqrt(CheckedDiv(static_cast<double>(st.SolWeight(j)), n * dof));
+    }
+    return scale;
+}
+
+double CalculatedAbsorbance(const State& st, int j, int w) {
+    if (st.FitMode == 1) return static_cast<double>(st.AbsC.At(j, w));
+    double calc = 0.0;
+    for (int k = 1; k <= st.nSp; ++k) calc += st.Eps.At(k, w) * st.Conc.At(k, 0) * st.Conc.At(k, j);
+    return calc;
+}
+
+void GoalResiduals(const State& st, std::vector<double>& r) {
+    const std::vector<double> scale = ResidualScales(st);
+    (void)(st.FitMode == 1 ? st.AbsC(st.nSol, st.nWl) : st.Eps(st.nSp, st.nWl));
+    (void)st.Conc(st.nSp, st.nSol);
+    r.clear();
+    for (int j = 1; j <= st.nSol; ++j)
+        for (int w = 1; w <= st.nWl; ++w) {
+            const double m = st.AbsM.At(j, w);
+            if (Valid(m)) r.push_back(scale[j] * (CalculatedAbsorbance(st, j, w) - m));
+        }
+}
+
+} // namespace lumora
