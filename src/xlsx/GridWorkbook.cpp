@@ -206,7 +206,7 @@ ReloadResult GridWorkbook::ReloadIfChangedOnDisk(std::string& error) {
 bool GridWorkbook::WritePackage(const std::string& tempPath, std::string& error) {
     std::vector<SheetPatch> patches;
     for (auto& e : entries_) {
-        if (!e.sheet || e.sheet->Edits().empty()) continue;
+        if (!e.sheet || !e.sheet->HasEdits()) continue;
         SheetPatch p;
         p.part = e.part;
         for (const auto& [key, edit] : e.sheet->Edits()) {
