@@ -221,9 +221,7 @@ bool ZipArchive::Close(std::string& error) {
 
 bool ParseXml(const std::string& text, pugi::xml_document& doc, const std::string& part,
               std::string& error) {
-    auto result = doc.load_buffer(
-        text.data(), text.size(),
-        pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata, pugi::encoding_auto);
+    auto result = doc.load_buffer(text.data(), text.size(), kXmlParseOptions, pugi::encoding_auto);
     if (!result) {
         error = part + ": " + result.description() + " at offset " + std::to_string(result.offset);
         return false;

@@ -55,7 +55,11 @@ private:
     std::deque<std::string> keep_; ///< data of written parts, alive until Close
 };
 
-/// Parses a part; the declaration and blank text are kept so a rewrite changes nothing else.
+/// How parts are parsed: the declaration and blank text are kept so a rewrite changes
+/// nothing else.
+inline constexpr unsigned kXmlParseOptions =
+    pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata;
+/// Parses a part (with kXmlParseOptions).
 bool ParseXml(const std::string& text, pugi::xml_document& doc, const std::string& part,
               std::string& error);
 std::string WriteXml(const pugi::xml_document& doc);
