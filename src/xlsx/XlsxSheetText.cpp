@@ -232,7 +232,12 @@ bool ParsePiece(const SheetText& sheet, const SheetPiece& piece, pugi::xml_docum
     return true;
 }
 
-std::vector<std::string_view> ChildTags(std::string_view element) {
+std::string_view StartTag(std::string_view element) {
+    const Tokens::Token k = Tokens(element).Next();
+    return element.substr(0, k.kind == Tokens::Kind::Start ? k.end : 0);
+}
+
+std::vector<std::string_view> ChildTags(std::string_view element, std::string_view local) {
     std::vector<std::string_view> tags;
     Tokens tokens(element);
     int depth = 0;
@@ -240,7 +245,8 @@ std::vector<std::string_view> ChildTags(std::string_view element) {
         const Tokens::Token k = tokens.Next();
         if (k.kind == Tokens::Kind::Eof || k.kind == Tokens::Kind::Error) break;
         if (k.kind == Tokens::Kind::Start) {
-            if (depth == 1) tags.push_back(element.substr(k.begin, k.end - k.begin));
+            if (depth == 1 && LocalPart(k.name) == local)
+                tags.push_back(element.substr(k.begin, k.end - k.begin));
             depth += !k.selfClosing;
         } else if (k.kind == Tokens::Kind::End) {
             --depth;
@@ -271,9 +277,7 @@ std::optional<std::string_view> RawAttribute(std::string_view startTag, std::str
         if (at >= startTag.size() || (startTag[at] != '"' && startTag[at] != '\'')) return {};
         const size_t close = startTag.find(startTag[at], at + 1);
         if (close == std::string_view::npos) return {};
-        const std::string_view value = startTag.substr(at + 1, close - at - 1);
-        if (value.find('&') != std::string_view::npos) return {};
-        return value;
+        return startTag.substr(at + 1, close - at - 1);
     }
     return {};
 }

@@ -40,11 +40,14 @@ bool SplitSheet(std::string text, const std::string& part, SheetText& sheet, std
 bool ParsePiece(const SheetText& sheet, const SheetPiece& piece, pugi::xml_document& doc,
                 const std::string& part, std::string& error);
 
-/// The start tags of the child elements of a well-formed element, as they stand.
-std::vector<std::string_view> ChildTags(std::string_view element);
+/// The start tag of a well-formed element, as it stands.
+std::string_view StartTag(std::string_view element);
+/// The start tags of the child elements with a local name (any prefix) of a well-formed
+/// element, as they stand.
+std::vector<std::string_view> ChildTags(std::string_view element, std::string_view local);
 
-/// The value of an attribute in a start tag as written; nothing when the tag lacks it or
-/// when the value holds a reference ("&...;"), which only a parser resolves.
+/// The value of an attribute in a start tag as written (references, "&...;", unresolved);
+/// nothing when the tag lacks it.
 std::optional<std::string_view> RawAttribute(std::string_view startTag, std::string_view name);
 
 } // namespace lumora
