@@ -383,10 +383,7 @@ private:
     static void Emit(SheetXml& s, std::string_view text) {
         // Pieces of a few MB: the body never needs one block of its full size.
         constexpr size_t kPiece = 4u << 20;
-        if (s.body.empty() || s.body.back().size() + text.size() > kPiece) {
-            s.body.emplace_back();
-            s.body.back().reserve(std::max(kPiece, text.size()));
-        }
+        if (s.body.empty() || s.body.back().size() + text.size() > kPiece) s.body.emplace_back();
         s.body.back().append(text);
     }
 
