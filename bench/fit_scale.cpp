@@ -79,9 +79,7 @@ RunResult Run(const std::vector<std::string>& argv, const fs::path& outFile, dou
         if (done < 0 || elapsed > timeout) {
             kill(pid, SIGKILL);
             wait4(pid, &status, 0, &usage);
-            std::ifstream in(outFile);
-            r.out.assign(std::istreambuf_iterator<char>(in), {});
-            return r;
+            break;
         }
         usleep(20000);
     }
@@ -170,7 +168,8 @@ void PrintHeader() {
 void PrintRow(const std::string& set, const std::string& name, const RunResult& r, double timeout,
               bool optimizing) {
     if (!r.finished) {
-        std::printf("%-9s %-8s stopped after %.0f s\n", set.c_str(), name.c_str(), timeout);
+        std::printf("%-9s %-8s stopped after %.0f s (%.2f s CPU, %.0f MB peak so far)\n",
+                    set.c_str(), name.c_str(), timeout, r.cpu, r.peakMb);
         return;
     }
     const double iters = JsonNumber(r.out, "iterations").value_or(0);
