@@ -357,6 +357,8 @@ private:
         pugi::xml_node root, data;
         std::string prefix;
         std::vector<std::string> body;
+        /// Size of the body's pieces before the last one
+        size_t written = 0;
         /// Extent of the cells for the dimension
         int r1 = kMaxRows + 1, c1 = kMaxCols + 1, r2 = 0, c2 = 0;
         /// Overwritten masters whose group has no other cell yet
@@ -381,9 +383,13 @@ private:
     }
 
     static void Emit(SheetXml& s, std::string_view text) {
-        // Pieces of a few MB: the body never needs one block of its full size.
-        constexpr size_t kPiece = 4u << 20;
-        if (s.body.empty() || s.body.back().size() + text.size() > kPiece) s.body.emplace_back();
+        // Pieces that never grow, each as large as the body so far (from 64 kB to 4 MB): a
+        // large body has no block of its full size and little room left unused.
+        if (s.body.empty() || s.body.back().size() + text.size() > s.body.back().capacity()) {
+            s.written += s.body.empty() ? 0 : s.body.back().size();
+            s.body.emplace_back().reserve(
+                std::max(text.size(), std::clamp<size_t>(s.written, 64u << 10, 4u << 20)));
+        }
         s.body.back().append(text);
     }
 
