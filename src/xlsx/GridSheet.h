@@ -1,13 +1,16 @@
 #pragma once
 // A worksheet held in memory: a sparse grid of cells with comments, plus the
 // record of what the program changed since the last save, so that saving
-// rewrites only those cells of the file.
+// rewrites only those cells of the file. A data set holds hundreds of thousands
+// of numbers, so a cell takes 16 bytes in its row; texts and comments sit apart.
 
 #include "sheet/Worksheet.h"
 
 #include <cstdint>
 #include <map>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace lumora {
 
@@ -51,7 +54,7 @@ public:
     /// Alignment the program gave the cell since it was loaded, 0 when none.
     int HorizontalAlignment(int row, int col) const;
     /// Number of cells held (with a value, a comment or an alignment).
-    size_t CellCount() const { return cells_.size(); }
+    size_t CellCount() const;
     /// Largest row and column holding a value or comment (0, 0 for an empty sheet).
     std::pair<int, int> UsedExtent() const;
 
@@ -68,20 +71,52 @@ public:
     bool HasFormula(int row, int col) const;
     void LoadComment(int row, int col, std::string text);
     /// Edits since the last save, in row-major order.
-    const std::map<uint64_t, CellEdit>& Edits() const { return edits_; }
-    void ForgetEdits() { edits_.clear(); }
+    std::vector<std::pair<uint64_t, CellEdit>> Edits() const;
+    bool HasEdits() const { return edited_; }
+    /// Rows with edits since the last save, ascending.
+    std::vector<int> EditedRows() const;
+    /// Edits of one row since the last save by column, in column order.
+    std::vector<std::pair<int, CellEdit>> RowEdits(int row) const;
+    void ForgetEdits();
     /// Replaces the cells by those of a freshly loaded copy (handler and events stay).
     void TakeCells(GridSheet& fresh);
     void Rename(std::string name) { name_ = std::move(name); }
     void Detach() { parent_ = nullptr; }
 
 private:
-    struct Cell {
-        CellValue value;
-        std::optional<std::string> comment;
-        int align = 0;
-        bool Empty() const { return IsEmpty(value) && !comment && align == 0; }
+    enum class Kind : uint8_t { Empty, Number, Boolean, Text };
+    /// What the file has in a cell besides its value (writes that would change nothing,
+    /// the same value again or clearing an empty cell, are then no edit of the file), and
+    /// what the program changed since the last save.
+    enum Mark : uint8_t {
+        kFormula = 1,
+        kStyled = 2,
+        kValueEdited = 4,
+        kStyleDropped = 8,
+        kAlignEdited = 16,
+        kCommentEdited = 32,
     };
+    static constexpr uint8_t kEditMarks =
+        kValueEdited | kStyleDropped | kAlignEdited | kCommentEdited;
+    /// One cell of a row; a text value lives in texts_.
+    struct Slot {
+        uint16_t col = 0;
+        Kind kind = Kind::Empty;
+        uint8_t marks = 0;
+        /// Alignment the program gave the cell since it was loaded (0: none)
+        int32_t align = 0;
+        /// The number, or 1 and 0 for a boolean
+        double number = 0;
+        bool Unused() const { return kind == Kind::Empty && marks == 0 && align == 0; }
+    };
+    using Row = std::vector<Slot>;
+
+    const Slot* Find(int row, int col) const;
+    /// The cell's slot, made when it has none.
+    Slot& Obtain(int row, int col);
+    CellValue ValueOf(const Slot& slot, int row, int col) const;
+    void Store(Slot& slot, int row, int col, const CellValue& value);
+    static CellEdit EditOf(const Slot& slot);
     void CheckRange(int& row1, int& col1, int& row2, int& col2) const;
     void ClearBlock(int row1, int col1, int row2, int col2, bool formats);
     /// Marks the workbook dirty when something changed, and tells the handler about an
@@ -90,15 +125,10 @@ private:
 
     GridWorkbook* parent_;
     std::string name_;
-    std::unordered_map<uint64_t, Cell> cells_;
-    /// What the file has in a cell besides its value: writes that would change nothing
-    /// (the same value again, clearing an empty cell) are then no edit of the file.
-    struct FileMark {
-        bool formula = false;
-        bool styled = false;
-    };
-    std::unordered_map<uint64_t, FileMark> marks_;
-    std::map<uint64_t, CellEdit> edits_;
+    std::map<int, Row> rows_;
+    std::unordered_map<uint64_t, std::string> texts_;
+    std::map<uint64_t, std::string> comments_;
+    bool edited_ = false;
     std::function<void()> handler_;
     bool events_ = true;
 };

@@ -203,26 +203,47 @@ ReloadResult GridWorkbook::ReloadIfChangedOnDisk(std::string& error) {
     return ReloadResult::Reloaded;
 }
 
+namespace {
+
+bool WritesCell(const CellEdit& edit) {
+    return edit.value || edit.dropStyle || edit.align != 0;
+}
+
+/// The cell writes of one row of a sheet, in column order.
+std::vector<CellWrite> RowWrites(const GridSheet& sheet, int row) {
+    std::vector<CellWrite> writes;
+    for (const auto& [col, edit] : sheet.RowEdits(row)) {
+        if (!WritesCell(edit)) continue;
+        CellWrite w;
+        w.row = row;
+        w.col = col;
+        w.writeValue = edit.value;
+        if (edit.value) w.newValue = sheet.Value(row, col);
+        w.dropStyle = edit.dropStyle;
+        w.align = edit.align;
+        writes.push_back(std::move(w));
+    }
+    return writes;
+}
+
+} // namespace
+
 bool GridWorkbook::WritePackage(const std::string& tempPath, std::string& error) {
     std::vector<SheetPatch> patches;
     for (auto& e : entries_) {
-        if (!e.sheet || e.sheet->Edits().empty()) continue;
+        if (!e.sheet || !e.sheet->HasEdits()) continue;
         SheetPatch p;
         p.part = e.part;
-        for (const auto& [key, edit] : e.sheet->Edits()) {
-            int row = GridSheet::RowOf(key), col = GridSheet::ColOf(key);
-            if (edit.value || edit.dropStyle || edit.align != 0) {
-                CellWrite w;
-                w.row = row;
-                w.col = col;
-                w.writeValue = edit.value;
-                if (edit.value) w.newValue = e.sheet->Value(row, col);
-                w.dropStyle = edit.dropStyle;
-                w.align = edit.align;
-                p.cells.push_back(std::move(w));
+        const GridSheet& sheet = *e.sheet;
+        for (int row : sheet.EditedRows()) {
+            bool cells = false;
+            for (const auto& [col, edit] : sheet.RowEdits(row)) {
+                cells = cells || WritesCell(edit);
+                if (edit.comment) p.comments.push_back({row, col, sheet.Comment(row, col)});
             }
-            if (edit.comment) p.comments.push_back({row, col, e.sheet->Comment(row, col)});
+            if (cells) p.rows.push_back(row);
         }
+        p.cells = [&sheet](int row) { return RowWrites(sheet, row); };
         patches.push_back(std::move(p));
     }
     return PatchXlsx(tempPath, patches, error);

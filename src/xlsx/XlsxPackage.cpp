@@ -163,9 +163,22 @@ bool ZipArchive::Unpack(const std::string& part, std::string* out, std::string& 
 }
 
 bool ZipArchive::Write(const std::string& part, std::string data, std::string& error) {
-    keep_.push_back(std::move(data));
-    const std::string& kept = keep_.back();
-    zip_source_t* src = zip_source_buffer(za_, kept.data(), kept.size(), 0);
+    std::vector<std::string> pieces;
+    pieces.push_back(std::move(data));
+    return Write(part, std::move(pieces), error);
+}
+
+bool ZipArchive::Write(const std::string& part, std::vector<std::string> pieces,
+                       std::string& error) {
+    std::erase_if(pieces, [](const std::string& p) { return p.empty(); });
+    keep_.push_back(std::move(pieces));
+    std::vector<zip_buffer_fragment_t> fragments;
+    size_t size = 0;
+    for (std::string& p : keep_.back()) {
+        fragments.push_back({reinterpret_cast<zip_uint8_t*>(p.data()), p.size()});
+        size += p.size();
+    }
+    zip_source_t* src = zip_source_buffer_fragment(za_, fragments.data(), fragments.size(), 0);
     if (!src) {
         error = part + ": " + ArchiveError(za_);
         return false;
@@ -176,7 +189,7 @@ bool ZipArchive::Write(const std::string& part, std::string data, std::string& e
     constexpr size_t kReAddSize = 64 * 1024;
     auto name = Find(part);
     zip_int64_t idx = -1;
-    if (name && kept.size() < kReAddSize) {
+    if (name && size < kReAddSize) {
         idx = zip_name_locate(za_, name->c_str(), 0);
         if (zip_file_replace(za_, static_cast<zip_uint64_t>(idx), src, 0) != 0) idx = -1;
     } else {
@@ -221,9 +234,7 @@ bool ZipArchive::Close(std::string& error) {
 
 bool ParseXml(const std::string& text, pugi::xml_document& doc, const std::string& part,
               std::string& error) {
-    auto result = doc.load_buffer(
-        text.data(), text.size(),
-        pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata, pugi::encoding_auto);
+    auto result = doc.load_buffer(text.data(), text.size(), kXmlParseOptions, pugi::encoding_auto);
     if (!result) {
         error = part + ": " + result.description() + " at offset " + std::to_string(result.offset);
         return false;

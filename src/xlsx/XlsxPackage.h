@@ -43,6 +43,8 @@ public:
     bool DeclaredSize(uint64_t& total, std::string& error) const;
     /// Adds or replaces a part (deflated).
     bool Write(const std::string& part, std::string data, std::string& error);
+    /// The same for a part given in pieces, written one after the other.
+    bool Write(const std::string& part, std::vector<std::string> pieces, std::string& error);
     bool Remove(const std::string& part, std::string& error);
     /// Writes the changes to the file; the archive is unusable afterwards.
     bool Close(std::string& error);
@@ -52,10 +54,15 @@ private:
     /// Read (out) or Verify (out null).
     bool Unpack(const std::string& part, std::string* out, std::string& error) const;
     struct zip* za_;
-    std::deque<std::string> keep_; ///< data of written parts, alive until Close
+    /// Data of written parts, alive until Close
+    std::deque<std::vector<std::string>> keep_;
 };
 
-/// Parses a part; the declaration and blank text are kept so a rewrite changes nothing else.
+/// How parts are parsed: the declaration and blank text are kept so a rewrite changes
+/// nothing else.
+inline constexpr unsigned kXmlParseOptions =
+    pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata;
+/// Parses a part (with kXmlParseOptions).
 bool ParseXml(const std::string& text, pugi::xml_document& doc, const std::string& part,
               std::string& error);
 std::string WriteXml(const pugi::xml_document& doc);

@@ -3,6 +3,7 @@
 #include "sheet/CellRef.h"
 #include "xlsx/FormulaShift.h"
 #include "xlsx/XlsxPackage.h"
+#include "xlsx/XlsxSheetText.h"
 
 #include <algorithm>
 #include <array>
@@ -45,6 +46,9 @@ constexpr const char* kCtComments =
 constexpr const char* kCtVml = "application/vnd.openxmlformats-officedocument.vmlDrawing";
 constexpr const char* kCtStyles =
     "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml";
+
+/// Where the rows go in the written frame of a sheet.
+constexpr const char* kRowsMark = "lumora-rows";
 
 /// Author written on comments the program adds.
 constexpr const char* kAuthor = "Lumora";
@@ -177,8 +181,8 @@ public:
 
         bool anyCell = false;
         for (const auto& p : patches) {
-            if (p.cells.empty() && p.comments.empty()) continue;
-            anyCell = anyCell || !p.cells.empty();
+            if (p.rows.empty() && p.comments.empty()) continue;
+            anyCell = anyCell || !p.rows.empty();
             if (!PatchSheet(p)) return false;
         }
         if (anyCell && !MarkRecalculation()) return false;
@@ -335,114 +339,169 @@ private:
 
     // ---- one sheet
 
-    struct SheetXml {
-        std::string part;
-        pugi::xml_document doc;
-        pugi::xml_node root, data;
-        std::string prefix;
-        std::map<int, pugi::xml_node> rows;
-        std::map<int, std::map<int, pugi::xml_node>> cells;
-        std::set<int> touched;
+    /// A shared formula whose master cell was overwritten, handed to the next cell of its
+    /// group.
+    struct Handover {
+        std::string si;
+        std::string text;
+        std::string ref;
+        int row = 0;
+        int col = 0;
     };
 
-    bool IndexRows(SheetXml& s) {
-        int row = 0;
-        for (auto r : Children(s.data, "row")) {
-            if (auto a = r.attribute("r")) {
-                long n = 0;
-                auto [end, ec] = std::from_chars(a.value(), a.value() + std::strlen(a.value()), n);
-                if (ec != std::errc() || *end != '\0' || n < 1 || n > kMaxRows)
-                    return Fail(s.part + ": invalid row number \"" + a.value() + "\"");
-                row = static_cast<int>(n);
-            } else {
-                r.append_attribute("r") = ++row;
-            }
-            s.rows[row] = r;
+    /// The sheet being patched: the part without its rows (the frame), and the new content
+    /// of sheetData, the rows copied as they stand or rewritten, in pieces.
+    struct SheetXml {
+        std::string part;
+        SheetText text;
+        pugi::xml_node root, data;
+        std::string prefix;
+        std::vector<std::string> body;
+        /// Size of the body's pieces before the last one
+        size_t written = 0;
+        /// Extent of the cells for the dimension
+        int r1 = kMaxRows + 1, c1 = kMaxCols + 1, r2 = 0, c2 = 0;
+        /// Overwritten masters whose group has no other cell yet
+        std::vector<Handover> handovers;
+    };
+
+    /// One row being rewritten.
+    struct RowXml {
+        pugi::xml_document doc;
+        pugi::xml_node node;
+        int number = 0;
+        std::map<int, pugi::xml_node> cells;
+        bool indexed = false;
+        /// A write reached a cell of the row
+        bool touched = false;
+        /// The row differs from its text in the file
+        bool changed = false;
+    };
+
+    static bool Needed(const CellWrite& w) {
+        return (w.writeValue && !IsEmpty(w.newValue)) || w.align != 0;
+    }
+
+    static void Emit(SheetXml& s, std::string_view text) {
+        // Pieces that never grow, each as large as the body so far (from 64 kB to 4 MB): a
+        // large body has no block of its full size and little room left unused.
+        if (s.body.empty() || s.body.back().size() + text.size() > s.body.back().capacity()) {
+            s.written += s.body.empty() ? 0 : s.body.back().size();
+            s.body.emplace_back().reserve(
+                std::max(text.size(), std::clamp<size_t>(s.written, 64u << 10, 4u << 20)));
         }
+        s.body.back().append(text);
+    }
+
+    static void EmitNode(SheetXml& s, pugi::xml_node node) {
+        struct Writer : pugi::xml_writer {
+            SheetXml& s;
+            explicit Writer(SheetXml& sheet) : s(sheet) {}
+            void write(const void* data, size_t size) override {
+                Emit(s, std::string_view(static_cast<const char*>(data), size));
+            }
+        } writer(s);
+        node.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+    }
+
+    static void Extend(SheetXml& s, std::string_view ref) {
+        int r, col;
+        if (!ParseCellRef(ref, r, col)) return;
+        s.r1 = std::min(s.r1, r), s.r2 = std::max(s.r2, r);
+        s.c1 = std::min(s.c1, col), s.c2 = std::max(s.c2, col);
+    }
+
+    bool RowNumber(SheetXml& s, RowXml& rx, int previous) {
+        if (auto a = rx.node.attribute("r")) {
+            long n = 0;
+            auto [end, ec] = std::from_chars(a.value(), a.value() + std::strlen(a.value()), n);
+            if (ec != std::errc() || *end != '\0' || n < 1 || n > kMaxRows)
+                return Fail(s.part + ": invalid row number \"" + a.value() + "\"");
+            rx.number = static_cast<int>(n);
+        } else {
+            rx.node.append_attribute("r") = rx.number = previous + 1;
+            rx.changed = true;
+        }
+        // Rows the reader accepted come in order; new rows go between them.
+        if (rx.number <= previous)
+            return Fail(s.part + ": row " + std::to_string(rx.number) + " out of order");
         return true;
     }
 
-    bool IndexCells(SheetXml& s, int row) {
-        if (s.cells.count(row)) return true;
-        auto& index = s.cells[row];
+    bool IndexCells(SheetXml& s, RowXml& rx) {
+        if (rx.indexed) return true;
+        rx.indexed = true;
         int col = 0;
-        for (auto c : Children(s.rows[row], "c")) {
+        for (auto c : Children(rx.node, "c")) {
             if (auto a = c.attribute("r")) {
                 int r;
                 if (!ParseCellRef(a.value(), r, col))
                     return Fail(s.part + ": invalid cell reference \"" + a.value() + "\"");
             } else {
-                c.append_attribute("r") = CellName(row, ++col).c_str();
+                c.append_attribute("r") = CellName(rx.number, ++col).c_str();
+                rx.changed = true;
             }
-            index[col] = c;
+            rx.cells[col] = c;
         }
         return true;
     }
 
-    pugi::xml_node MakeRow(SheetXml& s, int row) {
-        auto next = s.rows.upper_bound(row);
-        std::string name = s.prefix + "row";
-        auto node = next == s.rows.end() ? s.data.append_child(name.c_str())
-                                         : s.data.insert_child_before(name.c_str(), next->second);
-        node.append_attribute("r") = row;
-        s.rows[row] = node;
-        s.cells[row];
-        return node;
-    }
-
-    pugi::xml_node MakeCell(SheetXml& s, int row, int col) {
-        auto& index = s.cells[row];
-        auto next = index.upper_bound(col);
+    pugi::xml_node MakeCell(SheetXml& s, RowXml& rx, int col) {
+        auto next = rx.cells.upper_bound(col);
         std::string name = s.prefix + "c";
-        auto node = next == index.end()
-                        ? s.rows[row].append_child(name.c_str())
-                        : s.rows[row].insert_child_before(name.c_str(), next->second);
-        node.append_attribute("r") = CellName(row, col).c_str();
-        index[col] = node;
+        auto node = next == rx.cells.end()
+                        ? rx.node.append_child(name.c_str())
+                        : rx.node.insert_child_before(name.c_str(), next->second);
+        node.append_attribute("r") = CellName(rx.number, col).c_str();
+        rx.cells[col] = node;
         return node;
     }
 
-    /// Another cell of a shared formula takes over the formula of its master cell
-    /// before the master is overwritten, so the group keeps its formulas.
-    void HandOverSharedFormula(SheetXml& s, pugi::xml_node master, pugi::xml_node f, int row,
-                               int col) {
-        std::string si = f.attribute("si").value();
-        std::string text = f.text().get();
-        for (auto rowNode : Children(s.data, "row")) {
-            for (auto c : Children(rowNode, "c")) {
-                if (c == master) continue;
-                auto g = Child(c, "f");
-                if (!g || std::strcmp(g.attribute("t").value(), "shared") != 0 ||
-                    si != g.attribute("si").value() || *g.text().get() != '\0')
-                    continue;
-                int r2, c2;
-                if (!ParseCellRef(c.attribute("r").value(), r2, c2)) continue;
-                g.text().set(ShiftFormula(text, r2 - row, c2 - col).c_str());
-                if (!g.attribute("ref")) g.append_attribute("ref");
-                g.attribute("ref") = f.attribute("ref").value();
-                return;
-            }
+    /// The first cell of the row (but skip) still waiting for the formula of h takes it.
+    static bool TakeOver(RowXml& rx, const Handover& h, pugi::xml_node skip) {
+        for (auto c : Children(rx.node, "c")) {
+            if (c == skip) continue;
+            auto g = Child(c, "f");
+            if (!g || std::strcmp(g.attribute("t").value(), "shared") != 0 ||
+                h.si != g.attribute("si").value() || *g.text().get() != '\0')
+                continue;
+            int r2, c2;
+            if (!ParseCellRef(c.attribute("r").value(), r2, c2)) continue;
+            g.text().set(ShiftFormula(h.text, r2 - h.row, c2 - h.col).c_str());
+            if (!g.attribute("ref")) g.append_attribute("ref");
+            g.attribute("ref") = h.ref.c_str();
+            rx.changed = true;
+            return true;
         }
+        return false;
     }
 
-    bool ApplyCell(SheetXml& s, const CellWrite& w) {
-        bool needed = (w.writeValue && !IsEmpty(w.newValue)) || w.align != 0;
-        if (!s.rows.count(w.row)) {
-            if (!needed) return true;
-            MakeRow(s, w.row);
-        }
-        if (!IndexCells(s, w.row)) return false;
-        auto& index = s.cells[w.row];
-        auto it = index.find(w.col);
-        if (it == index.end() && !needed) return true;
-        pugi::xml_node c = it == index.end() ? MakeCell(s, w.row, w.col) : it->second;
-        s.touched.insert(w.row);
+    /// Another cell of a shared formula takes over the formula of its master cell before
+    /// the master is overwritten, so the group keeps its formulas: a cell of the same row,
+    /// else of a later one (a group starts at its master).
+    static void HandOverSharedFormula(SheetXml& s, RowXml& rx, pugi::xml_node master,
+                                      pugi::xml_node f, int col) {
+        Handover h{f.attribute("si").value(), f.text().get(), f.attribute("ref").value(), rx.number,
+                   col};
+        if (!TakeOver(rx, h, master)) s.handovers.push_back(std::move(h));
+    }
+
+    static void TakePendingFormulas(SheetXml& s, RowXml& rx) {
+        std::erase_if(s.handovers, [&](const Handover& h) { return TakeOver(rx, h, {}); });
+    }
+
+    bool ApplyCell(SheetXml& s, RowXml& rx, const CellWrite& w) {
+        if (!IndexCells(s, rx)) return false;
+        auto it = rx.cells.find(w.col);
+        if (it == rx.cells.end() && !Needed(w)) return true;
+        pugi::xml_node c = it == rx.cells.end() ? MakeCell(s, rx, w.col) : it->second;
+        rx.touched = rx.changed = true;
 
         if (w.writeValue || w.dropStyle) {
             if (auto f = Child(c, "f")) {
                 formulaOverwritten_ = true;
                 if (std::strcmp(f.attribute("t").value(), "shared") == 0 && f.attribute("ref"))
-                    HandOverSharedFormula(s, c, f, w.row, w.col);
+                    HandOverSharedFormula(s, rx, c, f, w.col);
             }
             while (c.first_child()) c.remove_child(c.first_child());
             for (const char* a : {"t", "cm", "vm", "ph"}) c.remove_attribute(a);
@@ -470,50 +529,171 @@ private:
             c.attribute("s") = index2;
         }
         if (!c.first_child() && !c.attribute("s")) {
-            s.rows[w.row].remove_child(c);
-            index.erase(w.col);
+            rx.node.remove_child(c);
+            rx.cells.erase(w.col);
         }
         return true;
     }
 
-    void TidyRows(SheetXml& s) {
-        for (int row : s.touched) {
-            auto node = s.rows[row];
-            node.remove_attribute("spans"); // an optional hint that may no longer hold
-            bool extra = false;
-            for (auto a : node.attributes())
-                if (std::strcmp(a.name(), "r") != 0) extra = true;
-            if (!extra && Children(node, "c").empty()) {
-                s.data.remove_child(node);
-                s.rows.erase(row);
-                s.cells.erase(row);
+    /// Applies the writes to a row; false when it failed. The row goes when it is left
+    /// with neither cells nor attributes of its own.
+    bool ApplyRow(SheetXml& s, RowXml& rx, const std::vector<CellWrite>& writes, bool& keep) {
+        keep = true;
+        for (const auto& w : writes)
+            if (!ApplyCell(s, rx, w)) return false;
+        if (!rx.touched) return true;
+        rx.node.remove_attribute("spans"); // an optional hint that may no longer hold
+        bool extra = false;
+        for (auto a : rx.node.attributes())
+            if (std::strcmp(a.name(), "r") != 0) extra = true;
+        keep = extra || !Children(rx.node, "c").empty();
+        return true;
+    }
+
+    void EmitRow(SheetXml& s, const RowXml& rx) {
+        for (auto c : Children(rx.node, "c")) Extend(s, c.attribute("r").value());
+        EmitNode(s, rx.node);
+    }
+
+    /// A row the file does not have, made when a write puts something into it.
+    bool NewRow(SheetXml& s, int number, const std::vector<CellWrite>& writes) {
+        if (std::none_of(writes.begin(), writes.end(), Needed)) return true;
+        RowXml rx;
+        rx.node = rx.doc.append_child((s.prefix + "row").c_str());
+        rx.node.append_attribute("r") = rx.number = number;
+        bool keep;
+        if (!ApplyRow(s, rx, writes, keep)) return false;
+        if (keep) EmitRow(s, rx);
+        return true;
+    }
+
+    /// New rows before row `before` (0: all that are left).
+    bool NewRowsBefore(SheetXml& s, const SheetPatch& p, std::vector<int>::const_iterator& next,
+                       int before) {
+        for (; next != p.rows.end() && (before == 0 || *next < before); ++next)
+            if (!NewRow(s, *next, p.cells(*next))) return false;
+        return true;
+    }
+
+    /// A row of the file whose bytes can stay as they stand: its number and its cells'
+    /// positions written plainly.
+    struct PlainRow {
+        int number = 0;
+        std::vector<std::string_view> refs;
+    };
+    static std::optional<PlainRow> Plain(std::string_view row, int previous) {
+        PlainRow plain;
+        const auto r = RawAttribute(StartTag(row), "r");
+        long n = 0;
+        if (!r ||
+            std::from_chars(r->data(), r->data() + r->size(), n).ptr != r->data() + r->size() ||
+            n <= previous || n > kMaxRows)
+            return std::nullopt;
+        plain.number = static_cast<int>(n);
+        for (std::string_view tag : ChildTags(row, "c")) {
+            const auto ref = RawAttribute(tag, "r");
+            if (ref && ref->find('&') != std::string_view::npos) return std::nullopt;
+            if (ref) plain.refs.push_back(*ref);
+        }
+        return plain;
+    }
+
+    /// One row of the file: copied, or parsed and rewritten when something is written into
+    /// it, it takes a shared formula, or its position is not written plainly.
+    bool PatchRow(SheetXml& s, const SheetPatch& p, const SheetPiece& piece,
+                  std::vector<int>::const_iterator& next, int& previous) {
+        const std::string_view text =
+            std::string_view(s.text.text).substr(piece.begin, piece.end - piece.begin);
+        const auto plain = s.handovers.empty() ? Plain(text, previous) : std::nullopt;
+        if (plain) {
+            if (!NewRowsBefore(s, p, next, plain->number)) return false;
+            previous = plain->number;
+            if (next == p.rows.end() || *next != plain->number) {
+                for (std::string_view ref : plain->refs) Extend(s, ref);
+                Emit(s, text);
+                return true;
             }
         }
+        RowXml rx;
+        if (!ParsePiece(s.text, piece, rx.doc, s.part, error_)) return false;
+        rx.node = rx.doc.document_element();
+        if (plain) {
+            rx.number = plain->number;
+        } else {
+            if (!RowNumber(s, rx, previous) || !NewRowsBefore(s, p, next, rx.number)) return false;
+            previous = rx.number;
+        }
+        TakePendingFormulas(s, rx);
+        std::vector<CellWrite> writes;
+        if (next != p.rows.end() && *next == rx.number) writes = p.cells(*next++);
+        bool keep;
+        if (!ApplyRow(s, rx, writes, keep)) return false;
+        if (!keep) return true;
+        if (rx.changed) {
+            EmitRow(s, rx);
+        } else {
+            for (auto c : Children(rx.node, "c")) Extend(s, c.attribute("r").value());
+            Emit(s, text);
+        }
+        return true;
+    }
+
+    /// The new content of sheetData: what the file has in order, new rows between.
+    bool PatchRows(SheetXml& s, const SheetPatch& p) {
+        const std::string_view t = s.text.text;
+        size_t from = s.text.contentBegin;
+        auto next = p.rows.cbegin();
+        int previous = 0;
+        for (const SheetPiece& piece : s.text.rows) {
+            Emit(s, t.substr(from, piece.begin - from));
+            from = piece.end;
+            if (!PatchRow(s, p, piece, next, previous)) return false;
+        }
+        if (!NewRowsBefore(s, p, next, 0)) return false;
+        if (from < s.text.contentEnd) Emit(s, t.substr(from, s.text.contentEnd - from));
+        return true;
     }
 
     void UpdateDimension(SheetXml& s) {
         auto dim = Child(s.root, "dimension");
         if (!dim) return;
-        int r1 = kMaxRows + 1, c1 = kMaxCols + 1, r2 = 0, c2 = 0;
-        for (auto& [row, node] : s.rows) {
-            for (auto c : Children(node, "c")) {
-                int r, col;
-                if (!ParseCellRef(c.attribute("r").value(), r, col)) continue;
-                r1 = std::min(r1, r), r2 = std::max(r2, r);
-                c1 = std::min(c1, col), c2 = std::max(c2, col);
-            }
-        }
-        std::string ref = r2 == 0                  ? "A1"
-                          : (r1 == r2 && c1 == c2) ? CellName(r1, c1)
-                                                   : CellName(r1, c1) + ":" + CellName(r2, c2);
+        std::string ref = s.r2 == 0 ? "A1"
+                          : (s.r1 == s.r2 && s.c1 == s.c2)
+                              ? CellName(s.r1, s.c1)
+                              : CellName(s.r1, s.c1) + ":" + CellName(s.r2, s.c2);
         dim.attribute("ref") = ref.c_str();
+    }
+
+    /// The frame with the new content of sheetData in its place, written in pieces.
+    bool StoreSheet(SheetXml& s) {
+        std::vector<std::string> pieces;
+        if (s.body.empty()) {
+            pieces.push_back(WriteXml(s.text.frame));
+        } else {
+            // What sheetData holds besides rows is in the body too.
+            while (s.data.first_child()) s.data.remove_child(s.data.first_child());
+            s.data.append_child(pugi::node_comment).set_value(kRowsMark);
+            std::string frame = WriteXml(s.text.frame);
+            const std::string mark = std::string("<!--") + kRowsMark + "-->";
+            const size_t at = frame.find(mark);
+            if (at == std::string::npos) return Fail(s.part + ": cannot place the rows");
+            pieces.push_back(frame.substr(0, at));
+            for (auto& b : s.body) pieces.push_back(std::move(b));
+            pieces.push_back(frame.substr(at + mark.size()));
+        }
+        s.body.clear();
+        s.text.text = std::string(); // the old text goes before the new one is packed
+        return zip_.Write(s.part, std::move(pieces), error_);
     }
 
     bool PatchSheet(const SheetPatch& p) {
         SheetXml s;
         s.part = p.part;
-        if (!Load(p.part, s.doc)) return false;
-        s.root = s.doc.document_element();
+        std::string text;
+        if (!zip_.Read(p.part, text, error_) ||
+            !SplitSheet(std::move(text), p.part, s.text, error_))
+            return false;
+        s.root = s.text.frame.document_element();
         if (LocalName(s.root) != "worksheet") return Fail(p.part + ": not a worksheet");
         s.prefix = PrefixOf(s.root);
         s.data = Child(s.root, "sheetData");
@@ -552,13 +732,10 @@ private:
                                     "tableParts",
                                     "extLst"});
         }
-        if (!IndexRows(s)) return false;
-        for (const auto& w : p.cells)
-            if (!ApplyCell(s, w)) return false;
-        TidyRows(s);
+        if (!PatchRows(s, p)) return false;
         UpdateDimension(s);
         if (!p.comments.empty() && !PatchComments(s, p.comments)) return false;
-        return Store(p.part, s.doc);
+        return StoreSheet(s);
     }
 
     // ---- comments

@@ -7,6 +7,7 @@
 
 #include "sheet/CellValue.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,8 +36,11 @@ struct CommentWrite {
 struct SheetPatch {
     /// Package part of the sheet
     std::string part;
-    /// Row-major order
-    std::vector<CellWrite> cells;
+    /// Rows with cell writes, ascending
+    std::vector<int> rows;
+    /// The cell writes of one of those rows in column order, asked for once per row in
+    /// order while the sheet is written (a data set's block never sits in memory twice)
+    std::function<std::vector<CellWrite>(int row)> cells;
     std::vector<CommentWrite> comments;
 };
 

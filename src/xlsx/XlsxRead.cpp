@@ -2,6 +2,7 @@
 
 #include "sheet/CellRef.h"
 #include "xlsx/XlsxPackage.h"
+#include "xlsx/XlsxSheetText.h"
 
 #include <cctype>
 #include <charconv>
@@ -149,14 +150,17 @@ private:
         return ReadRelationships(zip_, part, rels, error_);
     }
 
-    /// The sheet's cells count towards the limit before its text is parsed.
-    bool ReadSheetPart(const std::string& part, pugi::xml_document& doc) {
+    /// The sheet's cells count towards the limit before its text is parsed; its rows are
+    /// parsed one at a time.
+    bool ReadSheetPart(XlsxSheet& sheet, SheetText& parts) {
         std::string text;
-        if (!ReadText(part, text)) return false;
-        cells_ += CountCells(text);
+        if (!ReadText(sheet.part, text)) return false;
+        const uint64_t count = CountCells(text);
+        cells_ += count;
         if (cells_ > limits_.cells)
             return TooLarge("more than " + std::to_string(limits_.cells) + " cells");
-        return ParseXml(text, doc, part, error_);
+        sheet.cells.reserve(count);
+        return SplitSheet(std::move(text), sheet.part, parts, error_);
     }
 
     bool ReadSharedStrings(const std::string& part) {
@@ -174,45 +178,56 @@ private:
         return true;
     }
 
-    bool ReadSheet(XlsxSheet& sheet) {
-        pugi::xml_document doc;
-        if (!ReadSheetPart(sheet.part, doc)) return false;
-        auto data = Child(doc.document_element(), "sheetData");
+    bool ReadSheet(XlsxSheet& sheet) { return ReadRows(sheet) && ReadComments(sheet); }
+
+    bool ReadRows(XlsxSheet& sheet) {
+        SheetText parts;
+        if (!ReadSheetPart(sheet, parts)) return false;
         // Rows and the cells of a row come in ascending order, each cell in its own row,
         // as spreadsheet programs write them; a file that breaks this (a cell twice, a
         // cell in another row) has no single meaning and is refused.
         int row = 0;
-        for (auto rowNode : Children(data, "row")) {
-            int previous = row;
-            if (auto r = rowNode.attribute("r")) {
-                long n;
-                if (!ParseIndex(r.value(), n) || n < 1 || n > kMaxRows)
-                    return Fail(sheet.part + ": invalid row number \"" + r.value() + "\"");
-                row = static_cast<int>(n);
-            } else {
-                ++row;
-            }
-            if (row > kMaxRows) return Fail(sheet.part + ": too many rows");
-            if (row <= previous)
-                return Fail(sheet.part + ": row " + std::to_string(row) + " out of order");
-            int col = 0;
-            for (auto c : Children(rowNode, "c")) {
-                int cellRow = row, previousCol = col;
-                ++col;
-                if (!CellPosition(c, sheet.part, cellRow, col)) return false;
-                if (col > kMaxCols) return Fail(sheet.part + ": too many columns");
-                if (cellRow != row || col <= previousCol)
-                    return Fail(sheet.part + ": cell " + c.attribute("r").value() +
-                                " out of place in row " + std::to_string(row));
-                CellValue value;
-                if (!CellContent(c, sheet.part, value)) return false;
-                bool formula = static_cast<bool>(Child(c, "f"));
-                bool styled = static_cast<bool>(c.attribute("s"));
-                if (!IsEmpty(value) || formula || styled)
-                    sheet.cells.push_back({cellRow, col, std::move(value), formula, styled});
-            }
-        }
+        pugi::xml_document doc;
+        for (const SheetPiece& piece : parts.rows)
+            if (!ParsePiece(parts, piece, doc, sheet.part, error_) ||
+                !ReadRow(doc.document_element(), sheet, row))
+                return false;
+        return true;
+    }
 
+    bool ReadRow(pugi::xml_node rowNode, XlsxSheet& sheet, int& row) {
+        int previous = row;
+        if (auto r = rowNode.attribute("r")) {
+            long n;
+            if (!ParseIndex(r.value(), n) || n < 1 || n > kMaxRows)
+                return Fail(sheet.part + ": invalid row number \"" + r.value() + "\"");
+            row = static_cast<int>(n);
+        } else {
+            ++row;
+        }
+        if (row > kMaxRows) return Fail(sheet.part + ": too many rows");
+        if (row <= previous)
+            return Fail(sheet.part + ": row " + std::to_string(row) + " out of order");
+        int col = 0;
+        for (auto c : Children(rowNode, "c")) {
+            int cellRow = row, previousCol = col;
+            ++col;
+            if (!CellPosition(c, sheet.part, cellRow, col)) return false;
+            if (col > kMaxCols) return Fail(sheet.part + ": too many columns");
+            if (cellRow != row || col <= previousCol)
+                return Fail(sheet.part + ": cell " + c.attribute("r").value() +
+                            " out of place in row " + std::to_string(row));
+            CellValue value;
+            if (!CellContent(c, sheet.part, value)) return false;
+            bool formula = static_cast<bool>(Child(c, "f"));
+            bool styled = static_cast<bool>(c.attribute("s"));
+            if (!IsEmpty(value) || formula || styled)
+                sheet.cells.push_back({cellRow, col, std::move(value), formula, styled});
+        }
+        return true;
+    }
+
+    bool ReadComments(XlsxSheet& sheet) {
         std::vector<Relationship> rels;
         if (!ReadRels(sheet.part, rels)) return false;
         if (auto* rel = FindRelationship(rels, "comments")) {

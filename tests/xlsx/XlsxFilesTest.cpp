@@ -31,6 +31,7 @@ using namespace std::string_literals;
 using test::LoadOk;
 using test::TempDir;
 using Cell = std::tuple<int, int, CellValue>; // row, column, value
+const std::string kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
 /// Each piece must be in the text ("!" before it: must not be).
 void ExpectPieces(const std::string& text, std::initializer_list<std::string> pieces) {
@@ -147,6 +148,46 @@ TEST(XlsxSave, ExcelLikeFileReadThenFormulasChainAndForeignParts) {
     EXPECT_EQ(again->Worksheets(1)->Value(3, 3), CellValue("in row 3"s));
     EXPECT_EQ(again->Worksheets(1)->Comment(4, 1), "new note");
     EXPECT_EQ(again->Worksheets(2)->Value(2, 2), CellValue(0.75));
+}
+
+// Rows nothing is written into keep their bytes and what stands between them; a sheet in
+// UTF-16 is read and written too (in UTF-8 then).
+TEST(XlsxSave, UntouchedRowsAndMarkupBetweenThemStayAndUtf16SheetsWork) {
+    TempDir dir;
+    std::string path = dir.Path("rows.xlsx"), error;
+    auto parts = test::ExcelLikeParts();
+    std::string& s1 = parts["xl/worksheets/sheet1.xml"];
+    const std::string row1 =
+        s1.substr(s1.find("<row r=\"1\""), s1.find("<row r=\"2\"") - s1.find("<row r=\"1\""));
+    s1.insert(s1.find("<row r=\"2\""), "\n <!-- kept --><?app hint?>\n ");
+    const std::u16string utf16 =
+        u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><worksheet xmlns=\"" +
+        std::u16string(kMain.begin(), kMain.end()) +
+        u"\"><sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>\u00e9t\u00e9</t></is>"
+        u"</c></row><row r=\"3\"><c r=\"A3\"><v>3</v></c></row></sheetData></worksheet>";
+    std::string& s2 = parts["xl/worksheets/sheet2.xml"] = "\xFF\xFE";
+    for (char16_t c : utf16) s2 += {char(c & 0xFF), char(c >> 8)};
+    test::WritePackage(path, parts);
+    auto book = LoadOk(path);
+    EXPECT_EQ(book->Worksheets(2)->Value(1, 1), CellValue("\xC3\xA9t\xC3\xA9"s));
+    book->Worksheets(1)->SetValue(4, 3, 8.0);
+    book->Worksheets(2)->SetValue(2, 2, 2.0); // a new row between two
+    book->Worksheets(2)->SetValue(3, 2, 4.0);
+    ASSERT_TRUE(book->Save(error)) << error;
+
+    auto after = test::Parts(path);
+    ExpectPieces(after["xl/worksheets/sheet1.xml"],
+                 {row1 + "\n <!-- kept --><?app hint?>\n <row r=\"2\" spans=\"1:5\">",
+                  "<c r=\"C4\"><v>8</v></c></row></sheetData>"});
+    ExpectPieces(after["xl/worksheets/sheet2.xml"],
+                 {"encoding=\"UTF-8\"", "<t>\xC3\xA9t\xC3\xA9</t>",
+                  "</row><row r=\"2\"><c r=\"B2\"><v>2</v></c></row><row r=\"3\"><c r=\"A3\">"
+                  "<v>3</v></c><c r=\"B3\"><v>4</v></c></row></sheetData>"});
+    auto again = LoadOk(path);
+    EXPECT_EQ(again->Worksheets(1)->Value(4, 3), CellValue(8.0));
+    EXPECT_EQ(
+        again->Worksheets(2)->Block(1, 1, 3, 2),
+        (std::vector<std::vector<CellValue>>{{"\xC3\xA9t\xC3\xA9"s, {}}, {{}, 2.0}, {3.0, 4.0}}));
 }
 
 TEST(XlsxSave, OpenpyxlFileKeepsChartDrawingAndNames) {
@@ -477,8 +518,6 @@ TEST(XlsxRoundTrip, LibreOfficeOpensWhatTheProgramWrote) {
     EXPECT_NE(flat.find(">added</text:p>"), std::string::npos);
     EXPECT_EQ(flat.find(">fixed</text:p>"), std::string::npos);
 }
-
-const std::string kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
 std::string Sheet(const std::string& data) {
     return "<worksheet xmlns=\"" + kMain + "\"><sheetData>" + data + "</sheetData></worksheet>";
