@@ -87,6 +87,7 @@ void BM_GoalNormal(benchmark::State& state) {
 }
 
 BENCHMARK(BM_GoalNormal)
+    ->Args({50, 701, 8})
     ->Args({40, 400, 8})
     ->Args({40, 400, 4})
     ->Args({20, 200, 3})
