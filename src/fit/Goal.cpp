@@ -1,14 +1,17 @@
 #include "fit/Goal.h"
 
 #include "base/RuntimeError.h"
+#include "fit/SpectraFit.h"
 #include "linalg/LinearAlgebra.h"
 #include "model/EvaluateGaussians.h"
 #include "model/GaussBand.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <new>
 #include <span>
+#include <thread>
 #include <vector>
 
 namespace lumora {
@@ -20,14 +23,22 @@ constexpr const char* kObjectNotSet = "Object variable or With block variable no
 /// Working storage of one evaluation, kept between calls so that the optimizer's
 /// thousands of calls do not allocate.
 struct GoalWork {
-    std::vector<double> x; ///< weighted data, (solution, wavelength), solution fastest
-    std::vector<double> y; ///< weighted unit concentrations, (solution, species), solution fastest
-    std::vector<double> gram;   ///< y'y over all solutions, (species, species)
-    std::vector<double> backup; ///< the normal matrix before any constraint, NormM layout
-    std::vector<double> p;      ///< the non-negative solution
-    std::vector<uint8_t> valid;
+    std::vector<double> root;      ///< square root of each solution's weight
+    std::vector<double> yT;        ///< weighted unit concentrations, species fastest, padded
+    std::vector<double> xw;        ///< weighted data of one wavelength
+    std::vector<uint8_t> valid;    ///< which of them are valid
+    std::vector<double> g;         ///< normal matrix of one wavelength
+    std::vector<double> rhs;       ///< its right-hand side
+    std::vector<double> backup;    ///< the normal matrix before any constraint, NormM layout
+    std::vector<double> p;         ///< the non-negative solution
+    SpectraFit fit;                ///< the wavelengths fitted together
     std::vector<double> absT;      ///< AbsM transposed, (wavelength, solution), wavelength fastest
     std::vector<double> epsScaled; ///< Eps(k, w) * Conc(k, 0), (species, wavelength)
+    std::vector<double> concT;     ///< unit concentrations, solutions fastest, padded
+    std::vector<double> calc;      ///< calculated absorbances of one wavelength, padded
+    std::vector<double> sq;        ///< each solution's sum of squared residuals
+    std::vector<int> count;        ///< and its number of valid values
+    std::vector<int> overflow;     ///< and whether a calculated absorbance overflowed
     Mat<double> d;                 ///< covariance, then eigenvalues and eigenvectors
     Mat<double> wf;                ///< factor scores (wavelength, factor)
     Mat<double> z;                 ///< reconstructed data (solution, wavelength)
@@ -215,51 +226,35 @@ const Mat<double>& ReconstructFactors(State& st, GoalWork& wk) {
     return wk.z;
 }
 
-/// X = sqrt(weight) * data where valid, Y = sqrt(weight) * unit concentrations.
-void Weight(State& st, const Mat<double>& a, GoalWork& wk) {
-    const int nSol = st.nSol;
-    const size_t ld = static_cast<size_t>(nSol) + 1;
-    wk.x.assign(ld * (static_cast<size_t>(st.nWl) + 1), 0.0);
-    wk.y.assign(ld * (static_cast<size_t>(st.nSp) + 1), 0.0);
-    for (int j = 1; j <= nSol; ++j) {
+/// The square roots of the weights and the weighted unit concentrations.
+void Weight(State& st, GoalWork& wk) {
+    const int nSp = st.nSp;
+    const size_t ld = SpectraProblem{.nSp = nSp}.Stride();
+    wk.root.assign(static_cast<size_t>(st.nSol) + 1, 0.0);
+    wk.yT.assign((static_cast<size_t>(st.nSol) + 1) * ld, 0.0);
+    for (int j = 1; j <= st.nSol; ++j) {
         const double r = CheckedSqrt(st.SolWeight(j));
-        for (int w = 1; w <= st.nWl; ++w) {
-            const double v = a.At(j, w);
-            wk.x[w * ld + j] = Valid(v) ? r * v : v;
-        }
-        for (int k = 1; k <= st.nSp; ++k) wk.y[k * ld + j] = r * st.Conc.At(k, j);
+        wk.root[j] = r;
+        for (int k = 1; k <= nSp; ++k) wk.yT[j * ld + k - 1] = r * st.Conc.At(k, j);
     }
 }
 
-/// Normal equations of one wavelength (damped diagonal), NormM(a, 0) the
+SpectraProblem Problem(const State& st, const Mat<double>& a, const GoalWork& wk) {
+    return {st.nSp, st.nSol, &a, wk.root.data(), wk.yT.data(), st.Damping};
+}
+
+/// Normal equations of the wavelength in xw (damped diagonal), NormM(a, 0) the
 /// right-hand side; the same matrix is kept in the backup.
-void BuildNormal(State& st, GoalWork& wk, const double* xw, bool allValid) {
+void BuildNormal(State& st, const Mat<double>& a, GoalWork& wk) {
     const int nSp = st.nSp;
-    const int nSol = st.nSol;
-    const size_t ld = static_cast<size_t>(nSol) + 1;
     const size_t ldm = static_cast<size_t>(nSp) + 1;
-    const uint8_t* valid = wk.valid.data();
-    auto dot = [&](const double* u, const double* v) {
-        double s = 0.0;
-        if (allValid) {
-            for (int j = 1; j <= nSol; ++j) s += u[j] * v[j];
-        } else {
-            for (int j = 1; j <= nSol; ++j)
-                if (valid[j]) s += u[j] * v[j];
-        }
-        return s;
-    };
+    const SpectraProblem pr = Problem(st, a, wk);
+    NormalMatrix(pr, wk.valid.data(), wk.g.data());
+    RightHandSide(pr, wk.xw.data(), wk.valid.data(), wk.rhs.data());
     Mat<double>& nm = st.NormM;
-    for (int a = 1; a <= nSp; ++a) {
-        const double* ya = &wk.y[a * ld];
-        nm.At(a, 0) = dot(xw, ya);
-        for (int b = 1; b < a; ++b) {
-            const double s = allValid ? wk.gram[a * ldm + b] : dot(&wk.y[b * ld], ya);
-            nm.At(a, b) = s;
-            nm.At(b, a) = s;
-        }
-        const double s = allValid ? wk.gram[a * ldm + a] : dot(ya, ya);
-        nm.At(a, a) = (1.0 + st.Damping) * s;
+    for (int r = 1; r <= nSp; ++r) {
+        nm.At(r, 0) = wk.rhs[r - 1];
+        for (int c = 1; c <= nSp; ++c) nm.At(r, c) = wk.g[(r - 1) * nSp + c - 1];
     }
     std::copy(nm.Data(), nm.Data() + ldm * ldm, wk.backup.begin());
 }
@@ -281,37 +276,18 @@ void ClampZeros(State& st, GoalWork& wk, int keep) {
     }
 }
 
-/// Sizes the working storage of the normal-mode fit and fills the Gram matrix: the
-/// concentration part of the normal matrix is the same at every wavelength where
-/// no value is missing, so it is summed once (lower triangle).
+/// Sizes the working storage of the normal-mode fit.
 void PrepareNormal(State& st, GoalWork& wk) {
     const int nSp = st.nSp;
-    const int nSol = st.nSol;
-    const size_t ld = static_cast<size_t>(nSol) + 1;
+    const size_t ld = static_cast<size_t>(st.nSol) + 1;
     const size_t ldm = static_cast<size_t>(nSp) + 1;
     EnsureDims(st.NormM, nSp, nSp);
     wk.backup.assign(ldm * ldm, 0.0);
     wk.p.assign(ldm, 0.0);
+    wk.xw.assign(ld, 0.0);
     wk.valid.assign(ld, 0);
-    wk.gram.assign(ldm * ldm, 0.0);
-    for (int a = 1; a <= nSp; ++a)
-        for (int b = 1; b <= a; ++b) {
-            const double* ya = &wk.y[a * ld];
-            const double* yb = &wk.y[b * ld];
-            double s = 0.0;
-            for (int j = 1; j <= nSol; ++j) s += yb[j] * ya[j];
-            wk.gram[a * ldm + b] = s;
-        }
-}
-
-/// Marks which weighted data of one wavelength are valid; true when all are.
-bool MarkValid(GoalWork& wk, const double* xw, int nSol) {
-    bool allValid = true;
-    for (int j = 1; j <= nSol; ++j) {
-        wk.valid[j] = Valid(xw[j]);
-        allValid = allValid && wk.valid[j];
-    }
-    return allValid;
+    wk.g.assign(static_cast<size_t>(nSp) * nSp, 0.0);
+    wk.rhs.assign(static_cast<size_t>(nSp), 0.0);
 }
 
 /// Element (r, c) of the normal matrix as built, before any species was held.
@@ -321,7 +297,7 @@ double Backup(const GoalWork& wk, size_t ldm, int r, int c) {
 
 /// After a failed solve: stops on the interrupt; otherwise offers to damp ten times
 /// harder and rebuilds the normal equations. False after the failure exit.
-bool DampHarder(State& st, GoalWork& wk, const double* xw, bool allValid) {
+bool DampHarder(State& st, const Mat<double>& a, GoalWork& wk) {
     if (st.ErrCode == kInterrupt) {
         FailureExit(st);
         return false;
@@ -338,7 +314,7 @@ bool DampHarder(State& st, GoalWork& wk, const double* xw, bool allValid) {
     }
     st.ErrCode = 0;
     st.Damping = 10.0 * st.Damping;
-    BuildNormal(st, wk, xw, allValid);
+    BuildNormal(st, a, wk);
     return true;
 }
 
@@ -395,21 +371,22 @@ int SpeciesToRelease(const State& st, const GoalWork& wk, int last) {
     return t;
 }
 
-/// The active-set iteration at wavelength w, leaving the solution in P. P starts
-/// at 1 on the first wavelength and from the previous wavelength's solution on the
-/// others. False after the failure exit.
-bool FitWavelength(State& st, GoalWork& wk, int w) {
-    const size_t ld = static_cast<size_t>(st.nSol) + 1;
+/// The active-set iteration at wavelength w by elimination, leaving the solution in
+/// P. P starts at 1 on the first wavelength and from the previous wavelength's
+/// solution on the others. False after the failure exit.
+bool FitWavelength(State& st, const Mat<double>& a, GoalWork& wk, int w) {
     st.ui->yield();
-    const double* xw = &wk.x[w * ld];
-    const bool allValid = MarkValid(wk, xw, st.nSol);
+    WeightedColumn(Problem(st, a, wk), w, wk.xw.data(), wk.valid.data());
     if (st.ErrCode != 0) {
         FailureExit(st);
         return false;
     }
-    if (w == 1) std::fill(wk.p.begin() + 1, wk.p.end(), 1.0);
+    if (w == 1)
+        std::fill(wk.p.begin() + 1, wk.p.end(), 1.0);
+    else
+        std::copy(wk.fit.Solution(w - 1), wk.fit.Solution(w - 1) + st.nSp, wk.p.begin() + 1);
     int released = 0;
-    BuildNormal(st, wk, xw, allValid);
+    BuildNormal(st, a, wk);
     for (;;) {
         st.ui->yield();
         if (st.ErrCode != 0) {
@@ -418,7 +395,7 @@ bool FitWavelength(State& st, GoalWork& wk, int w) {
         }
         SolveSystem(st.ErrCode, st.nSp, st.NormM);
         if (st.ErrCode != 0) {
-            if (!DampHarder(st, wk, xw, allValid)) return false;
+            if (!DampHarder(st, a, wk)) return false;
             continue;
         }
         if (StepToBoundary(st, wk)) {
@@ -433,13 +410,48 @@ bool FitWavelength(State& st, GoalWork& wk, int w) {
     }
 }
 
+/// The threads to share the work among: one for sets too small to gain by more.
+int Parts(const State& st) {
+    const GoalTuning& t = GoalSettings();
+    const long work = static_cast<long>(st.nSol) * st.nWl * st.nSp;
+    if (work < t.parallelWork) return 1;
+    if (t.threads > 0) return t.threads;
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+}
+
+/// Wavelengths from..nWl from the shared normal equations, where they apply.
+void FitFast(State& st, const Mat<double>& a, GoalWork& wk, int from) {
+    if (GoalSettings().eliminationOnly)
+        wk.fit.Skip(st.nSp, from, st.nWl);
+    else
+        wk.fit.Run(Problem(st, a, wk), from, st.nWl, Parts(st));
+}
+
 /// Extinction coefficients by non-negative least squares at every wavelength
-/// (Lawson and Hanson's active-set method on damped normal equations).
-bool FitNormal(State& st, GoalWork& wk) {
+/// (Lawson and Hanson's active-set method on damped normal equations): from the
+/// shared normal equations where they apply, by elimination where not.
+bool FitNormal(State& st, const Mat<double>& a, GoalWork& wk) {
     PrepareNormal(st, wk);
+    st.ui->yield();
+    if (st.ErrCode != 0) {
+        FailureExit(st);
+        return false;
+    }
+    FitFast(st, a, wk, 1);
     for (int w = 1; w <= st.nWl; ++w) {
-        if (!FitWavelength(st, wk, w)) return false;
-        for (int k = 1; k <= st.nSp; ++k) st.Eps.At(k, w) = CheckedDiv(wk.p[k], st.Conc.At(k, 0));
+        if (!wk.fit.Solved(w)) {
+            const double damping = st.Damping;
+            if (!FitWavelength(st, a, wk, w)) return false;
+            std::copy(wk.p.begin() + 1, wk.p.end(), wk.fit.Solution(w));
+            // A raised damping holds for the wavelengths after this one too.
+            if (st.Damping != damping) FitFast(st, a, wk, w + 1);
+        }
+        const double* p = wk.fit.Solution(w);
+        for (int k = 1; k <= st.nSp; ++k) {
+            const double c = st.Conc.At(k, 0);
+            const double e = p[k - 1] / c;
+            st.Eps.At(k, w) = std::isfinite(e) ? e : CheckedDiv(p[k - 1], c);
+        }
     }
     return true;
 }
@@ -686,31 +698,80 @@ bool FitGaussian(State& st, const Mat<double>& a, GoalWork& wk) {
     return true;
 }
 
+/// Solutions past the last that concT and calc hold, so that the calculated
+/// absorbances go four solutions at a time.
+constexpr int kSolutionPad = 3;
+
+/// The calculated absorbances of all solutions at the scaled extinction coefficients
+/// e (species from 1), four solutions at a time with their sums in registers; each
+/// sum runs over the species in order, as it always has.
+void CalculatedColumn(const double* e, int nSp, const double* concT, size_t ld, int nSol,
+                      double* calc) {
+    for (int j = 1; j <= nSol; j += 4) {
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        for (int k = 1; k <= nSp; ++k) {
+            const double ek = e[k];
+            const double* c = &concT[k * ld + j];
+            s0 += ek * c[0];
+            s1 += ek * c[1];
+            s2 += ek * c[2];
+            s3 += ek * c[3];
+        }
+        calc[j] = s0;
+        calc[j + 1] = s1;
+        calc[j + 2] = s2;
+        calc[j + 3] = s3;
+    }
+}
+
+/// AbsC at every wavelength, and each solution's squared residuals summed over the
+/// wavelengths in order.
+void Residuals(State& st, const Mat<double>& a, GoalWork& wk) {
+    const size_t ldk = static_cast<size_t>(st.nSp) + 1;
+    const size_t ld = static_cast<size_t>(st.nSol) + 1 + kSolutionPad;
+    double* calc = wk.calc.data();
+    double* sq = wk.sq.data();
+    int* count = wk.count.data();
+    int* overflow = wk.overflow.data();
+    for (int w = 1; w <= st.nWl; ++w) {
+        CalculatedColumn(&wk.epsScaled[w * ldk], st.nSp, wk.concT.data(), ld, st.nSol, calc);
+        float* absC = &st.AbsC.At(0, w);
+        const double* m = &a.At(0, w);
+        for (int j = 1; j <= st.nSol; ++j) {
+            const double v = calc[j];
+            overflow[j] |= !(std::fabs(v) <= static_cast<double>(FLT_MAX));
+            absC[j] = static_cast<float>(v);
+            if (Valid(m[j])) {
+                sq[j] += (v - m[j]) * (v - m[j]);
+                ++count[j];
+            }
+        }
+    }
+}
+
 /// AbsC from Eps and Conc; the weighted sum of the solutions' mean squares.
 double Misfit(State& st, const Mat<double>& a, GoalWork& wk) {
     const int nSp = st.nSp;
+    const int nSol = st.nSol;
     const size_t ldk = static_cast<size_t>(nSp) + 1;
+    const size_t ld = static_cast<size_t>(nSol) + 1;
+    const size_t ldc = ld + kSolutionPad;
     wk.epsScaled.assign(ldk * (static_cast<size_t>(st.nWl) + 1), 0.0);
     for (int w = 1; w <= st.nWl; ++w)
         for (int k = 1; k <= nSp; ++k)
             wk.epsScaled[w * ldk + k] = st.Eps.At(k, w) * st.Conc.At(k, 0);
+    wk.concT.assign(ldk * ldc, 0.0);
+    for (int j = 1; j <= nSol; ++j)
+        for (int k = 1; k <= nSp; ++k) wk.concT[k * ldc + j] = st.Conc.At(k, j);
+    wk.calc.assign(ldc, 0.0);
+    wk.sq.assign(ld, 0.0);
+    wk.count.assign(ld, 0);
+    wk.overflow.assign(ld, 0);
+    Residuals(st, a, wk);
     double total = 0.0;
-    for (int j = 1; j <= st.nSol; ++j) {
-        const double* cj = &st.Conc.At(0, j);
-        double s = 0.0;
-        int n = 0;
-        for (int w = 1; w <= st.nWl; ++w) {
-            const double* e = &wk.epsScaled[w * ldk];
-            double calc = 0.0;
-            for (int k = 1; k <= nSp; ++k) calc += e[k] * cj[k];
-            st.AbsC.At(j, w) = CSng(calc);
-            const double v = a.At(j, w);
-            if (Valid(v)) {
-                s += (calc - v) * (calc - v);
-                ++n;
-            }
-        }
-        const double ms = CheckedDiv(s, n);
+    for (int j = 1; j <= nSol; ++j) {
+        if (wk.overflow[j]) throw RuntimeError(kOverflow);
+        const double ms = CheckedDiv(wk.sq[j], wk.count[j]);
         st.AbsC.At(j, 0) = CSng(std::sqrt(ms));
         total += static_cast<double>(st.SolWeight(j)) * ms;
     }
@@ -727,9 +788,9 @@ double Evaluate(State& st) {
     if (!Speciate(st)) return 0.0;
     Normalize(st);
     const Mat<double>& a = st.nFactors > 0 ? ReconstructFactors(st, wk) : st.AbsM;
-    Weight(st, a, wk);
+    Weight(st, wk);
     const bool gauss = st.FitMode == 1;
-    if (!(gauss ? FitGaussian(st, a, wk) : FitNormal(st, wk))) return 0.0;
+    if (!(gauss ? FitGaussian(st, a, wk) : FitNormal(st, a, wk))) return 0.0;
     const double total = Misfit(st, a, wk);
     const double dof = gauss ? st.nSol - CheckedDiv(3.0 * BandCount(st), st.nWl)
                              : static_cast<double>(st.nSol - st.nSp);
@@ -737,6 +798,11 @@ double Evaluate(State& st) {
 }
 
 } // namespace
+
+GoalTuning& GoalSettings() {
+    static GoalTuning tuning;
+    return tuning;
+}
 
 double Goal(State& st, int16_t probe) {
     ++st.GoalCalls;

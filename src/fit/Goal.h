@@ -18,4 +18,15 @@ namespace lumora {
 /// then restored on exit and Eps recomputed from it, so a probe never moves the bands.
 double Goal(State& st, int16_t probe);
 
+/// How the normal mode spends its effort. No setting changes a bit of the results but
+/// eliminationOnly, which changes them by rounding.
+struct GoalTuning {
+    int threads = 0;              ///< 0: one per core (at most 8)
+    long parallelWork = 100000;   ///< solutions x wavelengths x species from which threads help
+    bool eliminationOnly = false; ///< every wavelength by elimination from scratch (slower)
+};
+
+/// The process's tuning; set it before evaluating.
+GoalTuning& GoalSettings();
+
 } // namespace lumora
