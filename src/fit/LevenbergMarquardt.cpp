@@ -5,6 +5,7 @@
 #include "fit/GoalResiduals.h"
 #include "fit/OptimizeRun.h"
 #include "fit/ProjectedJacobian.h"
+#include "linalg/Cholesky.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,23 +37,6 @@ constexpr double kLongestStep = 10.0;
 /// A Gibbs energy as the goal function sees it.
 double AsSeen(double g) {
     return static_cast<double>(CSng(g));
-}
-
-/// Lower triangle of l (order m, row stride m) replaced by its Cholesky factor; false
-/// when l is not positive definite in working precision.
-bool Cholesky(std::vector<double>& l, int m) {
-    for (int j = 0; j < m; ++j) {
-        double d = l[j * m + j];
-        for (int k = 0; k < j; ++k) d -= l[j * m + k] * l[j * m + k];
-        if (!(d > 0.0)) return false;
-        l[j * m + j] = std::sqrt(d);
-        for (int i = j + 1; i < m; ++i) {
-            double v = l[i * m + j];
-            for (int k = 0; k < j; ++k) v -= l[i * m + k] * l[j * m + k];
-            l[i * m + j] = v / l[j * m + j];
-        }
-    }
-    return true;
 }
 
 /// The normal equations J'J d = -J'r of the free species, solved with Marquardt's
@@ -94,17 +78,9 @@ public:
         for (int p = 0; p < m; ++p)
             for (int q = 0; q <= p; ++q)
                 l[p * m + q] = A(moving_[p], moving_[q]) / (s[p] * s[q]) + (p == q ? mu : 0.0);
-        if (!Cholesky(l, m)) return false;
-        for (int p = 0; p < m; ++p) {
-            double v = -g_[moving_[p]] / s[p];
-            for (int q = 0; q < p; ++q) v -= l[p * m + q] * y[q];
-            y[p] = v / l[p * m + p];
-        }
-        for (int p = m - 1; p >= 0; --p) {
-            double v = y[p];
-            for (int q = p + 1; q < m; ++q) v -= l[q * m + p] * y[q];
-            y[p] = v / l[p * m + p];
-        }
+        if (!Cholesky(l.data(), m)) return false;
+        for (int p = 0; p < m; ++p) y[p] = -g_[moving_[p]] / s[p];
+        CholeskySolve(l.data(), m, y.data());
         d.assign(static_cast<size_t>(n_), 0.0);
         for (int p = 0; p < m; ++p) d[moving_[p]] = y[p] / s[p];
         return true;

@@ -2,6 +2,7 @@
 
 #include "base/RuntimeError.h"
 #include "fit/GoalResiduals.h"
+#include "linalg/Cholesky.h"
 
 #include <cmath>
 
@@ -11,23 +12,6 @@ namespace {
 
 bool Valid(double a) {
     return a < kMissingLimit;
-}
-
-/// Lower triangle of a (order n, row stride n) replaced by its Cholesky factor; false
-/// when a is not positive definite.
-bool Cholesky(double* a, int n) {
-    for (int j = 0; j < n; ++j) {
-        double d = a[j * n + j];
-        for (int k = 0; k < j; ++k) d -= a[j * n + k] * a[j * n + k];
-        if (!(d > 0.0)) return false;
-        a[j * n + j] = std::sqrt(d);
-        for (int i = j + 1; i < n; ++i) {
-            double v = a[i * n + j];
-            for (int k = 0; k < j; ++k) v -= a[i * n + k] * a[j * n + k];
-            a[i * n + j] = v / a[j * n + j];
-        }
-    }
-    return true;
 }
 
 } // namespace
@@ -85,17 +69,7 @@ void ProjectedJacobian::At(const State& st) {
 
 void ProjectedJacobian::SolveAt(int w, std::vector<double>& rhs) const {
     const int nf = freeCount_[w];
-    const double* l = &chol_[static_cast<size_t>(w) * nSp_ * nSp_];
-    for (int p = 0; p < nf; ++p) {
-        double v = rhs[p];
-        for (int q = 0; q < p; ++q) v -= l[p * nf + q] * rhs[q];
-        rhs[p] = v / l[p * nf + p];
-    }
-    for (int p = nf - 1; p >= 0; --p) {
-        double v = rhs[p];
-        for (int q = p + 1; q < nf; ++q) v -= l[q * nf + p] * rhs[q];
-        rhs[p] = v / l[p * nf + p];
-    }
+    CholeskySolve(&chol_[static_cast<size_t>(w) * nSp_ * nSp_], nf, rhs.data());
 }
 
 void ProjectedJacobian::Column(const State& st, double h, std::vector<double>& column) {
