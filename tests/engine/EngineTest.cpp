@@ -93,6 +93,13 @@ TEST(WaterIapws95, SinglePhaseVerificationTable7) {
         EXPECT_FUZZY(s.cv, c.cv, 5e-9);
         EXPECT_FUZZY(s.w, c.w, 5e-9);
         EXPECT_FUZZY(s.s, c.s, 5e-9);
+        // cp from cv and the pressure's derivatives (central differences): the identity
+        // cp - cv = T (dp/dT)^2 / (rho^2 dp/drho), kJ/(kg K) from MPa.
+        const double h = 1e-5;
+        const double pT = (StateAt(c.T + h, c.rho).p - StateAt(c.T - h, c.rho).p) / (2 * h);
+        const double pRho =
+            (StateAt(c.T, c.rho * (1 + h)).p - StateAt(c.T, c.rho * (1 - h)).p) / (2 * h * c.rho);
+        EXPECT_FUZZY(s.cp, s.cv + 1e3 * c.T * pT * pT / (c.rho * c.rho * pRho), 1e-5);
     }
 }
 
@@ -247,10 +254,10 @@ TEST(Database, CodesFormulasAndMalformedFiles) {
         EXPECT_TRUE(s.model != SpeciesModel::Hkf || s.code == ++lastHkf) << s.name;
     }
     // Each formula, then atomic number:amount in order of first appearance.
-    for (const std::string row :
-         {"Co(ClO4)2 27:1 17:2 8:8", "CoCl2*6H2O 27:1 17:2 1:12 8:6",
-          "CoCl2\u00B76H2O 27:1 17:2 1:12 8:6", "Fe0.5Cl1.5 26:0.5 17:1.5",
-          "Cu[Cl2(OH)]2 29:1 17:4 8:2 1:2", "CoCl4-2 27:1 17:4", "NaCl(aq) 11:1 17:1"}) {
+    for (const std::string row : {"Co(ClO4)2 27:1 17:2 8:8", "CoCl2*6H2O 27:1 17:2 1:12 8:6",
+                                  "CoCl2\u00B76H2O 27:1 17:2 1:12 8:6", "Fe0.5Cl1.5 26:0.5 17:1.5",
+                                  "Cu[Cl2(OH)]2 29:1 17:4 8:2 1:2", "CoCl4-2 27:1 17:4",
+                                  "NaCl(aq) 11:1 17:1", "CH3COOH 6:2 1:4 8:2"}) {
         const std::string formula = row.substr(0, row.find(' '));
         std::vector<std::pair<int, double>> el;
         std::string problem;
