@@ -60,6 +60,8 @@ TEST(ScaleAxis, WorkedAxes) {
         {{400, 700, false, A, A, A, 0, 10}, N, N, "400 450 500 550 600 650 700", 50, 5},
         {{-2.3f, 7.9f, false, A, A, A, 0, 5}, N, N, "-2 0 2 4 6 8", 2, 1},
         {{-2.3f, 7.9f, false, A, A, A, 0, 10}, N, N, "-2 0 2 4 6 8", 2, 2},
+        // 20 to 50 base steps take 5 of them
+        {{0, 22, false}, N, N, "0 5 10 15 20 25", 5, 5},
         // label indices past 16 bits: large values, narrow spread
         {{40000, 40003, false}, N, N, "40000 40001 40002 40003", 1, 10},
     };
