@@ -132,6 +132,32 @@ TEST(Optimize, EscDuringALevenbergMarquardtRun) {
         }
 }
 
+TEST(Optimize, ZeroCurvatureDirections) {
+    // Species 1: a step in the error (slope, no curvature) contributes sign(g) x h;
+    // species 2: no effect at all contributes 0; species 3: a parabola in E whose
+    // Newton-scaled slope is its distance to the vertex.
+    OptimizeFixture fx({3, 4, 5, 0, 0});
+    fx.Start(1, -200.0);
+    fx.Start(2, -150.0);
+    fx.Start(3, -120.48);
+    const double vertex = -120.5;
+    fx.goal.f = [&](const std::vector<double>& g) {
+        const double step = g[1] > -200.0 ? 1.0 : (g[1] < -200.0 ? -1.0 : 0.0);
+        const double e = 5.0 + step + (g[3] - vertex) * (g[3] - vertex);
+        return e * e;
+    };
+    fx.goal.failAtCall = 1 + 6 + 1; // stop at the first directional probe
+    OptimizeCommand(fx.st, ReadRequest{});
+    const double h = 0.01;
+    const double d3 = static_cast<double>(fx.st.G0Res(3)) - vertex;
+    EXPECT_EQ(fx.st.SearchDir(2), 0.0);
+    EXPECT_FUZZY(fx.st.SearchDir(1) / fx.st.SearchDir(3), h / d3, 1e-6);
+    EXPECT_FUZZY(std::hypot(fx.st.SearchDir(1), fx.st.SearchDir(3)), 1.0, 1e-12);
+    EXPECT_GT(fx.st.SearchDir(1), 0.0);
+    // A failed probe leaves the parameters at the start of the step.
+    for (int i = 1; i <= 3; ++i) EXPECT_EQ(fx.st.G0(i), static_cast<double>(fx.st.G0Res(i)));
+}
+
 TEST(Optimize, DirectionThatGainsNothingEndsTheRun) {
     // Past a bowl the error keeps falling along G by amounts far below RelTol (as for a
     // vanishing species in the Gaussian mode): such steps end the run like a collapse.
