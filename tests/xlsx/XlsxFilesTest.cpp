@@ -549,6 +549,7 @@ TEST(XlsxDamage, EveryRefusalNamesItsReason) {
         {s1, A1("1", " t=\"zz\""), "unknown cell type"},
         {s1, A1("99", " t=\"s\""), "invalid shared string index \"99\""},
         {s1, Sheet("<row r=\"3\"/><row r=\"2\"/>"), "row 2 out of order"},
+        {s1, Sheet("<row r=\"2\"/><row r=\"2\"/>"), "row 2 out of order"},
         {s1, Sheet("<row r=\"9\"><c r=\"B4\"><v>1</v></c></row>"), "cell B4 out of place in row 9"},
         {"xl/sharedStrings.xml", "<sst><si><t>a</si></sst>", "sharedStrings"},
         {wb, "<workbook xmlns=\"" + kMain + "\"/>", "no sheets"},
