@@ -1,7 +1,7 @@
 #include "fit/Goal.h"
 
 #include "base/RuntimeError.h"
-#include "fit/SpectraFit.h"
+#include "fit/AbsorptivityFit.h"
 #include "linalg/LinearAlgebra.h"
 #include "model/EvaluateGaussians.h"
 #include "model/GaussBand.h"
@@ -31,7 +31,7 @@ struct GoalWork {
     std::vector<double> rhs;       ///< its right-hand side
     std::vector<double> backup;    ///< the normal matrix before any constraint, NormM layout
     std::vector<double> p;         ///< the non-negative solution
-    SpectraFit fit;                ///< the wavelengths fitted together
+    AbsorptivityFit fit;           ///< the wavelengths fitted together
     std::vector<double> absT;      ///< AbsM transposed, (wavelength, solution), wavelength fastest
     std::vector<double> epsScaled; ///< Eps(k, w) * Conc(k, 0), (species, wavelength)
     std::vector<double> concT;     ///< unit concentrations, solutions fastest, padded
@@ -229,7 +229,7 @@ const Mat<double>& ReconstructFactors(State& st, GoalWork& wk) {
 /// The square roots of the weights and the weighted unit concentrations.
 void Weight(State& st, GoalWork& wk) {
     const int nSp = st.nSp;
-    const size_t ld = SpectraProblem{.nSp = nSp}.Stride();
+    const size_t ld = AbsorptivityProblem{.nSp = nSp}.Stride();
     wk.root.assign(static_cast<size_t>(st.nSol) + 1, 0.0);
     wk.yT.assign((static_cast<size_t>(st.nSol) + 1) * ld, 0.0);
     for (int j = 1; j <= st.nSol; ++j) {
@@ -239,7 +239,7 @@ void Weight(State& st, GoalWork& wk) {
     }
 }
 
-SpectraProblem Problem(const State& st, const Mat<double>& a, const GoalWork& wk) {
+AbsorptivityProblem Problem(const State& st, const Mat<double>& a, const GoalWork& wk) {
     return {st.nSp, st.nSol, &a, wk.root.data(), wk.yT.data(), st.Damping};
 }
 
@@ -248,7 +248,7 @@ SpectraProblem Problem(const State& st, const Mat<double>& a, const GoalWork& wk
 void BuildNormal(State& st, const Mat<double>& a, GoalWork& wk) {
     const int nSp = st.nSp;
     const size_t ldm = static_cast<size_t>(nSp) + 1;
-    const SpectraProblem pr = Problem(st, a, wk);
+    const AbsorptivityProblem pr = Problem(st, a, wk);
     NormalMatrix(pr, wk.valid.data(), wk.g.data());
     RightHandSide(pr, wk.xw.data(), wk.valid.data(), wk.rhs.data());
     Mat<double>& nm = st.NormM;

@@ -14,7 +14,7 @@
 namespace lumora {
 
 /// The fit of one evaluation as the wavelengths see it.
-struct SpectraProblem {
+struct AbsorptivityProblem {
     int nSp = 0;
     int nSol = 0;
     const Mat<double>* data = nullptr; ///< A(j, w); values from kMissingLimit on are missing
@@ -29,19 +29,19 @@ struct SpectraProblem {
 
 /// x(j) = root(j) A(j, w) where A is valid, else A(j, w) as it is; valid(j) says
 /// which (x too large to be valid included). Arrays from j = 1; true when all are valid.
-bool WeightedColumn(const SpectraProblem& pr, int w, double* x, uint8_t* valid);
+bool WeightedColumn(const AbsorptivityProblem& pr, int w, double* x, uint8_t* valid);
 
 /// The damped normal matrix over the valid solutions, g[(a - 1) * nSp + b - 1].
-void NormalMatrix(const SpectraProblem& pr, const uint8_t* valid, double* g);
+void NormalMatrix(const AbsorptivityProblem& pr, const uint8_t* valid, double* g);
 
 /// The right-hand side of the normal equations, b[k - 1].
-void RightHandSide(const SpectraProblem& pr, const double* x, const uint8_t* valid, double* b);
+void RightHandSide(const AbsorptivityProblem& pr, const double* x, const uint8_t* valid, double* b);
 
-class SpectraFit {
+class AbsorptivityFit {
 public:
     /// Fits wavelengths from..to in blocks of kBlock, each block starting afresh, so
     /// that the results do not depend on `parts` (the number of threads).
-    void Run(const SpectraProblem& pr, int from, int to, int parts);
+    void Run(const AbsorptivityProblem& pr, int from, int to, int parts);
     /// Marks wavelengths from..to as not fitted.
     void Skip(int nSp, int from, int to);
 
@@ -65,8 +65,9 @@ private:
     };
 
     void Size(int nSp, int to);
-    void FitBlocks(const SpectraProblem& pr, Lane& lane, int from, int to, int first, int last);
-    GramNnls* Matrix(const SpectraProblem& pr, Lane& lane, bool allValid);
+    void FitBlocks(const AbsorptivityProblem& pr, Lane& lane, int from, int to, int first,
+                   int last);
+    GramNnls* Matrix(const AbsorptivityProblem& pr, Lane& lane, bool allValid);
 
     int nSp_ = 0;
     std::vector<uint8_t> solved_;

@@ -1,4 +1,4 @@
-#include "fit/SpectraFit.h"
+#include "fit/AbsorptivityFit.h"
 
 #include "fit/WorkerPool.h"
 #include "model/State.h"
@@ -7,7 +7,7 @@
 
 namespace lumora {
 
-bool WeightedColumn(const SpectraProblem& pr, int w, double* x, uint8_t* valid) {
+bool WeightedColumn(const AbsorptivityProblem& pr, int w, double* x, uint8_t* valid) {
     const double* a = &pr.data->At(0, w);
     const double* root = pr.root;
     const int nSol = pr.nSol;
@@ -24,7 +24,7 @@ bool WeightedColumn(const SpectraProblem& pr, int w, double* x, uint8_t* valid) 
 // Both sums run over the solutions in order, as the elimination method has always
 // summed them, so that both methods see the very same equations.
 
-void NormalMatrix(const SpectraProblem& pr, const uint8_t* valid, double* g) {
+void NormalMatrix(const AbsorptivityProblem& pr, const uint8_t* valid, double* g) {
     const int nSp = pr.nSp;
     for (int a = 0; a < nSp; ++a) {
         for (int b = 0; b <= a; ++b) {
@@ -39,7 +39,8 @@ void NormalMatrix(const SpectraProblem& pr, const uint8_t* valid, double* g) {
     }
 }
 
-void RightHandSide(const SpectraProblem& pr, const double* x, const uint8_t* valid, double* b) {
+void RightHandSide(const AbsorptivityProblem& pr, const double* x, const uint8_t* valid,
+                   double* b) {
     const int nSp = pr.nSp;
     const size_t ld = pr.Stride();
     // Four species at a time, their sums held in registers (the padding of yT makes
@@ -60,21 +61,21 @@ void RightHandSide(const SpectraProblem& pr, const double* x, const uint8_t* val
     }
 }
 
-void SpectraFit::Size(int nSp, int to) {
+void AbsorptivityFit::Size(int nSp, int to) {
     nSp_ = nSp;
     const size_t n = static_cast<size_t>(to) + 1;
     if (solved_.size() < n) solved_.resize(n);
     if (solution_.size() < n * nSp) solution_.resize(n * nSp);
 }
 
-void SpectraFit::Skip(int nSp, int from, int to) {
+void AbsorptivityFit::Skip(int nSp, int from, int to) {
     Size(nSp, to);
     for (int w = from; w <= to; ++w) solved_[w] = 0;
 }
 
 /// The shared matrix for the wavelength whose validity lane.valid holds, factorized
 /// anew only when it differs from the last; null when it is unusable.
-GramNnls* SpectraFit::Matrix(const SpectraProblem& pr, Lane& lane, bool allValid) {
+GramNnls* AbsorptivityFit::Matrix(const AbsorptivityProblem& pr, Lane& lane, bool allValid) {
     const auto reset = [&](GramNnls& m) {
         NormalMatrix(pr, lane.valid.data(), lane.g.data());
         return m.Reset(pr.nSp, lane.g.data(), pr.damping);
@@ -93,8 +94,8 @@ GramNnls* SpectraFit::Matrix(const SpectraProblem& pr, Lane& lane, bool allValid
 
 /// Blocks first..last of the wavelengths from..to, each from P = 1 as at the first
 /// wavelength, then from the previous wavelength's solution.
-void SpectraFit::FitBlocks(const SpectraProblem& pr, Lane& lane, int from, int to, int first,
-                           int last) {
+void AbsorptivityFit::FitBlocks(const AbsorptivityProblem& pr, Lane& lane, int from, int to,
+                                int first, int last) {
     const int nSp = pr.nSp;
     const size_t ld = static_cast<size_t>(pr.nSol) + 1;
     lane.x.resize(ld);
@@ -120,7 +121,7 @@ void SpectraFit::FitBlocks(const SpectraProblem& pr, Lane& lane, int from, int t
     }
 }
 
-void SpectraFit::Run(const SpectraProblem& pr, int from, int to, int parts) {
+void AbsorptivityFit::Run(const AbsorptivityProblem& pr, int from, int to, int parts) {
     Size(pr.nSp, to);
     if (to < from) return;
     const int blocks = (to - from) / kBlock + 1;
