@@ -2,12 +2,10 @@
 
 #include "base/RuntimeError.h"
 #include "fit/CallGoal.h"
-#include "fit/FitSwitches.h"
 #include "fit/GaussianCheck.h"
 #include "fit/Intervals.h"
 #include "fit/Optimize.h"
 #include "model/GaussTable.h"
-#include "model/ReadCell.h"
 #include "sheet/CellRef.h"
 
 #include <algorithm>
@@ -27,7 +25,7 @@ public:
     OptimizeEnd Execute() {
         if (!Prepare()) return OptimizeEnd::StartFailed;
         OptimizeOptions options;
-        options.method = method_ ? *method_ : MethodOfDataSet();
+        options.method = method_ ? *method_ : st_.Method;
         options.onIteration = [this](State&) { WriteIteration(); };
         const Vec<float> start = st_.G0Res;
         const OptimizeResult result = Optimize(st_, options);
@@ -94,15 +92,6 @@ private:
         if (st_.ErrCode != 0) return false;
         readFailed_ = false;
         return true;
-    }
-
-    /// The method the options cell names; the reader has checked it since its last change.
-    FitMethod MethodOfDataSet() {
-        std::string options = CellText(Sheet(), 4, 2);
-        FitSwitches switches;
-        std::string unknown;
-        if (!TakeFitSwitches(options, switches, unknown)) throw RuntimeError(unknown);
-        return switches.method;
     }
 
     /// "Gauss" beside the mean error while the bands are fitted, empty otherwise.

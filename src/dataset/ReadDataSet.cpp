@@ -326,6 +326,7 @@ private:
         FitSwitches switches;
         std::string unknown;
         if (!TakeFitSwitches(options, switches, unknown)) Fail(ReadError::OptionsRefused, unknown);
+        st_.Method = switches.method;
         st_.solver->SetOptions(options + "/mode=1");
         if (!st_.solver->LastMessage().empty())
             Fail(ReadError::OptionsRefused, st_.solver->LastMessage());

@@ -21,15 +21,6 @@ enum class OptimizeEnd {
     Converged,
 };
 
-/// The path to the minimum; everything the user sees of a run is the same for both.
-enum class FitMethod {
-    /// Damped Newton steps along a scaled gradient direction of the error.
-    Descent,
-    /// Levenberg-Marquardt steps on the residual vector of the goal function (the descent
-    /// method in the factor mode, whose residuals the goal function keeps to itself).
-    LevenbergMarquardt,
-};
-
 /// The method a "/method=" switch or a "--method" argument names ("descent" or "lm", any
 /// letter case); nothing for another name.
 std::optional<FitMethod> MethodNamed(const std::string& name);

@@ -10,6 +10,7 @@
 #include "engine/Solver.h"
 #include "engine/SysReader.h"
 #include "engine/SysRec.h"
+#include "model/FitMethod.h"
 #include "sheet/SheetWatcher.h"
 #include "sheet/SpreadsheetApp.h"
 #include "sheet/Workbook.h"
@@ -58,15 +59,16 @@ struct State {
     std::string Title;              ///< the data set's title line
     std::string SrcFile;            ///< the data-file box's text the data set was read from
     std::string SrcPath;            ///< full path of that workbook
-    int16_t nFactors = 0;     ///< factors of the reduced data matrix (0: the data as measured)
-    bool NoLimits = false;    ///< "/ie": no range checks of T, P and density
-    int16_t FitMode = 0;      ///< 0 molar absorptivities per wavelength, 1 Gaussian bands
-    bool GaussArg = true;     ///< Gaussian bands on wavenumber (false: wavelength)
-    float ScanSpan = 10.0f;   ///< span of a goal-function scan (kJ/mol)
-    float TwipsX = 15.0f;     ///< twips per pixel, horizontal
-    float TwipsY = 15.0f;     ///< twips per pixel, vertical
-    float FrameW = 0.0f;      ///< border width of the main window (pixels)
-    float CaptionH = 0.0f;    ///< caption height of the main window (pixels)
+    int16_t nFactors = 0;  ///< factors of the reduced data matrix (0: the data as measured)
+    bool NoLimits = false; ///< "/ie": no range checks of T, P and density
+    int16_t FitMode = 0;   ///< 0 molar absorptivities per wavelength, 1 Gaussian bands
+    FitMethod Method = FitMethod::Descent; ///< the options cell's "/method=" at the last read
+    bool GaussArg = true;                  ///< Gaussian bands on wavenumber (false: wavelength)
+    float ScanSpan = 10.0f;                ///< span of a goal-function scan (kJ/mol)
+    float TwipsX = 15.0f;                  ///< twips per pixel, horizontal
+    float TwipsY = 15.0f;                  ///< twips per pixel, vertical
+    float FrameW = 0.0f;                   ///< border width of the main window (pixels)
+    float CaptionH = 0.0f;                 ///< caption height of the main window (pixels)
     double GaussLimit = 0.95; ///< least fraction of a full Gauss-Newton step on the bands
     double Damping = 1e-10;   ///< relative damping of the normal equations' diagonal
     double RelTol = 1e-8;     ///< relative change of the error the optimizer resolves

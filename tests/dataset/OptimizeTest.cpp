@@ -109,7 +109,7 @@ TEST(Optimize, EscDuringALevenbergMarquardtRun) {
             SetUpComplexation(fx.st, 10, 16, 0.002, 7);
             fx.st.goalOverride = nullptr;
             fx.sheet.UserEdit(4, 2, S("/method=lm"));
-            fx.st.xlsWatch->Changed = false;
+            fx.st.xlsWatch->Changed = false, fx.st.Method = FitMethod::LevenbergMarquardt;
             fx.ui.interruptAtYield = at, fx.ui.answers = {keep};
             OptimizeCommand(fx.st, ReadRequest{});
             EXPECT_EQ(fx.ui.questions,

@@ -157,7 +157,10 @@ const Variant kVariants[] = {
      0,
      "",
      {},
-     [](auto& t) { EXPECT_EQ(t.solverD->options, "/x/mode=1"); }},
+     [](auto& t) {
+         EXPECT_EQ(t.solverD->options, "/x/mode=1");
+         EXPECT_EQ(t.st.Method, FitMethod::LevenbergMarquardt);
+     }},
     {"UnknownMethod", Set(4, 2, S("/x /method=newton")), -7,
      "unknown method \"newton\"; /method=lm or /method=descent"},
     {"SystemRefused", kValid, -6, "/db/co.toml: Cannot read system",
