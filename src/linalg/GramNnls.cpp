@@ -1,6 +1,7 @@
 #include "linalg/GramNnls.h"
 
 #include "base/RuntimeError.h"
+#include "linalg/Cholesky.h"
 #include "linalg/LinearAlgebra.h"
 
 #include <algorithm>
@@ -76,20 +77,11 @@ bool GramNnls::Invert(uint32_t set, Block& f) {
     const size_t mm = static_cast<size_t>(m) * m;
     lower_.assign(mm, 0.0);
     double* l = lower_.data();
-    for (int i = 0; i < m; ++i) {
-        double* li = l + static_cast<size_t>(i) * m;
-        for (int j = 0; j <= i; ++j) {
-            const double* lj = l + static_cast<size_t>(j) * m;
-            double s = G(f.index[i], f.index[j]);
-            for (int k = 0; k < j; ++k) s -= li[k] * lj[k];
-            if (j < i) {
-                li[j] = s / lj[j];
-            } else {
-                if (!(s > 0.0) || !std::isfinite(s)) return false;
-                li[i] = std::sqrt(s);
-            }
-        }
-    }
+    for (int i = 0; i < m; ++i)
+        for (int j = 0; j <= i; ++j) l[static_cast<size_t>(i) * m + j] = G(f.index[i], f.index[j]);
+    if (!Cholesky(l, m)) return false;
+    for (int i = 0; i < m; ++i)
+        if (!std::isfinite(l[static_cast<size_t>(i) * m + i])) return false;
     // L^-1 in place of L, column by column.
     for (int c = 0; c < m; ++c) {
         const double diag = 1.0 / l[static_cast<size_t>(c) * m + c];
