@@ -3,10 +3,10 @@
 #include "app/BatchUi.h"
 #include "app/HostChoice.h"
 #include "base/NumText.h"
-#include "dataset/ReaderMessage.h"
-
+#include "dataset/FitReport.h"
 #include "dataset/OptimizeCommand.h"
 #include "dataset/ReadDataSet.h"
+#include "dataset/ReaderMessage.h"
 #include "dataset/Reread.h"
 #include "engine/EngineFactory.h"
 #include "engine/JsonText.h"
@@ -19,46 +19,6 @@
 #include <sstream>
 
 namespace lumora {
-
-namespace {
-
-double CellNumber(State& st, int row, int col, double fallback) {
-    if (!st.xlSheet) return fallback;
-    try {
-        const CellValue v = st.xlSheet->Value(row, col);
-        if (const double* d = std::get_if<double>(&v)) return *d;
-    } catch (const RuntimeError&) {
-    }
-    return fallback;
-}
-
-// After a failed read the state is half-filled: only the error is reported then.
-void Collect(State& st, bool readOk, bool optimized, BatchSummary& s) {
-    s.ErrCode = st.ErrCode;
-    s.ErrMsg = st.ErrMsg;
-    s.species.clear();
-    s.notes = st.Notes;
-    if (!readOk) return;
-    s.nSol = st.nSol;
-    s.nWl = st.nWl;
-    s.iterations = optimized ? st.IterCount : 0;
-    s.evaluations = st.GoalCalls;
-    if (st.nSp <= 0 || !st.SpName.Dimensioned()) return;
-    // The mean error as the sheet shows it: "Result" column after a run, else "Initial".
-    const int row = st.nSp + 10;
-    s.RmsErr = CellNumber(st, row, optimized ? 4 : 3, CellNumber(st, row, 3, 0.0));
-    for (int i = 1; i <= st.nSp && i <= st.SpName.UBound(); ++i) {
-        BatchSummary::Species sp;
-        sp.name = st.SpName(i);
-        sp.initial = st.G0Init(i);
-        sp.free = st.SpFree(i) != kFalse;
-        sp.result = sp.free && optimized ? st.G0(i) : st.G0Res(i);
-        sp.pm = st.GErr.Dimensioned() ? st.GErr(i) : 0.0f;
-        s.species.push_back(sp);
-    }
-}
-
-} // namespace
 
 int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
     const auto t0 = std::chrono::steady_clock::now();
@@ -110,7 +70,7 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
         exitCode = 4;
     }
 
-    Collect(st, readOk, optimized, summary);
+    summary = CollectFitReport(st, readOk, optimized);
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     return exitCode;
 }

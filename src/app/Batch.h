@@ -2,7 +2,7 @@
 // Batch mode: read, optionally optimize and export, save, and summarise.
 
 #include "app/CommandLine.h"
-#include "model/State.h"
+#include "dataset/FitReport.h"
 
 #include <cstdio>
 #include <string>
@@ -10,28 +10,7 @@
 namespace lumora {
 
 /// What a batch run reports at its end.
-struct BatchSummary {
-    int16_t ErrCode = 0;
-    std::string ErrMsg;
-    /// Square root of the goal function at the final parameters
-    double RmsErr = 0;
-    int nSol = 0;
-    int nWl = 0;
-    struct Species {
-        std::string name;
-        /// Initial and Result Gibbs energies (kJ/mol)
-        double initial = 0, result = 0;
-        /// 95 % half-width (kJ/mol), 0 when none
-        double pm = 0;
-        bool free = false;
-    };
-    std::vector<Species> species;
-    int iterations = 0;
-    long evaluations = 0;
-    double seconds = 0;
-    /// What the reader changed of the data (raised probe scales)
-    std::vector<std::string> notes;
-};
+using BatchSummary = FitReport;
 
 /// Runs the batch commands on a state whose engine components and host are set up.
 /// Returns the process exit code (0 on success).

@@ -1,0 +1,45 @@
+#include "dataset/FitReport.h"
+
+namespace lumora {
+
+namespace {
+
+double CellNumber(State& st, int row, int col, double fallback) {
+    if (!st.xlSheet) return fallback;
+    try {
+        const CellValue v = st.xlSheet->Value(row, col);
+        if (const double* d = std::get_if<double>(&v)) return *d;
+    } catch (const RuntimeError&) {
+    }
+    return fallback;
+}
+
+} // namespace
+
+FitReport CollectFitReport(State& st, bool readOk, bool optimized) {
+    FitReport s;
+    s.ErrCode = st.ErrCode;
+    s.ErrMsg = st.ErrMsg;
+    s.notes = st.Notes;
+    if (!readOk) return s;
+    s.nSol = st.nSol;
+    s.nWl = st.nWl;
+    s.iterations = optimized ? st.IterCount : 0;
+    s.evaluations = st.GoalCalls;
+    if (st.nSp <= 0 || !st.SpName.Dimensioned()) return s;
+    // The mean error as the sheet shows it: "Result" column after a run, else "Initial".
+    const int row = st.nSp + 10;
+    s.RmsErr = CellNumber(st, row, optimized ? 4 : 3, CellNumber(st, row, 3, 0.0));
+    for (int i = 1; i <= st.nSp && i <= st.SpName.UBound(); ++i) {
+        FitReport::Species sp;
+        sp.name = st.SpName(i);
+        sp.initial = st.G0Init(i);
+        sp.free = st.SpFree(i) != kFalse;
+        sp.result = sp.free && optimized ? st.G0(i) : st.G0Res(i);
+        sp.pm = st.GErr.Dimensioned() ? st.GErr(i) : 0.0f;
+        s.species.push_back(sp);
+    }
+    return s;
+}
+
+} // namespace lumora

@@ -1,0 +1,39 @@
+#pragma once
+// What a read or a fit leaves for the user to read: the refined energies, their
+// uncertainties and the misfit. The batch summary prints it; the main window shows it.
+
+#include "model/State.h"
+
+#include <string>
+#include <vector>
+
+namespace lumora {
+
+struct FitReport {
+    int16_t ErrCode = 0;
+    std::string ErrMsg;
+    /// Square root of the goal function at the final parameters, as "Mean err.:" shows it
+    double RmsErr = 0;
+    int nSol = 0;
+    int nWl = 0;
+    struct Species {
+        std::string name;
+        /// Initial and Result Gibbs energies (kJ/mol)
+        double initial = 0, result = 0;
+        /// 95 % half-width (kJ/mol), 0 when none
+        double pm = 0;
+        bool free = false;
+    };
+    std::vector<Species> species;
+    int iterations = 0;
+    long evaluations = 0;
+    double seconds = 0;
+    /// What the reader changed of the data (raised probe scales)
+    std::vector<std::string> notes;
+};
+
+/// The report of the state after a read (`readOk`) and possibly a run (`optimized`).
+/// After a failed read the state is half-filled: only the error is reported then.
+FitReport CollectFitReport(State& st, bool readOk, bool optimized);
+
+} // namespace lumora
