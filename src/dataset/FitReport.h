@@ -4,6 +4,7 @@
 
 #include "model/State.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@ struct FitReport {
     std::string ErrMsg;
     /// Square root of the goal function at the final parameters, as "Mean err.:" shows it
     double RmsErr = 0;
+    /// Plain root-mean-square of measured minus calculated absorbances
+    double rms = 0;
     int nSol = 0;
     int nWl = 0;
     struct Species {
@@ -23,8 +26,19 @@ struct FitReport {
         /// 95 % half-width (kJ/mol), 0 when none
         double pm = 0;
         bool free = false;
+        /// Profile-likelihood bounds (kJ/mol) when that interval method ran
+        std::optional<double> lo, hi;
+        /// False when the profile never reached its threshold ("n.d.")
+        bool determined = true;
+        /// log10 of the formation constant from the system's basis, and its 95 % half-width
+        std::optional<double> logK, logK_pm;
     };
     std::vector<Species> species;
+    /// Correlation matrix of the refined energies, in the order of the free species
+    /// (empty when there is none)
+    std::vector<std::vector<double>> correlation;
+    /// Why the intervals could not be estimated (empty when they could)
+    std::string intervalNote;
     int iterations = 0;
     long evaluations = 0;
     double seconds = 0;
