@@ -93,7 +93,15 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
 TEST(BatchSummaryTest, JsonLine) {
     const std::vector<BatchSummary::Species> species = {{"CoCl+", -216.5, -217.25, 0.5, true},
                                                         {"Co+2", -54.4, -54.4, 0, false}};
-    BatchSummary s{0, "say \"hi\"\n", 0.00123, 12, 3, species, 7, 120, 0.25, {"raised"}};
+    BatchSummary s{.ErrMsg = "say \"hi\"\n",
+                   .RmsErr = 0.00123,
+                   .nSol = 12,
+                   .nWl = 3,
+                   .species = species,
+                   .iterations = 7,
+                   .evaluations = 120,
+                   .seconds = 0.25,
+                   .notes = {"raised"}};
     EXPECT_EQ(
         SummaryJson(s),
         "{\"ErrCode\":0,\"ErrMsg\":\"say \\\"hi\\\"\\n\",\"RmsErr\":0.00123,\"nSol\":12,\"nWl\":3,"
