@@ -91,17 +91,24 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
 }
 
 TEST(BatchSummaryTest, JsonLine) {
-    const std::vector<BatchSummary::Species> species = {{"CoCl+", -216.5, -217.25, 0.5, true},
-                                                        {"Co+2", -54.4, -54.4, 0, false}};
-    BatchSummary s{.ErrMsg = "say \"hi\"\n",
-                   .RmsErr = 0.00123,
-                   .nSol = 12,
-                   .nWl = 3,
-                   .species = species,
-                   .iterations = 7,
-                   .evaluations = 120,
-                   .seconds = 0.25,
-                   .notes = {"raised"}};
+    BatchSummary s;
+    s.ErrMsg = "say \"hi\"\n";
+    s.RmsErr = 0.00123;
+    s.nSol = 12;
+    s.nWl = 3;
+    s.species.resize(2);
+    auto& complex = s.species[0];
+    complex.name = "CoCl+";
+    complex.initial = -216.5;
+    complex.result = -217.25;
+    complex.pm = 0.5;
+    complex.free = true;
+    s.species[1].name = "Co+2";
+    s.species[1].initial = s.species[1].result = -54.4;
+    s.iterations = 7;
+    s.evaluations = 120;
+    s.seconds = 0.25;
+    s.notes = {"raised"};
     EXPECT_EQ(
         SummaryJson(s),
         "{\"ErrCode\":0,\"ErrMsg\":\"say \\\"hi\\\"\\n\",\"RmsErr\":0.00123,\"nSol\":12,\"nWl\":3,"
