@@ -211,52 +211,21 @@ bool GenerateSet(const SetSpec& spec, const std::string& baseDir, GeneratedSet& 
     }
 
     // The sheet.
-    auto& rows = out.rows;
-    rows.clear();
-    auto text = [](const std::string& s) { return CellValue{s}; };
-    auto num = [](double x) { return CellValue{x}; };
-    rows.push_back({text(spec.title)});
-    rows.push_back({text("Database:"), text(spec.database)});
-    rows.push_back({text("System:"), text(spec.system)});
-    rows.push_back({text("Options:"), spec.options.empty() ? CellValue{} : text(spec.options)});
-    rows.push_back({text("T, C:"), num(spec.T)});
-    rows.push_back({text("P, bar:"), num(spec.P)});
-    rows.push_back({text("wl_start:"), num(spec.wlStart)});
-    rows.push_back({text("wl_stop:"), num(spec.wlStop)});
-    rows.push_back({text("Species:"), num(static_cast<double>(spec.species.size())),
-                    text("Initial"), text("Result"), text(" \u00b1")});
-    for (size_t k = 0; k < spec.species.size(); ++k) {
-        const SetSpecies& sp = spec.species[k];
-        rows.push_back(
-            {CellValue{}, text(sp.name), CellValue{}, sp.refine ? CellValue{} : num(out.trueG[k])});
-    }
-    rows.push_back({text("Mean err.:")});
-    rows.push_back({CellValue{}, text("Composition, molality")});
-    for (const std::string& f : substances) {
-        std::vector<CellValue> r{text(f)};
-        for (const auto& sol : spec.solutions) {
-            double m = 0;
-            for (const auto& [g, v] : sol.composition)
-                if (g == f) m = v;
-            r.push_back(num(m));
-        }
-        if (std::find(spec.corrected.begin(), spec.corrected.end(), f) != spec.corrected.end())
-            r.push_back(text("corrected"));
-        rows.push_back(r);
-    }
-    bool densities = false;
-    for (const auto& sol : spec.solutions) densities = densities || sol.density != 1.0;
-    if (densities) {
-        std::vector<CellValue> r{text("Density, g/cm3")};
-        for (const auto& sol : spec.solutions) r.push_back(num(sol.density));
-        rows.push_back(r);
-    }
-    rows.push_back({CellValue{}, text("Absorption spectra")});
-    {
-        std::vector<CellValue> r{text("Wavelength, nm")};
-        for (const auto& sol : spec.solutions) r.push_back(text(sol.name));
-        rows.push_back(r);
-    }
+    DataSetLayout layout;
+    layout.title = spec.title;
+    layout.database = spec.database;
+    layout.system = spec.system;
+    layout.options = spec.options;
+    layout.T = spec.T;
+    layout.P = spec.P;
+    layout.wlStart = spec.wlStart;
+    layout.wlStop = spec.wlStop;
+    for (size_t k = 0; k < spec.species.size(); ++k)
+        layout.species.push_back(
+            {spec.species[k].name, std::nullopt,
+             spec.species[k].refine ? std::nullopt : std::optional<double>(out.trueG[k])});
+    layout.solutions = spec.solutions;
+    layout.corrected = spec.corrected;
     std::mt19937 rng(spec.seed);
     std::normal_distribution<double> noise(0.0, spec.noise > 0 ? spec.noise : 1.0);
     const double first = spec.wlStart - spec.extraRows * spec.wlStep;
@@ -264,16 +233,18 @@ bool GenerateSet(const SetSpec& spec, const std::string& baseDir, GeneratedSet& 
     for (int i = 0;; ++i) {
         const double wl = first + i * spec.wlStep;
         if (wl > last + 1e-9) break;
-        std::vector<CellValue> r{num(wl)};
+        std::vector<double> r;
         for (size_t j = 0; j < nSol; ++j) {
             double a = 0;
             for (size_t k = 0; k < spec.species.size(); ++k)
                 a += Absorptivity(spec.species[k], wl) * conc[k][j];
             if (spec.noise > 0) a += noise(rng);
-            r.push_back(num(std::round(a * 1e6) / 1e6));
+            r.push_back(std::round(a * 1e6) / 1e6);
         }
-        rows.push_back(r);
+        layout.wavelengths.push_back(wl);
+        layout.absorbances.push_back(r);
     }
+    out.rows = DataSetRows(layout);
     return true;
 }
 

@@ -3,7 +3,7 @@
 // energies, absorptivity bands and solution compositions, it computes the speciation
 // with the engine and lays out a complete data-set sheet with noisy spectra.
 
-#include "sheet/CellValue.h"
+#include "dataset/DataSetLayout.h"
 
 #include <string>
 #include <utility>
@@ -30,13 +30,7 @@ struct SetSpecies {
     std::vector<Band> bands;
 };
 
-struct SetSolution {
-    std::string name;
-    /// Substance formula and molality (mol/kg)
-    std::vector<std::pair<std::string, double>> composition;
-    /// Density (g/cm3)
-    double density = 1.0;
-};
+using SetSolution = LayoutSolution;
 
 struct SetSpec {
     std::string title;
