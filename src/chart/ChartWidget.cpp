@@ -108,6 +108,7 @@ void ChartWidget::SetCustomColors(const QString& value) {
 void ChartWidget::Clear() {
     InitAxis(x_);
     InitAxis(y_);
+    yShortTitle_.clear();
     Dimension(0, 0);
 }
 
@@ -394,7 +395,12 @@ void ChartWidget::DrawYAxis(ChartCanvas& canvas, const ChartFrame& f, QRgb fg) c
     }
     DrawMinorTicks(canvas, f, y_, ymap, -static_cast<double>(y_.Major) * ymap.Scale(), false, fg);
     if (y_.Title.empty()) return;
-    const QString title = TitleText(y_);
+    QString title = TitleText(y_);
+    if (canvas.TextWidth(title) > f.bottom - f.top && !yShortTitle_.isEmpty()) {
+        AxisState shortened = y_;
+        shortened.Title = yShortTitle_.toStdString();
+        title = TitleText(shortened);
+    }
     canvas.VerticalText(2, (f.top + f.bottom - canvas.TextWidth(title)) / 2, title, fg);
 }
 

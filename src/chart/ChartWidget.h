@@ -60,7 +60,7 @@ public:
     /// Series colours 0..15 as 32 UTF-16 code units (two per colour value).
     QString CustomColors() const;
     void SetCustomColors(const QString& value);
-    /// Resets both axes (log scales stay) and the data; nothing is redrawn.
+    /// Resets both axes (log scales stay; titles go) and the data; nothing is redrawn.
     void Clear();
     /// Draws the plot; Cumulatively keeps the Y range of the previous drawing in view.
     void Refresh(bool Cumulatively = false);
@@ -95,6 +95,8 @@ public:
     void SetYAxisLogScale(bool Value) { y_.LogScale = Value; }
     QString YAxisTitle() const { return QString::fromStdString(y_.Title); }
     void SetYAxisTitle(const QString& Value) { y_.Title = Value.toStdString(); }
+    /// Drawn instead of the Y title where that is longer than the frame is high.
+    void SetYAxisShortTitle(const QString& Value) { yShortTitle_ = Value; }
 
     /// Series 1..Series of Points points, all zero (negative counts as 0); discards the data.
     void Dimension(int16_t Series, int16_t Points);
@@ -226,6 +228,7 @@ private:
     Vec<uint8_t> skip_;          // per series
     Vec<int32_t> rendered_;      // per series
     std::vector<QString> names_; // per series
+    QString yShortTitle_;
     bool legendVisible_ = true;
     bool drawn_ = false;
     int32_t frameLeft_ = 0, frameRight_ = 0, frameTop_ = 0, frameBottom_ = 0;

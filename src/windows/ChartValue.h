@@ -18,6 +18,9 @@ inline constexpr float kChartBreak = 1e35f;
 inline const QString kWavelengthTitle = QStringLiteral("Wavelength (nm)");
 inline const QString kAbsorptivityTitle =
     QStringLiteral("Molar absorptivity (l mol\u207B\u00B9 cm\u207B\u00B9)");
+/// The symbol, where the words do not fit.
+inline const QString kAbsorptivityShortTitle =
+    QStringLiteral("\u03B5 (l mol\u207B\u00B9 cm\u207B\u00B9)");
 
 inline float ChartValue(double v) {
     if (!std::isfinite(v) || std::fabs(v) >= kMissingLimit) return kChartBreak;

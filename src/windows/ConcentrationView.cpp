@@ -108,6 +108,7 @@ void ConcentrationView::Build(int16_t mode) {
         chart->SetXAxisMax(st_.WlStop);
         chart->SetXAxisTitle(kWavelengthTitle);
         chart->SetYAxisTitle(kAbsorptivityTitle);
+        chart->SetYAxisShortTitle(kAbsorptivityShortTitle);
         for (int w = 1; w <= st_.nWl; ++w) {
             chart->SetPointData(static_cast<int16_t>(w), 0, ChartValue(st_.AbsM(0, w)));
             for (int k = 1; k <= st_.nSp; ++k)

@@ -302,11 +302,11 @@ void FittingModeWindow::DrawFitChart() {
             if (bands) chart->SetPointData(i, 2, ChartValue(st_.Eps(k, i)));
         }
         if (!bands) chart->SetSkipSeries(2, true);
-        const QString name = QString::fromStdString(st_.SpName(k));
-        chart->SetSeriesName(1, name + QStringLiteral(" per wavelength"));
-        chart->SetSeriesName(2, name + QStringLiteral(" Gaussian bands"));
+        chart->SetSeriesName(1, QStringLiteral("per wavelength"));
+        chart->SetSeriesName(2, QStringLiteral("Gaussian bands"));
         chart->SetXAxisTitle(kWavelengthTitle);
         chart->SetYAxisTitle(kAbsorptivityTitle);
+        chart->SetYAxisShortTitle(kAbsorptivityShortTitle);
         chart->SetYAxisLogScale(check->isChecked());
         chart->Refresh();
     });

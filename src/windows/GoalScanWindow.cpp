@@ -33,10 +33,20 @@ bool IsFree(const State& st, int i) {
     return !st.SpFree.Dimensioned() || i > st.SpFree.UBound() || st.SpFree(i) != kFalse;
 }
 
-/// Digits after the point that give an axis of width `range` several labels.
-uint8_t DigitsFor(float range) {
-    if (!(range > 0.0f)) return 0;
-    return static_cast<uint8_t>(std::clamp(std::ceil(-std::log10(range / 10.0)), 0.0, 6.0));
+/// Label interval of a scan axis of width `range`: 1, 2 or 5 times a power of ten that
+/// gives at most five intervals, so that energies of several digits do not collide; and
+/// the digits that show it.
+std::pair<float, uint8_t> LabelStep(float range) {
+    const double least = std::max(double(range) / 5.0, 1e-6);
+    double decade = std::pow(10.0, std::floor(std::log10(least)));
+    double step = decade;
+    for (double f : {1.0, 2.0, 5.0, 10.0})
+        if (f * decade >= least * (1 - 1e-9)) {
+            step = f * decade;
+            break;
+        }
+    const int digits = std::clamp(int(-std::floor(std::log10(step) + 1e-9)), 0, 6);
+    return {static_cast<float>(step), static_cast<uint8_t>(digits)};
 }
 
 /// Clears a flag when the scope ends, however it ends.
@@ -160,7 +170,9 @@ bool GoalScanWindow::DrawScan(int16_t k) {
         chart->SetPointData(p, 0, centre + step * static_cast<float>(p - 11));
     chart->SetXAxisMin(centre - st_.ScanSpan);
     chart->SetXAxisMax(centre + st_.ScanSpan);
-    chart->SetXAxisDigits(DigitsFor(2 * st_.ScanSpan));
+    const auto [unit, digits] = LabelStep(2 * st_.ScanSpan);
+    chart->SetXAxisUnit(unit);
+    chart->SetXAxisDigits(digits);
     chart->SetXAxisTitle(
         k >= 1 ? QStringLiteral("G0 of %1 (kJ/mol)").arg(QString::fromStdString(st_.SpName(k)))
                : QStringLiteral("Step along the gradient (kJ/mol)"));
