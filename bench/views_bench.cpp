@@ -1,7 +1,9 @@
 // The absorption view as the optimizer refreshes it after every iteration: one
 // solution selected, its calculated spectrum replaced and the chart redrawn; and the
 // full load after a read. 40 solutions x 400 wavelengths at the view's first size.
-// Runs offscreen (QT_QPA_PLATFORM=offscreen is set when missing).
+// Then the redraw of a large data set, 200 solutions x 2000 wavelengths, with the
+// window at 1200 x 800 (goal: under 30 ms). Runs offscreen (QT_QPA_PLATFORM=offscreen
+// is set when missing).
 
 #include "model/State.h"
 #include "windows/AbsorptionView.h"
@@ -56,5 +58,29 @@ void BM_LoadAfterRead(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LoadAfterRead)->Unit(benchmark::kMillisecond);
+
+/// The redraw of 200 solutions x 2000 wavelengths at 1200 x 800 with list entry `shown`
+/// (0: all solutions).
+void RedrawLarge(benchmark::State& state, int shown) {
+    lumora::State st;
+    FillState(st, 200, 2000);
+    lumora::AbsorptionView view(st, lumora::NoMainWindow(), nullptr);
+    view.resize(1200, 800);
+    view.ShowAbsorptionView();
+    view.list->setCurrentIndex(shown);
+    for (auto _ : state) view.ShowAbsorptionView();
+    state.counters["chartWidth"] = view.chart->width();
+    state.counters["chartHeight"] = view.chart->height();
+}
+
+void BM_RedrawAllSolutions200x2000(benchmark::State& state) {
+    RedrawLarge(state, 0);
+}
+BENCHMARK(BM_RedrawAllSolutions200x2000)->Unit(benchmark::kMillisecond);
+
+void BM_RedrawOneSolution200x2000(benchmark::State& state) {
+    RedrawLarge(state, 150);
+}
+BENCHMARK(BM_RedrawOneSolution200x2000)->Unit(benchmark::kMillisecond);
 
 } // namespace

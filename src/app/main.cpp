@@ -8,6 +8,7 @@
 #include "windows/MainWindow.h"
 #include "windows/QtUi.h"
 #include "windows/Settings.h"
+#include "windows/WindowPlaces.h"
 
 #include "sheet/SaveDirtyWorkbooks.h"
 
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("lumora");
     const std::string settings = SettingsFolder();
     AdoptLegacySettings(settings, std::filesystem::current_path().string());
+    SetWindowPlacesFolder(settings);
     MainWindow form(st, settings);
     ui.setForm(&form);
     AppWindows windows(st, form, ui);

@@ -1,5 +1,7 @@
 #include "chart/ChartSurface.h"
 
+#include "chart/scale/LineClip.h"
+
 #include <QFontMetricsF>
 #include <QPainter>
 
@@ -44,27 +46,13 @@ void ChartSurface::Line(int x1, int y1, int x2, int y2, QRgb c) {
                   dy = std::llabs(static_cast<int64_t>(y2) - y1);
     if (std::max(dx, dy) > 4 * static_cast<int64_t>(w + h)) {
         // Far-reaching segments: cut to a margin around the surface first so the
-        // pixel walk stays short (Liang-Barsky in double).
-        double t0 = 0, t1 = 1;
-        const double fx = x1, fy = y1, ddx = double(x2) - x1, ddy = double(y2) - y1;
-        const double p[4] = {-ddx, ddx, -ddy, ddy};
-        const double q[4] = {fx + 2, double(w) + 1 - fx, fy + 2, double(h) + 1 - fy};
-        for (int i = 0; i < 4; ++i) {
-            if (p[i] == 0) {
-                if (q[i] < 0) return;
-            } else {
-                const double r = q[i] / p[i];
-                if (p[i] < 0)
-                    t0 = std::max(t0, r);
-                else
-                    t1 = std::min(t1, r);
-            }
-        }
-        if (t0 > t1) return;
-        const bool endKept = t1 >= 1;
-        const int nx1 = int(std::lround(fx + t0 * ddx)), ny1 = int(std::lround(fy + t0 * ddy));
-        const int nx2 = int(std::lround(fx + t1 * ddx)), ny2 = int(std::lround(fy + t1 * ddy));
-        Line(nx1, ny1, nx2, ny2, c);
+        // pixel walk stays short.
+        const auto cut =
+            ClipToBox({double(x1), double(y1), double(x2), double(y2)}, -2, -2, w + 1, h + 1);
+        if (!cut) return;
+        const bool endKept = cut->x2 == x2 && cut->y2 == y2;
+        const int nx2 = int(std::lround(cut->x2)), ny2 = int(std::lround(cut->y2));
+        Line(int(std::lround(cut->x1)), int(std::lround(cut->y1)), nx2, ny2, c);
         if (!endKept) SetPixel(nx2, ny2, c);
         return;
     }
@@ -103,6 +91,20 @@ void ChartSurface::Text(int x, int y, const QString& text, const QFont& font, QR
     p.setFont(font);
     p.setPen(QColor(c));
     p.drawText(QPointF(x, y + QFontMetricsF(font, const_cast<QImage*>(&image_)).ascent()), text);
+    p.end();
+    Attach();
+}
+
+void ChartSurface::VerticalText(int x, int y, const QString& text, const QFont& font, QRgb c) {
+    if (text.isEmpty()) return;
+    const QFontMetricsF fm(font, const_cast<QImage*>(&image_));
+    QPainter p(&image_);
+    p.setFont(font);
+    p.setPen(QColor(c));
+    // Turned a quarter to the left, the text's top edge faces the left of the surface.
+    p.translate(x, y + fm.horizontalAdvance(text));
+    p.rotate(-90);
+    p.drawText(QPointF(0, fm.ascent()), text);
     p.end();
     Attach();
 }

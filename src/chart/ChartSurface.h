@@ -52,6 +52,8 @@ public:
     int TextHeight(const QString& text, const QFont& font) const;
     /// Text with its top-left corner at (x, y).
     void Text(int x, int y, const QString& text, const QFont& font, QRgb c);
+    /// Text turned to read upwards; (x, y) is the top-left corner of its turned box.
+    void VerticalText(int x, int y, const QString& text, const QFont& font, QRgb c);
 
 private:
     void Attach();

@@ -1,10 +1,12 @@
 #include "chart/ChartWidget.h"
 
 #include "base/RuntimeError.h"
+#include "chart/ChartCanvas.h"
 #include "chart/ChartMessage.h"
 #include "chart/scale/LineClip.h"
 #include "chart/scale/ScaleAxis.h"
 #include "chart/scale/ScaleMap.h"
+#include "chart/scale/SeriesPolylines.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -26,6 +28,39 @@ constexpr const char* kBadSkipSeries = "Incorrect SkipSeries call";
 // Neighbours searched, in this order, when the pointer is on background, frame or
 // text. The pixels straight below and below-left are not among them.
 constexpr int kProbes[6][2] = {{-1, -1}, {0, -1}, {-1, 0}, {1, -1}, {1, 0}, {1, 1}};
+
+// Legend: a line sample, a gap, the name.
+constexpr int kSampleLength = 20;
+constexpr int kSampleGap = 4;
+
+/// The persistent screen surface in the chart's font, its line height as measured once.
+class SurfaceCanvas final : public ChartCanvas {
+public:
+    SurfaceCanvas(ChartSurface& surface, QFont font, int lineHeight)
+        : surface_(surface), font_(std::move(font)), lineHeight_(lineHeight) {}
+    int Width() const override { return surface_.Width(); }
+    int Height() const override { return surface_.Height(); }
+    int LineHeight() const override { return lineHeight_; }
+    int TextWidth(const QString& text) const override { return surface_.TextWidth(text, font_); }
+    void Line(int x1, int y1, int x2, int y2, QRgb c) override { surface_.Line(x1, y1, x2, y2, c); }
+    void Text(int x, int y, const QString& text, QRgb c) override {
+        surface_.Text(x, y, text, font_, c);
+    }
+    void VerticalText(int x, int y, const QString& text, QRgb c) override {
+        surface_.VerticalText(x, y, text, font_, c);
+    }
+
+private:
+    ChartSurface& surface_;
+    QFont font_;
+    int lineHeight_;
+};
+
+/// An axis title as drawn: a log axis says it shows decimal logarithms.
+QString TitleText(const AxisState& axis) {
+    const QString title = QString::fromStdString(axis.Title);
+    return axis.LogScale ? QStringLiteral("lg (") + title + QStringLiteral(")") : title;
+}
 } // namespace
 
 ChartWidget::ChartWidget(QWidget* parent)
@@ -73,6 +108,7 @@ void ChartWidget::SetCustomColors(const QString& value) {
 void ChartWidget::Clear() {
     InitAxis(x_);
     InitAxis(y_);
+    yShortTitle_.clear();
     Dimension(0, 0);
 }
 
@@ -87,6 +123,7 @@ void ChartWidget::Dimension(int16_t Series, int16_t Points) {
     emptyPoint_.Redim(nPoints_);
     skip_.Redim(nSeries_);
     rendered_.Redim(nSeries_);
+    names_.assign(static_cast<size_t>(nSeries_) + 1, QString());
 }
 
 void ChartWidget::SetData(int16_t Index, std::span<const float> Values) {
@@ -146,6 +183,29 @@ void ChartWidget::SetSkipSeries(int16_t Series, bool Value) {
     skip_(Series) = Value ? 1 : 0;
 }
 
+QString ChartWidget::SeriesName(int16_t Series) const {
+    return Series >= 1 && Series <= nSeries_ ? names_[static_cast<size_t>(Series)] : QString();
+}
+
+void ChartWidget::SetSeriesName(int16_t Series, const QString& Name) {
+    if (Series >= 1 && Series <= nSeries_) names_[static_cast<size_t>(Series)] = Name;
+}
+
+void ChartWidget::SetLegendVisible(bool on) {
+    legendVisible_ = on;
+    Redraw();
+}
+
+std::vector<LegendEntry> ChartWidget::LegendEntries() const {
+    std::vector<LegendEntry> entries;
+    if (!legendVisible_) return entries;
+    for (int k = 1; k <= nSeries_; ++k)
+        if (!skip_(k) && !names_[static_cast<size_t>(k)].isEmpty())
+            entries.push_back({static_cast<int16_t>(k), names_[static_cast<size_t>(k)]});
+    if (entries.size() > static_cast<size_t>(kLegendMax)) entries.clear(); // unreadable
+    return entries;
+}
+
 int32_t ChartWidget::RenderedColor(int16_t Series) const {
     return Series >= 0 && Series <= nSeries_ ? rendered_(Series) : 0;
 }
@@ -187,25 +247,50 @@ void ChartWidget::Erase() {
 // ---- Drawing
 
 void ChartWidget::DrawChart(bool Cumulatively) {
-    // A hidden control gets its resize events only when shown; draw at its size now.
-    if (surface_.Width() != std::max(1, width()) || surface_.Height() != std::max(1, height()))
-        surface_.Resize(width(), height(), Rgb(kSysWindow));
+    drawn_ = false;
     try {
         FindDataRanges(Cumulatively);
         for (AxisState* axis : {&x_, &y_}) {
             const ScaleOutcome out = ScaleAxis(*axis);
             if (out.failed) {
+                FitSurface();
                 Erase();
                 update();
                 if (!out.message.empty()) Say(out.message.c_str());
                 return;
             }
         }
-        LayOut();
+    } catch (const RuntimeError&) {
+        FitSurface();
+        Erase(); // a chart that cannot be drawn stays blank, without a message
+        update();
+        return;
+    }
+    drawn_ = true;
+    Redraw();
+}
+
+void ChartWidget::FitSurface() {
+    // A hidden control gets its resize events only when shown; draw at its size now.
+    if (surface_.Width() != std::max(1, width()) || surface_.Height() != std::max(1, height()))
+        surface_.Resize(width(), height(), Rgb(kSysWindow));
+}
+
+void ChartWidget::Redraw() {
+    if (!drawn_) return;
+    FitSurface();
+    try {
+        SurfaceCanvas canvas(surface_, ChartFont(), spaceHeight_);
+        const ChartFrame f = LayOut(canvas);
+        frameLeft_ = f.left;
+        frameRight_ = f.right;
+        frameTop_ = f.top;
+        frameBottom_ = f.bottom;
         Erase();
-        DrawAxes();
+        DrawDecorations(canvas, f, Rgb(kSysWindowText));
         DrawSeries();
     } catch (const RuntimeError&) {
+        drawn_ = false;
         Erase(); // a chart that cannot be drawn stays blank, without a message
     }
     update();
@@ -238,62 +323,106 @@ void ChartWidget::FindDataRanges(bool cumulatively) {
     y_.DataMax = ymax;
 }
 
-void ChartWidget::LayOut() {
-    const QFont font = ChartFont();
+ChartFrame ChartWidget::LayOut(const ChartCanvas& canvas) const {
+    const int space = canvas.LineHeight();
+    ChartFrame f;
     int w = 0;
     for (int i = 1; i <= y_.LabelCount; ++i)
-        w = std::max(w, surface_.TextWidth(QString::fromStdString(y_.LabelTexts(i)), font));
-    frameLeft_ = w + 10;
-    const int lastX =
-        surface_.TextWidth(QString::fromStdString(x_.LabelTexts(x_.LabelCount)), font);
-    frameRight_ = PixelRound(surface_.Width() - 5.0 - lastX / 2);
-    frameTop_ = 10;
-    frameBottom_ = PixelRound(surface_.Height() - 15.0 - spaceHeight_);
-    if (!x_.Title.empty() || x_.LogScale) frameBottom_ -= spaceHeight_;
+        w = std::max(w, canvas.TextWidth(QString::fromStdString(y_.LabelTexts(i))));
+    f.left = w + 10;
+    if (!y_.Title.empty()) f.left += space + 4; // the turned Y title left of the labels
+    const int lastX = canvas.TextWidth(QString::fromStdString(x_.LabelTexts(x_.LabelCount)));
+    double right = canvas.Width() - 5.0 - lastX / 2;
+    const std::vector<LegendEntry> entries = LegendEntries();
+    const int legend = entries.empty() ? 0 : LegendWidth(canvas, entries);
+    // A legend that would squeeze the plot is left out.
+    if (legend > 0 && legend * 5 < canvas.Width() * 2) {
+        right = std::min(right, canvas.Width() - 5.0 - legend - 10);
+        f.legendLeft = PixelRound(right) + 10;
+    }
+    f.right = PixelRound(right);
+    f.top = 10;
+    f.bottom = PixelRound(canvas.Height() - 15.0 - space);
+    if (!x_.Title.empty() || x_.LogScale) f.bottom -= space;
+    return f;
 }
 
-void ChartWidget::DrawAxes() {
-    const QFont font = ChartFont();
-    const QRgb fg = Rgb(kSysWindowText);
-    const int l = frameLeft_, r = frameRight_, t = frameTop_, b = frameBottom_;
+int ChartWidget::LegendWidth(const ChartCanvas& canvas,
+                             const std::vector<LegendEntry>& entries) const {
+    int w = 0;
+    for (const LegendEntry& e : entries) w = std::max(w, canvas.TextWidth(e.name));
+    return kSampleLength + kSampleGap + w;
+}
 
+void ChartWidget::DrawDecorations(ChartCanvas& canvas, const ChartFrame& f, QRgb fg) const {
     // Frame, corners included
-    surface_.Line(l, t, r, t, fg);
-    surface_.Line(r, t, r, b, fg);
-    surface_.Line(r, b, l, b, fg);
-    surface_.Line(l, b, l, t, fg);
+    canvas.Line(f.left, f.top, f.right, f.top, fg);
+    canvas.Line(f.right, f.top, f.right, f.bottom, fg);
+    canvas.Line(f.right, f.bottom, f.left, f.bottom, fg);
+    canvas.Line(f.left, f.bottom, f.left, f.top, fg);
+    DrawXAxis(canvas, f, fg);
+    DrawYAxis(canvas, f, fg);
+    DrawLegend(canvas, f, fg);
+}
 
-    // X labels, each centred under its tick
-    const ScaleMap xmap = ScaleMap::X(x_, l, r);
+void ChartWidget::DrawXAxis(ChartCanvas& canvas, const ChartFrame& f, QRgb fg) const {
+    // Labels, each centred under its tick
+    const ScaleMap xmap = ScaleMap::X(x_, f.left, f.right);
     for (int i = 1; i <= x_.LabelCount; ++i) {
         const double px = xmap.ToPixel(x_.LabelValues(i));
         const int ix = PixelRound(px);
-        surface_.Line(ix, b, ix, b + 5, fg);
+        canvas.Line(ix, f.bottom, ix, f.bottom + 5, fg);
         const QString text = QString::fromStdString(x_.LabelTexts(i));
-        surface_.Text(PixelRound(px - surface_.TextWidth(text, font) / 2), b + 6, text, font, fg);
+        canvas.Text(PixelRound(px - canvas.TextWidth(text) / 2), f.bottom + 6, text, fg);
     }
-    DrawMinorTicks(x_, xmap, xmap.Scale() * x_.Major, true);
+    DrawMinorTicks(canvas, f, x_, xmap, xmap.Scale() * x_.Major, true, fg);
+    const QString title = TitleText(x_);
+    const int tw = canvas.TextWidth(title);
+    if (tw != 0)
+        canvas.Text((f.right + f.left - tw) / 2, canvas.LineHeight() + f.bottom + 8, title, fg);
+}
 
-    QString title = QString::fromStdString(x_.Title);
-    if (x_.LogScale) title = QStringLiteral("lg (") + title + QStringLiteral(")");
-    const int tw = surface_.TextWidth(title, font);
-    if (tw != 0) surface_.Text((r + l - tw) / 2, spaceHeight_ + b + 8, title, font, fg);
-
-    // Y labels, right-aligned beside their ticks
-    const ScaleMap ymap = ScaleMap::Y(y_, t, b);
+void ChartWidget::DrawYAxis(ChartCanvas& canvas, const ChartFrame& f, QRgb fg) const {
+    // Labels, right-aligned beside their ticks
+    const int space = canvas.LineHeight();
+    const ScaleMap ymap = ScaleMap::Y(y_, f.top, f.bottom);
     for (int i = 1; i <= y_.LabelCount; ++i) {
         const double py = ymap.ToPixel(y_.LabelValues(i));
         const int iy = PixelRound(py);
-        surface_.Line(l, iy, l - 5, iy, fg);
+        canvas.Line(f.left, iy, f.left - 5, iy, fg);
         const QString text = QString::fromStdString(y_.LabelTexts(i));
-        surface_.Text(l - 5 - surface_.TextWidth(text, font) - 2, PixelRound(py - spaceHeight_ / 2),
-                      text, font, fg);
+        canvas.Text(f.left - 5 - canvas.TextWidth(text) - 2, PixelRound(py - space / 2), text, fg);
     }
-    DrawMinorTicks(y_, ymap, -static_cast<double>(y_.Major) * ymap.Scale(), false);
+    DrawMinorTicks(canvas, f, y_, ymap, -static_cast<double>(y_.Major) * ymap.Scale(), false, fg);
+    if (y_.Title.empty()) return;
+    QString title = TitleText(y_);
+    if (canvas.TextWidth(title) > f.bottom - f.top && !yShortTitle_.isEmpty()) {
+        AxisState shortened = y_;
+        shortened.Title = yShortTitle_.toStdString();
+        title = TitleText(shortened);
+    }
+    canvas.VerticalText(2, (f.top + f.bottom - canvas.TextWidth(title)) / 2, title, fg);
 }
 
-void ChartWidget::DrawMinorTicks(const AxisState& axis, const ScaleMap& map, double pixelsPerLabel,
-                                 bool xAxis) {
+void ChartWidget::DrawLegend(ChartCanvas& canvas, const ChartFrame& f, QRgb fg) const {
+    if (f.legendLeft == 0) return;
+    const std::vector<LegendEntry> entries = LegendEntries();
+    const int row = canvas.LineHeight() + 2;
+    const size_t fit = static_cast<size_t>(std::max(1, (f.bottom - f.top) / row));
+    for (size_t i = 0; i < entries.size() && i < fit; ++i) {
+        const int y = f.top + static_cast<int>(i) * row;
+        const QRgb c = Rgb(SeriesColor(palette_, entries[i].series));
+        const int mid = y + canvas.LineHeight() / 2;
+        canvas.Line(f.legendLeft, mid, f.legendLeft + kSampleLength, mid, c);
+        const bool cut = i + 1 == fit && fit < entries.size();
+        canvas.Text(f.legendLeft + kSampleLength + kSampleGap, y,
+                    cut ? QStringLiteral("\u2026") : entries[i].name, fg);
+    }
+}
+
+void ChartWidget::DrawMinorTicks(ChartCanvas& canvas, const ChartFrame& f, const AxisState& axis,
+                                 const ScaleMap& map, double pixelsPerLabel, bool xAxis,
+                                 QRgb fg) const {
     int p = axis.MinorParts;
     // Fewer minor intervals where they would come closer than 8 pixels
     if (p > 1 && pixelsPerLabel / p < 8) {
@@ -303,7 +432,6 @@ void ChartWidget::DrawMinorTicks(const AxisState& axis, const ScaleMap& map, dou
             p = pixelsPerLabel >= 40 ? 5 : (pixelsPerLabel >= 16 ? 2 : 1);
     }
     if (p <= 1) return;
-    const QRgb fg = Rgb(kSysWindowText);
     const float step = axis.Major / static_cast<float>(p);
     // 16-bit tick counter, as the label counts
     const int first = CInt16(std::nearbyint(static_cast<double>(axis.AxisLow / step)) - 1.0);
@@ -316,15 +444,17 @@ void ChartWidget::DrawMinorTicks(const AxisState& axis, const ScaleMap& map, dou
         if (len == 0) continue; // a label position
         const int pos = PixelRound(map.ToPixel(v));
         if (xAxis)
-            surface_.Line(pos, frameBottom_, pos, frameBottom_ + len, fg);
+            canvas.Line(pos, f.bottom, pos, f.bottom + len, fg);
         else
-            surface_.Line(frameLeft_, pos, frameLeft_ - len, pos, fg);
+            canvas.Line(f.left, pos, f.left - len, pos, fg);
     }
 }
 
 void ChartWidget::DrawSeries() {
     const ScaleMap xmap = ScaleMap::X(x_, frameLeft_, frameRight_);
     const ScaleMap ymap = ScaleMap::Y(y_, frameTop_, frameBottom_);
+    // A point off a log X axis breaks every series, like an empty one.
+    auto gap = [this](int p) { return emptyPoint_(p) || OffLogAxis(data_(0, p), x_.LogScale); };
     bool columnsKnown = false;
     for (int k = 1; k <= nSeries_; ++k) {
         if (skip_(k)) continue;
@@ -332,19 +462,16 @@ void ChartWidget::DrawSeries() {
             // The pixel column of a point is the same for every series.
             pointX_.assign(static_cast<size_t>(nPoints_) + 1, 0);
             for (int p = 1; p <= nPoints_; ++p)
-                if (!emptyPoint_(p))
+                if (!gap(p))
                     pointX_[p] = PixelRound(xmap.ToPixel(AxisUnits(data_(0, p), x_.LogScale)));
             columnsKnown = true;
         }
         const int32_t colour = SeriesColor(palette_, k);
         bool penUp = true;
         for (int p = 1; p <= nPoints_; ++p) {
-            if (emptyPoint_(p)) {
-                penUp = true;
-                continue;
-            }
             const float y = data_(k, p);
-            if (std::fabs(y) == kChartAuto) { // a missing value breaks this series only
+            // A missing value, or one a log axis cannot show, breaks this series only.
+            if (gap(p) || BreaksSeries(y, y_.LogScale)) {
                 penUp = true;
                 continue;
             }
@@ -396,7 +523,12 @@ void ChartWidget::paintEvent(QPaintEvent* event) {
 
 void ChartWidget::resizeEvent(QResizeEvent* event) {
     surface_.Resize(event->size().width(), event->size().height(), Rgb(kSysWindow));
-    if (nPoints_ != 0) DrawChart(false);
+    // A drawn chart keeps its scale at the new size (a range kept in view on purpose,
+    // as the absorption view's, must not narrow).
+    if (drawn_)
+        Redraw();
+    else if (nPoints_ != 0)
+        DrawChart(false);
 }
 
 void ChartWidget::mouseReleaseEvent(QMouseEvent* event) {
@@ -412,8 +544,29 @@ void ChartWidget::mouseDoubleClickEvent(QMouseEvent*) {
 }
 
 void ChartWidget::mouseMoveEvent(QMouseEvent* event) {
-    MouseMoved(static_cast<int>(std::floor(event->position().x())),
-               static_cast<int>(std::floor(event->position().y())));
+    const QPointF pos = event->position();
+    MouseMoved(static_cast<int>(std::floor(pos.x())), static_cast<int>(std::floor(pos.y())));
+    const bool inside = pos.x() >= frameLeft_ && pos.x() <= frameRight_ && pos.y() >= frameTop_ &&
+                        pos.y() <= frameBottom_;
+    const auto v = ValueAt(pos.x(), pos.y());
+    if (inside && v)
+        emit Pointer(true, v->first, v->second);
+    else
+        emit Pointer(false, 0, 0);
+}
+
+void ChartWidget::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    emit Pointer(false, 0, 0);
+}
+
+std::optional<std::pair<double, double>> ChartWidget::ValueAt(double x, double y) const {
+    if (!drawn_) return std::nullopt;
+    const auto vx = ScaleMap::X(x_, frameLeft_, frameRight_).ToValue(x);
+    const auto vy = ScaleMap::Y(y_, frameTop_, frameBottom_).ToValue(y);
+    if (!vx || !vy) return std::nullopt;
+    auto data = [](float v, bool log) { return log ? std::pow(10.0, double(v)) : double(v); };
+    return std::pair{data(*vx, x_.LogScale), data(*vy, y_.LogScale)};
 }
 
 void ChartWidget::MouseMoved(int X, int Y) {

@@ -6,22 +6,48 @@
 //
 // Hosts drive it with Clear, Dimension, the axis settings, PointData or SetData,
 // EmptyPoint, SkipSeries, CustomColors and Refresh. Misuse shows a message box and
-// the call returns normally (ChartMessage.h). The Y axis title is stored and
-// returned but not drawn, so that the frame's layout depends on the X title only.
+// the call returns normally (ChartMessage.h). Both axis titles are drawn; named
+// series get a legend beside the frame, which the user can hide. The context menu
+// copies the chart as an image, saves it (PNG or SVG, any size) or saves the plotted
+// data as CSV.
 
 #include "base/Bounded.h"
 #include "chart/ChartSurface.h"
 #include "chart/scale/AxisState.h"
+#include "chart/scale/ChartCsv.h"
 #include "chart/scale/ChartPalette.h"
 
 #include <QWidget>
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
+#include <vector>
+
+class QPainter;
 
 namespace lumora {
 
+class ChartCanvas;
 class ScaleMap;
+
+/// The legend lists at most this many series; with more it is left out.
+inline constexpr int kLegendMax = 16;
+
+/// One line of the legend.
+struct LegendEntry {
+    int16_t series = 0;
+    QString name;
+    bool operator==(const LegendEntry&) const = default;
+};
+
+/// The plot frame of one drawing, in pixels of its surface.
+struct ChartFrame {
+    int32_t left = 0, right = 0, top = 0, bottom = 0;
+    /// Left edge of the legend; 0 without one
+    int32_t legendLeft = 0;
+};
 
 class ChartWidget : public QWidget {
     Q_OBJECT
@@ -34,7 +60,7 @@ public:
     /// Series colours 0..15 as 32 UTF-16 code units (two per colour value).
     QString CustomColors() const;
     void SetCustomColors(const QString& value);
-    /// Resets both axes (log scales stay) and the data; nothing is redrawn.
+    /// Resets both axes (log scales stay; titles go) and the data; nothing is redrawn.
     void Clear();
     /// Draws the plot; Cumulatively keeps the Y range of the previous drawing in view.
     void Refresh(bool Cumulatively = false);
@@ -69,6 +95,8 @@ public:
     void SetYAxisLogScale(bool Value) { y_.LogScale = Value; }
     QString YAxisTitle() const { return QString::fromStdString(y_.Title); }
     void SetYAxisTitle(const QString& Value) { y_.Title = Value.toStdString(); }
+    /// Drawn instead of the Y title where that is longer than the frame is high.
+    void SetYAxisShortTitle(const QString& Value) { yShortTitle_ = Value; }
 
     /// Series 1..Series of Points points, all zero (negative counts as 0); discards the data.
     void Dimension(int16_t Series, int16_t Points);
@@ -85,6 +113,36 @@ public:
     /// A skipped series (1..nSeries) is hidden and left out of the Y range.
     bool SkipSeries(int16_t Series);
     void SetSkipSeries(int16_t Series, bool Value);
+    /// Name of a series (1..nSeries) in the legend and the saved data; "" unnamed.
+    /// Dimension forgets the names.
+    QString SeriesName(int16_t Series) const;
+    void SetSeriesName(int16_t Series, const QString& Name);
+
+    // ---- Legend, readout and export
+
+    /// The user's choice (context menu); shown by default.
+    bool LegendVisible() const { return legendVisible_; }
+    void SetLegendVisible(bool on);
+    /// The named series that are shown, in order: empty when the legend is hidden or
+    /// would list more than kLegendMax.
+    std::vector<LegendEntry> LegendEntries() const;
+    /// True when the last Refresh drew the chart (not a failed or blank drawing).
+    bool Drawn() const { return drawn_; }
+    /// The data value (logs undone on a log axis) at a pixel of the control; nothing
+    /// before the first drawing.
+    std::optional<std::pair<double, double>> ValueAt(double x, double y) const;
+    /// The shown series as a table: X, then one column per shown series.
+    CsvTable DataTable() const;
+    /// The chart at `size` pixels, text enlarged with the size beyond the control's.
+    QImage RenderImage(QSize size) const;
+    /// The chart as SVG at `size` (one path per shown series).
+    QByteArray RenderSvg(QSize size) const;
+    /// Saves DataTable as CSV; false with the reason.
+    bool SaveData(const QString& path, QString& error) const;
+    /// Saves the image as SVG (".svg") or PNG (any other name); false with the reason.
+    bool SaveImage(const QString& path, QSize size, QString& error) const;
+    /// Puts the chart as it is on screen on the clipboard.
+    void CopyImage() const;
 
     // ---- Read-only state for hosts and tests
 
@@ -113,6 +171,8 @@ signals:
     void UserPoint(float X, float Y);
     /// The series under the mouse changed (0: none); X, Y the pixel where it was found.
     void Curve(qint16 Series, qint16 X, qint16 Y);
+    /// The data value under the pointer (inside false: it left the plot frame).
+    void Pointer(bool inside, double X, double Y);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -120,18 +180,35 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void SetUnit(AxisState& axis, float value);
     void Say(const char* text);
 
     void DrawChart(bool Cumulatively);
+    /// Lays out and draws again at the scale of the last drawing (resize, legend).
+    void Redraw();
+    void FitSurface();
     void FindDataRanges(bool cumulatively);
-    void LayOut();
-    void DrawAxes();
-    void DrawMinorTicks(const AxisState& axis, const ScaleMap& map, double pixelsPerLabel,
-                        bool xAxis);
+    ChartFrame LayOut(const ChartCanvas& canvas) const;
+    int LegendWidth(const ChartCanvas& canvas, const std::vector<LegendEntry>& entries) const;
+    void DrawDecorations(ChartCanvas& canvas, const ChartFrame& f, QRgb fg) const;
+    void DrawXAxis(ChartCanvas& canvas, const ChartFrame& f, QRgb fg) const;
+    void DrawYAxis(ChartCanvas& canvas, const ChartFrame& f, QRgb fg) const;
+    void DrawLegend(ChartCanvas& canvas, const ChartFrame& f, QRgb fg) const;
+    void DrawMinorTicks(ChartCanvas& canvas, const ChartFrame& f, const AxisState& axis,
+                        const ScaleMap& map, double pixelsPerLabel, bool xAxis, QRgb fg) const;
     void DrawSeries();
+    /// The shown series as paths on a painter (saved and copied images).
+    void PaintSeries(QPainter& p, const ChartFrame& f) const;
+    /// The whole chart on a painter at `size` logical pixels.
+    void Render(QPainter& p, QSize size) const;
+    /// Export size and the scale that enlarges text for sizes beyond the control's.
+    double ExportScale(QSize size) const;
+    void SaveImageAs();
+    void SaveDataAs();
     void StartSeries(int32_t x, int32_t y, int32_t colour, int k);
     void LineToClipped(int32_t x, int32_t y, int32_t colour, int k);
     void Record(int k, int x, int y);
@@ -146,10 +223,14 @@ private:
     AxisState x_, y_;
     float mouseUpX_ = 0, mouseUpY_ = 0;
     int16_t nSeries_ = 0, nPoints_ = 0;
-    Mat<float> data_;         // (series, point); series 0 is X
-    Vec<uint8_t> emptyPoint_; // per point
-    Vec<uint8_t> skip_;       // per series
-    Vec<int32_t> rendered_;   // per series
+    Mat<float> data_;            // (series, point); series 0 is X
+    Vec<uint8_t> emptyPoint_;    // per point
+    Vec<uint8_t> skip_;          // per series
+    Vec<int32_t> rendered_;      // per series
+    std::vector<QString> names_; // per series
+    QString yShortTitle_;
+    bool legendVisible_ = true;
+    bool drawn_ = false;
     int32_t frameLeft_ = 0, frameRight_ = 0, frameTop_ = 0, frameBottom_ = 0;
     int32_t penX_ = 0, penY_ = 0;
     int16_t spaceHeight_ = 0;

@@ -3,6 +3,7 @@
 #include "windows/ChartValue.h"
 #include "windows/TipWindow.h"
 #include "windows/ViewGeometry.h"
+#include "windows/WindowPlaces.h"
 
 #include "chart/scale/ChartPalette.h"
 #include "dataset/Reread.h"
@@ -67,7 +68,9 @@ AbsorptionView::AbsorptionView(State& st, MainWindowPort& port, QWidget* owner)
 
     connect(list, &QComboBox::currentIndexChanged, this, [this] { OnListChanged(); });
     connect(chart, &ChartWidget::Curve, this, &AbsorptionView::OnCurveHover);
+    FitCaption(*this);
     Load();
+    RememberPlace(*this, QStringLiteral("AbsorptionView"));
 }
 
 void AbsorptionView::Load() {
@@ -120,6 +123,8 @@ void AbsorptionView::LoadData() {
     chart->Dimension(static_cast<int16_t>(SeriesCount(nSol)), static_cast<int16_t>(nWl));
     chart->SetXAxisMin(st_.WlStart);
     chart->SetXAxisMax(st_.WlStop);
+    chart->SetXAxisTitle(kWavelengthTitle);
+    chart->SetYAxisTitle(QStringLiteral("Absorbance"));
     for (int w = 1; w <= nWl; ++w) {
         const auto p = static_cast<int16_t>(w);
         chart->SetPointData(p, 0, ChartValue(st_.AbsM(0, w)));
@@ -143,9 +148,19 @@ void AbsorptionView::ShowSelection(int sel) {
                                 ChartValue(st_.AbsC(sel, w)));
         palette = TwoColourPaletteFor(nSol, sel);
     }
+    NameSeries(sel, calc);
     chart->SetCustomColors(palette);
     chart->Refresh(sel > 0);
     QApplication::processEvents();
+}
+
+void AbsorptionView::NameSeries(int sel, int calc) {
+    for (int j = 1; j <= st_.nSol; ++j)
+        chart->SetSeriesName(static_cast<int16_t>(j), QString::fromStdString(st_.SolName(j)));
+    if (sel == 0) return;
+    const QString name = QString::fromStdString(st_.SolName(sel));
+    chart->SetSeriesName(static_cast<int16_t>(sel), name + QStringLiteral(" measured"));
+    chart->SetSeriesName(static_cast<int16_t>(calc), name + QStringLiteral(" calculated"));
 }
 
 void AbsorptionView::Unload() {

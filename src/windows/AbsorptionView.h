@@ -53,6 +53,8 @@ private:
     void OnCurveHover(qint16 Series, qint16 X, qint16 Y);
     void LoadData();
     void ShowSelection(int sel);
+    /// Legend names: the solutions, or the shown one's measured and calculated spectra.
+    void NameSeries(int sel, int calc);
 
     State& st_;
     MainWindowPort& port_;

@@ -1,8 +1,10 @@
 #include "windows/ConcentrationView.h"
 
 #include "windows/ChartValue.h"
+#include "windows/GrowLayout.h"
 #include "windows/TipWindow.h"
 #include "windows/ViewGeometry.h"
+#include "windows/WindowPlaces.h"
 
 #include "base/RuntimeError.h"
 #include "dataset/Reread.h"
@@ -23,12 +25,12 @@ constexpr int kInnerH = 3855;
 } // namespace
 
 ConcentrationView::ConcentrationView(State& st, MainWindowPort& port, QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                         Qt::WindowStaysOnTopHint),
       st_(st), port_(port) {
     setModal(true);
     setFont(DialogFont());
-    setFixedSize(TwipsRect(st_, 0, 0, kInnerW, kInnerH).size());
+    resize(TwipsRect(st_, 0, 0, kInnerW, kInnerH).size());
 
     chart = new ChartWidget(this);
     chart->setGeometry(TwipsRect(st_, 120, 120, 4455, 3015));
@@ -44,6 +46,8 @@ ConcentrationView::ConcentrationView(State& st, MainWindowPort& port, QWidget* o
     connect(list, &QComboBox::currentIndexChanged, this, [this] { OnListChanged(); });
     connect(check, &QCheckBox::toggled, this, [this] { OnCheckToggled(); });
     connect(chart, &ChartWidget::Curve, this, &ConcentrationView::OnCurveHover);
+    (new GrowLayout(*this, *chart))->Capture(size());
+    RememberPlace(*this, QStringLiteral("SpeciesView"));
 }
 
 void ConcentrationView::ShowSpeciesView(int16_t mode) {
@@ -89,6 +93,7 @@ void ConcentrationView::Build(int16_t mode) {
     if (mode == 1) {
         setWindowTitle("Concentrations of species (mol/l)");
         chart->SetXAxisTitle("Solution number");
+        chart->SetYAxisTitle(QStringLiteral("Concentration (mol/l)"));
         chart->SetXAxisParts(1);
         for (int j = 1; j <= st_.nSol; ++j) {
             chart->SetPointData(static_cast<int16_t>(j), 0, static_cast<float>(j));
@@ -101,6 +106,9 @@ void ConcentrationView::Build(int16_t mode) {
         setWindowTitle("Extinction coefficients");
         chart->SetXAxisMin(st_.WlStart);
         chart->SetXAxisMax(st_.WlStop);
+        chart->SetXAxisTitle(kWavelengthTitle);
+        chart->SetYAxisTitle(kAbsorptivityTitle);
+        chart->SetYAxisShortTitle(kAbsorptivityShortTitle);
         for (int w = 1; w <= st_.nWl; ++w) {
             chart->SetPointData(static_cast<int16_t>(w), 0, ChartValue(st_.AbsM(0, w)));
             for (int k = 1; k <= st_.nSp; ++k)
@@ -109,8 +117,11 @@ void ConcentrationView::Build(int16_t mode) {
                                         ChartValue(st_.Eps(k, w)));
         }
     }
-    if (s != 0)
-        for (int k = 1; k <= st_.nSp; ++k) chart->SetSkipSeries(static_cast<int16_t>(k), k != s);
+    for (int k = 1; k <= st_.nSp; ++k) {
+        chart->SetSeriesName(static_cast<int16_t>(k), QString::fromStdString(st_.SpName(k)));
+        if (s != 0) chart->SetSkipSeries(static_cast<int16_t>(k), k != s);
+    }
+    FitCaption(*this);
     chart->Refresh();
 }
 

@@ -5,7 +5,9 @@
 #include "chart/ChartWidget.h"
 #include "dataset/Reread.h"
 #include "linalg/FactorAnalysis.h"
+#include "windows/GrowLayout.h"
 #include "windows/ViewGeometry.h"
+#include "windows/WindowPlaces.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -37,7 +39,10 @@ FactorWindow::FactorWindow(State& st, QWidget* parent) : QDialog(parent), st_(st
     factorsLabel->setGeometry(px(240, 3885, 1695, 255));
     list->setGeometry(px(2040, 3840, 1095, 315));
     errorLabel->setGeometry(px(240, 4290, 4815, 255));
-    setFixedSize(px(0, 0, 5295, 4665).size());
+    resize(px(0, 0, 5295, 4665).size());
+    FitCaption(*this);
+    (new GrowLayout(*this, *chart))->Capture(px(0, 0, 5295, 4665).size());
+    RememberPlace(*this, QStringLiteral("ReverseIndicator"));
 }
 
 void FactorWindow::ShowResult(const FactorResult& r) {
@@ -49,6 +54,8 @@ void FactorWindow::ShowResult(const FactorResult& r) {
     chart->Dimension(1, static_cast<int16_t>(c + 1));
     chart->SetXAxisMax(static_cast<float>(c));
     chart->SetXAxisUnit(1.0f);
+    chart->SetXAxisTitle(QStringLiteral("Number of factors"));
+    chart->SetYAxisTitle(QStringLiteral("Reverse indicator function"));
     for (int i = 1; i <= c; ++i) {
         chart->SetPointData(static_cast<int16_t>(i), 0, static_cast<float>(i - 1));
         chart->SetPointData(static_cast<int16_t>(i), 1, chartValue(r.indicator[i - 1]));

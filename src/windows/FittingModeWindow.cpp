@@ -9,7 +9,10 @@
 #include "model/EvaluateGaussians.h"
 #include "model/GaussBand.h"
 #include "model/GaussTable.h"
+#include "windows/ChartValue.h"
+#include "windows/GrowLayout.h"
 #include "windows/ViewGeometry.h"
+#include "windows/WindowPlaces.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -31,11 +34,7 @@ constexpr int kGaussExtra = 4230;
 /// Heights above this are the Gaussian mode's.
 constexpr int kGaussianHeight = 5000;
 
-/// A value as the chart takes it; what a float cannot show breaks the line.
-float ChartValue(double v) {
-    if (!std::isfinite(v) || std::fabs(v) >= kMissingLimit) return static_cast<float>(kMissing);
-    return static_cast<float>(v);
-}
+const QString kPlaceKey = QStringLiteral("FittingMode");
 
 } // namespace
 
@@ -79,6 +78,8 @@ FittingModeWindow::FittingModeWindow(State& st, MainWindowPort& port, QWidget* p
     connect(chart, &ChartWidget::UserPoint, this, [this](float x, float y) { OnChartPick(x, y); });
     list->installEventFilter(this);
     thresholdEdit->installEventFilter(this);
+    windowLayout_ = new GrowLayout(*this, *bandBox);
+    boxLayout_ = new GrowLayout(*bandBox, *chart);
     Load();
 }
 
@@ -98,6 +99,9 @@ void FittingModeWindow::Load() {
         hscale_ = need;
         PlaceControls();
     }
+    // The Gaussian mode's window can grow; its controls are placed for its first size.
+    boxLayout_->Capture(bandBox->size());
+    windowLayout_->Capture(BaseSize(kNormalHeight + kGaussExtra));
     SizeWindow();
 }
 
@@ -133,18 +137,32 @@ void FittingModeWindow::PlaceControls() {
     thresholdEdit->setGeometry(Px(3780, 3855, 600, 315));
 }
 
-void FittingModeWindow::SizeWindow() {
+QSize FittingModeWindow::BaseSize(int heightTwips) const {
     // The height counts the caption and the borders, as the window system's does.
-    const QRect outer = Px(0, 0, kWidth, heightTwips_);
+    const QRect outer = Px(0, 0, kWidth, heightTwips);
     const int w = outer.width() - 2 * static_cast<int>(st_.FrameW);
     const int h = outer.height() - static_cast<int>(st_.CaptionH) - static_cast<int>(st_.FrameW);
-    setFixedSize(std::max(w, 1), std::max(h, 1));
+    return QSize(std::max(w, 1), std::max(h, 1));
+}
+
+void FittingModeWindow::SizeWindow() {
+    const QSize base = BaseSize(heightTwips_);
+    if (heightTwips_ <= kGaussianHeight) {
+        setFixedSize(base);
+        return;
+    }
+    // The chart's mode: resizable from the first size up, as the user left it last.
+    setMinimumSize(base);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(base);
+    RestorePlace(*this, kPlaceKey);
 }
 
 bool FittingModeWindow::event(QEvent* e) {
     const bool handled = QDialog::event(e);
     // Shown or brought back to the front; some window systems never activate it.
     if (e->type() == QEvent::Show || e->type() == QEvent::WindowActivate) OnActivate();
+    if (e->type() == QEvent::Hide && heightTwips_ > kGaussianHeight) SavePlace(*this, kPlaceKey);
     return handled;
 }
 
@@ -284,6 +302,11 @@ void FittingModeWindow::DrawFitChart() {
             if (bands) chart->SetPointData(i, 2, ChartValue(st_.Eps(k, i)));
         }
         if (!bands) chart->SetSkipSeries(2, true);
+        chart->SetSeriesName(1, QStringLiteral("per wavelength"));
+        chart->SetSeriesName(2, QStringLiteral("Gaussian bands"));
+        chart->SetXAxisTitle(kWavelengthTitle);
+        chart->SetYAxisTitle(kAbsorptivityTitle);
+        chart->SetYAxisShortTitle(kAbsorptivityShortTitle);
         chart->SetYAxisLogScale(check->isChecked());
         chart->Refresh();
     });

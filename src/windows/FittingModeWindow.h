@@ -24,6 +24,8 @@
 
 namespace lumora {
 
+class GrowLayout;
+
 class FittingModeWindow : public QDialog {
     Q_OBJECT
 public:
@@ -89,6 +91,8 @@ private:
     /// The controls whose text must fit, and the width their text needs.
     std::vector<QWidget*> Captions() const;
     static double CaptionWidth(const QWidget* c);
+    /// Window size for a height in twips (outer, as the window system counts it).
+    QSize BaseSize(int heightTwips) const;
     void SizeWindow();
     void FocusList();
     /// Runs a window action; a sheet or arithmetic failure becomes a message.
@@ -101,6 +105,8 @@ private:
     /// Horizontal stretch of the twips layout so that every caption fits (1: none).
     double hscale_ = 1.0;
     long draws_ = 0;
+    GrowLayout* windowLayout_ = nullptr;
+    GrowLayout* boxLayout_ = nullptr;
 };
 
 /// F12: the fitting-mode window, modal. Nothing happens while a command runs (button

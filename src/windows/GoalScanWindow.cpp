@@ -1,6 +1,9 @@
 #include "windows/GoalScanWindow.h"
 
+#include "windows/ChartValue.h"
+#include "windows/GrowLayout.h"
 #include "windows/ViewGeometry.h"
+#include "windows/WindowPlaces.h"
 
 #include "base/RuntimeError.h"
 #include "dataset/Reread.h"
@@ -11,6 +14,7 @@
 #include <QHideEvent>
 #include <QShowEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace lumora {
@@ -23,6 +27,27 @@ constexpr int16_t kNone = -1;
 /// Half-width of the central difference (single constants, as stored).
 constexpr float kProbe = 0.01f;
 constexpr float kProbeWidth = 0.02f;
+
+/// A species the optimizer refines (every species while nothing says otherwise).
+bool IsFree(const State& st, int i) {
+    return !st.SpFree.Dimensioned() || i > st.SpFree.UBound() || st.SpFree(i) != kFalse;
+}
+
+/// Label interval of a scan axis of width `range`: 1, 2 or 5 times a power of ten that
+/// gives at most five intervals, so that energies of several digits do not collide; and
+/// the digits that show it.
+std::pair<float, uint8_t> LabelStep(float range) {
+    const double least = std::max(double(range) / 5.0, 1e-6);
+    double decade = std::pow(10.0, std::floor(std::log10(least)));
+    double step = decade;
+    for (double f : {1.0, 2.0, 5.0, 10.0})
+        if (f * decade >= least * (1 - 1e-9)) {
+            step = f * decade;
+            break;
+        }
+    const int digits = std::clamp(int(-std::floor(std::log10(step) + 1e-9)), 0, 6);
+    return {static_cast<float>(step), static_cast<uint8_t>(digits)};
+}
 
 /// Clears a flag when the scope ends, however it ends.
 class BusyScope {
@@ -38,7 +63,7 @@ private:
 } // namespace
 
 GoalScanWindow::GoalScanWindow(State& st, MainWindowPort& port, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), st_(st), port_(port) {
+    : QWidget(mainWindow, Qt::Dialog), st_(st), port_(port) {
     setWindowTitle("Goal Function");
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -48,17 +73,36 @@ GoalScanWindow::GoalScanWindow(State& st, MainWindowPort& port, QWidget* mainWin
     zoomOutButton = new QPushButton(QString::fromUtf8("\u2014"), this);
     list = new QComboBox(this);
     zoomInButton = new QPushButton("+", this);
+    readout = new QLabel(this);
+    readout->setAlignment(Qt::AlignCenter);
 
-    setFixedSize(TwipsRect(st, 0, 0, kClientW, kClientH).size());
-    chart->setGeometry(TwipsRect(st, 120, 120, 4455, 3015));
+    resize(TwipsRect(st, 0, 0, kClientW, kClientH).size());
+    // The readout takes a line off the bottom of the chart.
+    chart->setGeometry(TwipsRect(st, 120, 120, 4455, 2775));
+    readout->setGeometry(TwipsRect(st, 120, 2925, 4455, 255));
     zoomOutButton->setGeometry(TwipsRect(st, 240, 3240, 375, 375));
     list->setGeometry(TwipsRect(st, 1560, 3240, 1575, 315));
     zoomInButton->setGeometry(TwipsRect(st, 4080, 3240, 375, 375));
+    FitCaption(*this);
+    (new GrowLayout(*this, *chart))->Capture(TwipsRect(st, 0, 0, kClientW, kClientH).size());
+    RememberPlace(*this, QStringLiteral("GoalFunction"));
 
     connect(list, &QComboBox::currentIndexChanged, this, [this](int) { OnListChanged(); });
     connect(zoomInButton, &QPushButton::clicked, this, [this] { ZoomIn(); });
     connect(zoomOutButton, &QPushButton::clicked, this, [this] { ZoomOut(); });
     connect(chart, &ChartWidget::UserPoint, this, [this](float X, float Y) { OnChartPick(X, Y); });
+    connect(chart, &ChartWidget::Pointer, this, &GoalScanWindow::ShowReadout);
+}
+
+void GoalScanWindow::ShowReadout(bool inside, double X, double Y) {
+    if (!inside || drawn_ == kNone) {
+        readout->clear();
+        return;
+    }
+    const QString x = QString::number(X, 'f', chart->XAxisDigits() + 2);
+    const QString y = QString::number(Y, 'g', 4);
+    readout->setText(drawn_ == 0 ? QStringLiteral("step %1 kJ/mol,  error %2").arg(x, y)
+                                 : QStringLiteral("G0 %1 kJ/mol,  error %2").arg(x, y));
 }
 
 void GoalScanWindow::FillParameterList() {
@@ -67,10 +111,17 @@ void GoalScanWindow::FillParameterList() {
     list->clear();
     for (int i = 1; i <= st_.nSp; ++i) list->addItem(QString::fromStdString(st_.SpName(i)));
     list->addItem("Gradient");
-    list->setCurrentIndex(index >= 0 && index < list->count() ? index : 0);
+    list->setCurrentIndex(index >= 0 && index < list->count() ? index : FirstFreeIndex());
     // The chart shows the data set of before the read: no double click may act on it.
     drawn_ = kNone;
     list->setEnabled(!busy_);
+}
+
+int GoalScanWindow::FirstFreeIndex() const {
+    // A fixed species is not what the user wants to move first.
+    for (int i = 1; i <= st_.nSp; ++i)
+        if (IsFree(st_, i)) return i - 1;
+    return 0;
 }
 
 int16_t GoalScanWindow::SelectedParameter() const {
@@ -112,11 +163,21 @@ bool GoalScanWindow::DrawScan(int16_t k) {
     if (!std::isfinite(st_.ScanSpan)) throw RuntimeError(kOverflow);
     chart->Dimension(1, kPoints);
     const float step = st_.ScanSpan / 10.0f;
+    // A species scan runs over the species' Gibbs energy itself, a gradient scan over
+    // the step from the Initial values.
+    const float centre = k >= 1 ? st_.G0Init(k) : 0.0f;
     for (int16_t p = 1; p <= kPoints; ++p)
-        chart->SetPointData(p, 0, step * static_cast<float>(p - 11));
-    chart->SetXAxisMin(-st_.ScanSpan);
-    chart->SetXAxisMax(st_.ScanSpan);
-    if (!(k >= 1 ? ScanSpecies(k, step) : ScanGradient(step))) return false;
+        chart->SetPointData(p, 0, centre + step * static_cast<float>(p - 11));
+    chart->SetXAxisMin(centre - st_.ScanSpan);
+    chart->SetXAxisMax(centre + st_.ScanSpan);
+    const auto [unit, digits] = LabelStep(2 * st_.ScanSpan);
+    chart->SetXAxisUnit(unit);
+    chart->SetXAxisDigits(digits);
+    chart->SetXAxisTitle(
+        k >= 1 ? QStringLiteral("G0 of %1 (kJ/mol)").arg(QString::fromStdString(st_.SpName(k)))
+               : QStringLiteral("Step along the gradient (kJ/mol)"));
+    chart->SetYAxisTitle(QStringLiteral("Mean error (absorbance)"));
+    if (!(k >= 1 ? ScanSpecies(k) : ScanGradient(step))) return false;
     chart->Refresh();
     st_.ui->yield();
     LastGoodSpan = st_.ScanSpan;
@@ -125,10 +186,10 @@ bool GoalScanWindow::DrawScan(int16_t k) {
     return true;
 }
 
-bool GoalScanWindow::ScanSpecies(int16_t k, float step) {
+bool GoalScanWindow::ScanSpecies(int16_t k) {
     const double x0 = st_.G0(k);
     for (int16_t p = 1; p <= chart->nPoints(); ++p) {
-        st_.G0(k) = x0 + step * static_cast<float>(p - 11);
+        st_.G0(k) = chart->PointData(p, 0); // the energy plotted is the one probed
         for (int16_t s = 1; s <= chart->nSeries(); ++s) {
             double err = 0.0;
             if (!ErrorAt(err)) return false;
@@ -142,6 +203,8 @@ bool GoalScanWindow::ScanSpecies(int16_t k, float step) {
 bool GoalScanWindow::ScanGradient(float step) {
     const int n = st_.nSp;
     for (int i = 1; i <= n; ++i) {
+        st_.SearchDir(i) = 0.0; // fixed species stay where they are
+        if (!IsFree(st_, i)) continue;
         const double x0 = st_.G0(i);
         st_.G0(i) = x0 - kProbe;
         if (!ErrorAt(st_.ErrLo)) return false;
@@ -235,6 +298,7 @@ void GoalScanWindow::ApplyPickedPoint(int16_t k, float x) {
                 for (int i = 1; i <= st_.nSp; ++i) norm += st_.SearchDir(i) * st_.SearchDir(i);
                 norm = std::sqrt(norm);
                 for (int i = 1; i <= st_.nSp; ++i) {
+                    if (!IsFree(st_, i)) continue;
                     double v = st_.G0Save(i);
                     if (std::fabs(norm) > st_.Damping) v += x * st_.SearchDir(i) / norm;
                     st_.G0Init(i) = CSng(v);
@@ -302,7 +366,10 @@ void GoalScanWindow::ZoomOut() {
 }
 
 void GoalScanWindow::OnChartPick(float X, float /*Y*/) {
-    ApplyPickedPoint(SelectedParameter(), X);
+    // A species scan plots the Gibbs energy; the move is its offset from the Initial value.
+    const int16_t k = SelectedParameter();
+    const bool species = k >= 1 && k <= st_.nSp && k == drawn_;
+    ApplyPickedPoint(k, species ? static_cast<float>(double(X) - st_.G0Init(k)) : X);
 }
 
 void GoalScanWindow::showEvent(QShowEvent* e) {

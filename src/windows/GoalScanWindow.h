@@ -1,6 +1,6 @@
 #pragma once
 // The goal-function window: the error (square root of the goal function) along one
-// species' Gibbs energy or along the gradient of all of them, around the Initial
+// species' Gibbs energy or along the gradient of the free ones, around the Initial
 // values. A double click on the chart moves the Initial value(s) there.
 
 #include "chart/ChartWidget.h"
@@ -8,6 +8,7 @@
 #include "windows/MainWindowPort.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QWidget>
 
@@ -59,6 +60,8 @@ public:
     QPushButton* zoomOutButton = nullptr;
     QComboBox* list = nullptr;
     QPushButton* zoomInButton = nullptr;
+    /// The Gibbs energy (or step) and the error under the pointer.
+    QLabel* readout = nullptr;
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -69,7 +72,10 @@ protected:
 private:
     /// Fills the chart for parameter k and draws it; false when it ended without drawing.
     bool DrawScan(int16_t k);
-    bool ScanSpecies(int16_t k, float step);
+    bool ScanSpecies(int16_t k);
+    /// List index of the first free species (0 when none is free).
+    int FirstFreeIndex() const;
+    void ShowReadout(bool inside, double X, double Y);
     bool ScanGradient(float step);
     /// The error at the current G0; false (ErrCode set) when the evaluation failed.
     bool ErrorAt(double& err);

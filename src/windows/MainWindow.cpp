@@ -80,7 +80,9 @@ void MainWindow::Layout() {
     st_.TwipsY = static_cast<float>(1440.0 / dpiY);
     auto px = [this](int l, int t, int w, int h) { return TwipsRect(st_, l, t, w, h); };
     setFixedSize(px(0, 0, kInnerW, kInnerH).size());
-    client_->setGeometry(rect());
+    FitCaption(*this); // wider when the caption needs it, the controls in the middle
+    client_->setGeometry((width() - px(0, 0, kInnerW, 0).width()) / 2, 0,
+                         px(0, 0, kInnerW, 0).width(), height());
     fileLabel_->setGeometry(px(600, 240, 730, 260));
     fileEdit_->setGeometry(px(1320, 210, 3135, 285));
     const int lefts[3] = {240, 1920, 3600};

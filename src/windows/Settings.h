@@ -1,5 +1,6 @@
 #pragma once
-// "Lumora.ini": one line "WorkDir=" followed by the working folder.
+// "Lumora.ini": a first line "WorkDir=" followed by the working folder, then lines
+// "Key=value" for other settings (the places of the windows).
 
 #include <string>
 
@@ -11,9 +12,15 @@ inline constexpr const char* kSettingsFile = "Lumora.ini";
 /// or "" when the file is missing, empty, unreadable or does not start with "WorkDir="
 /// (exact case). Blanks around the folder are removed.
 std::string ReadWorkDir(const std::string& folder);
-/// Rewrites the settings file with the single line "WorkDir=" + workDir, making the
-/// folder when needed; false on failure.
+/// Rewrites the settings file with the line "WorkDir=" + workDir followed by the other
+/// settings ("Key=value" lines) it held, making the folder when needed; false on failure.
 bool WriteWorkDir(const std::string& folder, const std::string& workDir);
+
+/// The value of "Key=value" on a line after the first; "" when there is none.
+std::string ReadSetting(const std::string& folder, const std::string& key);
+/// Sets "Key=value" (a key of letters, digits and dots), keeping every other line;
+/// false on failure, when the old file stays.
+bool WriteSetting(const std::string& folder, const std::string& key, const std::string& value);
 
 /// The user's configuration folder for the settings file.
 std::string SettingsFolder();

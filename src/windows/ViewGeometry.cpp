@@ -2,7 +2,9 @@
 
 #include "model/State.h"
 
+#include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QWidget>
 
 #include <cmath>
@@ -19,6 +21,22 @@ QFont DialogFont() {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     font.setPointSize(8);
     return font;
+}
+
+int CaptionWidth(const QWidget& window) {
+    // Window managers draw captions in a bold system font, with an icon and up to
+    // three buttons beside them.
+    QFont font = QApplication::font();
+    font.setBold(true);
+    constexpr int kDecoration = 130;
+    return QFontMetrics(font).horizontalAdvance(window.windowTitle()) + kDecoration;
+}
+
+void FitCaption(QWidget& window) {
+    const int need = CaptionWidth(window);
+    if (window.width() >= need) return;
+    if (window.minimumWidth() == window.maximumWidth()) window.setFixedWidth(need);
+    window.resize(need, window.height());
 }
 
 int TwipsToPixels(double twips, float twipsPerPixel) {

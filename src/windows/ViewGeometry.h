@@ -21,6 +21,12 @@ QFont DialogFont();
 /// positive counts as 15 (96 dpi).
 int TwipsToPixels(double twips, float twipsPerPixel);
 
+/// Width a window needs for its whole caption in the title bar: the text in the
+/// title font plus room for the icon and the buttons.
+int CaptionWidth(const QWidget& window);
+/// Widens the window (never narrows it) so that its caption is not cut.
+void FitCaption(QWidget& window);
+
 /// A rectangle given in twips, in pixels.
 QRect TwipsRect(const State& st, int left, int top, int width, int height);
 

@@ -73,18 +73,26 @@ protected:
         EXPECT_TRUE(window->zoomOutButton->isEnabled() && window->zoomInButton->isEnabled());
         EXPECT_TRUE(window->list->isEnabled());
     }
-    /// The scan of parameter k (0: gradient) runs along u over -span..span in 21 points.
+    /// The scan of parameter k (0: gradient) runs along u over -span..span in 21 points; a
+    /// species scan plots the very Gibbs energies it probed.
     void ExpectScan(int16_t k, Vec u, float span, double tolerance) {
         SCOPED_TRACE(testing::Message() << "parameter " << k << ", span " << span);
         ASSERT_EQ(window->DrawnParameter(), k);
         ASSERT_EQ(window->chart->nPoints(), 21);
-        EXPECT_EQ(window->chart->XAxisMax(), span);
+        const float centre = k > 0 ? st.G0Init(k) : 0.0f;
+        EXPECT_EQ(window->chart->XAxisMax(), centre + span);
+        ASSERT_GE(calls.size(), 22u);
         if (k > 0) u = Vec(4, 0.0), u[size_t(k)] = 1.0;
         for (int16_t p = 1; p <= 21; ++p) {
             const float x = window->chart->PointData(p, 0);
-            EXPECT_NEAR(x, span * (p - 11) / 10.0, 1e-6 * span);
+            EXPECT_NEAR(x - centre, span * (p - 11) / 10.0, 1e-6 * (span + std::fabs(centre)));
             Vec g = Initial();
-            for (size_t i = 1; i <= 3; ++i) g[i] += x * u[i];
+            if (k > 0) {
+                g[size_t(k)] = x;
+                EXPECT_EQ(calls[calls.size() - 22 + size_t(p - 1)], g) << "probed at " << p;
+            } else {
+                for (size_t i = 1; i <= 3; ++i) g[i] += x * u[i];
+            }
             EXPECT_TRUE(FuzzyEqual(window->chart->PointData(p, 1), Error(g), tolerance)) << p;
         }
         ExpectModelAtInitialAndControlsOn();
@@ -149,6 +157,27 @@ TEST_P(GoalGradientTest, DirectionPlottedErrorsAndDoubleClickFollowTheAnalyticGr
     EXPECT_EQ(reads, 1) << "the write marked the sheet changed, so the scan re-read it";
 }
 INSTANTIATE_TEST_SUITE_P(UphillDownhill, GoalGradientTest, ::testing::Bool());
+
+// With the first species fixed, the list opens on the second; the gradient neither probes
+// nor moves the fixed one, in the scan or on a double click.
+TEST_F(GoalWindowTest, FixedSpeciesStayOutOfTheDefaultAndTheGradient) {
+    st.SpFree.Redim(3);
+    st.SpFree.Fill(kTrue);
+    st.SpFree(1) = kFalse;
+    window->list->clear();
+    window->FillParameterList();
+    EXPECT_EQ(window->SelectedParameter(), 2);
+    SelectQuietly(*window, 3);
+    window->ScanGoal(-1);
+    ASSERT_EQ(window->DrawnParameter(), 0);
+    EXPECT_EQ(st.SearchDir(1), 0.0);
+    for (const Vec& g : calls) EXPECT_EQ(g[1], kG0[1]);
+    const Vec g0 = Initial();
+    emit window->chart->UserPoint(1.5f, 0.0f);
+    EXPECT_EQ(st.G0Init(1), float(kG0[1]));
+    EXPECT_EQ(std::get<double>(sheet->Value(10, 3)), kG0[1]);
+    EXPECT_GT(std::fabs(st.G0Init(2) - g0[2]) + std::fabs(st.G0Init(3) - g0[3]), 1.0);
+}
 
 // A first scan whose fourth evaluation fails, or a gradient scan of a flat goal.
 using GoalFailureTest = GoalWindowTest;
@@ -215,8 +244,8 @@ TEST_F(GoalWindowTest, DoubleClickBeforeTheScanIsCompleteDoesNothing) {
     EXPECT_EQ(reads, 0);
 }
 
-// A double click at +2 on the scan of CoCl+ moves it there; the re-read writes the error of
-// the new Initial values, which the scan had plotted at that offset.
+// A double click at Initial + 2 on the scan of CoCl+ moves it there; the re-read writes the error
+// of the new Initial values, which the scan had plotted at that offset.
 TEST(GoalEndToEnd, ScanAndDoubleClickOnTheBundledExample) {
     Engine e("goal-e2e");
     QWidget mainWidget;
@@ -235,9 +264,10 @@ TEST(GoalEndToEnd, ScanAndDoubleClickOnTheBundledExample) {
     EXPECT_GT(std::fabs(chart.PointData(1, 1) - rms0) + std::fabs(chart.PointData(21, 1) - rms0),
               1e-3 * rms0)
         << "the energy of CoCl+ matters";
-    const float plottedAtTwo = chart.PointData(13, 1);
-    emit chart.UserPoint(2.0f, 0.0f);
-    EXPECT_EQ(std::get<double>(e.st.xlSheet->Value(11, 3)), old + 2.0);
+    const float atTwo = chart.PointData(13, 0), plottedAtTwo = chart.PointData(13, 1);
+    EXPECT_EQ(atTwo, float(old) + 2.0f) << "the axis shows the Gibbs energy";
+    emit chart.UserPoint(atTwo, 0.0f);
+    EXPECT_EQ(std::get<double>(e.st.xlSheet->Value(11, 3)), atTwo);
     const double rms1 = std::get<double>(e.st.xlSheet->Value(errRow, 3));
     EXPECT_TRUE(FuzzyEqual(rms1, plottedAtTwo, 1e-5));
     EXPECT_TRUE(FuzzyEqual(chart.PointData(11, 1), rms1, 1e-5));

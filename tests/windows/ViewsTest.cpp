@@ -6,6 +6,11 @@
 #include "fit/Goal.h"
 #include "windows/AbsorptionView.h"
 #include "windows/ConcentrationView.h"
+#include "windows/Settings.h"
+#include "windows/ViewGeometry.h"
+#include "windows/WindowPlaces.h"
+
+#include <filesystem>
 
 namespace lumora::test {
 namespace {
@@ -32,6 +37,17 @@ int CountColor(const ChartWidget& chart, int32_t colour) {
 }
 constexpr int32_t kBlue = ColorValue(0, 0, 255), kRed = ColorValue(255, 0, 0);
 
+QStringList LegendNames(const ChartWidget& chart) {
+    QStringList names;
+    for (const LegendEntry& e : chart.LegendEntries()) names << e.name;
+    return names;
+}
+
+void ExpectTitles(const ChartWidget& chart, const QString& x, const QString& y) {
+    EXPECT_EQ(chart.XAxisTitle(), x);
+    EXPECT_EQ(chart.YAxisTitle(), y);
+}
+
 class AbsView : public Views {
 protected:
     void ExpectCalculated(int j, int series) {
@@ -54,6 +70,8 @@ TEST_F(AbsView, MeasuredBlueCalculatedRedAgainstTheSheetAndTheModel) {
         }
     EXPECT_TRUE(chart.SkipSeries(7));
     EXPECT_EQ(CountColor(chart, kRed), 0);
+    ExpectTitles(chart, "Wavelength (nm)", "Absorbance");
+    EXPECT_EQ(LegendNames(chart), (QStringList{"S1", "S2", "S3", "S4", "S5", "S6"}));
     const float allMin = chart.YAxis().DataMin, allMax = chart.YAxis().DataMax;
 
     view.list->setCurrentIndex(3); // the user picks S3
@@ -61,6 +79,7 @@ TEST_F(AbsView, MeasuredBlueCalculatedRedAgainstTheSheetAndTheModel) {
     ExpectCalculated(3, 7);
     EXPECT_GT(CountColor(chart, kBlue), 20);
     EXPECT_GT(CountColor(chart, kRed), 20);
+    EXPECT_EQ(LegendNames(chart), (QStringList{"S3 measured", "S3 calculated"}));
     EXPECT_LE(chart.YAxis().DataMin, allMin) << "the range still covers all spectra";
     EXPECT_GE(chart.YAxis().DataMax, allMax);
     st.G0(2) += 5.0; // what the optimizer does between two refreshes
@@ -109,6 +128,25 @@ TEST_F(AbsView, EditedSheetIsReadAgainAndReloaded) {
     ExpectCalculated(3, 4);
 }
 
+// A window left larger opens so in the next session; the main window's rewrite of the
+// working folder keeps the place.
+TEST_F(AbsView, PlaceIsKeptInTheSettingsFile) {
+    const auto dir = std::filesystem::path(LUMORA_TEST_BUILD_DIR) / "places";
+    std::filesystem::remove_all(dir);
+    SetWindowPlacesFolder(dir.string());
+    view.ShowAbsorptionView();
+    view.resize(700, 500);
+    view.hide();
+    ASSERT_TRUE(WriteWorkDir(dir.string(), "/data/"));
+    SetWindowPlacesFolder(dir.string()); // forgets what the session knew
+    AbsorptionView again{st, port, nullptr};
+    again.ShowAbsorptionView();
+    EXPECT_EQ(again.size(), QSize(700, 500));
+    EXPECT_EQ(again.chart->size(), chart.size());
+    EXPECT_EQ(ReadWorkDir(dir.string()), "/data/");
+    SetWindowPlacesFolder("");
+}
+
 TEST_F(Views, ExtinctionCoefficientsTimesConcentrationsGiveTheCalculatedSpectra) {
     ConcentrationView view{st, port, nullptr};
     ChartWidget& chart = *view.chart;
@@ -120,11 +158,22 @@ TEST_F(Views, ExtinctionCoefficientsTimesConcentrationsGiveTheCalculatedSpectra)
     Show(1, [&] {
         ASSERT_EQ(chart.nSeries(), 2);
         ASSERT_EQ(chart.nPoints(), 6);
+        ExpectTitles(chart, "Solution number", "Concentration (mol/l)");
+        EXPECT_EQ(LegendNames(chart), (QStringList{"CoCl+", "CoCl4-2"}));
+        EXPECT_GE(view.width(), CaptionWidth(view)) << "the caption is not cut";
+        // Larger by 200 x 100 pixels: the chart takes them, the list keeps to its side.
+        const QSize chartSize = chart.size();
+        const int listRight = view.width() - view.list->x();
+        view.resize(view.size() + QSize(200, 100));
+        EXPECT_EQ(chart.size(), chartSize + QSize(200, 100));
+        EXPECT_EQ(view.width() - view.list->x(), listRight);
         for (int k = 1; k <= 2; ++k)
             for (int j = 1; j <= 6; ++j) conc[k][j] = chart.PointData(j, k);
     });
     Show(2, [&] {
         ASSERT_EQ(chart.nPoints(), 5);
+        ExpectTitles(chart, "Wavelength (nm)",
+                     "Molar absorptivity (l mol\u207B\u00B9 cm\u207B\u00B9)");
         for (int k = 1; k <= 2; ++k)
             for (int w = 1; w <= 5; ++w) eps[k][w] = chart.PointData(w, k);
     });

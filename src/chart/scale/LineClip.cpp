@@ -2,6 +2,8 @@
 
 #include "chart/scale/ScaleMap.h"
 
+#include <algorithm>
+
 namespace lumora {
 
 namespace {
@@ -56,6 +58,28 @@ std::optional<Segment> ClipSegment(Segment s, const PlotFrame& f) {
     }
     if (x1 == x2 && y1 == y2) return std::nullopt;
     return Segment{x1, y1, x2, y2};
+}
+
+std::optional<RealSegment> ClipToBox(const RealSegment& s, double left, double top, double right,
+                                     double bottom) {
+    double t0 = 0, t1 = 1;
+    const double dx = s.x2 - s.x1, dy = s.y2 - s.y1;
+    // Per side: the direction across it and the room to it from the start.
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {s.x1 - left, right - s.x1, s.y1 - top, bottom - s.y1};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) return std::nullopt; // parallel and outside
+            continue;
+        }
+        const double r = q[i] / p[i];
+        if (p[i] < 0)
+            t0 = std::max(t0, r);
+        else
+            t1 = std::min(t1, r);
+    }
+    if (t0 > t1) return std::nullopt;
+    return RealSegment{s.x1 + t0 * dx, s.y1 + t0 * dy, s.x1 + t1 * dx, s.y1 + t1 * dy};
 }
 
 } // namespace lumora

@@ -22,4 +22,14 @@ struct Segment {
 /// coordinate does not fit 32 bits.
 std::optional<Segment> ClipSegment(Segment s, const PlotFrame& frame);
 
+/// A segment in real coordinates.
+struct RealSegment {
+    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+};
+
+/// The part of the segment inside the box [left, right] x [top, bottom] (Liang and
+/// Barsky's parametric clipping), or nothing when it misses the box.
+std::optional<RealSegment> ClipToBox(const RealSegment& s, double left, double top, double right,
+                                     double bottom);
+
 } // namespace lumora
