@@ -202,7 +202,8 @@ TEST(BatchEndToEnd, HostGuestTitrationFromCsvToLogK) {
     imported();
     {
         State st;
-        BatchUi ui(std::tmpfile(), std::tmpfile());
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(std::tmpfile(), std::fclose);
+        BatchUi ui(log.get(), log.get());
         st.ui = &ui;
         UseEngine(st, dir);
         ReadRequest request;
