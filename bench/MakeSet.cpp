@@ -161,7 +161,7 @@ bool GenerateSet(const SetSpec& spec, const std::string& baseDir, GeneratedSet& 
     std::vector<std::vector<double>> perUnit;
     for (const std::string& f : substances) {
         std::vector<double> e(static_cast<size_t>(nEl) + 1, 0.0);
-        for (const char c : props->FormulaElements(f)) {
+        for (const unsigned char c : props->FormulaElements(f)) {
             if (c == 0) return error = "Unknown element in " + f, false;
             bool known = false;
             for (int m = 1; m <= nEl; ++m)

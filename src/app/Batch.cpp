@@ -1,6 +1,7 @@
 #include "app/Batch.h"
 
 #include "app/BatchUi.h"
+#include "app/FitChoices.h"
 #include "app/HostChoice.h"
 #include "base/NumText.h"
 #include "dataset/FitReport.h"
@@ -34,6 +35,11 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
     ReadDataSet(st, request);
     st.ErrMsg = ReaderMessage(st.ErrCode, st.ErrMsg);
     if (st.ErrCode != 0) {
+        st.ui->message(st.ErrMsg, Icon::Critical);
+        exitCode = 2;
+    }
+
+    if (exitCode == 0 && !ApplyFitChoices(st, cl)) {
         st.ui->message(st.ErrMsg, Icon::Critical);
         exitCode = 2;
     }
@@ -124,16 +130,41 @@ int RunBatch(const CommandLine& cl, std::FILE* out, std::FILE* err) {
     return finish(code);
 }
 
+namespace {
+
+std::string JsonOptional(const std::optional<double>& v) {
+    return v ? JsonNumber(*v) : "null";
+}
+
+/// The log K lines, for the species whose formation from the basis is defined.
+std::string FormationText(const BatchSummary& s) {
+    std::string text;
+    char line[256];
+    for (const auto& sp : s.species) {
+        if (!sp.logK) continue;
+        if (text.empty()) text = "log K of formation from the basis:\n";
+        const double pm = sp.logK_pm.value_or(0.0);
+        std::snprintf(line, sizeof line, "%-16s %14.4f %10s\n", sp.name.c_str(), *sp.logK,
+                      pm != 0 ? FormatNumber(pm, "0.0000").c_str() : "");
+        text += line;
+    }
+    return text;
+}
+
+} // namespace
+
 std::string SummaryJson(const BatchSummary& s) {
     std::ostringstream o;
     o << "{\"ErrCode\":" << s.ErrCode << ",\"ErrMsg\":" << JsonString(s.ErrMsg)
-      << ",\"RmsErr\":" << JsonNumber(s.RmsErr) << ",\"nSol\":" << s.nSol << ",\"nWl\":" << s.nWl
-      << ",\"species\":[";
+      << ",\"RmsErr\":" << JsonNumber(s.RmsErr) << ",\"rms\":" << JsonNumber(s.rms)
+      << ",\"nSol\":" << s.nSol << ",\"nWl\":" << s.nWl << ",\"species\":[";
     for (size_t i = 0; i < s.species.size(); ++i) {
         const auto& sp = s.species[i];
         o << (i ? "," : "") << "{\"name\":" << JsonString(sp.name)
           << ",\"initial\":" << JsonNumber(sp.initial) << ",\"result\":" << JsonNumber(sp.result)
-          << ",\"pm\":" << JsonNumber(sp.pm) << ",\"free\":" << (sp.free ? "true" : "false") << "}";
+          << ",\"pm\":" << JsonNumber(sp.pm) << ",\"free\":" << (sp.free ? "true" : "false")
+          << ",\"logK\":" << JsonOptional(sp.logK) << ",\"logK_pm\":" << JsonOptional(sp.logK_pm)
+          << "}";
     }
     o << "],\"iterations\":" << s.iterations << ",\"evaluations\":" << s.evaluations
       << ",\"seconds\":" << JsonNumber(s.seconds) << ",\"notes\":[";
@@ -149,6 +180,7 @@ std::string SummaryText(const BatchSummary& s) {
     std::snprintf(line, sizeof line, "Solutions: %d, wavelengths: %d, iterations: %d\n", s.nSol,
                   s.nWl, s.iterations);
     o << line << "Mean err.: " << FormatNumber(s.RmsErr, "0.000000") << "\n";
+    o << "RMS: " << FormatNumber(s.rms, "0.000000") << "\n";
     std::snprintf(line, sizeof line, "%-16s %14s %14s %10s\n", "Species", "Initial", "Result", "±");
     o << line;
     for (const auto& sp : s.species) {
@@ -158,6 +190,7 @@ std::string SummaryText(const BatchSummary& s) {
                       sp.free ? "" : "  (fixed)");
         o << line;
     }
+    o << FormationText(s);
     const double per =
         s.evaluations > 0 ? s.seconds / static_cast<double>(s.evaluations) * 1000.0 : 0.0;
     std::snprintf(line, sizeof line, "Goal evaluations: %ld (%.3f ms each), time: %.3f s\n",

@@ -2,6 +2,7 @@
 
 #include "base/NumText.h"
 
+#include <cmath>
 #include <filesystem>
 
 namespace lumora {
@@ -57,6 +58,17 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 error = "Unknown method \"" + args[i] + "\" (lm or descent)";
                 return std::nullopt;
             }
+        } else if (a == "--gauss") {
+            cl.gauss = true;
+        } else if (a == "--factors") {
+            const std::optional<double> n =
+                i + 1 < args.size() ? TextToNumber(args[i + 1]) : std::nullopt;
+            if (!n || *n < 1 || *n > 32767 || *n != std::floor(*n)) {
+                error = "--factors needs a whole number of factors, 1 or more";
+                return std::nullopt;
+            }
+            cl.factors = static_cast<int16_t>(*n);
+            ++i;
         } else if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a.rfind("--", 0) == 0) {
@@ -73,8 +85,9 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         error = "--batch needs a workbook";
         return std::nullopt;
     }
-    if (!cl.batch && (cl.optimize || cl.exportSolutions || cl.json || cl.method)) {
-        error = "--optimize, --method, --export and --json go with --batch";
+    if (!cl.batch &&
+        (cl.optimize || cl.exportSolutions || cl.json || cl.method || cl.gauss || cl.factors)) {
+        error = "--optimize, --method, --gauss, --factors, --export and --json go with --batch";
         return std::nullopt;
     }
     return cl;
@@ -83,13 +96,15 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
 std::string UsageText() {
     return "Usage:\n"
            "  lumora [/ie] [--host embedded|libreoffice] [WORKBOOK]\n"
-           "  lumora --batch WORKBOOK [--optimize [--method lm|descent]] [--export] [--json]\n"
-           "         [/ie] [--host embedded|libreoffice]\n"
+           "  lumora --batch WORKBOOK [--optimize [--method lm|descent]] [--gauss]\n"
+           "         [--factors N] [--export] [--json] [/ie] [--host embedded|libreoffice]\n"
            "\n"
            "  /ie         skip the temperature, pressure and density range checks\n"
            "  --optimize  refine the Gibbs energies and their 95 % intervals\n"
            "  --method    how: lm (Levenberg-Marquardt) or descent; overrides the\n"
            "              /method= switch of the data set's options\n"
+           "  --gauss     fit the Gaussian band table on the sheet (the Gaussian mode)\n"
+           "  --factors N reduce the data to N principal factors first\n"
            "  --export    write Solutions.txt beside the workbook\n"
            "  --json      print a JSON summary as the last line\n"
            "  --host      the spreadsheet host; batch mode uses the embedded one unless\n"

@@ -24,6 +24,10 @@ struct CommandLine {
     std::string host;
     /// "--method lm|descent": overrides the data set's "/method="; unset: the data set's
     std::optional<FitMethod> method;
+    /// "--gauss": fit the band table on the sheet (the Gaussian mode)
+    bool gauss = false;
+    /// "--factors N": reduce the data to N principal factors (0: the data as measured)
+    int16_t factors = 0;
     /// The workbook path given on the command line, "" when none
     std::string workbook;
     /// "--help"

@@ -1,5 +1,8 @@
 #include "dataset/FitReport.h"
 
+#include "dataset/FormationConstants.h"
+#include "fit/GoalResiduals.h"
+
 namespace lumora {
 
 namespace {
@@ -39,6 +42,12 @@ FitReport CollectFitReport(State& st, bool readOk, bool optimized) {
         sp.pm = st.GErr.Dimensioned() ? st.GErr(i) : 0.0f;
         s.species.push_back(sp);
     }
+    try {
+        s.rms = PlainRms(st);
+    } catch (const RuntimeError&) {
+        s.rms = 0; // no model at the parameters (a failed evaluation)
+    }
+    AddFormationConstants(st, s);
     return s;
 }
 

@@ -3,6 +3,7 @@
 #include "base/NumText.h"
 #include "base/RuntimeError.h"
 #include "dataset/FileDialog.h"
+#include "dataset/StartValue.h"
 #include "dataset/StripMode.h"
 #include "engine/DataPath.h"
 #include "fit/CallGoal.h"
@@ -372,15 +373,6 @@ private:
         if (st_.WlStop < st_.WlStart) Fail(ReadError::StopBelowStart);
     }
 
-    float StartValue(int16_t code) {
-        Props& p = *st_.props;
-        if (code == 0) return CSng(st_.WaterB / 1000.0);
-        if (code == 1) return 0.0f;
-        if (code == 2) return CSng(p.StartValueCode2(st_.TK, st_.Dens, st_.WaterB) / 1000.0);
-        if (code < 1024) return p.StartValueLow(code, st_.TK, st_.PBar, st_.Dens, st_.WaterA);
-        return p.StartValueHigh(code, st_.TK, st_.PBar, st_.Dens, st_.WaterA, 0);
-    }
-
     void ReadSpecies() {
         st_.nSp = ToInteger(Mandatory("Species:"));
         if (st_.nSp < 1 || st_.nSp > 8) Fail(ReadError::IncorrectSpeciesCount);
@@ -422,7 +414,7 @@ private:
             const int row = st_.CurRow;
             const std::string init = Next();
             if (init.empty()) {
-                const float g = StartValue(code);
+                const float g = StartValue(st_, code);
                 st_.G0Init(i) = g;
                 if (std::fabs(static_cast<double>(g)) < kMissingLimit)
                     sheet_.SetValue(row, 3, static_cast<double>(g));

@@ -38,8 +38,27 @@ std::optional<SpeciesModel> ModelFromName(std::string_view s) {
     if (s == "hydroxide") return SpeciesModel::Hydroxide;
     if (s == "hkf") return SpeciesModel::Hkf;
     if (s == "logk") return SpeciesModel::LogK;
+    if (s == "fixed") return SpeciesModel::Fixed;
     if (s == "other") return SpeciesModel::Other;
     return std::nullopt;
+}
+
+/// A finite number (integer or floating point) of a node; nothing otherwise.
+std::optional<double> NumberOf(const toml::node& n) {
+    std::optional<double> v;
+    if (n.is_integer())
+        v = static_cast<double>(*n.value_exact<int64_t>());
+    else if (n.is_floating_point())
+        v = *n.value_exact<double>();
+    if (v && !std::isfinite(*v)) v.reset();
+    return v;
+}
+
+/// A capital letter and lower-case letters: what the formula reader takes as one name.
+bool IsSymbolShaped(const std::string& s) {
+    return !s.empty() && std::isupper(static_cast<unsigned char>(s[0])) &&
+           std::all_of(s.begin() + 1, s.end(),
+                       [](char c) { return std::islower(static_cast<unsigned char>(c)) != 0; });
 }
 
 /// Reads keys of one TOML table with the line of the table for messages.
@@ -64,13 +83,8 @@ public:
             if (required) Throw(n, std::string("missing '") + key + "'");
             return fallback;
         }
-        std::optional<double> v;
-        if (n->is_integer())
-            v = static_cast<double>(*n->value_exact<int64_t>());
-        else if (n->is_floating_point())
-            v = *n->value_exact<double>();
-        if (!v || !std::isfinite(*v))
-            Throw(n, std::string("'") + key + "' must be a finite number");
+        const std::optional<double> v = NumberOf(*n);
+        if (!v) Throw(n, std::string("'") + key + "' must be a finite number");
         return *v;
     }
 
@@ -104,9 +118,7 @@ ElementInfo ReadElement(const toml::table& t, int number) {
     e.z = static_cast<int16_t>(z);
     e.molarMass = r.Number("mass");
     if (e.molarMass <= 0) r.Throw(t.get("mass"), "molar mass must be positive");
-    if (e.symbol.empty() || !std::isupper(static_cast<unsigned char>(e.symbol[0])) ||
-        !std::all_of(e.symbol.begin() + 1, e.symbol.end(),
-                     [](char c) { return std::islower(static_cast<unsigned char>(c)) != 0; }))
+    if (!IsSymbolShaped(e.symbol))
         r.Throw(t.get("symbol"), "invalid element symbol '" + e.symbol + "'");
     return e;
 }
@@ -134,12 +146,8 @@ LogKParams ReadLogK(const TableReader& outer) {
     LogKParams k;
     const toml::table* reaction = r.Table("reaction", true);
     for (const auto& [key, node] : *reaction) {
-        std::optional<double> nu;
-        if (node.is_integer())
-            nu = static_cast<double>(*node.value_exact<int64_t>());
-        else if (node.is_floating_point())
-            nu = *node.value_exact<double>();
-        if (!nu || !std::isfinite(*nu) || *nu == 0)
+        const std::optional<double> nu = NumberOf(node);
+        if (!nu || *nu == 0)
             r.Throw(&node, "reaction coefficient of '" + std::string(key.str()) +
                                "' must be a non-zero number");
         k.reactants.emplace_back(std::string(key.str()), *nu);
@@ -153,6 +161,60 @@ LogKParams ReadLogK(const TableReader& outer) {
     k.f = r.Number("f", false);
     k.g = r.Number("g", false);
     return k;
+}
+
+/// (T, G) of a fixed species: "G = -12.5" or "G = [[25, -12.5], [50, -13.1]]".
+FixedParams ReadFixed(const TableReader& r) {
+    const toml::table& t = r.table();
+    const toml::node* g = t.get("G");
+    FixedParams f;
+    if (g == nullptr || !g->is_array()) {
+        f.points.emplace_back(25.0, r.Number("G"));
+        return f;
+    }
+    const char* shape = "'G' must be a number or a list of [T, G] pairs with growing T";
+    for (const toml::node& pair : *g->as_array()) {
+        const toml::array* a = pair.as_array();
+        if (a == nullptr || a->size() != 2) r.Throw(&pair, shape);
+        const std::optional<double> T = NumberOf(*a->get(0)), G = NumberOf(*a->get(1));
+        if (!T || !G || (!f.points.empty() && !(*T > f.points.back().first))) r.Throw(&pair, shape);
+        f.points.emplace_back(*T, *G);
+    }
+    if (f.points.empty()) r.Throw(g, shape);
+    return f;
+}
+
+/// Symbols of the chemical elements 1..118, which no component may take.
+bool IsElementSymbol(const std::string& s) {
+    static const char* const kSymbols =
+        " H He Li Be B C N O F Ne Na Mg Al Si P S Cl Ar K Ca Sc Ti V Cr Mn Fe Co Ni Cu Zn Ga Ge"
+        " As Se Br Kr Rb Sr Y Zr Nb Mo Tc Ru Rh Pd Ag Cd In Sn Sb Te I Xe Cs Ba La Ce Pr Nd Pm"
+        " Sm Eu Gd Tb Dy Ho Er Tm Yb Lu Hf Ta W Re Os Ir Pt Au Hg Tl Pb Bi Po At Rn Fr Ra Ac Th"
+        " Pa U Np Pu Am Cm Bk Cf Es Fm Md No Lr Rf Db Sg Bh Hs Mt Ds Rg Cn Nh Fl Mc Lv Ts Og ";
+    return std::string_view(kSymbols).find(" " + s + " ") != std::string_view::npos;
+}
+
+/// The components (components = ["Host", "Guest"]), coded after the elements.
+void ReadComponents(const toml::table& root, std::vector<ElementInfo>& elements) {
+    const toml::node* n = root.get("components");
+    if (n == nullptr) return;
+    const toml::array* list = n->as_array();
+    if (list == nullptr) throw LoadError{"'components' must be a list of names", LineOf(*n)};
+    int code = kFirstComponentCode;
+    for (const toml::node& c : *list) {
+        const auto name = c.value_exact<std::string>();
+        if (!name || !IsSymbolShaped(*name))
+            throw LoadError{"a component name is a capital letter and lower-case letters "
+                            "(\"Host\", \"Guest\")",
+                            LineOf(c)};
+        if (IsElementSymbol(*name))
+            throw LoadError{"component '" + *name + "' is an element symbol", LineOf(c)};
+        for (const ElementInfo& old : elements)
+            if (old.symbol == *name)
+                throw LoadError{"component '" + *name + "' defined twice", LineOf(c)};
+        if (code > kLastComponentCode) throw LoadError{"too many components", LineOf(c)};
+        elements.push_back({*name, static_cast<int16_t>(code++), 0.0});
+    }
 }
 
 /// The element table; every symbol and atomic number once.
@@ -243,20 +305,29 @@ private:
             if (nextHkf_ > kLastHkfCode) rs.Throw(&t, "too many HKF species");
             s.code = static_cast<int16_t>(nextHkf_++);
             break;
+        case SpeciesModel::Fixed:
+            s.fixed = ReadFixed(rs);
+            s.code = NextFormationCode(t, rs);
+            break;
         case SpeciesModel::LogK:
             s.logk = ReadLogK(rs);
             // Reactants must come first: that keeps the reactions free of cycles.
             for (const auto& [name, nu] : s.logk.reactants)
                 if (!Known(name))
                     rs.Throw(t.get("logk"), "reactant '" + name + "' must be defined earlier");
-            if (nextLogK_ > kLastLogKCode) rs.Throw(&t, "too many log K species");
-            s.code = static_cast<int16_t>(nextLogK_++);
+            s.code = NextFormationCode(t, rs);
             break;
         case SpeciesModel::Other:
             if (nextOther_ > kLastOtherCode) rs.Throw(&t, "too many species");
             s.code = static_cast<int16_t>(nextOther_++);
             break;
         }
+    }
+
+    /// Log K and fixed species share the codes above the HKF ones.
+    int16_t NextFormationCode(const toml::table& t, TableReader& rs) {
+        if (nextLogK_ > kLastLogKCode) rs.Throw(&t, "too many log K and fixed species");
+        return static_cast<int16_t>(nextLogK_++);
     }
 
     /// Water, H+ and OH- each have one species and a fixed code.
@@ -298,6 +369,7 @@ bool Database::Load(const std::string& path, std::string& message) {
     try {
         const toml::table root = ParseToml(path);
         elements = ReadElements(root);
+        ReadComponents(root, elements);
         elements_ = elements; // the formula checks below need the element table
         species = SpeciesTableReader(*this).Read(root);
     } catch (const LoadError& e) {

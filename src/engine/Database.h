@@ -1,6 +1,10 @@
 #pragma once
 // The thermodynamic database: elements and species with their models and sources,
 // read from a TOML file. Used by the properties component and the solver.
+//
+// Besides the chemical elements a database may declare components, names that act as
+// elements in formulas (components = ["Host", "Guest"] with species formulas such
+// as "HostGuest2"), for systems of titrations whose partners are no single element.
 
 #include <cstdint>
 #include <string>
@@ -26,6 +30,7 @@ enum class SpeciesModel {
     Hydroxide, ///< OH- from the ionization constant of water
     Hkf,       ///< revised HKF equation of state
     LogK,      ///< formation reaction with log K(T, density)
+    Fixed,     ///< a given Gibbs energy, constant or a table in T
     Other      ///< species of other phases (gases, minerals)
 };
 
@@ -54,6 +59,19 @@ struct LogKParams {
     double a = 0, b = 0, c = 0, d = 0, e = 0, f = 0, g = 0;
 };
 
+/// A Gibbs energy given outright: one value for every T and P, or a table of
+/// (T, G) points interpolated linearly in T (no value outside the table).
+struct FixedParams {
+    /// (T in C, G in kJ/mol), T strictly increasing; one point means a constant
+    std::vector<std::pair<double, double>> points;
+};
+
+/// Codes of components: names that act as elements in formulas ("Host", "Guest"),
+/// numbered after every atomic number and within a character, as formula element
+/// lists carry them.
+inline constexpr int kFirstComponentCode = 128;
+inline constexpr int kLastComponentCode = 255;
+
 /// Ion size (Angstrom) of charged species without a published value, the usual choice
 /// for complexes in B-dot databases.
 inline constexpr double kDefaultIonSize = 4.0;
@@ -67,11 +85,13 @@ struct SpeciesRecord {
     double charge = 0;
     /// Phase ("aqueous", "gas", "mineral")
     std::string phase = "aqueous";
-    /// SpeciesCode: 0 water, 1 H+, 2 OH-, 3..1023 HKF, 1024..2047 log K, 2048.. other phases
+    /// SpeciesCode: 0 water, 1 H+, 2 OH-, 3..1023 HKF, 1024..2047 log K and fixed,
+    /// 2048.. other phases
     int16_t code = -1;
     SpeciesModel model = SpeciesModel::Other;
     HkfParams hkf;
     LogKParams logk;
+    FixedParams fixed;
     /// Ion size parameter of the B-dot model (Angstrom); kDefaultIonSize for charged
     /// species whose file entry gives none
     double ionSize = 0;
@@ -94,9 +114,10 @@ public:
     /// 1-based index of the species with this exact name, -1 when absent.
     int Find(const std::string& name) const;
 
-    /// Element by symbol or atomic number; nullptr when unknown.
+    /// Element or component by symbol or code; nullptr when unknown.
     const ElementInfo* Element(const std::string& symbol) const;
     const ElementInfo* ElementByZ(int z) const;
+    /// The chemical elements, then the components (codes from kFirstComponentCode).
     const std::vector<ElementInfo>& Elements() const { return elements_; }
 
 private:

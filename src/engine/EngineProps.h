@@ -29,6 +29,9 @@ public:
     float StartValueLow(int16_t code, float T, float bar, float density, float waterA) override;
     float StartValueHigh(int16_t code, float T, float bar, float density, float waterA,
                          int16_t flag) override;
+    Reaction Formation(const std::vector<std::string>& system, const std::string& name) override {
+        return FormationReaction(db_, system, name);
+    }
     std::string LastMessage() override { return message_; }
 
     const Database& database() const { return db_; }

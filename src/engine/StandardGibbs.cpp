@@ -13,6 +13,24 @@ namespace {
 constexpr double kGasConstant = 8.31446261815324; // J/(mol K)
 constexpr double kLn10 = 2.302585092994046;
 
+/// G (kJ/mol) of a fixed species at t (C): its constant, or the table interpolated
+/// linearly; false outside the table (a rounding of the ends still counts as inside).
+bool FixedGibbs(const FixedParams& f, double t, double& G) {
+    const auto& p = f.points;
+    if (p.size() == 1) {
+        G = p.front().second;
+        return true;
+    }
+    constexpr double kSlack = 1e-6;
+    if (p.empty() || t < p.front().first - kSlack || t > p.back().first + kSlack) return false;
+    size_t i = 1;
+    while (i + 1 < p.size() && t > p[i].first) ++i;
+    const auto& [t0, g0] = p[i - 1];
+    const auto& [t1, g1] = p[i];
+    G = g0 + (g1 - g0) * (t - t0) / (t1 - t0);
+    return true;
+}
+
 bool Gibbs(const Database& db, int index, const WaterState& w, double& G, int depth) {
     if (!w.ok || index < 1 || index > db.Count() || depth > 16) return false;
     const SpeciesRecord& s = db.Species(index);
@@ -46,6 +64,10 @@ bool Gibbs(const Database& db, int index, const WaterState& w, double& G, int de
         value = sum - kGasConstant * T * kLn10 * logK;
         break;
     }
+    case SpeciesModel::Fixed:
+        if (!FixedGibbs(s.fixed, w.T - 273.15, value)) return false;
+        value *= 1000.0;
+        break;
     case SpeciesModel::Other:
         return false; // no standard-state model for other phases yet
     }

@@ -32,6 +32,24 @@ bool KnownKind(const std::string& k) {
     return k == "aqueous" || k == "gas" || k == "mineral";
 }
 
+bool ReadComponentNames(const toml::node& node, SystemFile& sys, std::string& message) {
+    const toml::array* list = node.as_array();
+    if (list == nullptr) {
+        message = Located(sys.path, LineOf(node), "'components' must be a list of names");
+        return false;
+    }
+    for (const toml::node& n : *list) {
+        const auto v = n.value_exact<std::string>();
+        if (!v || v->empty()) {
+            message = Located(sys.path, LineOf(n), "a component name must be a non-empty text");
+            return false;
+        }
+        sys.components.push_back(*v);
+        sys.componentLines.push_back(LineOf(n));
+    }
+    return true;
+}
+
 } // namespace
 
 bool ReadSystemFile(const std::string& path, SystemFile& sys, std::string& message) {
@@ -59,6 +77,8 @@ bool ReadSystemFile(const std::string& path, SystemFile& sys, std::string& messa
                 return false;
             }
             sys.database = *v;
+        } else if (key == "components") {
+            if (!ReadComponentNames(node, sys, message)) return false;
         } else if (key != "phase") {
             message = Located(path, LineOf(node), "unknown key '" + std::string(key.str()) + "'");
             return false;
@@ -215,10 +235,40 @@ struct SystemBuilder {
         std::string why;
         if (!ParseFormula(db, rs.formula, elements, why))
             return Fail(line, "species \"" + name + "\": formula '" + rs.formula + "': " + why);
+        if (const std::string c = UndeclaredComponent(elements); !c.empty())
+            return Fail(line, "species \"" + name + "\" uses component '" + c +
+                                  "', which the system does not declare in 'components'");
         if (rec.spName.size() > 32767) return Fail(line, "too many species");
         rec.spName.push_back(name);
         dbIndex.push_back(i);
         formulas.push_back(std::move(elements));
+        return true;
+    }
+
+    /// The first component of a formula that the system file does not list ("" if none).
+    std::string UndeclaredComponent(const ElementList& elements) const {
+        for (const auto& [z, n] : elements) {
+            if (z < kFirstComponentCode) continue;
+            const std::string& name = db.ElementByZ(z)->symbol;
+            if (std::find(sys.components.begin(), sys.components.end(), name) ==
+                sys.components.end())
+                return name;
+        }
+        return "";
+    }
+
+    /// Every declared component is one of the database's and used by a species.
+    bool CheckComponents() {
+        for (size_t c = 0; c < sys.components.size(); ++c) {
+            const int line = sys.componentLines.size() > c ? sys.componentLines[c] : 0;
+            const ElementInfo* e = db.Element(sys.components[c]);
+            if (e == nullptr || e->z < kFirstComponentCode)
+                return Fail(line, "'" + sys.components[c] + "' is no component of database " +
+                                      fs::path(db.Path()).filename().string());
+            if (std::find(rec.elemCode.begin() + 1, rec.elemCode.end(), e->z) == rec.elemCode.end())
+                return Fail(line,
+                            "component '" + sys.components[c] + "' is in no species of the system");
+        }
         return true;
     }
 
@@ -265,7 +315,7 @@ bool BuildSystem(const SystemFile& sys, const Database& db, SysRec& rec, std::ve
     builder.AddElements(firstAq, count);
     builder.AddElements(1, firstAq - 1);
     rec.nElem = static_cast<int16_t>(rec.elemCode.size() - 1);
-    return true;
+    return builder.CheckComponents();
 }
 
 } // namespace lumora

@@ -3,6 +3,8 @@
 //
 //   database = "thermo.toml"     # optional: relative to this file, then as given, then the
 //                                # bundled data folders; without it the bundled thermo.toml
+//   components = ["Host"]        # optional: the database's components that the species
+//                                # use; a species using another one is refused
 //   [[phase]]
 //   name = "aqueous"             # kind "aqueous"; water must be its first species
 //   species = ["H2O", "H+", "OH-", "Na+", "Cl-", "NaCl(aq)"]
@@ -46,6 +48,9 @@ struct SystemFile {
     std::string path;
     /// Database as the file names it; empty when it names none
     std::string database;
+    /// Components the system declares, and the line of each
+    std::vector<std::string> components;
+    std::vector<int> componentLines;
     std::vector<SystemPhase> phases;
 };
 

@@ -17,6 +17,13 @@ double DegreesOfFreedom(const State& st) {
     return static_cast<double>(st.nSol - st.nSp);
 }
 
+/// The model arrays that CalculatedAbsorbance reads unchecked cover every solution and
+/// wavelength ("Subscript out of range" otherwise).
+void CheckModelBounds(const State& st) {
+    (void)(st.FitMode == 1 ? st.AbsC(st.nSol, st.nWl) : st.Eps(st.nSp, st.nWl));
+    (void)st.Conc(st.nSp, st.nSol);
+}
+
 } // namespace
 
 std::vector<double> ResidualScales(const State& st) {
@@ -41,14 +48,29 @@ double CalculatedAbsorbance(const State& st, int j, int w) {
 
 void GoalResiduals(const State& st, std::vector<double>& r) {
     const std::vector<double> scale = ResidualScales(st);
-    (void)(st.FitMode == 1 ? st.AbsC(st.nSol, st.nWl) : st.Eps(st.nSp, st.nWl));
-    (void)st.Conc(st.nSp, st.nSol);
+    CheckModelBounds(st);
     r.clear();
     for (int j = 1; j <= st.nSol; ++j)
         for (int w = 1; w <= st.nWl; ++w) {
             const double m = st.AbsM.At(j, w);
             if (Valid(m)) r.push_back(scale[j] * (CalculatedAbsorbance(st, j, w) - m));
         }
+}
+
+double PlainRms(const State& st) {
+    (void)st.AbsM(st.nSol, st.nWl);
+    CheckModelBounds(st);
+    double sum = 0.0;
+    long n = 0;
+    for (int j = 1; j <= st.nSol; ++j)
+        for (int w = 1; w <= st.nWl; ++w) {
+            const double m = st.AbsM.At(j, w);
+            if (!Valid(m)) continue;
+            const double d = CalculatedAbsorbance(st, j, w) - m;
+            sum += d * d;
+            ++n;
+        }
+    return CheckedSqrt(CheckedDiv(sum, static_cast<double>(n)));
 }
 
 } // namespace lumora

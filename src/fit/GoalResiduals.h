@@ -19,6 +19,11 @@ void GoalResiduals(const State& st, std::vector<double>& r);
 /// of the solution x degrees of freedom)); 0 for a solution without valid values.
 std::vector<double> ResidualScales(const State& st);
 
+/// The plain root-mean-square of calculated minus measured absorbances over every valid
+/// measurement (unweighted, without degrees of freedom): what other programs call the
+/// RMS of a fit. Run-time errors (no valid value) reach the caller.
+double PlainRms(const State& st);
+
 /// The calculated absorbance of solution j at wavelength w, from Eps and Conc in double
 /// precision as the goal function sums it; in the Gaussian mode AbsC (single precision),
 /// since a probe leaves Eps at the bands it restored.

@@ -7,8 +7,10 @@
 #include "app/Batch.h"
 #include "app/BatchUi.h"
 #include "app/HostChoice.h"
+#include "dataset/OptimizeCommand.h"
 #include "dataset/ReadDataSet.h"
 #include "engine/EngineFactory.h"
+#include "import/ImportDataSet.h"
 #include "xlsx/EmbeddedHost.h"
 #include "xlsx/GridWorkbook.h"
 #include "xlsx/XlsxWriter.h"
@@ -43,7 +45,7 @@ void UseEngine(State& st, const fs::path& dir) {
 
 /// lumora --batch path [--optimize [--method M]] on the real engine; the exit code.
 int Batch(const std::string& path, bool optimize, BatchSummary& summary,
-          std::optional<FitMethod> method = std::nullopt) {
+          std::optional<FitMethod> method = std::nullopt, CommandLine cl = {}) {
     int exitCode = -1;
     {
         State st; // gone before its workbook is closed: the watcher points into it
@@ -51,7 +53,6 @@ int Batch(const std::string& path, bool optimize, BatchSummary& summary,
         BatchUi ui(out, out);
         st.ui = &ui;
         UseEngine(st, fs::path(path).parent_path());
-        CommandLine cl;
         cl.batch = true, cl.optimize = optimize, cl.method = method;
         cl.workbook = path;
         exitCode = RunBatchCommands(st, cl, summary);
@@ -150,6 +151,76 @@ TEST(BatchEndToEnd, RecoversKnownGibbsEnergiesWithinTheirIntervalsAndSavesThem) 
     EXPECT_EQ(Batch(noisy.path, true, s), 1);
     EXPECT_TRUE(s.ErrMsg.starts_with("Nothing to optimize (fixed by a value in \"Result\": "))
         << s.ErrMsg;
+}
+
+// The host-guest example in its two commands: import, then optimize. The refined log K
+// lie within their 95 % intervals of the generating 4.30 and 7.00; with the partners'
+// energies fixed at 0, log K = -G / (RT ln 10) and its half-width pm / (RT ln 10). The
+// mean error exceeds the plain RMS by sqrt(nSol / (nSol - nSp)) (equal weights, no
+// missing values).
+TEST(BatchEndToEnd, HostGuestTitrationFromCsvToLogK) {
+    const fs::path dir = FreshDir("e2e_host_guest");
+    const fs::path example = fs::path(LUMORA_EXAMPLES_DIR) / "host-guest-titration";
+    for (const char* f : {"host-guest.toml", "host-guest-system.toml"})
+        fs::copy_file(example / f, dir / f);
+    const std::string book = (dir / "titration.xlsx").string();
+    // A fresh workbook: a run's results would fix every species on the next.
+    const auto imported = [&] {
+        std::string error;
+        EXPECT_TRUE(ImportDataSet((example / "titration.csv").string(),
+                                  (example / "titration.toml").string(), book, true, error))
+            << error;
+    };
+    imported();
+    BatchSummary s;
+    ASSERT_EQ(Batch(book, true, s), 0) << s.ErrMsg;
+    const double rtLn10 = 8.31446261815324e-3 * 298.15 * std::log(10.0);
+    const double published[] = {0, 4.30, 7.00};
+    ASSERT_EQ(s.species.size(), 3u);
+    EXPECT_FALSE(s.species[0].logK) << "the host is a basis species";
+    for (size_t k = 1; k < 3; ++k) {
+        const auto& sp = s.species[k];
+        ASSERT_TRUE(sp.logK && sp.logK_pm) << sp.name;
+        EXPECT_NEAR(*sp.logK, -sp.result / rtLn10, 1e-9) << sp.name;
+        EXPECT_NEAR(*sp.logK_pm, sp.pm / rtLn10, 1e-9) << sp.name;
+        EXPECT_LE(std::fabs(*sp.logK - published[k]), *sp.logK_pm) << sp.name;
+    }
+    EXPECT_NEAR(s.RmsErr / s.rms, std::sqrt(17.0 / 14.0), 1e-6);
+
+    // --factors: as the factor window's choice before "Optimize" (nFactors set, then the
+    // same command), and refused beyond what the window offers; --gauss without a band
+    // table on the sheet is refused rather than run in the normal mode.
+    const auto run = [&](int16_t factors, bool gauss, BatchSummary& out) {
+        CommandLine cl;
+        cl.factors = factors, cl.gauss = gauss;
+        imported();
+        return Batch(book, true, out, std::nullopt, cl);
+    };
+    BatchSummary reduced, tooMany, gauss;
+    ASSERT_EQ(run(3, false, reduced), 0) << reduced.ErrMsg;
+    EXPECT_NE(reduced.RmsErr, s.RmsErr);
+    imported();
+    {
+        State st;
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(std::tmpfile(), std::fclose);
+        BatchUi ui(log.get(), log.get());
+        st.ui = &ui;
+        UseEngine(st, dir);
+        ReadRequest request;
+        request.fileName = "titration.xlsx";
+        ReadDataSet(st, request);
+        ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
+        st.nFactors = 3;
+        st.solver->SetControl(27, 0);
+        OptimizeCommand(st, request, {}, std::nullopt);
+        for (int i = 2; i <= 3; ++i)
+            EXPECT_NEAR(st.G0(i), reduced.species[static_cast<size_t>(i - 1)].result, 1e-9);
+    }
+    EmbeddedHost::Instance()->CloseAll();
+    EXPECT_EQ(run(17, false, tooMany), 2);
+    EXPECT_EQ(tooMany.ErrMsg, "--factors 17: these data allow 1 to 16 factors");
+    EXPECT_EQ(run(0, true, gauss), 2);
+    EXPECT_EQ(gauss.ErrMsg, "--gauss: no Gaussian band table could be loaded from the sheet");
 }
 
 // The bundled examples: Levenberg-Marquardt ends no higher than the descent method, and

@@ -62,8 +62,11 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
         {{"--batch", "/ie", "set.xlsx", "--export"}, "batch export ie||set.xlsx"},
         {{"--batch"}, "error: --batch needs a workbook"},
         {{"--batch", "s.xlsx", "--optimize", "--method", "LM"}, "batch optimize lm||s.xlsx"},
-        {{"--optimize", "a.xlsx"},
-         "error: --optimize, --method, --export and --json go with --batch"},
+        {{"--batch", "s.xlsx", "--gauss", "--factors", "3"}, "batch gauss 3||s.xlsx"},
+        {{"--batch", "s.xlsx", "--factors", "2.5"},
+         "error: --factors needs a whole number of factors, 1 or more"},
+        {{"--gauss", "a.xlsx"},
+         "error: --optimize, --method, --gauss, --factors, --export and --json go with --batch"},
         {{"--batch", "s.xlsx", "--method"}, "error: --method needs a value (lm or descent)"},
         {{"--batch", "s.xlsx", "--method", "fast"},
          "error: Unknown method \"fast\" (lm or descent)"},
@@ -79,8 +82,10 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
                                     {cl->optimize, " optimize"},
                                     {cl->exportSolutions, " export"},
                                     {cl->json, " json"},
-                                    {cl->noLimits, " ie"}})
+                                    {cl->noLimits, " ie"},
+                                    {cl->gauss, " gauss"}})
                 if (on) got += name;
+            if (cl->factors) got += " " + std::to_string(cl->factors);
             if (cl->method) got += *cl->method == FitMethod::Descent ? " descent" : " lm";
             got = got.substr(got.empty() ? 0 : 1) + "|" + cl->host + "|" + cl->workbook;
         } else {
@@ -103,6 +108,9 @@ TEST(BatchSummaryTest, JsonLine) {
     complex.result = -217.25;
     complex.pm = 0.5;
     complex.free = true;
+    complex.logK = 4.25;
+    complex.logK_pm = 0.0125;
+    s.rms = 0.001;
     s.species[1].name = "Co+2";
     s.species[1].initial = s.species[1].result = -54.4;
     s.iterations = 7;
@@ -111,12 +119,17 @@ TEST(BatchSummaryTest, JsonLine) {
     s.notes = {"raised"};
     EXPECT_EQ(
         SummaryJson(s),
-        "{\"ErrCode\":0,\"ErrMsg\":\"say \\\"hi\\\"\\n\",\"RmsErr\":0.00123,\"nSol\":12,\"nWl\":3,"
-        "\"species\":[{\"name\":\"CoCl+\",\"initial\":-216.5,\"result\":-217.25,\"pm\":0.5,"
-        "\"free\":true},{\"name\":\"Co+2\",\"initial\":-54.4,\"result\":-54.4,\"pm\":0,"
-        "\"free\":false}],\"iterations\":7,\"evaluations\":120,\"seconds\":0.25,"
+        "{\"ErrCode\":0,\"ErrMsg\":\"say \\\"hi\\\"\\n\",\"RmsErr\":0.00123,\"rms\":0.001,"
+        "\"nSol\":12,\"nWl\":3,\"species\":[{\"name\":\"CoCl+\",\"initial\":-216.5,"
+        "\"result\":-217.25,\"pm\":0.5,\"free\":true,\"logK\":4.25,\"logK_pm\":0.0125},"
+        "{\"name\":\"Co+2\",\"initial\":-54.4,\"result\":-54.4,\"pm\":0,\"free\":false,"
+        "\"logK\":null,\"logK_pm\":null}],\"iterations\":7,\"evaluations\":120,\"seconds\":0.25,"
         "\"notes\":[\"raised\"]}");
-    EXPECT_NE(SummaryText(s).find("Mean err.: 0.001230"), std::string::npos);
+    const std::string text = SummaryText(s);
+    for (const char* line : {"Mean err.: 0.001230\nRMS: 0.001000\n",
+                             "log K of formation from the basis:\nCoCl+                    "
+                             "4.2500     0.0125\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << text;
     s.RmsErr = std::numeric_limits<double>::quiet_NaN();
     EXPECT_NE(SummaryJson(s).find("\"RmsErr\":null"), std::string::npos) << "no NaN in JSON";
 }

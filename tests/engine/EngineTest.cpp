@@ -8,6 +8,7 @@
 #include "engine/EngineProps.h"
 #include "engine/EngineSolver.h"
 #include "engine/EngineSysReader.h"
+#include "engine/FormationReaction.h"
 #include "engine/Formula.h"
 #include "engine/HkfEquation.h"
 #include "engine/ThermoCommands.h"
@@ -617,6 +618,99 @@ TEST(SystemReader, OtherDatabasesAndMinerals) {
     EXPECT_EQ(code, kEqUnsupported);
     EXPECT_NE(mineral.LastMessage().find("other phases"), std::string::npos);
     EXPECT_EQ(amounts, std::vector<double>(7, 0.0));
+}
+
+// Titration partners as components: the example's database and system. Formulas carry
+// them as elements coded from 128; the equilibrium keeps their mass balances and the
+// mass action of the two constant log K species (neutral, so activities are molalities);
+// a fixed energy is constant or interpolated in T; bad declarations are refused.
+const std::string kHostGuest = std::string(LUMORA_EXAMPLES_DIR) + "/host-guest-titration/";
+
+TEST(Components, FormulasMassBalanceFixedEnergiesAndRefusals) {
+    EngineSolver solver;
+    solver.SetOptions("/activity=ideal");
+    solver.OpenSystem(kHostGuest + "host-guest-system.toml");
+    ASSERT_EQ(solver.LastMessage(), "System file accepted");
+    const Database& db = solver.Db();
+    std::vector<std::pair<int, double>> el;
+    std::string problem;
+    ASSERT_TRUE(ParseFormula(db, "HostGuest2(OH)2", el, problem)) << problem;
+    EXPECT_EQ(el, (std::vector<std::pair<int, double>>{{128, 1}, {129, 2}, {8, 2}, {1, 2}}));
+    EXPECT_EQ(solver.System().elemCode, (std::vector<int16_t>{0, 1, 8, 128, 129}));
+    const double bulk[] = {kWaterMolality, 0, 0, 1e-4, 3e-4};
+    std::vector<double> n(8), w(1);
+    int16_t code = 1;
+    solver.Equilibrate(25, 1, w, bulk, n, w, code);
+    ASSERT_EQ(code, 0) << solver.LastMessage();
+    const double m = kWaterMolality / n[1], h = n[4] * m, g = n[5] * m, hg = n[6] * m,
+                 hg2 = n[7] * m;
+    EXPECT_FUZZY(n[4] + n[6] + n[7], 1e-4, 1e-10);
+    EXPECT_FUZZY(n[5] + n[6] + 2 * n[7], 3e-4, 1e-10);
+    EXPECT_FUZZY(hg / (h * g), 1e4, 1e-7);
+    EXPECT_FUZZY(hg2 / (hg * g), std::pow(10.0, 2.5), 1e-7);
+
+    const std::string head = "elements = [ { symbol = \"H\", z = 1, mass = 1 }, { symbol = "
+                             "\"O\", z = 8, mass = 16 } ]\n";
+    const std::string fixed = head + "[[species]]\nname = \"F\"\nformula = \"H\"\nmodel = "
+                                     "\"fixed\"\nsource = \"s\"\nG = [[0, -10], [100, -30], "
+                                     "[200, -31]]\n";
+    Database fdb;
+    ASSERT_TRUE(fdb.Load(WriteFile("fixed.toml", fixed), problem)) << problem;
+    for (const auto& [t, expected] : {std::pair{25.0, -15.0}, {150.0, -30.5}, {0.0, -10.0}}) {
+        double G = 0;
+        EXPECT_TRUE(StandardGibbs(fdb, 1, WaterAt(273.15 + t, 100), G));
+        EXPECT_NEAR(G, expected * 1000, 1e-6) << t;
+    }
+    double G = 0;
+    EXPECT_FALSE(StandardGibbs(fdb, 1, WaterAt(273.15 + 250, 100), G));
+    const std::tuple<std::string, int, const char*> bad[] = {
+        {head + "components = [\"Co\"]\n", 2, "component 'Co' is an element symbol"},
+        {head + "components = [\"HOST\"]\n", 2, "capital letter and lower-case letters"},
+        {head + "components = [\"Hg\"]\n", 2, "element symbol"},
+        {head + "[[species]]\nname = \"F\"\nformula = \"H\"\nmodel = \"fixed\"\nsource = "
+                "\"s\"\nG = [[25, 1], [20, 2]]\n",
+         7, "list of [T, G] pairs with growing T"},
+    };
+    for (const auto& [text, line, says] : bad) {
+        EXPECT_FALSE(fdb.Load(WriteFile("bad-comp.toml", text), problem));
+        EXPECT_TRUE(problem.find(", line " + std::to_string(line) + ":") != std::string::npos &&
+                    problem.find(says) != std::string::npos)
+            << problem;
+    }
+    const std::string db2 = "database = \"" + kHostGuest + "host-guest.toml\"\n";
+    const std::string aq = "[[phase]]\nname = \"aqueous\"\nspecies = [\"H2O\", \"Host\"]\n";
+    const std::pair<std::string, const char*> systems[] = {
+        {db2 + aq, "line 4: species \"Host\" uses component 'Host', which the system does not "
+                   "declare"},
+        {db2 + "components = [\"Host\", \"Guest\"]\n" + aq, "component 'Guest' is in no species"},
+        {db2 + "components = [\"Host\", \"Na\"]\n" + aq, "'Na' is no component of database"},
+    };
+    for (const auto& [text, says] : systems) {
+        EngineSolver s;
+        s.OpenSystem(WriteFile("bad-comp-system.toml", text));
+        EXPECT_NE(s.LastMessage().find(says), std::string::npos) << s.LastMessage();
+    }
+}
+
+// Formation from the basis of a system: water, H+ and a reference species per element.
+TEST(FormationReaction, FromTheBasisOfTheSystem) {
+    Database db;
+    std::string msg;
+    ASSERT_TRUE(db.Load(kBundled, msg)) << msg;
+    const std::vector<std::string> co = {"H2O",     "H+",   "OH-",   "Na+",    "Cl-",
+                                         "HCl(aq)", "Co+2", "CoCl+", "CoCl4-2"};
+    const std::pair<const char*, Reaction> cases[] = {
+        {"CoCl4-2", {{"Co+2", 1}, {"Cl-", 4}}},
+        {"OH-", {{"H2O", 1}, {"H+", -1}}},
+        {"HCl(aq)", {{"Cl-", 1}, {"H+", 1}}},
+        {"Co+2", {}}, // a basis species
+        {"H2O", {}},
+        {"NaCl(aq)", {}}, // not in the system
+    };
+    for (const auto& [name, reaction] : cases)
+        EXPECT_EQ(FormationReaction(db, co, name), reaction) << name;
+    // Without H+ the charge of OH- cannot be balanced.
+    EXPECT_TRUE(FormationReaction(db, {"H2O", "OH-"}, "OH-").empty());
 }
 
 // The first four texts are accepted, the others refused; a refused text changes nothing.
