@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "base/NumText.h"
+#include "fit/FitSwitches.h"
 
 #include <filesystem>
 
@@ -57,6 +58,16 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 error = "Unknown method \"" + args[i] + "\" (lm or descent)";
                 return std::nullopt;
             }
+        } else if (a == "--intervals") {
+            if (i + 1 >= args.size()) {
+                error = "--intervals needs a value (hessian or profile)";
+                return std::nullopt;
+            }
+            cl.intervals = IntervalMethodNamed(args[++i]);
+            if (!cl.intervals) {
+                error = "Unknown interval method \"" + args[i] + "\" (hessian or profile)";
+                return std::nullopt;
+            }
         } else if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a.rfind("--", 0) == 0) {
@@ -73,8 +84,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         error = "--batch needs a workbook";
         return std::nullopt;
     }
-    if (!cl.batch && (cl.optimize || cl.exportSolutions || cl.json || cl.method)) {
-        error = "--optimize, --method, --export and --json go with --batch";
+    if (!cl.batch && (cl.optimize || cl.exportSolutions || cl.json || cl.method || cl.intervals)) {
+        error = "--optimize, --method, --intervals, --export and --json go with --batch";
         return std::nullopt;
     }
     return cl;
@@ -83,13 +94,16 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
 std::string UsageText() {
     return "Usage:\n"
            "  lumora [/ie] [--host embedded|libreoffice] [WORKBOOK]\n"
-           "  lumora --batch WORKBOOK [--optimize [--method lm|descent]] [--export] [--json]\n"
+           "  lumora --batch WORKBOOK [--optimize [--method lm|descent]\n"
+           "         [--intervals hessian|profile]] [--export] [--json]\n"
            "         [/ie] [--host embedded|libreoffice]\n"
            "\n"
            "  /ie         skip the temperature, pressure and density range checks\n"
            "  --optimize  refine the Gibbs energies and their 95 % intervals\n"
            "  --method    how: lm (Levenberg-Marquardt) or descent; overrides the\n"
            "              /method= switch of the data set's options\n"
+           "  --intervals 95 % intervals: hessian (joint region, symmetric) or profile\n"
+           "              (one parameter, asymmetric); overrides /intervals=\n"
            "  --export    write Solutions.txt beside the workbook\n"
            "  --json      print a JSON summary as the last line\n"
            "  --host      the spreadsheet host; batch mode uses the embedded one unless\n"

@@ -39,7 +39,12 @@ double CalculatedAbsorbance(const State& st, int j, int w) {
     return calc;
 }
 
+bool HasResiduals(const State& st) {
+    return st.nFactors == 0 && (!st.goalOverride || st.residualsOverride);
+}
+
 void GoalResiduals(const State& st, std::vector<double>& r) {
+    if (st.residualsOverride) return st.residualsOverride(st, r);
     const std::vector<double> scale = ResidualScales(st);
     (void)(st.FitMode == 1 ? st.AbsC(st.nSol, st.nWl) : st.Eps(st.nSp, st.nWl));
     (void)st.Conc(st.nSp, st.nSol);

@@ -50,6 +50,9 @@ struct State {
     HostAttach attachHost;
     /// Replaces Goal(probe) for tests of its callers (unset: the real goal function).
     std::function<double(State&, int16_t)> goalOverride;
+    /// Replaces the residual vector of the last goal evaluation, for tests whose goal function
+    /// stands in for the real one (unset: the real residuals; none with a stand-in goal).
+    std::function<void(const State&, std::vector<double>&)> residualsOverride;
     /// Replaces the data-set reader for tests of its callers (unset: the real reader).
     std::function<void(State&)> readOverride;
 
