@@ -154,7 +154,8 @@ struct Phase {
             }
             st.GErr(i) = CSng(CheckedSqrt(v * f));
         }
-        done = Correlate(hessian);
+        SetCorrelation(st, hessian, m);
+        done = true;
     }
 
     /// The curvature that explains the intervals: J'J of the residuals when the goal
@@ -169,13 +170,6 @@ struct Phase {
         const bool ok = GaussNewtonMatrix(st, FreeSpecies(st), a);
         st.G0 = optimum;
         return ok;
-    }
-
-    bool Correlate(const Mat<double>& hessian) {
-        Mat<double> a;
-        if (!Curvature(hessian, a)) return false;
-        SetCorrelation(st, a, static_cast<int>(FreeSpecies(st).size()));
-        return true;
     }
 
     /// No intervals: the message names the species the data cannot tell apart, and the

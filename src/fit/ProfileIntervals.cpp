@@ -88,7 +88,7 @@ public:
             const int i = free_[k - 1];
             if (!Side(k, -1.0, st_.GLo(i)) || !Side(k, 1.0, st_.GHi(i))) return false;
             if (st_.GLo(i) && st_.GHi(i))
-                st_.GErr(i) = CSng(std::max(*st_.GHi(i) - st_.G0(i), st_.G0(i) - *st_.GLo(i)));
+                st_.GErr(i) = CSng(std::max(*st_.GHi(i) - optimum_(i), optimum_(i) - *st_.GLo(i)));
             else
                 undetermined.push_back(st_.SpName(i));
         }

@@ -63,7 +63,11 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
         {{"--batch"}, "error: --batch needs a workbook"},
         {{"--batch", "s.xlsx", "--optimize", "--method", "LM"}, "batch optimize lm||s.xlsx"},
         {{"--optimize", "a.xlsx"},
-         "error: --optimize, --method, --export and --json go with --batch"},
+         "error: --optimize, --method, --intervals, --export and --json go with --batch"},
+        {{"--batch", "s.xlsx", "--optimize", "--intervals", "Profile"},
+         "batch optimize profile||s.xlsx"},
+        {{"--batch", "s.xlsx", "--intervals", "jackknife"},
+         "error: Unknown interval method \"jackknife\" (hessian or profile)"},
         {{"--batch", "s.xlsx", "--method"}, "error: --method needs a value (lm or descent)"},
         {{"--batch", "s.xlsx", "--method", "fast"},
          "error: Unknown method \"fast\" (lm or descent)"},
@@ -82,6 +86,8 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
                                     {cl->noLimits, " ie"}})
                 if (on) got += name;
             if (cl->method) got += *cl->method == FitMethod::Descent ? " descent" : " lm";
+            if (cl->intervals)
+                got += *cl->intervals == IntervalMethod::Profile ? " profile" : " hessian";
             got = got.substr(got.empty() ? 0 : 1) + "|" + cl->host + "|" + cl->workbook;
         } else {
             got = "error: " + error;
@@ -103,6 +109,9 @@ TEST(BatchSummaryTest, JsonLine) {
     complex.result = -217.25;
     complex.pm = 0.5;
     complex.free = true;
+    complex.lo = -218.0, complex.determined = false; // one bound only
+    s.correlation = {{1.0}};
+    s.intervalNote = "CoCl+ is not determined";
     s.species[1].name = "Co+2";
     s.species[1].initial = s.species[1].result = -54.4;
     s.iterations = 7;
@@ -113,10 +122,15 @@ TEST(BatchSummaryTest, JsonLine) {
         SummaryJson(s),
         "{\"ErrCode\":0,\"ErrMsg\":\"say \\\"hi\\\"\\n\",\"RmsErr\":0.00123,\"nSol\":12,\"nWl\":3,"
         "\"species\":[{\"name\":\"CoCl+\",\"initial\":-216.5,\"result\":-217.25,\"pm\":0.5,"
-        "\"free\":true},{\"name\":\"Co+2\",\"initial\":-54.4,\"result\":-54.4,\"pm\":0,"
-        "\"free\":false}],\"iterations\":7,\"evaluations\":120,\"seconds\":0.25,"
-        "\"notes\":[\"raised\"]}");
-    EXPECT_NE(SummaryText(s).find("Mean err.: 0.001230"), std::string::npos);
+        "\"free\":true,\"lo\":-218,\"hi\":\"n.d.\"},{\"name\":\"Co+2\",\"initial\":-54.4,"
+        "\"result\":-54.4,\"pm\":0,\"free\":false}],\"correlation\":[[1]],"
+        "\"intervalNote\":\"CoCl+ is not determined\",\"iterations\":7,\"evaluations\":120,"
+        "\"seconds\":0.25,\"notes\":[\"raised\"]}");
+    const std::string text = SummaryText(s);
+    for (const char* line :
+         {"Mean err.: 0.001230\n", "CoCl+                 -218.0000           n.d.\n",
+          "CoCl+              1.000\n", "\nCoCl+ is not determined\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
     s.RmsErr = std::numeric_limits<double>::quiet_NaN();
     EXPECT_NE(SummaryJson(s).find("\"RmsErr\":null"), std::string::npos) << "no NaN in JSON";
 }
