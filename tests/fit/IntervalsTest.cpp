@@ -25,6 +25,19 @@ void SetUpQuadratic(OptimizeFixture& fx, const Eigen::Matrix2d& A, double f0) {
     };
 }
 
+/// Residuals whose squares sum to the quadratic goal: (sqrt(f0), L' d) with A = L L'; a
+/// zero second row of A ignores species 3.
+void GiveResiduals(OptimizeFixture& fx, const Eigen::Matrix2d& A, double f0) {
+    fx.st.AbsM.Redim(fx.st.nSol, fx.st.nWl);
+    const Eigen::Matrix2d Lt = (A + 1e-300 * Eigen::Matrix2d::Identity()).llt().matrixU();
+    const bool ignores = A(1, 1) == 0.0;
+    fx.st.residualsOverride = [&fx, Lt, f0, ignores](const State&, std::vector<double>& r) {
+        const std::vector<double>& g = fx.goal.calls.back().g;
+        const Eigen::Vector2d v = Lt * Eigen::Vector2d(g[1] - kMin[1], g[3] - kMin[3]);
+        r = {std::sqrt(f0), v(0), ignores ? 0.0 : v(1)};
+    };
+}
+
 /// Every exit goes back to the optimum and evaluates there once more.
 void ExpectAtOptimumAfterwards(const OptimizeFixture& fx) {
     ASSERT_FALSE(fx.goal.calls.empty());
@@ -93,13 +106,7 @@ TEST(IntervalsTest, ProfileBoundsOfAQuadraticGoal) {
         OptimizeFixture fx({3, 5, 10, 0, 0});
         const Eigen::Matrix2d A = ignored ? M(1.5, 0.0, 0.0) : M(1.5, -0.9, 0.8);
         SetUpQuadratic(fx, A, 0.5);
-        fx.st.AbsM.Redim(5, 10);
-        const Eigen::Matrix2d Lt = (A + 1e-300 * Eigen::Matrix2d::Identity()).llt().matrixU();
-        fx.st.residualsOverride = [&](const State&, std::vector<double>& r) {
-            const std::vector<double>& g = fx.goal.calls.back().g;
-            const Eigen::Vector2d v = Lt * Eigen::Vector2d(g[1] - kMin[1], g[3] - kMin[3]);
-            r = {std::sqrt(0.5), v(0), ignored ? 0.0 : v(1)};
-        };
+        GiveResiduals(fx, A, 0.5);
         fx.st.RmsErr = std::sqrt(0.5);
         ASSERT_TRUE(ProfileIntervals(fx.st));
         ASSERT_EQ(fx.st.ErrCode, 0);
@@ -132,17 +139,19 @@ TEST(IntervalsTest, ZeroDegreesOfFreedomRaisesDivisionByZero) {
     ExpectAtOptimumAfterwards(fx);
 }
 
-TEST(IntervalsTest, EscDuringTheHessianWritesNothingAndReturnsToTheOptimum) {
-    for (long at : {1L, 2L, 4L, 6L, 9L}) {
-        SCOPED_TRACE(at);
-        OptimizeFixture fx({3, 5, 10, 0, 0});
-        SetUpQuadratic(fx, M(1.0, 0.2, 1.0), 0.5);
-        fx.ui.interruptAtYield = at;
-        ConfidenceIntervals(fx.st);
-        EXPECT_EQ(std::pair(fx.st.ErrCode, fx.st.GErr(1)), std::pair(kInterrupt, 0.0f));
-        EXPECT_TRUE(at > 1 || fx.goal.calls.empty());
-        if (at > 1) ExpectAtOptimumAfterwards(fx); // stopped after leaving the optimum
-    }
+TEST(IntervalsTest, EscDuringEitherPhaseWritesNothingAndReturnsToTheOptimum) {
+    for (const auto method : {IntervalMethod::Hessian, IntervalMethod::Profile})
+        for (long at : {1L, 2L, 4L, 6L, 9L}) {
+            SCOPED_TRACE(at);
+            OptimizeFixture fx({3, 5, 10, 0, 0});
+            SetUpQuadratic(fx, M(1.0, 0.2, 1.0), 0.5);
+            GiveResiduals(fx, M(1.0, 0.2, 1.0), 0.5);
+            fx.ui.interruptAtYield = at;
+            EXPECT_FALSE(EstimateIntervals(fx.st, method));
+            EXPECT_EQ(std::pair(fx.st.ErrCode, fx.st.GErr(1)), std::pair(kInterrupt, 0.0f));
+            EXPECT_TRUE(at > 1 || fx.goal.calls.empty());
+            if (at > 1) ExpectAtOptimumAfterwards(fx); // stopped after leaving the optimum
+        }
 }
 
 } // namespace
