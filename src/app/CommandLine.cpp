@@ -11,6 +11,20 @@ namespace {
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
+
+/// The value after the option args[i], which `named` turns into one of `values`; false
+/// with the error when it is missing or unknown.
+template <class T, class Named>
+bool TakeChoice(const std::vector<std::string>& args, size_t& i, const std::string& what,
+                const std::string& values, Named named, std::optional<T>& out, std::string& error) {
+    if (i + 1 >= args.size()) {
+        error = args[i] + " needs a value (" + values + ")";
+        return false;
+    }
+    out = named(args[++i]);
+    if (!out) error = "Unknown " + what + " \"" + args[i] + "\" (" + values + ")";
+    return out.has_value();
+}
 } // namespace
 
 bool IsIeSwitch(const std::string& arg) {
@@ -49,25 +63,12 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return std::nullopt;
             }
         } else if (a == "--method") {
-            if (i + 1 >= args.size()) {
-                error = "--method needs a value (lm or descent)";
+            if (!TakeChoice(args, i, "method", "lm or descent", MethodNamed, cl.method, error))
                 return std::nullopt;
-            }
-            cl.method = MethodNamed(args[++i]);
-            if (!cl.method) {
-                error = "Unknown method \"" + args[i] + "\" (lm or descent)";
-                return std::nullopt;
-            }
         } else if (a == "--intervals") {
-            if (i + 1 >= args.size()) {
-                error = "--intervals needs a value (hessian or profile)";
+            if (!TakeChoice(args, i, "interval method", "hessian or profile", IntervalMethodNamed,
+                            cl.intervals, error))
                 return std::nullopt;
-            }
-            cl.intervals = IntervalMethodNamed(args[++i]);
-            if (!cl.intervals) {
-                error = "Unknown interval method \"" + args[i] + "\" (hessian or profile)";
-                return std::nullopt;
-            }
         } else if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a.rfind("--", 0) == 0) {
