@@ -21,6 +21,53 @@
 
 namespace lumora {
 
+namespace {
+
+/// Whether profile bounds were sought for the species.
+bool HasBounds(const FitReport::Species& sp) {
+    return sp.lo || sp.hi || !sp.determined;
+}
+
+std::string JsonBound(const std::optional<double>& b) {
+    return b ? JsonNumber(*b) : JsonString("n.d.");
+}
+
+std::string TextBound(const std::optional<double>& b) {
+    return b ? FormatNumber(*b, "0.0000") : "n.d.";
+}
+
+/// The profile bounds, the correlation matrix and why intervals are missing.
+void IntervalLines(const BatchSummary& s, std::ostringstream& o) {
+    char line[256];
+    bool header = false;
+    for (const auto& sp : s.species) {
+        if (!HasBounds(sp)) continue;
+        if (!header) o << "95 % profile intervals (kJ/mol):\n";
+        header = true;
+        std::snprintf(line, sizeof line, "%-16s %14s %14s\n", sp.name.c_str(),
+                      TextBound(sp.lo).c_str(), TextBound(sp.hi).c_str());
+        o << line;
+    }
+    if (!s.correlation.empty()) {
+        o << "Correlation of the refined energies:\n";
+        std::vector<std::string> names;
+        for (const auto& sp : s.species)
+            if (sp.free) names.push_back(sp.name);
+        for (size_t k = 0; k < s.correlation.size(); ++k) {
+            std::snprintf(line, sizeof line, "%-16s", k < names.size() ? names[k].c_str() : "");
+            o << line;
+            for (const double c : s.correlation[k]) {
+                std::snprintf(line, sizeof line, " %7.3f", c);
+                o << line;
+            }
+            o << "\n";
+        }
+    }
+    if (!s.intervalNote.empty()) o << s.intervalNote << "\n";
+}
+
+} // namespace
+
 int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
     const auto t0 = std::chrono::steady_clock::now();
     st.GoalCalls = 0;
@@ -47,7 +94,7 @@ int RunBatchCommands(State& st, const CommandLine& cl, BatchSummary& summary) {
     const bool readOk = exitCode == 0;
     if (exitCode == 0 && cl.optimize) {
         st.solver->SetControl(27, 0);
-        const OptimizeEnd end = OptimizeCommand(st, request, {}, cl.method);
+        const OptimizeEnd end = OptimizeCommand(st, request, {}, cl.method, cl.intervals);
         optimized = true;
         if (st.ErrCode > 0) st.ui->message("Optimization: " + st.ErrMsg, Icon::Critical);
         if (st.ErrCode == 0 && end == OptimizeEnd::NothingToOptimize) {
@@ -163,11 +210,20 @@ std::string SummaryJson(const BatchSummary& s) {
         o << (i ? "," : "") << "{\"name\":" << JsonString(sp.name)
           << ",\"initial\":" << JsonNumber(sp.initial) << ",\"result\":" << JsonNumber(sp.result)
           << ",\"pm\":" << JsonNumber(sp.pm) << ",\"free\":" << (sp.free ? "true" : "false")
-          << ",\"logK\":" << JsonOptional(sp.logK) << ",\"logK_pm\":" << JsonOptional(sp.logK_pm)
-          << "}";
+          << ",\"logK\":" << JsonOptional(sp.logK) << ",\"logK_pm\":" << JsonOptional(sp.logK_pm);
+        if (HasBounds(sp)) o << ",\"lo\":" << JsonBound(sp.lo) << ",\"hi\":" << JsonBound(sp.hi);
+        o << "}";
     }
-    o << "],\"iterations\":" << s.iterations << ",\"evaluations\":" << s.evaluations
-      << ",\"seconds\":" << JsonNumber(s.seconds) << ",\"notes\":[";
+    o << "],\"correlation\":[";
+    for (size_t k = 0; k < s.correlation.size(); ++k) {
+        o << (k ? ",[" : "[");
+        for (size_t l = 0; l < s.correlation[k].size(); ++l)
+            o << (l ? "," : "") << JsonNumber(s.correlation[k][l]);
+        o << "]";
+    }
+    o << "],\"intervalNote\":" << JsonString(s.intervalNote) << ",\"iterations\":" << s.iterations
+      << ",\"evaluations\":" << s.evaluations << ",\"seconds\":" << JsonNumber(s.seconds)
+      << ",\"notes\":[";
     for (size_t i = 0; i < s.notes.size(); ++i) o << (i ? "," : "") << JsonString(s.notes[i]);
     o << "]}";
     return o.str();
@@ -186,10 +242,13 @@ std::string SummaryText(const BatchSummary& s) {
     for (const auto& sp : s.species) {
         std::snprintf(line, sizeof line, "%-16s %14.4f %14.4f %10s%s\n", sp.name.c_str(),
                       sp.initial, sp.result,
-                      sp.pm != 0 ? FormatNumber(sp.pm, "0.0000").c_str() : "",
+                      sp.pm != 0       ? FormatNumber(sp.pm, "0.0000").c_str()
+                      : !sp.determined ? "n.d."
+                                       : "",
                       sp.free ? "" : "  (fixed)");
         o << line;
     }
+    IntervalLines(s, o);
     o << FormationText(s);
     const double per =
         s.evaluations > 0 ? s.seconds / static_cast<double>(s.evaluations) * 1000.0 : 0.0;

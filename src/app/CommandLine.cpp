@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "base/NumText.h"
+#include "fit/FitSwitches.h"
 
 #include <cmath>
 #include <filesystem>
@@ -10,6 +11,20 @@ namespace lumora {
 namespace {
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+/// The value after the option args[i], which `named` turns into one of `values`; false
+/// with the error when it is missing or unknown.
+template <class T, class Named>
+bool TakeChoice(const std::vector<std::string>& args, size_t& i, const std::string& what,
+                const std::string& values, Named named, std::optional<T>& out, std::string& error) {
+    if (i + 1 >= args.size()) {
+        error = args[i] + " needs a value (" + values + ")";
+        return false;
+    }
+    out = named(args[++i]);
+    if (!out) error = "Unknown " + what + " \"" + args[i] + "\" (" + values + ")";
+    return out.has_value();
 }
 } // namespace
 
@@ -49,15 +64,12 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return std::nullopt;
             }
         } else if (a == "--method") {
-            if (i + 1 >= args.size()) {
-                error = "--method needs a value (lm or descent)";
+            if (!TakeChoice(args, i, "method", "lm or descent", MethodNamed, cl.method, error))
                 return std::nullopt;
-            }
-            cl.method = MethodNamed(args[++i]);
-            if (!cl.method) {
-                error = "Unknown method \"" + args[i] + "\" (lm or descent)";
+        } else if (a == "--intervals") {
+            if (!TakeChoice(args, i, "interval method", "hessian or profile", IntervalMethodNamed,
+                            cl.intervals, error))
                 return std::nullopt;
-            }
         } else if (a == "--gauss") {
             cl.gauss = true;
         } else if (a == "--factors") {
@@ -85,9 +97,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         error = "--batch needs a workbook";
         return std::nullopt;
     }
-    if (!cl.batch &&
-        (cl.optimize || cl.exportSolutions || cl.json || cl.method || cl.gauss || cl.factors)) {
-        error = "--optimize, --method, --gauss, --factors, --export and --json go with --batch";
+    if (!cl.batch && (cl.optimize || cl.exportSolutions || cl.json || cl.method || cl.intervals ||
+                      cl.gauss || cl.factors)) {
+        error = "--optimize, --method, --intervals, --gauss, --factors, --export and --json go "
+                "with --batch";
         return std::nullopt;
     }
     return cl;
@@ -96,13 +109,16 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
 std::string UsageText() {
     return "Usage:\n"
            "  lumora [/ie] [--host embedded|libreoffice] [WORKBOOK]\n"
-           "  lumora --batch WORKBOOK [--optimize [--method lm|descent]] [--gauss]\n"
-           "         [--factors N] [--export] [--json] [/ie] [--host embedded|libreoffice]\n"
+           "  lumora --batch WORKBOOK [--optimize [--method lm|descent]\n"
+           "         [--intervals hessian|profile]] [--gauss] [--factors N] [--export]\n"
+           "         [--json] [/ie] [--host embedded|libreoffice]\n"
            "\n"
            "  /ie         skip the temperature, pressure and density range checks\n"
            "  --optimize  refine the Gibbs energies and their 95 % intervals\n"
            "  --method    how: lm (Levenberg-Marquardt) or descent; overrides the\n"
            "              /method= switch of the data set's options\n"
+           "  --intervals 95 % intervals: hessian (joint region, symmetric) or profile\n"
+           "              (one parameter, asymmetric); overrides /intervals=\n"
            "  --gauss     fit the Gaussian band table on the sheet (the Gaussian mode)\n"
            "  --factors N reduce the data to N principal factors first\n"
            "  --export    write Solutions.txt beside the workbook\n"

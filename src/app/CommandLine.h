@@ -2,6 +2,7 @@
 // The program's command line: desktop and batch forms.
 
 #include "fit/Optimize.h"
+#include "model/IntervalMethod.h"
 
 #include <optional>
 #include <string>
@@ -24,6 +25,9 @@ struct CommandLine {
     std::string host;
     /// "--method lm|descent": overrides the data set's "/method="; unset: the data set's
     std::optional<FitMethod> method;
+    /// "--intervals hessian|profile": overrides the data set's "/intervals="; unset: the
+    /// data set's
+    std::optional<IntervalMethod> intervals;
     /// "--gauss": fit the band table on the sheet (the Gaussian mode)
     bool gauss = false;
     /// "--factors N": reduce the data to N principal factors (0: the data as measured)

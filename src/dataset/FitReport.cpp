@@ -17,6 +17,17 @@ double CellNumber(State& st, int row, int col, double fallback) {
     return fallback;
 }
 
+std::vector<std::vector<double>> CorrelationRows(const State& st) {
+    std::vector<std::vector<double>> rows;
+    if (!st.GCorr.Dimensioned()) return rows;
+    const int n = st.GCorr.UBound1();
+    for (int k = 1; k <= n; ++k) {
+        rows.emplace_back();
+        for (int l = 1; l <= n; ++l) rows.back().push_back(st.GCorr(k, l));
+    }
+    return rows;
+}
+
 } // namespace
 
 FitReport CollectFitReport(State& st, bool readOk, bool optimized) {
@@ -40,7 +51,15 @@ FitReport CollectFitReport(State& st, bool readOk, bool optimized) {
         sp.free = st.SpFree(i) != kFalse;
         sp.result = sp.free && optimized ? st.G0(i) : st.G0Res(i);
         sp.pm = st.GErr.Dimensioned() ? st.GErr(i) : 0.0f;
+        if (optimized && sp.free && st.GLo.Dimensioned()) {
+            sp.lo = st.GLo(i), sp.hi = st.GHi(i);
+            sp.determined = sp.lo && sp.hi;
+        }
         s.species.push_back(sp);
+    }
+    if (optimized) {
+        s.intervalNote = st.IntervalNote;
+        s.correlation = CorrelationRows(st);
     }
     try {
         s.rms = PlainRms(st);

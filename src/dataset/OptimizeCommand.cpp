@@ -19,8 +19,9 @@ namespace {
 class Command {
 public:
     Command(State& st, const ReadRequest& request, const OptimizeViews& views,
-            std::optional<FitMethod> method)
-        : st_(st), ui_(*st.ui), request_(request), views_(views), method_(method) {}
+            std::optional<FitMethod> method, std::optional<IntervalMethod> intervals)
+        : st_(st), ui_(*st.ui), request_(request), views_(views), method_(method),
+          intervals_(intervals) {}
 
     OptimizeEnd Execute() {
         if (!Prepare()) return OptimizeEnd::StartFailed;
@@ -136,7 +137,7 @@ private:
         if (!SaveResultTable()) return;
         if (!converged) return;
         ui_.status("Calculating confidence intervals...");
-        if (ConfidenceIntervals(st_)) WriteIntervals();
+        if (EstimateIntervals(st_, intervals_ ? *intervals_ : st_.Intervals)) WriteIntervals();
     }
 
     /// The sheet as before the run: a "Result" value left behind would fix its species
@@ -149,9 +150,15 @@ private:
         discarded_ = true;
     }
 
+    /// The half-widths; a species whose profile left it undetermined gets an empty cell
+    /// rather than an old number that would read as its interval.
     void WriteIntervals() {
-        for (int i = 1; i <= st_.nSp; ++i)
-            if (st_.GErr(i) != 0.0f) Sheet().SetValue(i + 9, 5, static_cast<double>(st_.GErr(i)));
+        for (int i = 1; i <= st_.nSp; ++i) {
+            if (st_.GErr(i) != 0.0f)
+                Sheet().SetValue(i + 9, 5, static_cast<double>(st_.GErr(i)));
+            else if (st_.SpFree(i) && st_.GLo.Dimensioned())
+                Sheet().ClearContents(i + 9, 5, i + 9, 5);
+        }
     }
 
     /// The table beside the spectra. A sheet too narrow for it fails with the cells
@@ -222,6 +229,7 @@ private:
     const ReadRequest& request_;
     const OptimizeViews& views_;
     std::optional<FitMethod> method_;
+    std::optional<IntervalMethod> intervals_;
     bool settingsSaved_ = false;
     bool displayStatusBar_ = true;
     bool readFailed_ = false;
@@ -241,8 +249,9 @@ std::string NothingToOptimizeReason(const State& st) {
 }
 
 OptimizeEnd OptimizeCommand(State& st, const ReadRequest& request, const OptimizeViews& views,
-                            std::optional<FitMethod> method) {
-    Command command(st, request, views, method);
+                            std::optional<FitMethod> method,
+                            std::optional<IntervalMethod> intervals) {
+    Command command(st, request, views, method, intervals);
     OptimizeEnd end = OptimizeEnd::StartFailed;
     try {
         end = command.Execute();

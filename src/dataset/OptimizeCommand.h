@@ -25,11 +25,13 @@ struct OptimizeViews {
 
 /// Runs the command and tells how the optimizer ended (StartFailed also when the
 /// command stopped before it). The method is `method` when given, otherwise the one the
-/// data set's options name ("/method="). Outcome in ErrCode: 0 after a normal end, -1
+/// data set's options name ("/method="); likewise the interval method (`intervals`,
+/// "/intervals="). Outcome in ErrCode: 0 after a normal end, -1
 /// after Esc or a run-time error (its message shown), otherwise the code left by the
 /// reader or the goal function.
 OptimizeEnd OptimizeCommand(State& st, const ReadRequest& request, const OptimizeViews& views = {},
-                            std::optional<FitMethod> method = std::nullopt);
+                            std::optional<FitMethod> method = std::nullopt,
+                            std::optional<IntervalMethod> intervals = std::nullopt);
 
 /// Why there is nothing to optimize: the species fixed by a "Result" value, or that no
 /// free species moves the error.

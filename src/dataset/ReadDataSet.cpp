@@ -328,6 +328,7 @@ private:
         std::string unknown;
         if (!TakeFitSwitches(options, switches, unknown)) Fail(ReadError::OptionsRefused, unknown);
         st_.Method = switches.method;
+        st_.Intervals = switches.intervals;
         st_.solver->SetOptions(options + "/mode=1");
         if (!st_.solver->LastMessage().empty())
             Fail(ReadError::OptionsRefused, st_.solver->LastMessage());
@@ -386,6 +387,8 @@ private:
         st_.G0.Redim(n);
         st_.GScale.Redim(n);
         st_.GErr.Redim(n);
+        st_.GLo.Erase(), st_.GHi.Erase(), st_.GCorr.Erase();
+        st_.IntervalNote.clear();
         st_.SpFree.Redim(n);
         st_.SpIdx.Redim(n);
         st_.SpName.Redim(n);

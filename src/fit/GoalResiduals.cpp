@@ -46,7 +46,12 @@ double CalculatedAbsorbance(const State& st, int j, int w) {
     return calc;
 }
 
+bool HasResiduals(const State& st) {
+    return st.nFactors == 0 && (!st.goalOverride || st.residualsOverride);
+}
+
 void GoalResiduals(const State& st, std::vector<double>& r) {
+    if (st.residualsOverride) return st.residualsOverride(st, r);
     const std::vector<double> scale = ResidualScales(st);
     CheckModelBounds(st);
     r.clear();

@@ -8,6 +8,11 @@
 
 namespace lumora {
 
+/// Whether the goal function shows its residuals: not in the factor mode, which fits a
+/// reconstruction of the data that it keeps to itself, nor with a stand-in goal function
+/// of a test that gives none.
+bool HasResiduals(const State& st);
+
 /// The residuals of the last goal evaluation: calculated minus measured (AbsM) absorbance
 /// of every valid measurement, solution after solution, each scaled by ResidualScales,
 /// so that their squares add up to the goal value; not for the factor mode, where the

@@ -2,6 +2,10 @@
 
 #include "base/RuntimeError.h"
 #include "fit/CallGoal.h"
+#include "fit/GoalResiduals.h"
+#include "fit/IntervalDiagnostics.h"
+#include "fit/IntervalPhase.h"
+#include "fit/ProfileIntervals.h"
 #include "linalg/Chi2Quantile95.h"
 #include "linalg/InvertSymmetric.h"
 
@@ -17,9 +21,9 @@ constexpr double kStepLimit = 100.0;
 
 struct Phase {
     State& st;
-    double e0 = 0.0;
     /// The goal function ran away from the optimum, or was stopped there by Esc.
-    bool moved = false;
+    bool& moved;
+    double e0 = 0.0;
     /// The phase reached its end: GErr holds the intervals (or zeros after a failure).
     bool done = false;
     int count = 0;
@@ -121,10 +125,10 @@ struct Phase {
             }
         }
 
+        const Mat<double> hessian = H;
         InvertSymmetric(st.nFree, H);
         if (st.nFree == 0) {
-            st.Message("Could not invert Hessian  ", Icon::Exclamation);
-            st.GErr.Fill(0.0f);
+            Fail("Could not invert Hessian", hessian);
             return;
         }
 
@@ -145,43 +149,66 @@ struct Phase {
             ++k;
             const double v = H(k, k);
             if (v < 0.0) {
-                st.Message("Could not estimate intervals  ", Icon::Exclamation);
-                st.GErr.Fill(0.0f);
-                break;
+                Fail("Could not estimate intervals", hessian);
+                return;
             }
             st.GErr(i) = CSng(CheckedSqrt(v * f));
         }
+        SetCorrelation(st, hessian, m);
         done = true;
     }
-};
 
-/// Back to the optimum: G0 as it was, and one probe evaluation there so that Conc,
-/// Eps and AbsC belong to the parameters on the sheet. A code already set (Esc, a
-/// failed probe) is kept for the command dispatcher.
-void ReturnToOptimum(State& st, const Vec<double>& optimum) {
-    st.G0 = optimum;
-    const int16_t code = st.ErrCode;
-    CallGoal(st, -1);
-    if (code != 0) st.ErrCode = code;
-}
+    /// The curvature that explains the intervals: J'J of the residuals when the goal
+    /// function shows them (positive semi-definite, unlike a Hessian spoilt by noise),
+    /// else the Hessian. False when the goal function failed or Esc was pressed.
+    bool Curvature(const Mat<double>& hessian, Mat<double>& a) {
+        if (!HasResiduals(st)) {
+            a = hessian;
+            return true;
+        }
+        const Vec<double> optimum = st.G0;
+        const bool ok = GaussNewtonMatrix(st, FreeSpecies(st), a);
+        st.G0 = optimum;
+        return ok;
+    }
+
+    /// No intervals: the message names the species the data cannot tell apart, and the
+    /// correlation is kept where the curvature still gives one.
+    void Fail(const std::string& what, const Mat<double>& hessian) {
+        st.GErr.Fill(0.0f);
+        st.IntervalNote = what;
+        Mat<double> a;
+        if (Curvature(hessian, a)) {
+            const std::vector<int> free = FreeSpecies(st);
+            SetCorrelation(st, a, static_cast<int>(free.size()));
+            st.IntervalNote += "\n" + UndeterminedReason(st, free, a);
+        }
+        if (st.ErrCode == 0) st.Message(st.IntervalNote + "  ", Icon::Exclamation);
+        done = st.ErrCode == 0;
+    }
+};
 
 } // namespace
 
 bool ConfidenceIntervals(State& st) {
-    const Vec<double> optimum = st.G0;
-    const double shownErr = st.RmsErr;
-    Phase phase{st};
-    try {
+    st.GCorr.Erase();
+    st.GLo.Erase(), st.GHi.Erase();
+    st.IntervalNote.clear();
+    return AtOptimumAfterwards(st, [&](bool& moved) {
+        Phase phase{st, moved};
         phase.Run();
-    } catch (...) {
-        st.RmsErr = shownErr;
-        if (phase.moved) ReturnToOptimum(st, optimum);
-        throw;
-    }
-    // The phase keeps the raw goal value in RmsErr; give back the shown error.
-    st.RmsErr = shownErr;
-    if (phase.moved) ReturnToOptimum(st, optimum);
-    return phase.done;
+        return phase.done;
+    });
+}
+
+bool EstimateIntervals(State& st, IntervalMethod method) {
+    if (method == IntervalMethod::Hessian) return ConfidenceIntervals(st);
+    if (HasResiduals(st)) return ProfileIntervals(st);
+    const bool done = ConfidenceIntervals(st);
+    if (st.IntervalNote.empty())
+        st.IntervalNote = "Hessian intervals: the profiles need the residuals of the fit, "
+                          "which the factor mode keeps to itself";
+    return done;
 }
 
 } // namespace lumora

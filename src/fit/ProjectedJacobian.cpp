@@ -17,7 +17,7 @@ bool Valid(double a) {
 } // namespace
 
 bool ProjectedJacobian::Applies(const State& st) {
-    return st.FitMode == 0;
+    return st.FitMode == 0 && !st.residualsOverride;
 }
 
 void ProjectedJacobian::At(const State& st) {

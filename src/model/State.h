@@ -11,6 +11,7 @@
 #include "engine/SysReader.h"
 #include "engine/SysRec.h"
 #include "model/FitMethod.h"
+#include "model/IntervalMethod.h"
 #include "sheet/SheetWatcher.h"
 #include "sheet/SpreadsheetApp.h"
 #include "sheet/Workbook.h"
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,9 @@ struct State {
     HostAttach attachHost;
     /// Replaces Goal(probe) for tests of its callers (unset: the real goal function).
     std::function<double(State&, int16_t)> goalOverride;
+    /// Replaces the residual vector of the last goal evaluation, for tests whose goal function
+    /// stands in for the real one (unset: the real residuals; none with a stand-in goal).
+    std::function<void(const State&, std::vector<double>&)> residualsOverride;
     /// Replaces the data-set reader for tests of its callers (unset: the real reader).
     std::function<void(State&)> readOverride;
 
@@ -63,12 +68,16 @@ struct State {
     bool NoLimits = false; ///< "/ie": no range checks of T, P and density
     int16_t FitMode = 0;   ///< 0 molar absorptivities per wavelength, 1 Gaussian bands
     FitMethod Method = FitMethod::Descent; ///< the options cell's "/method=" at the last read
-    bool GaussArg = true;                  ///< Gaussian bands on wavenumber (false: wavelength)
-    float ScanSpan = 10.0f;                ///< span of a goal-function scan (kJ/mol)
-    float TwipsX = 15.0f;                  ///< twips per pixel, horizontal
-    float TwipsY = 15.0f;                  ///< twips per pixel, vertical
-    float FrameW = 0.0f;                   ///< border width of the main window (pixels)
-    float CaptionH = 0.0f;                 ///< caption height of the main window (pixels)
+    /// the options cell's "/intervals=" at the last read
+    IntervalMethod Intervals = IntervalMethod::Hessian;
+    /// why the last interval phase gave no intervals or left species undetermined ("" none)
+    std::string IntervalNote;
+    bool GaussArg = true;     ///< Gaussian bands on wavenumber (false: wavelength)
+    float ScanSpan = 10.0f;   ///< span of a goal-function scan (kJ/mol)
+    float TwipsX = 15.0f;     ///< twips per pixel, horizontal
+    float TwipsY = 15.0f;     ///< twips per pixel, vertical
+    float FrameW = 0.0f;      ///< border width of the main window (pixels)
+    float CaptionH = 0.0f;    ///< caption height of the main window (pixels)
     double GaussLimit = 0.95; ///< least fraction of a full Gauss-Newton step on the bands
     double Damping = 1e-10;   ///< relative damping of the normal equations' diagonal
     double RelTol = 1e-8;     ///< relative change of the error the optimizer resolves
@@ -117,15 +126,21 @@ struct State {
     Vec<double> G0;          ///< Gibbs energies the goal function evaluates (kJ/mol)
     Vec<float> GScale;       ///< probe scale of each species (kJ/mol)
     Vec<float> GErr;         ///< 95 % half-widths (kJ/mol; 0 none)
-    Vec<double> SearchDir;   ///< search direction of the optimizer and the gradient scan
-    Vec<double> G0Save;      ///< Gibbs energies at the start of a line search (kJ/mol)
-    Mat<double> Eps;         ///< molar absorptivities (species, wavelength) (l/(mol cm))
-    Mat<double> Conc;  ///< concentrations (species, solution) (mol/l); Conc(k, 0) the row norm
-    Mat<double> NormM; ///< normal equations of one wavelength (species, 0..species)
-    Vec<double> WBulk; ///< element amounts of one speciation (mol; 0 water)
-    Vec<double> WArr1; ///< engine work space of one speciation
-    Vec<double> WAmt;  ///< species amounts of one speciation (mol)
-    Vec<double> WArr2; ///< engine work space of one speciation
+    /// 95 % profile bounds (kJ/mol), sized by profile intervals only; empty where the
+    /// profile stays below its threshold (not determined)
+    Vec<std::optional<double>> GLo, GHi;
+    /// correlation of the refined energies (free species in order, 1..nFree); unsized when
+    /// the data do not determine it
+    Mat<double> GCorr;
+    Vec<double> SearchDir; ///< search direction of the optimizer and the gradient scan
+    Vec<double> G0Save;    ///< Gibbs energies at the start of a line search (kJ/mol)
+    Mat<double> Eps;       ///< molar absorptivities (species, wavelength) (l/(mol cm))
+    Mat<double> Conc;      ///< concentrations (species, solution) (mol/l); Conc(k, 0) the row norm
+    Mat<double> NormM;     ///< normal equations of one wavelength (species, 0..species)
+    Vec<double> WBulk;     ///< element amounts of one speciation (mol; 0 water)
+    Vec<double> WArr1;     ///< engine work space of one speciation
+    Vec<double> WAmt;      ///< species amounts of one speciation (mol)
+    Vec<double> WArr2;     ///< engine work space of one speciation
     Vec<std::string> SolName; ///< solution names (1..nSol)
     Vec<float> SolDens;       ///< solution densities (g/cm3)
     Vec<float> SolWeight;     ///< weights of the solutions, mean 1

@@ -66,7 +66,12 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
         {{"--batch", "s.xlsx", "--factors", "2.5"},
          "error: --factors needs a whole number of factors, 1 or more"},
         {{"--gauss", "a.xlsx"},
-         "error: --optimize, --method, --gauss, --factors, --export and --json go with --batch"},
+         "error: --optimize, --method, --intervals, --gauss, --factors, "
+         "--export and --json go with --batch"},
+        {{"--batch", "s.xlsx", "--optimize", "--intervals", "Profile"},
+         "batch optimize profile||s.xlsx"},
+        {{"--batch", "s.xlsx", "--intervals", "jackknife"},
+         "error: Unknown interval method \"jackknife\" (hessian or profile)"},
         {{"--batch", "s.xlsx", "--method"}, "error: --method needs a value (lm or descent)"},
         {{"--batch", "s.xlsx", "--method", "fast"},
          "error: Unknown method \"fast\" (lm or descent)"},
@@ -87,6 +92,8 @@ TEST(CommandLineTest, SwitchesAndUsageErrors) {
                 if (on) got += name;
             if (cl->factors) got += " " + std::to_string(cl->factors);
             if (cl->method) got += *cl->method == FitMethod::Descent ? " descent" : " lm";
+            if (cl->intervals)
+                got += *cl->intervals == IntervalMethod::Profile ? " profile" : " hessian";
             got = got.substr(got.empty() ? 0 : 1) + "|" + cl->host + "|" + cl->workbook;
         } else {
             got = "error: " + error;
@@ -111,25 +118,30 @@ TEST(BatchSummaryTest, JsonLine) {
     complex.logK = 4.25;
     complex.logK_pm = 0.0125;
     s.rms = 0.001;
+    complex.lo = -218.0, complex.determined = false; // one bound only
+    s.correlation = {{1.0}};
+    s.intervalNote = "CoCl+ is not determined";
     s.species[1].name = "Co+2";
     s.species[1].initial = s.species[1].result = -54.4;
     s.iterations = 7;
     s.evaluations = 120;
     s.seconds = 0.25;
     s.notes = {"raised"};
-    EXPECT_EQ(
-        SummaryJson(s),
-        "{\"ErrCode\":0,\"ErrMsg\":\"say \\\"hi\\\"\\n\",\"RmsErr\":0.00123,\"rms\":0.001,"
-        "\"nSol\":12,\"nWl\":3,\"species\":[{\"name\":\"CoCl+\",\"initial\":-216.5,"
-        "\"result\":-217.25,\"pm\":0.5,\"free\":true,\"logK\":4.25,\"logK_pm\":0.0125},"
-        "{\"name\":\"Co+2\",\"initial\":-54.4,\"result\":-54.4,\"pm\":0,\"free\":false,"
-        "\"logK\":null,\"logK_pm\":null}],\"iterations\":7,\"evaluations\":120,\"seconds\":0.25,"
-        "\"notes\":[\"raised\"]}");
+    EXPECT_EQ(SummaryJson(s),
+              "{\"ErrCode\":0,\"ErrMsg\":\"say \\\"hi\\\"\\n\",\"RmsErr\":0.00123,\"rms\":0.001,"
+              "\"nSol\":12,\"nWl\":3,\"species\":[{\"name\":\"CoCl+\",\"initial\":-216.5,"
+              "\"result\":-217.25,\"pm\":0.5,\"free\":true,\"logK\":4.25,\"logK_pm\":0.0125,"
+              "\"lo\":-218,\"hi\":\"n.d.\"},{\"name\":\"Co+2\",\"initial\":-54.4,\"result\":-54.4,"
+              "\"pm\":0,\"free\":false,\"logK\":null,\"logK_pm\":null}],\"correlation\":[[1]],"
+              "\"intervalNote\":\"CoCl+ is not determined\",\"iterations\":7,\"evaluations\":120,"
+              "\"seconds\":0.25,\"notes\":[\"raised\"]}");
     const std::string text = SummaryText(s);
-    for (const char* line : {"Mean err.: 0.001230\nRMS: 0.001000\n",
-                             "log K of formation from the basis:\nCoCl+                    "
-                             "4.2500     0.0125\n"})
-        EXPECT_NE(text.find(line), std::string::npos) << text;
+    for (const char* line :
+         {"Mean err.: 0.001230\nRMS: 0.001000\n",
+          "CoCl+                 -218.0000           n.d.\n", "CoCl+              1.000\n",
+          "\nCoCl+ is not determined\n",
+          "log K of formation from the basis:\nCoCl+                    4.2500     0.0125\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
     s.RmsErr = std::numeric_limits<double>::quiet_NaN();
     EXPECT_NE(SummaryJson(s).find("\"RmsErr\":null"), std::string::npos) << "no NaN in JSON";
 }

@@ -68,6 +68,30 @@ TEST(Optimize, ConvergesToTheMinimumAndWritesEverything) {
               std::pair(int16_t(-1), fx.sheet.Number(10, 4)));
 }
 
+// Profile intervals on the sheet, for a goal that ignores species 3: the half-width of
+// species 1 from its closed-form profile (F(0.95; 1, 18) = 4.414, 50 absorbances - 30
+// absorptivities - 2), and the old " ±" of the undetermined species 3 cleared.
+TEST(Optimize, ProfileIntervalsOnTheSheet) {
+    OptimizeFixture fx({3, 5, 10, 0, 0});
+    fx.Start(1, kGStart[1]), fx.Fix(2, kGStart[2]), fx.Start(3, kGStart[3]);
+    fx.goal.f = [](const std::vector<double>& g) {
+        const double d = static_cast<float>(g[1]) - kGMin[1];
+        return 0.01 + d * d;
+    };
+    fx.st.AbsM.Redim(5, 10);
+    fx.st.residualsOverride = [&](const State&, std::vector<double>& r) {
+        r = {0.1, static_cast<float>(fx.goal.calls.back().g[1]) - kGMin[1]};
+    };
+    fx.sheet.UserEdit(12, 5, 0.5);
+    fx.st.xlsWatch->Changed = false;
+    OptimizeCommand(fx.st, ReadRequest{}, {}, FitMethod::LevenbergMarquardt,
+                    IntervalMethod::Profile);
+    ASSERT_EQ(fx.st.ErrCode, 0);
+    EXPECT_FUZZY(fx.sheet.Number(10, 5), std::sqrt(0.01 * 4.414 / 18), 3e-3);
+    EXPECT_FALSE(fx.sheet.HasNumber(11, 5) || fx.sheet.HasNumber(12, 5));
+    EXPECT_TRUE(fx.st.IntervalNote.starts_with("Sp3 is not determined by these data"));
+}
+
 TEST(Optimize, EscAsksWhetherToKeepTheData) {
     // Esc inside a probe and a few iterations in, answered Yes and No.
     for (const long at : {6L, 40L})

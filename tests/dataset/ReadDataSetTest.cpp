@@ -153,16 +153,19 @@ const Variant kVariants[] = {
      [](auto& t) { t.solverD->refuseOptions = true; }},
     // The optimizer's switch is the program's own: the engine never sees it.
     {"MethodSwitch",
-     Set(4, 2, S("/mode=2 /Method=LM /x")),
+     Set(4, 2, S("/mode=2 /Method=LM /x /Intervals=Profile")),
      0,
      "",
      {},
      [](auto& t) {
          EXPECT_EQ(t.solverD->options, "/x/mode=1");
          EXPECT_EQ(t.st.Method, FitMethod::LevenbergMarquardt);
+         EXPECT_EQ(t.st.Intervals, IntervalMethod::Profile);
      }},
     {"UnknownMethod", Set(4, 2, S("/x /method=newton")), -7,
      "unknown method \"newton\"; /method=lm or /method=descent"},
+    {"UnknownIntervals", Set(4, 2, S("/intervals=bootstrap")), -7,
+     "unknown interval method \"bootstrap\"; /intervals=hessian or /intervals=profile"},
     {"SystemRefused", kValid, -6, "/db/co.toml: Cannot read system",
      [](auto& t) { t.solverD->refuseSystem = true; }},
     {"NoAqueousPhase", kValid, 6, "No aqueous solution in System file",

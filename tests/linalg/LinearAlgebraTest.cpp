@@ -3,6 +3,8 @@
 
 #include "linalg/LinearAlgebra.h"
 #include "linalg/Chi2Quantile95.h"
+#include "linalg/Correlation.h"
+#include "linalg/FQuantile.h"
 #include "linalg/FactorAnalysis.h"
 #include "linalg/InvertSymmetric.h"
 
@@ -151,6 +153,43 @@ TEST(Chi2Quantile95, AbramowitzStegunTable26_8AndNothingOutside) {
     for (int16_t df = 1; df <= 8; ++df) EXPECT_EQ(Chi2Quantile95(df), expected[df - 1]);
     for (int16_t df : {int16_t(0), int16_t(9), int16_t(-1)})
         EXPECT_EQ(ErrorOf([df] { Chi2Quantile95(df); }), kSubscriptOutOfRange) << df;
+}
+
+// Upper 5 % (and one 1 %) points of F from the NIST/SEMATECH e-Handbook of Statistical
+// Methods, table 1.3.6.7.3; F(1, v) is t(0.975; v)^2 and v F(v, 1e9) the chi-square point.
+TEST(FQuantile, PublishedTablesAndTheirLimits) {
+    const struct {
+        double p, d1, d2, f;
+    } table[] = {{0.95, 1, 1, 161.448}, {0.95, 1, 10, 4.965},  {0.95, 1, 18, 4.414},
+                 {0.95, 1, 30, 4.171},  {0.95, 1, 100, 3.936}, {0.95, 2, 10, 4.103},
+                 {0.95, 5, 20, 2.711},  {0.95, 10, 10, 2.978}, {0.99, 1, 10, 10.044}};
+    for (const auto& t : table) EXPECT_NEAR(FQuantile(t.p, t.d1, t.d2), t.f, 6e-4) << t.d2;
+    EXPECT_NEAR(FQuantile(0.95, 1, 12), 2.179 * 2.179, 2e-3); // t(0.975; 12) = 2.179
+    for (int16_t df = 1; df <= 8; ++df)
+        EXPECT_NEAR(df * FQuantile(0.95, df, 1e9), Chi2Quantile95(df), 6e-3) << df;
+    EXPECT_DOUBLE_EQ(IncompleteBeta(2.0, 1.0, 0.3), 0.09); // I_x(a, 1) = x^a
+    for (const auto& bad : {std::pair(0.0, 10.0), {1.0, 10.0}, {0.5, 0.0}})
+        EXPECT_EQ(ErrorOf([&] { FQuantile(bad.first, 1.0, bad.second); }), kInvalidCall);
+}
+
+// The correlation of the inverse against Eigen; a singular matrix has none, and its
+// smallest eigenvector is its null space.
+TEST(Correlation, InverseCorrelationAndWorstDeterminedCombination) {
+    Eigen::Matrix3d a;
+    a << 4.0, 1.9, -0.5, 1.9, 1.0, 0.2, -0.5, 0.2, 9.0;
+    Mat<double> c;
+    ASSERT_TRUE(InverseCorrelation(Bordered(a, {}), 3, c));
+    const Eigen::Matrix3d inv = a.inverse();
+    for (int k = 0; k < 3; ++k)
+        for (int l = 0; l < 3; ++l)
+            EXPECT_FUZZY(c(k + 1, l + 1), inv(k, l) / std::sqrt(inv(k, k) * inv(l, l)), 1e-10);
+    Eigen::Matrix3d singular;
+    singular << 1.0, 1.0, 0.0, 1.0, 1.0, 0.0, 0.0, 0.0, 2.0; // G1 and G2 only as their sum
+    EXPECT_FALSE(InverseCorrelation(Bordered(singular, {}), 3, c));
+    const std::vector<double> v = SmallestEigenvector(Bordered(singular, {}), 3);
+    EXPECT_NEAR(std::fabs(v[0]), std::sqrt(0.5), 1e-12);
+    EXPECT_NEAR(v[0] + v[1], 0.0, 1e-12);
+    EXPECT_NEAR(v[2], 0.0, 1e-12);
 }
 
 struct Data {
