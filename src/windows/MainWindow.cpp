@@ -1,6 +1,7 @@
 #include "windows/MainWindow.h"
 
 #include "base/NumText.h"
+#include "dataset/FitReport.h"
 #include "dataset/OptimizeCommand.h"
 #include "dataset/ReadDataSet.h"
 #include "dataset/ReaderMessage.h"
@@ -12,6 +13,7 @@
 #include "windows/FactorWindow.h"
 #include "windows/FittingModeWindow.h"
 #include "windows/GoalScanWindow.h"
+#include "windows/ResultPanel.h"
 #include "windows/Settings.h"
 #include "windows/ViewGeometry.h"
 
@@ -19,6 +21,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QShortcut>
 
 #include <cmath>
 #include <filesystem>
@@ -61,6 +64,12 @@ MainWindow::MainWindow(State& st, std::string settingsFolder, QWidget* parent)
     pal.setColor(QPalette::Window, QColor(255, 255, 0));
     progressBox_->setPalette(pal);
     progressBox_->hide();
+    results_ = new ResultPanel(client_);
+    results_->hide();
+    auto* newSet = new QShortcut(QKeySequence::New, this);
+    connect(newSet, &QShortcut::activated, this, [this] {
+        if (newDataSet && !CommandRunning()) newDataSet();
+    });
 
     // The window sees every key before the focused control does.
     installEventFilter(this);
@@ -79,8 +88,14 @@ void MainWindow::Layout() {
     st_.TwipsX = static_cast<float>(1440.0 / dpiX);
     st_.TwipsY = static_cast<float>(1440.0 / dpiY);
     auto px = [this](int l, int t, int w, int h) { return TwipsRect(st_, l, t, w, h); };
-    setFixedSize(px(0, 0, kInnerW, kInnerH).size());
+    const QSize inner = px(0, 0, kInnerW, kInnerH).size();
+    // The results take the room below the credit lines.
+    const int extra = results_->HasResults() ? results_->WantedHeight() : 0;
+    setFixedSize(inner.width(), inner.height() + extra);
     client_->setGeometry(rect());
+    results_->setGeometry(px(240, 0, 4935, 0).left(), inner.height(), px(0, 0, 4935, 0).width(),
+                          extra);
+    results_->setVisible(extra > 0);
     fileLabel_->setGeometry(px(600, 240, 730, 260));
     fileEdit_->setGeometry(px(1320, 210, 3135, 285));
     const int lefts[3] = {240, 1920, 3600};
@@ -152,6 +167,7 @@ MainWindowPort& MainWindow::Port() const {
 }
 
 void MainWindow::RunCommand(Command command) {
+    if (beforeCommand) beforeCommand();
     fileEdit_->setEnabled(false);
     switch (command) {
     case Command::Open:
@@ -198,10 +214,17 @@ void MainWindow::OpenDataSet() {
         SetButtons(false, Command::Open);
         Button(Command::Open)->setEnabled(true);
     }
+    ShowReport(st_.ErrCode == 0, false);
+    if (afterRead) afterRead();
     if (st_.ErrCode != 0) {
         st_.ui->message(st_.ErrMsg + "  ", Icon::Critical);
         status_->clear();
     }
+}
+
+void MainWindow::ShowReport(bool readOk, bool optimized) {
+    results_->Show(CollectFitReport(st_, readOk, optimized));
+    Layout();
 }
 
 void MainWindow::RunOptimize() {
@@ -218,6 +241,7 @@ void MainWindow::RunOptimize() {
             port.showAbsorptionView();
     };
     OptimizeCommand(st_, port.readRequest(), views);
+    if (st_.ErrCode == 0) ShowReport(true, true);
     SetButtons(true, Command::None);
     if (st_.ErrCode > 0) st_.ui->message("Optimization: " + st_.ErrMsg + "  ", Icon::Critical);
 }
@@ -255,6 +279,7 @@ void MainWindow::KeyUp(int key, Qt::KeyboardModifiers shift) {
         return;
     }
     st_.ErrCode = 0; // a stray Esc before must not end this command silently
+    if (beforeCommand) beforeCommand();
     run();
     if (afterCommand) afterCommand();
 }
