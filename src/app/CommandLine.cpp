@@ -57,6 +57,12 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 error = "Unknown method \"" + args[i] + "\" (lm or descent)";
                 return std::nullopt;
             }
+        } else if (a == "--new") {
+            if (i + 1 >= args.size()) {
+                error = "--new needs the file to create";
+                return std::nullopt;
+            }
+            cl.newFile = args[++i];
         } else if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a.rfind("--", 0) == 0) {
@@ -73,6 +79,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         error = "--batch needs a workbook";
         return std::nullopt;
     }
+    if (!cl.newFile.empty() && (cl.batch || !cl.workbook.empty())) {
+        error = "--new goes alone";
+        return std::nullopt;
+    }
     if (!cl.batch && (cl.optimize || cl.exportSolutions || cl.json || cl.method)) {
         error = "--optimize, --method, --export and --json go with --batch";
         return std::nullopt;
@@ -85,6 +95,7 @@ std::string UsageText() {
            "  lumora [/ie] [--host embedded|libreoffice] [WORKBOOK]\n"
            "  lumora --batch WORKBOOK [--optimize [--method lm|descent]] [--export] [--json]\n"
            "         [/ie] [--host embedded|libreoffice]\n"
+           "  lumora --new FILE.xlsx\n"
            "\n"
            "  /ie         skip the temperature, pressure and density range checks\n"
            "  --optimize  refine the Gibbs energies and their 95 % intervals\n"
@@ -92,6 +103,8 @@ std::string UsageText() {
            "              /method= switch of the data set's options\n"
            "  --export    write Solutions.txt beside the workbook\n"
            "  --json      print a JSON summary as the last line\n"
+           "  --new       write a new data set from the template (an existing file is\n"
+           "              never overwritten)\n"
            "  --host      the spreadsheet host; batch mode uses the embedded one unless\n"
            "              told, the desktop program LibreOffice when it is running\n";
 }

@@ -26,6 +26,8 @@ struct CommandLine {
     std::optional<FitMethod> method;
     /// The workbook path given on the command line, "" when none
     std::string workbook;
+    /// "--new FILE": write a new data set from the template (never over a file)
+    std::string newFile;
     /// "--help"
     bool help = false;
 };
