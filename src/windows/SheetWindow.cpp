@@ -229,15 +229,17 @@ bool SheetWindow::Edit(int row, int col, CellBlock block, const QString& what) {
     return edit->ok;
 }
 
+QRect SheetWindow::SelectedCells() const {
+    QRect cells;
+    for (const QModelIndex& i : view_->selectionModel()->selectedIndexes())
+        cells |= QRect(i.column() + 1, i.row() + 1, 1, 1);
+    return cells;
+}
+
 void SheetWindow::Copy() {
-    const QModelIndexList selected = view_->selectionModel()->selectedIndexes();
-    if (selected.isEmpty()) return;
-    int r1 = INT32_MAX, c1 = INT32_MAX, r2 = 0, c2 = 0;
-    for (const QModelIndex& i : selected) {
-        r1 = std::min(r1, i.row()), c1 = std::min(c1, i.column());
-        r2 = std::max(r2, i.row()), c2 = std::max(c2, i.column());
-    }
-    const CellBlock block = model_.Read(r1 + 1, c1 + 1, r2 - r1 + 1, c2 - c1 + 1);
+    const QRect cells = SelectedCells();
+    if (cells.isEmpty()) return;
+    const CellBlock block = model_.Read(cells.top(), cells.left(), cells.height(), cells.width());
     QApplication::clipboard()->setText(QString::fromStdString(TabTextFromBlock(block)));
 }
 
@@ -282,16 +284,11 @@ bool SheetWindow::PasteText(const QString& text, int row, int col) {
 }
 
 void SheetWindow::ClearSelection() {
-    const QModelIndexList selected = view_->selectionModel()->selectedIndexes();
-    if (selected.isEmpty()) return;
-    int r1 = INT32_MAX, c1 = INT32_MAX, r2 = 0, c2 = 0;
-    for (const QModelIndex& i : selected) {
-        r1 = std::min(r1, i.row()), c1 = std::min(c1, i.column());
-        r2 = std::max(r2, i.row()), c2 = std::max(c2, i.column());
-    }
-    CellBlock empty(static_cast<size_t>(r2 - r1 + 1),
-                    std::vector<CellValue>(static_cast<size_t>(c2 - c1 + 1)));
-    Edit(r1 + 1, c1 + 1, std::move(empty), "Delete");
+    const QRect cells = SelectedCells();
+    if (cells.isEmpty()) return;
+    CellBlock empty(static_cast<size_t>(cells.height()),
+                    std::vector<CellValue>(static_cast<size_t>(cells.width())));
+    Edit(cells.top(), cells.left(), std::move(empty), "Delete");
 }
 
 int SheetWindow::SpeciesRowAtCursor() const {

@@ -85,6 +85,8 @@ private:
     void Fail(const QString& message);
     void UpdateTitle();
     int SpeciesRowAtCursor() const;
+    /// The rectangle around the selection, in 1-based columns (x) and rows (y).
+    QRect SelectedCells() const;
     /// The first keyword cell the block at (row, col) would change ("\"Result\" in D9"),
     /// empty when none.
     QString KeywordOverwritten(const CellBlock& block, int row, int col) const;

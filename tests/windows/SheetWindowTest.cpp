@@ -8,6 +8,8 @@
 #include "sheet/CellRef.h"
 #include "windows/SheetText.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QUndoStack>
 
 namespace lumora {
@@ -75,6 +77,8 @@ TEST_F(SheetWindowTest, TabSeparatedPasteLandsCellByCell) {
         {21, 1, 410.0}, {21, 2, 0.125}, {21, 3, CellValue{}}, {21, 4, 0.001},
         {22, 1, 420.0}, {22, 2, 0.25},  {22, 3, CellValue{}}, {22, 4, CellValue{}}};
     for (const auto& [r, c, v] : expected) EXPECT_EQ(At(r, c), v) << CellName(r, c);
+    window.Copy(); // the pasted block is selected
+    EXPECT_EQ(QApplication::clipboard()->text(), "410\t0.125\t\t0.001\n420\t0.25\t\t\n");
     EXPECT_TRUE(questions.isEmpty());
     EXPECT_TRUE(st.xlsWatch->Changed);
 
