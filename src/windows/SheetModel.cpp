@@ -23,6 +23,9 @@ constexpr int kMinCols = 26;
 // A running command's writes are shown at this pace (ms).
 constexpr int kFlushMs = 40;
 
+// Texts longer than this may not fit their cell.
+constexpr size_t kShortText = 10;
+
 const QColor kCommandTint(255, 240, 170);
 const QColor kFreeTint(214, 240, 214);
 const QColor kFixedTint(226, 226, 232);
@@ -228,6 +231,7 @@ QVariant SheetModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
     case Qt::TextAlignmentRole:
     case kCommentRole:
+    case kNumberRole:
         return CellData(index.row() + 1, index.column() + 1, role);
     default:
         return {};
@@ -255,12 +259,21 @@ QVariant SheetModel::CellData(int row, int col, int role) const {
             return IsFormula(row, col) ? QVariant(kFormulaInk) : QVariant();
         case kCommentRole:
             return QString::fromStdString(s->Comment(row, col).value_or(""));
+        case kNumberRole: {
+            const CellValue v = s->Value(row, col);
+            const double* d = std::get_if<double>(&v);
+            return d ? QVariant(*d) : QVariant();
+        }
         case Qt::BackgroundRole:
             if (WrittenByCommand(row, col)) return kCommandTint;
             return SpeciesData(row, col, role);
         case Qt::ToolTipRole: {
             QStringList tips;
             if (auto c = s->Comment(row, col)) tips << QString::fromStdString(*c);
+            // A long text is cut at the cell's edge: the tip shows it whole.
+            const CellValue v = s->Value(row, col);
+            if (const auto* t = std::get_if<std::string>(&v); t && t->size() > kShortText)
+                tips << QString::fromStdString(*t);
             if (IsFormula(row, col))
                 tips << "A formula: it shows its last result; edit formulas in a spreadsheet "
                         "program";

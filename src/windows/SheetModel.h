@@ -25,6 +25,8 @@ class SheetModel : public QAbstractTableModel {
 public:
     /// The cell's comment text (empty: none), for the corner mark.
     static constexpr int kCommentRole = Qt::UserRole + 1;
+    /// The cell's number (none for other cells), for showing it in a narrow column.
+    static constexpr int kNumberRole = Qt::UserRole + 2;
 
     explicit SheetModel(QObject* parent = nullptr);
     ~SheetModel() override;

@@ -1,5 +1,6 @@
 #include "windows/SheetWindow.h"
 
+#include "base/NumText.h"
 #include "sheet/CellRef.h"
 #include "sheet/Workbook.h"
 #include "sheet/Worksheet.h"
@@ -25,8 +26,9 @@ namespace lumora {
 
 namespace {
 
-/// A cell with a comment shows a small red triangle in its top-right corner.
-class CommentMarkDelegate : public QStyledItemDelegate {
+/// Cells as a spreadsheet draws them: a number rounded to the digits its column has room
+/// for, and a small red triangle in the top-right corner of a cell with a comment.
+class CellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* p, const QStyleOptionViewItem& option,
@@ -42,6 +44,23 @@ public:
         p->setBrush(QColor(200, 30, 30));
         p->drawPolygon(corner, 3);
         p->restore();
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QVariant number = index.data(SheetModel::kNumberRole);
+        const int room = option->rect.width() - 8;
+        if (!number.isValid() || option->fontMetrics.horizontalAdvance(option->text) <= room)
+            return;
+        const double x = number.toDouble();
+        for (int digits = 14; digits >= 1; --digits) {
+            QString text = QString::number(x, 'g', digits);
+            text.replace('.', QChar(DecimalSeparator()));
+            option->text = text;
+            if (option->fontMetrics.horizontalAdvance(text) <= room) return;
+        }
+        option->text = "###";
     }
 };
 
@@ -87,7 +106,7 @@ SheetWindow::SheetWindow(QWidget* parent) : QMainWindow(parent) {
     undo_ = new QUndoStack(this);
     view_ = new SheetView(this);
     view_->setModel(&model_);
-    view_->setItemDelegate(new CommentMarkDelegate(view_));
+    view_->setItemDelegate(new CellDelegate(view_));
     view_->setWordWrap(false);
     view_->horizontalHeader()->setDefaultSectionSize(84);
     view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
