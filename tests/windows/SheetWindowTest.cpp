@@ -6,10 +6,14 @@
 #include "ValidDataSet.h"
 #include "dataset/Reread.h"
 #include "sheet/CellRef.h"
+#include "windows/ResultPanel.h"
 #include "windows/SheetText.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
+#include <QTableWidget>
+#include <QTest>
 #include <QUndoStack>
 
 namespace lumora {
@@ -99,7 +103,7 @@ TEST_F(SheetWindowTest, ARunningCommandsWritesShowAndStayTintedUntilTheNextEdit)
     Grid().SetEvents(false); // as a command writes
     Grid().SetValue(12, 3, 0.0123);
     Grid().SetValue(21, cols + 5, 1.5); // the result table, right of the shown columns
-    model.FlushChanges();
+    QTest::qWait(200);                  // the command lets events run
     EXPECT_EQ(Shown(12, 3), "0.0123");
     EXPECT_GE(model.columnCount(), cols + 5);
     EXPECT_TRUE(model.WrittenByCommand(12, 3) && model.WrittenByCommand(21, cols + 5));
@@ -108,6 +112,23 @@ TEST_F(SheetWindowTest, ARunningCommandsWritesShowAndStayTintedUntilTheNextEdit)
     Grid().SetEvents(true);
     Type(1, 3, "note");
     EXPECT_FALSE(model.WrittenByCommand(12, 3));
+}
+
+TEST_F(SheetWindowTest, AFileChangedOnDiskIsShownAfterItsReloadAndUndoForgetsTheOldCells) {
+    Type(1, 2, "mine");
+    const std::string path = st.xlBook->FullName();
+    {
+        auto other = test::LoadOk(path); // another program saves the file
+        other->Sheet(1)->SetValue(14, 2, 0.75);
+        std::string error;
+        ASSERT_TRUE(other->Save(error)) << error;
+    }
+    std::string error;
+    ASSERT_EQ(st.xlBook->ReloadIfChangedOnDisk(error), ReloadResult::Reloaded) << error;
+    window.Model().FlushChanges();
+    EXPECT_EQ(Shown(14, 2), "0.75");
+    EXPECT_EQ(Shown(1, 2), "Cobalt chloride");
+    EXPECT_FALSE(window.UndoStack().canUndo()) << "an undo would write over the new file";
 }
 
 TEST_F(SheetWindowTest, FormulaCellsAreReadOnlyAndFixedSpeciesCanBeFreed) {
@@ -124,6 +145,46 @@ TEST_F(SheetWindowTest, FormulaCellsAreReadOnlyAndFixedSpeciesCanBeFreed) {
     EXPECT_TRUE(IsEmpty(At(11, 4)));
     Read();
     EXPECT_EQ(st.nFree, 2);
+}
+
+TEST(ResultPanel, ShowsIntervalsBoundsAndCorrelationsWhenTheReportHasThem) {
+    FitReport report;
+    report.RmsErr = 0.000533;
+    auto species = [](const char* name, double result, double pm) {
+        FitReport::Species sp;
+        sp.name = name, sp.initial = result + 1, sp.result = result, sp.pm = pm;
+        sp.free = pm != 0;
+        return sp;
+    };
+    report.species = {species("Co+2", -54.392, 0), species("CoCl+", -187.204, 0.1075),
+                      species("CoCl4-2", -563.29, 0.1998)};
+    report.species[1].lo = -187.31, report.species[1].hi = -187.1;
+    report.species[2].determined = false;
+    report.species[2].logK = 2.5, report.species[2].logK_pm = 0.04;
+    report.correlation = {{1, -0.93}, {-0.93, 1}};
+    report.intervalNote = "bounds of CoCl4-2 not reached";
+    ResultPanel panel;
+    panel.Show(report);
+    QTableWidget* t = panel.SpeciesTable();
+    auto cell = [t](int r, int c) { return t->item(r, c)->text().toStdString(); };
+    EXPECT_EQ(cell(1, 2), "-187.204");
+    EXPECT_EQ(cell(1, 3), "0.108");
+    EXPECT_EQ(cell(0, 3), "") << "a fixed species has no interval";
+    EXPECT_EQ(cell(1, 4) + " " + cell(1, 5), "-187.310 -187.100");
+    EXPECT_EQ(cell(2, 4) + " " + cell(2, 5), "n.d. n.d.");
+    EXPECT_EQ(cell(2, 6) + " " + cell(2, 7), "2.500 0.040");
+    EXPECT_EQ(panel.CorrelationTable()->item(0, 2)->text(), "-0.930");
+    EXPECT_EQ(panel.CorrelationTable()->horizontalHeaderItem(2)->text(), "CoCl4-2");
+    EXPECT_TRUE(panel.Summary()->text().contains("Mean err.: 0.000533"));
+    EXPECT_TRUE(panel.Summary()->text().contains("not reached"));
+
+    report.species.resize(1); // no bounds, log K or correlations: their columns go
+    report.correlation.clear();
+    panel.Show(report);
+    EXPECT_TRUE(t->isColumnHidden(4) && t->isColumnHidden(6));
+    EXPECT_TRUE(panel.CorrelationTable()->isHidden());
+    panel.Show(FitReport{}); // a failed read
+    EXPECT_FALSE(panel.HasResults());
 }
 
 TEST(SheetText, NumbersShowWithoutFloatNoise) {
