@@ -29,6 +29,7 @@ SheetLink::SheetLink(State& st, MainWindow& form)
     window_->setAttribute(Qt::WA_ShowWithoutActivating);
     window_->commandRunning = [this] { return form_.CommandRunning(); };
     window_->newDataSet = [this] { NewDataSet(); };
+    window_->interrupt = [this] { form_.KeyPress(Qt::Key_Escape); };
     form.newDataSet = [this] { NewDataSet(); };
     form.beforeCommand = [this] { window_->CommandStarting(); };
     form.afterRead = [this] { ShowReadWorkbook(); };

@@ -195,7 +195,8 @@ void SheetWindow::ShowWorkbook(Workbook* book, Worksheet* sheet) {
 }
 
 void SheetWindow::ShowSheet(int index) {
-    Worksheet* sheet = book_ ? book_->Worksheets(index) : nullptr;
+    // Without a live sheet the workbook may be gone too (closed by its host).
+    Worksheet* sheet = book_ && model_.Sheet() ? book_->Worksheets(index) : nullptr;
     if (!sheet || sheet == model_.Sheet()) return;
     // Undo steps belong to the sheet they were made on.
     undo_->clear();
@@ -336,7 +337,9 @@ bool SheetWindow::Save() {
 }
 
 bool SheetWindow::KeyPressed(QKeyEvent* e) {
-    if (e->matches(QKeySequence::Copy)) {
+    if (e->key() == Qt::Key_Escape && commandRunning && commandRunning()) {
+        if (interrupt) interrupt();
+    } else if (e->matches(QKeySequence::Copy)) {
         Copy();
     } else if (e->matches(QKeySequence::Paste)) {
         Paste();

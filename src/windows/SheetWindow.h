@@ -72,6 +72,8 @@ public:
     std::function<void(const QString&)> report;
     /// While it says true (a command runs), the sheet cannot be edited.
     std::function<bool()> commandRunning;
+    /// Esc while a command runs: the main window's interrupt request.
+    std::function<void()> interrupt;
 
 protected:
     void contextMenuEvent(QContextMenuEvent* e) override;
