@@ -6,7 +6,9 @@
 #include "WorkbookFiles.h"
 #include "app/CommandLine.h"
 #include "app/HostChoice.h"
+#include "app/SheetLink.h"
 #include "engine/EngineFactory.h"
+#include "windows/MainWindow.h"
 #include "xlsx/EmbeddedHost.h"
 
 #include <cmath>
@@ -80,6 +82,27 @@ TEST(NewDataSet, AnExistingFileIsNeverOverwritten) {
          {std::vector<std::string>{"--new"}, std::vector<std::string>{"--new", "a.xlsx", "b.xlsx"},
           std::vector<std::string>{"--batch", "b.xlsx", "--new", "a.xlsx"}})
         EXPECT_FALSE(ParseCommandLine(args, error)) << args.size();
+}
+
+TEST(NewDataSet, NewDataSetOpensTheTemplateInTheSheetWindow) {
+    test::TempDir dir;
+    {
+        State st;
+        test::TestUi ui(st);
+        std::string error;
+        st.attachHost = MakeHostAttach("embedded", error);
+        MainWindow form(st, dir.dir);
+        SheetLink link(st, form);
+        ASSERT_TRUE(link.CreateDataSet(dir.Path("a.xlsx")));
+        EXPECT_TRUE(link.Window().isVisible());
+        EXPECT_EQ(form.fileEdit()->text(), "a.xlsx");
+        EXPECT_EQ(st.WorkDir, dir.dir + "/");
+        EXPECT_EQ(link.Window().Model().index(1, 0).data().toString(), "Database:");
+        EXPECT_FALSE(link.CreateDataSet(dir.Path("a.xlsx")));
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_NE(ui.messages[0].text.find("the file exists"), std::string::npos);
+    }
+    EmbeddedHost::Instance()->CloseAll();
 }
 
 } // namespace
