@@ -88,14 +88,8 @@ void MainWindow::Layout() {
     st_.TwipsX = static_cast<float>(1440.0 / dpiX);
     st_.TwipsY = static_cast<float>(1440.0 / dpiY);
     auto px = [this](int l, int t, int w, int h) { return TwipsRect(st_, l, t, w, h); };
-    const QSize inner = px(0, 0, kInnerW, kInnerH).size();
-    // The results take the room below the credit lines.
-    const int extra = results_->HasResults() ? results_->WantedHeight() : 0;
-    setFixedSize(inner.width(), inner.height() + extra);
+    setFixedSize(px(0, 0, kInnerW, kInnerH).size());
     client_->setGeometry(rect());
-    results_->setGeometry(px(240, 0, 4935, 0).left(), inner.height(), px(0, 0, 4935, 0).width(),
-                          extra);
-    results_->setVisible(extra > 0);
     fileLabel_->setGeometry(px(600, 240, 730, 260));
     fileEdit_->setGeometry(px(1320, 210, 3135, 285));
     const int lefts[3] = {240, 1920, 3600};
@@ -105,6 +99,17 @@ void MainWindow::Layout() {
     status_->setGeometry(px(240, 1320, 4935, 270));
     versionLabel_->setGeometry(px(240, 2400, 2415, 255));
     copyrightLabel_->setGeometry(px(3000, 2400, 2175, 255));
+    PlaceResults();
+}
+
+void MainWindow::PlaceResults() {
+    // The results take the room below the credit lines; the window grows by it.
+    const QRect line = TwipsRect(st_, 240, kInnerH, 4935, 0);
+    const int extra = results_->HasResults() ? results_->WantedHeight() : 0;
+    setFixedSize(width(), line.top() + extra);
+    client_->resize(client_->width(), height());
+    results_->setGeometry(line.left(), line.top(), line.width(), extra);
+    results_->setVisible(extra > 0);
 }
 
 bool MainWindow::Load() {

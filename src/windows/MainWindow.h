@@ -84,6 +84,7 @@ private:
     void ExportCommand();
     /// Shows the state's report under the buttons and makes room for it.
     void ShowReport(bool readOk, bool optimized);
+    void PlaceResults();
 
     State& st_;
     AppWindows* windows_ = nullptr;
