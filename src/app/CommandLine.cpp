@@ -81,6 +81,12 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             }
             cl.factors = static_cast<int16_t>(*n);
             ++i;
+        } else if (a == "--new") {
+            if (i + 1 >= args.size()) {
+                error = "--new needs the file to create";
+                return std::nullopt;
+            }
+            cl.newFile = args[++i];
         } else if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a.rfind("--", 0) == 0) {
@@ -95,6 +101,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
     }
     if (cl.batch && cl.workbook.empty()) {
         error = "--batch needs a workbook";
+        return std::nullopt;
+    }
+    if (!cl.newFile.empty() && (cl.batch || !cl.workbook.empty())) {
+        error = "--new goes alone";
         return std::nullopt;
     }
     if (!cl.batch && (cl.optimize || cl.exportSolutions || cl.json || cl.method || cl.intervals ||
@@ -112,6 +122,7 @@ std::string UsageText() {
            "  lumora --batch WORKBOOK [--optimize [--method lm|descent]\n"
            "         [--intervals hessian|profile]] [--gauss] [--factors N] [--export]\n"
            "         [--json] [/ie] [--host embedded|libreoffice]\n"
+           "  lumora --new FILE.xlsx\n"
            "\n"
            "  /ie         skip the temperature, pressure and density range checks\n"
            "  --optimize  refine the Gibbs energies and their 95 % intervals\n"
@@ -123,6 +134,8 @@ std::string UsageText() {
            "  --factors N reduce the data to N principal factors first\n"
            "  --export    write Solutions.txt beside the workbook\n"
            "  --json      print a JSON summary as the last line\n"
+           "  --new       write a new data set from the template (an existing file is\n"
+           "              never overwritten)\n"
            "  --host      the spreadsheet host; batch mode uses the embedded one unless\n"
            "              told, the desktop program LibreOffice when it is running\n";
 }

@@ -34,6 +34,8 @@ struct CommandLine {
     int16_t factors = 0;
     /// The workbook path given on the command line, "" when none
     std::string workbook;
+    /// "--new FILE": write a new data set from the template (never over a file)
+    std::string newFile;
     /// "--help"
     bool help = false;
 };

@@ -3,6 +3,8 @@
 #include "app/Batch.h"
 #include "app/CommandLine.h"
 #include "app/HostChoice.h"
+#include "app/NewDataSet.h"
+#include "app/SheetLink.h"
 #include "base/NumText.h"
 #include "windows/AppWindows.h"
 #include "windows/MainWindow.h"
@@ -32,6 +34,7 @@ int main(int argc, char** argv) {
     }
     UseSystemDecimalSeparator();
     if (cl->batch) return RunBatch(*cl);
+    if (!cl->newFile.empty()) return NewDataSetCommand(cl->newFile);
 
     QApplication app(argc, argv);
     UseSystemDecimalSeparator(); // QApplication may have changed the C locale
@@ -49,6 +52,7 @@ int main(int argc, char** argv) {
     MainWindow form(st, settings);
     ui.setForm(&form);
     AppWindows windows(st, form, ui);
+    SheetLink sheetLink(st, form);
     form.afterCommand = [&st] {
         std::string why;
         if (st.xlApp && !SaveDirtyWorkbooks(*st.xlApp, why))

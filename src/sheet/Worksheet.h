@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumora {
@@ -16,6 +17,10 @@ class Workbook;
 
 /// Horizontal alignment value "centred" of the spreadsheet's object model.
 inline constexpr int kAlignCenter = -4108;
+
+/// Told about every change of values or comments in rows row1..row2, columns col1..col2,
+/// by anyone (the program, the user, a reload from disk), so that a view can follow.
+using CellListener = std::function<void(int row1, int col1, int row2, int col2)>;
 
 class Worksheet {
 public:
@@ -33,6 +38,15 @@ public:
         (void)row, (void)col;
         return false;
     }
+    /// True for a cell holding a formula (its value is the cached result). Hosts whose
+    /// view is their own may say false.
+    virtual bool HasFormula(int row, int col) const {
+        (void)row, (void)col;
+        return false;
+    }
+    /// Largest row and column holding a value or comment (0, 0 for an empty sheet, and
+    /// for hosts that do not tell).
+    virtual std::pair<int, int> UsedExtent() const { return {0, 0}; }
     /// Writes one cell. Raises RuntimeError when the write fails.
     virtual void SetValue(int row, int col, const CellValue& value) = 0;
     /// Comment text of a cell, nothing when it has none.
@@ -63,6 +77,9 @@ public:
 
     /// Called after every edit made by someone else than the program while events are on.
     virtual void SetChangeHandler(std::function<void()> handler) = 0;
+    /// One listener for every change (empty: none); hosts without a view of their own
+    /// ignore it.
+    virtual void SetCellListener(CellListener listener) { (void)listener; }
     /// Expires when this sheet object is destroyed, so that a watcher never calls a
     /// sheet that is gone (its workbook closed or its file reloaded without it).
     std::weak_ptr<const void> Lifetime() const { return alive_; }

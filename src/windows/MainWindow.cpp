@@ -1,6 +1,7 @@
 #include "windows/MainWindow.h"
 
 #include "base/NumText.h"
+#include "dataset/FitReport.h"
 #include "dataset/OptimizeCommand.h"
 #include "dataset/ReadDataSet.h"
 #include "dataset/ReaderMessage.h"
@@ -12,6 +13,7 @@
 #include "windows/FactorWindow.h"
 #include "windows/FittingModeWindow.h"
 #include "windows/GoalScanWindow.h"
+#include "windows/ResultPanel.h"
 #include "windows/Settings.h"
 #include "windows/ViewGeometry.h"
 
@@ -19,6 +21,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QShortcut>
 
 #include <cmath>
 #include <filesystem>
@@ -61,6 +64,12 @@ MainWindow::MainWindow(State& st, std::string settingsFolder, QWidget* parent)
     pal.setColor(QPalette::Window, QColor(255, 255, 0));
     progressBox_->setPalette(pal);
     progressBox_->hide();
+    results_ = new ResultPanel(client_);
+    results_->hide();
+    auto* newSet = new QShortcut(QKeySequence::New, this);
+    connect(newSet, &QShortcut::activated, this, [this] {
+        if (newDataSet && !CommandRunning()) newDataSet();
+    });
 
     // The window sees every key before the focused control does.
     installEventFilter(this);
@@ -92,6 +101,17 @@ void MainWindow::Layout() {
     status_->setGeometry(px(240, 1320, 4935, 270));
     versionLabel_->setGeometry(px(240, 2400, 2415, 255));
     copyrightLabel_->setGeometry(px(3000, 2400, 2175, 255));
+    PlaceResults();
+}
+
+void MainWindow::PlaceResults() {
+    // The results take the room below the credit lines; the window grows by it.
+    const QRect line = TwipsRect(st_, 240, kInnerH, 4935, 0);
+    const int extra = results_->HasResults() ? results_->WantedHeight() : 0;
+    setFixedSize(width(), line.top() + extra);
+    client_->resize(client_->width(), height());
+    results_->setGeometry(line.left(), line.top(), line.width(), extra);
+    results_->setVisible(extra > 0);
 }
 
 bool MainWindow::Load() {
@@ -154,6 +174,7 @@ MainWindowPort& MainWindow::Port() const {
 }
 
 void MainWindow::RunCommand(Command command) {
+    if (beforeCommand) beforeCommand();
     fileEdit_->setEnabled(false);
     switch (command) {
     case Command::Open:
@@ -200,10 +221,17 @@ void MainWindow::OpenDataSet() {
         SetButtons(false, Command::Open);
         Button(Command::Open)->setEnabled(true);
     }
+    ShowReport(st_.ErrCode == 0, false);
+    if (afterRead) afterRead();
     if (st_.ErrCode != 0) {
         st_.ui->message(st_.ErrMsg + "  ", Icon::Critical);
         status_->clear();
     }
+}
+
+void MainWindow::ShowReport(bool readOk, bool optimized) {
+    results_->Show(CollectFitReport(st_, readOk, optimized));
+    Layout();
 }
 
 void MainWindow::RunOptimize() {
@@ -220,6 +248,7 @@ void MainWindow::RunOptimize() {
             port.showAbsorptionView();
     };
     OptimizeCommand(st_, port.readRequest(), views);
+    if (st_.ErrCode == 0) ShowReport(true, true);
     SetButtons(true, Command::None);
     if (st_.ErrCode > 0) st_.ui->message("Optimization: " + st_.ErrMsg + "  ", Icon::Critical);
 }
@@ -257,6 +286,7 @@ void MainWindow::KeyUp(int key, Qt::KeyboardModifiers shift) {
         return;
     }
     st_.ErrCode = 0; // a stray Esc before must not end this command silently
+    if (beforeCommand) beforeCommand();
     run();
     if (afterCommand) afterCommand();
 }

@@ -16,6 +16,7 @@
 namespace lumora {
 
 class AppWindows;
+class ResultPanel;
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -59,6 +60,14 @@ public:
     MainWindowPort& Port() const;
     /// Called after every command, e.g. to save the workbook the command wrote into.
     std::function<void()> afterCommand;
+    /// Called before every command, and after every "Open / Refresh" (also a failed one:
+    /// the sheet may show why).
+    std::function<void()> beforeCommand;
+    std::function<void()> afterRead;
+    /// "New data set..." (Ctrl+N); nothing when unset.
+    std::function<void()> newDataSet;
+    /// The results of the last read or optimization, under the buttons.
+    ResultPanel* Results() const { return results_; }
     /// Draws the progress box over the Status label (fraction < 0 clears it).
     void SetProgress(double fraction);
 
@@ -73,6 +82,9 @@ private:
     void OpenDataSet();
     void RunOptimize();
     void ExportCommand();
+    /// Shows the state's report under the buttons and makes room for it.
+    void ShowReport(bool readOk, bool optimized);
+    void PlaceResults();
 
     State& st_;
     AppWindows* windows_ = nullptr;
@@ -88,6 +100,7 @@ private:
     QLabel* versionLabel_ = nullptr;
     QLabel* copyrightLabel_ = nullptr;
     QWidget* progressBox_ = nullptr;
+    ResultPanel* results_ = nullptr;
 };
 
 } // namespace lumora

@@ -112,6 +112,7 @@ void GridSheet::SetValue(int row, int col, const CellValue& value) {
         slot.marks = static_cast<uint8_t>((slot.marks & ~kFormula) | kValueEdited);
         Store(slot, row, col, empty ? CellValue{} : value);
         edited_ = true;
+        TellListener(row, col, row, col);
     }
     Touched(!same, true);
 }
@@ -134,6 +135,7 @@ void GridSheet::SetComment(int row, int col, const std::optional<std::string>& t
             comments_.erase(it);
         Obtain(row, col).marks |= kCommentEdited;
         edited_ = true;
+        TellListener(row, col, row, col);
     }
     Touched(!same, true);
 }
@@ -166,6 +168,7 @@ void GridSheet::ClearBlock(int row1, int col1, int row2, int col2, bool formats)
         }
     }
     edited_ = edited_ || changed;
+    if (changed) TellListener(row1, col1, row2, col2);
     Touched(changed, true);
 }
 
@@ -288,6 +291,7 @@ void GridSheet::TakeCells(GridSheet& fresh) {
     texts_ = std::move(fresh.texts_);
     comments_ = std::move(fresh.comments_);
     edited_ = false;
+    TellListener(1, 1, kMaxRows, kMaxCols);
 }
 
 void GridSheet::Touched(bool changed, bool notify) {

@@ -48,6 +48,7 @@ public:
     void SetHorizontalAlignment(int row1, int col1, int row2, int col2, int align) override;
 
     void SetChangeHandler(std::function<void()> handler) override { handler_ = std::move(handler); }
+    void SetCellListener(CellListener listener) override { listener_ = std::move(listener); }
     void SetEvents(bool on) override { events_ = on; }
     bool Events() const override { return events_; }
 
@@ -56,7 +57,7 @@ public:
     /// Number of cells held (with a value, a comment or an alignment).
     size_t CellCount() const;
     /// Largest row and column holding a value or comment (0, 0 for an empty sheet).
-    std::pair<int, int> UsedExtent() const;
+    std::pair<int, int> UsedExtent() const override;
 
     // Used by the workbook while loading and saving.
     static uint64_t Key(int row, int col) {
@@ -68,7 +69,7 @@ public:
     /// formula there and whether the cell has a format of its own.
     void LoadValue(int row, int col, CellValue value, bool formula = false, bool styled = false);
     /// True when the cell holds a formula from the file that the program has not overwritten.
-    bool HasFormula(int row, int col) const;
+    bool HasFormula(int row, int col) const override;
     void LoadComment(int row, int col, std::string text);
     /// Edits since the last save, in row-major order.
     std::vector<std::pair<uint64_t, CellEdit>> Edits() const;
@@ -122,6 +123,9 @@ private:
     /// Marks the workbook dirty when something changed, and tells the handler about an
     /// edit when events are on.
     void Touched(bool changed, bool notify);
+    void TellListener(int row1, int col1, int row2, int col2) const {
+        if (listener_) listener_(row1, col1, row2, col2);
+    }
 
     GridWorkbook* parent_;
     std::string name_;
@@ -130,6 +134,7 @@ private:
     std::map<uint64_t, std::string> comments_;
     bool edited_ = false;
     std::function<void()> handler_;
+    CellListener listener_;
     bool events_ = true;
 };
 

@@ -23,8 +23,14 @@ struct NewSheet {
     std::vector<NewComment> comments;
 };
 
-/// Writes a workbook with these sheets (the first one active) to path, replacing
-/// any file there. False with a reason when it cannot (no sheets, bad cell, I/O).
-bool WriteNewXlsx(const std::string& path, const std::vector<NewSheet>& sheets, std::string& error);
+/// What WriteNewXlsx does with a file already at the path.
+enum class ExistingFile { Replace, Refuse };
+
+/// Writes a workbook with these sheets (the first one active) to path, replacing any
+/// file there, or (Refuse) only when nothing is there: the new file then appears in one
+/// step that fails if another appeared meanwhile, so nothing is ever overwritten. False
+/// with a reason when it cannot (no sheets, bad cell, I/O, a file already there).
+bool WriteNewXlsx(const std::string& path, const std::vector<NewSheet>& sheets, std::string& error,
+                  ExistingFile existing = ExistingFile::Replace);
 
 } // namespace lumora
