@@ -35,15 +35,19 @@ std::optional<double> BasisGibbs(State& st, const FitReport& report, const std::
     return g;
 }
 
-/// The half-width (kJ/mol) of sum of c x G over the refined species, c by species name.
-double PropagatedHalfWidth(const FitReport& report,
-                           const std::vector<std::pair<std::string, double>>& c) {
+/// The half-width (kJ/mol) of sum of c x G over the refined species, c by species name;
+/// none when a refined species in the sum has no interval (a zero is no exact value).
+std::optional<double> PropagatedHalfWidth(const FitReport& report,
+                                          const std::vector<std::pair<std::string, double>>& c) {
     std::vector<std::pair<double, size_t>> terms; // c x pm, position among the free species
     size_t k = 0;
     for (const auto& sp : report.species) {
         if (!sp.free) continue;
-        for (const auto& [name, coef] : c)
-            if (name == sp.name) terms.emplace_back(coef * sp.pm, k);
+        for (const auto& [name, coef] : c) {
+            if (name != sp.name) continue;
+            if (sp.pm == 0 || !sp.determined) return std::nullopt;
+            terms.emplace_back(coef * sp.pm, k);
+        }
         ++k;
     }
     const bool correlated = report.correlation.size() == k;
@@ -74,7 +78,7 @@ void AddFormationConstants(State& st, FitReport& report) {
         }
         if (!known) continue;
         sp.logK = -dG / rtLn10;
-        sp.logK_pm = PropagatedHalfWidth(report, c) / rtLn10;
+        if (const auto pm = PropagatedHalfWidth(report, c)) sp.logK_pm = *pm / rtLn10;
     }
 }
 

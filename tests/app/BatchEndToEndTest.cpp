@@ -274,6 +274,8 @@ TEST(BatchEndToEnd, IntervalsOfThe250CExample) {
     const BatchSummary hessian = run(IntervalMethod::Hessian, "hessian.xlsx").first;
     EXPECT_EQ(hessian.intervalNote, "Could not estimate intervals\nCoCl2(aq), CoCl+ and CoCl4-2 "
                                     "cannot be told apart by these data");
+    for (size_t i = 1; i < hessian.species.size(); ++i) // no interval: no made-up precision
+        EXPECT_TRUE(hessian.species[i].logK && !hessian.species[i].logK_pm);
     const auto [profile, path] = run(IntervalMethod::Profile, "profile.xlsx");
     EXPECT_EQ(profile.intervalNote, "");
     const double shift[] = {0.0, 1.0, 1.5, -2.0}; // examples/co-chloride-250C.toml
