@@ -102,6 +102,34 @@ struct Outcome {
     int profiles = 0;
 };
 
+/// The true Gibbs energy of species `name` (0 when the description does not list it).
+double TrueG(const SetSpec& spec, const GeneratedSet& set, const std::string& name) {
+    double truth = 0;
+    for (size_t k = 0; k < spec.species.size(); ++k)
+        if (spec.species[k].name == name) truth = set.trueG[k];
+    return truth;
+}
+
+/// At the optimum in st: the Hessian's intervals against the true energies, then the
+/// profile intervals, timed, against them too.
+void TallyIntervals(State& st, const SetSpec& spec, const GeneratedSet& set, Outcome& out) {
+    std::vector<double> result(st.nSp + 1), pm(st.nSp + 1);
+    for (int i = 1; i <= st.nSp; ++i) result[i] = st.G0(i), pm[i] = st.GErr(i);
+    const double t0 = CpuSeconds();
+    const bool done = ProfileIntervals(st);
+    out.profileCpu += CpuSeconds() - t0, ++out.profiles;
+    for (int i = 1; i <= st.nSp; ++i) {
+        if (!st.SpFree(i)) continue;
+        const double truth = TrueG(spec, set, st.SpName(i));
+        out.hessian.Add(pm[i] > 0 && std::fabs(truth - result[i]) <= pm[i], pm[i] > 0, 2.0 * pm[i],
+                        result[i] - truth);
+        const std::optional<double> lo = done ? st.GLo(i) : std::nullopt;
+        const std::optional<double> hi = done ? st.GHi(i) : std::nullopt;
+        out.profile.Add(done && (!lo || *lo <= truth) && (!hi || truth <= *hi), done && lo && hi,
+                        lo && hi ? *hi - *lo : 0.0, result[i] - truth);
+    }
+}
+
 void RunSet(const SetSpec& spec, const fs::path& dir, Outcome& out) {
     GeneratedSet set;
     std::string error;
@@ -116,27 +144,10 @@ void RunSet(const SetSpec& spec, const fs::path& dir, Outcome& out) {
         State st;
         QuietUi ui;
         UseEngine(st, ui, dir);
-        if (!Optimized(st, workbook)) {
+        if (Optimized(st, workbook))
+            TallyIntervals(st, spec, set, out);
+        else
             ++out.failed;
-        } else {
-            std::vector<double> result(st.nSp + 1), pm(st.nSp + 1);
-            for (int i = 1; i <= st.nSp; ++i) result[i] = st.G0(i), pm[i] = st.GErr(i);
-            const double t0 = CpuSeconds();
-            const bool done = ProfileIntervals(st);
-            out.profileCpu += CpuSeconds() - t0, ++out.profiles;
-            for (int i = 1; i <= st.nSp; ++i) {
-                if (!st.SpFree(i)) continue;
-                double truth = 0;
-                for (size_t k = 0; k < spec.species.size(); ++k)
-                    if (spec.species[k].name == st.SpName(i)) truth = set.trueG[k];
-                out.hessian.Add(pm[i] > 0 && std::fabs(truth - result[i]) <= pm[i], pm[i] > 0,
-                                2.0 * pm[i], result[i] - truth);
-                const std::optional<double> lo = done ? st.GLo(i) : std::nullopt;
-                const std::optional<double> hi = done ? st.GHi(i) : std::nullopt;
-                out.profile.Add(done && (!lo || *lo <= truth) && (!hi || truth <= *hi),
-                                done && lo && hi, lo && hi ? *hi - *lo : 0.0, result[i] - truth);
-            }
-        }
     }
     EmbeddedHost::Instance()->CloseAll();
 }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <utility>
 
 namespace lumora {
 
@@ -26,6 +27,117 @@ bool TakeChoice(const std::vector<std::string>& args, size_t& i, const std::stri
     if (!out) error = "Unknown " + what + " \"" + args[i] + "\" (" + values + ")";
     return out.has_value();
 }
+
+/// The switches without a value; false when `a` is none of them.
+bool SetFlag(const std::string& a, CommandLine& cl) {
+    static const std::pair<const char*, bool CommandLine::*> kFlags[] = {
+        {"--batch", &CommandLine::batch},
+        {"--optimize", &CommandLine::optimize},
+        {"--export", &CommandLine::exportSolutions},
+        {"--json", &CommandLine::json},
+        {"--gauss", &CommandLine::gauss},
+        {"--help", &CommandLine::help},
+        {"-h", &CommandLine::help}};
+    for (const auto& [name, member] : kFlags)
+        if (a == name) {
+            cl.*member = true;
+            return true;
+        }
+    return false;
+}
+
+bool TakeHost(const std::vector<std::string>& args, size_t& i, std::string& host,
+              std::string& error) {
+    if (i + 1 >= args.size()) {
+        error = "--host needs a value (embedded or libreoffice)";
+        return false;
+    }
+    host = LCase(args[++i]);
+    if (host != "embedded" && host != "libreoffice") {
+        error = "Unknown host \"" + args[i] + "\" (embedded or libreoffice)";
+        return false;
+    }
+    return true;
+}
+
+bool TakeFactors(const std::vector<std::string>& args, size_t& i, int16_t& factors,
+                 std::string& error) {
+    const std::optional<double> n = i + 1 < args.size() ? TextToNumber(args[i + 1]) : std::nullopt;
+    if (!n || *n < 1 || *n > 32767 || *n != std::floor(*n)) {
+        error = "--factors needs a whole number of factors, 1 or more";
+        return false;
+    }
+    factors = static_cast<int16_t>(*n);
+    ++i;
+    return true;
+}
+
+bool TakeNewFile(const std::vector<std::string>& args, size_t& i, std::string& newFile,
+                 std::string& error) {
+    if (i + 1 >= args.size()) {
+        error = "--new needs the file to create";
+        return false;
+    }
+    newFile = args[++i];
+    return true;
+}
+
+/// What an option taking a value made of args[i].
+enum class Taken { No, Yes, Failed };
+
+/// The options followed by a value; i moves past the value taken.
+Taken TakeValueOption(const std::vector<std::string>& args, size_t& i, CommandLine& cl,
+                      std::string& error) {
+    const std::string& a = args[i];
+    bool ok = false;
+    if (a == "--host")
+        ok = TakeHost(args, i, cl.host, error);
+    else if (a == "--method")
+        ok = TakeChoice(args, i, "method", "lm or descent", MethodNamed, cl.method, error);
+    else if (a == "--intervals")
+        ok = TakeChoice(args, i, "interval method", "hessian or profile", IntervalMethodNamed,
+                        cl.intervals, error);
+    else if (a == "--factors")
+        ok = TakeFactors(args, i, cl.factors, error);
+    else if (a == "--new")
+        ok = TakeNewFile(args, i, cl.newFile, error);
+    else
+        return Taken::No;
+    return ok ? Taken::Yes : Taken::Failed;
+}
+
+/// An argument that is no option: the workbook, which comes once.
+bool TakeWorkbook(const std::string& a, CommandLine& cl, std::string& error) {
+    if (a.rfind("--", 0) == 0) {
+        error = "Unknown option " + a;
+        return false;
+    }
+    if (!cl.workbook.empty()) {
+        error = "More than one workbook given: " + a;
+        return false;
+    }
+    cl.workbook = a;
+    return true;
+}
+
+/// The options that need, or forbid, each other.
+bool CheckCombination(const CommandLine& cl, std::string& error) {
+    if (cl.batch && cl.workbook.empty()) {
+        error = "--batch needs a workbook";
+        return false;
+    }
+    if (!cl.newFile.empty() && (cl.batch || !cl.workbook.empty())) {
+        error = "--new goes alone";
+        return false;
+    }
+    if (!cl.batch && (cl.optimize || cl.exportSolutions || cl.json || cl.method || cl.intervals ||
+                      cl.gauss || cl.factors)) {
+        error = "--optimize, --method, --intervals, --gauss, --factors, --export and --json go "
+                "with --batch";
+        return false;
+    }
+    return true;
+}
 } // namespace
 
 bool IsIeSwitch(const std::string& arg) {
@@ -45,74 +157,14 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         const std::string& a = args[i];
         if (IsIeSwitch(a)) {
             cl.noLimits = true;
-        } else if (a == "--batch") {
-            cl.batch = true;
-        } else if (a == "--optimize") {
-            cl.optimize = true;
-        } else if (a == "--export") {
-            cl.exportSolutions = true;
-        } else if (a == "--json") {
-            cl.json = true;
-        } else if (a == "--host") {
-            if (i + 1 >= args.size()) {
-                error = "--host needs a value (embedded or libreoffice)";
-                return std::nullopt;
-            }
-            cl.host = LCase(args[++i]);
-            if (cl.host != "embedded" && cl.host != "libreoffice") {
-                error = "Unknown host \"" + args[i] + "\" (embedded or libreoffice)";
-                return std::nullopt;
-            }
-        } else if (a == "--method") {
-            if (!TakeChoice(args, i, "method", "lm or descent", MethodNamed, cl.method, error))
-                return std::nullopt;
-        } else if (a == "--intervals") {
-            if (!TakeChoice(args, i, "interval method", "hessian or profile", IntervalMethodNamed,
-                            cl.intervals, error))
-                return std::nullopt;
-        } else if (a == "--gauss") {
-            cl.gauss = true;
-        } else if (a == "--factors") {
-            const std::optional<double> n =
-                i + 1 < args.size() ? TextToNumber(args[i + 1]) : std::nullopt;
-            if (!n || *n < 1 || *n > 32767 || *n != std::floor(*n)) {
-                error = "--factors needs a whole number of factors, 1 or more";
-                return std::nullopt;
-            }
-            cl.factors = static_cast<int16_t>(*n);
-            ++i;
-        } else if (a == "--new") {
-            if (i + 1 >= args.size()) {
-                error = "--new needs the file to create";
-                return std::nullopt;
-            }
-            cl.newFile = args[++i];
-        } else if (a == "--help" || a == "-h") {
-            cl.help = true;
-        } else if (a.rfind("--", 0) == 0) {
-            error = "Unknown option " + a;
-            return std::nullopt;
-        } else if (cl.workbook.empty()) {
-            cl.workbook = a;
-        } else {
-            error = "More than one workbook given: " + a;
-            return std::nullopt;
+            continue;
         }
+        if (SetFlag(a, cl)) continue;
+        const Taken taken = TakeValueOption(args, i, cl, error);
+        if (taken == Taken::Failed) return std::nullopt;
+        if (taken == Taken::No && !TakeWorkbook(a, cl, error)) return std::nullopt;
     }
-    if (cl.batch && cl.workbook.empty()) {
-        error = "--batch needs a workbook";
-        return std::nullopt;
-    }
-    if (!cl.newFile.empty() && (cl.batch || !cl.workbook.empty())) {
-        error = "--new goes alone";
-        return std::nullopt;
-    }
-    if (!cl.batch && (cl.optimize || cl.exportSolutions || cl.json || cl.method || cl.intervals ||
-                      cl.gauss || cl.factors)) {
-        error = "--optimize, --method, --intervals, --gauss, --factors, --export and --json go "
-                "with --batch";
-        return std::nullopt;
-    }
+    if (!CheckCombination(cl, error)) return std::nullopt;
     return cl;
 }
 

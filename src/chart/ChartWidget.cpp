@@ -33,6 +33,24 @@ constexpr int kProbes[6][2] = {{-1, -1}, {0, -1}, {-1, 0}, {1, -1}, {1, 0}, {1, 
 constexpr int kSampleLength = 20;
 constexpr int kSampleGap = 4;
 
+/// Minor intervals per label interval: fewer where ticks would come closer than 8 pixels.
+int MinorParts(int parts, double pixelsPerLabel) {
+    int p = parts;
+    if (p > 1 && pixelsPerLabel / p < 8) {
+        if (p < 10)
+            p = 1;
+        else
+            p = pixelsPerLabel >= 40 ? 5 : (pixelsPerLabel >= 16 ? 2 : 1);
+    }
+    return p;
+}
+
+/// Length of minor tick k of p per label: 0 at a label, 5 half-way, else 3.
+int MinorTickLength(int k, int p) {
+    const int rem = k % p; // negative left of zero, so half-way ticks there are short
+    return rem == 5 ? 5 : (rem != 0 ? 3 : 0);
+}
+
 /// The persistent screen surface in the chart's font, its line height as measured once.
 class SurfaceCanvas final : public ChartCanvas {
 public:
@@ -423,14 +441,7 @@ void ChartWidget::DrawLegend(ChartCanvas& canvas, const ChartFrame& f, QRgb fg) 
 void ChartWidget::DrawMinorTicks(ChartCanvas& canvas, const ChartFrame& f, const AxisState& axis,
                                  const ScaleMap& map, double pixelsPerLabel, bool xAxis,
                                  QRgb fg) const {
-    int p = axis.MinorParts;
-    // Fewer minor intervals where they would come closer than 8 pixels
-    if (p > 1 && pixelsPerLabel / p < 8) {
-        if (p < 10)
-            p = 1;
-        else
-            p = pixelsPerLabel >= 40 ? 5 : (pixelsPerLabel >= 16 ? 2 : 1);
-    }
+    const int p = MinorParts(axis.MinorParts, pixelsPerLabel);
     if (p <= 1) return;
     const float step = axis.Major / static_cast<float>(p);
     // 16-bit tick counter, as the label counts
@@ -439,8 +450,7 @@ void ChartWidget::DrawMinorTicks(ChartCanvas& canvas, const ChartFrame& f, const
     for (int k = first; k <= last; ++k) {
         const float v = static_cast<float>(k) * step;
         if (!(axis.AxisLow <= v && v <= axis.AxisHigh)) continue;
-        const int rem = k % p; // negative left of zero, so half-way ticks there are short
-        const int len = rem == 5 ? 5 : (rem != 0 ? 3 : 0);
+        const int len = MinorTickLength(k, p);
         if (len == 0) continue; // a label position
         const int pos = PixelRound(map.ToPixel(v));
         if (xAxis)

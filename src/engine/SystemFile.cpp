@@ -50,18 +50,14 @@ bool ReadComponentNames(const toml::node& node, SystemFile& sys, std::string& me
     return true;
 }
 
-} // namespace
-
-bool ReadSystemFile(const std::string& path, SystemFile& sys, std::string& message) {
-    sys = SystemFile{};
-    sys.path = path;
+/// The file as a TOML table; false with the message when it is missing or no TOML.
+bool ParseSystemToml(const std::string& path, toml::table& root, std::string& message) {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
         const std::string why = NotARegularFile(path);
         message = Located(path, 0, why.empty() ? "file not found" : why);
         return false;
     }
-    toml::table root;
     try {
         root = toml::parse_file(path);
     } catch (const toml::parse_error& e) {
@@ -69,77 +65,116 @@ bool ReadSystemFile(const std::string& path, SystemFile& sys, std::string& messa
             Located(path, static_cast<int>(e.source().begin.line), std::string(e.description()));
         return false;
     }
+    return true;
+}
+
+/// The keys beside the phases: 'database' and 'components'; any other is refused.
+bool ReadTopKeys(const toml::table& root, SystemFile& sys, std::string& message) {
     for (const auto& [key, node] : root) {
         if (key == "database") {
             const auto v = node.value_exact<std::string>();
             if (!v) {
-                message = Located(path, LineOf(node), "'database' must be a text");
+                message = Located(sys.path, LineOf(node), "'database' must be a text");
                 return false;
             }
             sys.database = *v;
         } else if (key == "components") {
             if (!ReadComponentNames(node, sys, message)) return false;
         } else if (key != "phase") {
-            message = Located(path, LineOf(node), "unknown key '" + std::string(key.str()) + "'");
+            message =
+                Located(sys.path, LineOf(node), "unknown key '" + std::string(key.str()) + "'");
             return false;
         }
     }
+    return true;
+}
+
+bool ReadSpeciesNames(const toml::node& node, const std::string& path, SystemPhase& ph,
+                      std::string& message) {
+    const toml::array* list = node.as_array();
+    if (list == nullptr) {
+        message = Located(path, LineOf(node), "'species' must be a list of names");
+        return false;
+    }
+    for (const toml::node& sn : *list) {
+        const auto v = sn.value_exact<std::string>();
+        if (!v || v->empty()) {
+            message = Located(path, LineOf(sn), "a species name must be a non-empty text");
+            return false;
+        }
+        ph.species.push_back(*v);
+        ph.lines.push_back(LineOf(sn));
+    }
+    return true;
+}
+
+/// The keys of one [[phase]] table: 'name', 'kind' and 'species'.
+bool ReadPhaseKeys(const toml::table& t, const std::string& path, SystemPhase& ph,
+                   std::string& message) {
+    for (const auto& [key, node] : t) {
+        const std::string k(key.str());
+        if (k == "name" || k == "kind") {
+            const auto v = node.value_exact<std::string>();
+            if (!v || v->empty()) {
+                message = Located(path, LineOf(node), "'" + k + "' must be a non-empty text");
+                return false;
+            }
+            (k == "name" ? ph.name : ph.kind) = *v;
+        } else if (k == "species") {
+            if (!ReadSpeciesNames(node, path, ph, message)) return false;
+        } else {
+            message = Located(path, LineOf(node), "unknown key '" + k + "' in a phase");
+            return false;
+        }
+    }
+    return true;
+}
+
+/// A phase needs a name and species; its kind, when given, must be one we know.
+bool CheckPhase(const SystemPhase& ph, const std::string& path, std::string& message) {
+    if (ph.name.empty()) {
+        message = Located(path, ph.line, "phase without 'name'");
+        return false;
+    }
+    if (ph.species.empty()) {
+        message = Located(path, ph.line, "phase '" + ph.name + "' lists no species");
+        return false;
+    }
+    if (!ph.kind.empty() && !KnownKind(ph.kind)) {
+        message =
+            Located(path, ph.line, "unknown kind '" + ph.kind + "' (aqueous, gas or mineral)");
+        return false;
+    }
+    return true;
+}
+
+bool ReadPhase(const toml::node& pn, const std::string& path, SystemPhase& ph,
+               std::string& message) {
+    const toml::table* t = pn.as_table();
+    if (t == nullptr) {
+        message = Located(path, LineOf(pn), "a phase must be a table");
+        return false;
+    }
+    ph.line = LineOf(pn);
+    return ReadPhaseKeys(*t, path, ph, message) && CheckPhase(ph, path, message);
+}
+
+} // namespace
+
+bool ReadSystemFile(const std::string& path, SystemFile& sys, std::string& message) {
+    sys = SystemFile{};
+    sys.path = path;
+    toml::table root;
+    if (!ParseSystemToml(path, root, message)) return false;
+    if (!ReadTopKeys(root, sys, message)) return false;
     const toml::array* phases = root["phase"].as_array();
     if (phases == nullptr || phases->empty()) {
         message = Located(path, 0, "no [[phase]] tables");
         return false;
     }
     for (const toml::node& pn : *phases) {
-        const toml::table* t = pn.as_table();
-        if (t == nullptr) {
-            message = Located(path, LineOf(pn), "a phase must be a table");
-            return false;
-        }
         SystemPhase ph;
-        ph.line = LineOf(pn);
-        for (const auto& [key, node] : *t) {
-            const std::string k(key.str());
-            if (k == "name" || k == "kind") {
-                const auto v = node.value_exact<std::string>();
-                if (!v || v->empty()) {
-                    message = Located(path, LineOf(node), "'" + k + "' must be a non-empty text");
-                    return false;
-                }
-                (k == "name" ? ph.name : ph.kind) = *v;
-            } else if (k == "species") {
-                const toml::array* list = node.as_array();
-                if (list == nullptr) {
-                    message = Located(path, LineOf(node), "'species' must be a list of names");
-                    return false;
-                }
-                for (const toml::node& sn : *list) {
-                    const auto v = sn.value_exact<std::string>();
-                    if (!v || v->empty()) {
-                        message =
-                            Located(path, LineOf(sn), "a species name must be a non-empty text");
-                        return false;
-                    }
-                    ph.species.push_back(*v);
-                    ph.lines.push_back(LineOf(sn));
-                }
-            } else {
-                message = Located(path, LineOf(node), "unknown key '" + k + "' in a phase");
-                return false;
-            }
-        }
-        if (ph.name.empty()) {
-            message = Located(path, ph.line, "phase without 'name'");
-            return false;
-        }
-        if (ph.species.empty()) {
-            message = Located(path, ph.line, "phase '" + ph.name + "' lists no species");
-            return false;
-        }
-        if (!ph.kind.empty() && !KnownKind(ph.kind)) {
-            message =
-                Located(path, ph.line, "unknown kind '" + ph.kind + "' (aqueous, gas or mineral)");
-            return false;
-        }
+        if (!ReadPhase(pn, path, ph, message)) return false;
         sys.phases.push_back(std::move(ph));
     }
     return true;

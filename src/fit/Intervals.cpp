@@ -94,11 +94,7 @@ struct Phase {
         st.ui->yield();
         if (st.ErrCode != 0) return;
 
-        int16_t free = 0;
-        for (int i = 1; i <= st.nSp; ++i)
-            if (st.SpFree(i)) ++free;
-        st.nFree = free;
-        const int m = free;
+        const int m = CountFree();
         st.GaussLimit = 0.99995;
         total = m * (m + 1) / 2;
 
@@ -112,26 +108,48 @@ struct Phase {
         st.RmsErr = e0;
 
         Mat<double> H(m, m);
-        int k = 0;
-        for (int i = 1; i <= st.nSp; ++i) {
-            if (!st.SpFree(i)) continue;
-            ++k;
-            if (!Step() || !Diagonal(i, H, k)) return;
-            int l = k;
-            for (int j = i + 1; j <= st.nSp; ++j) {
-                if (!st.SpFree(j)) continue;
-                ++l;
-                if (!Step() || !OffDiagonal(i, j, H, k, l)) return;
-            }
-        }
-
+        if (!FillHessian(H)) return;
         const Mat<double> hessian = H;
         InvertSymmetric(st.nFree, H);
         if (st.nFree == 0) {
             Fail("Could not invert Hessian", hessian);
             return;
         }
+        if (!SetIntervals(H, hessian, m)) return;
+        SetCorrelation(st, hessian, m);
+        done = true;
+    }
 
+    /// Counts the refined species into st.nFree.
+    int CountFree() {
+        int16_t free = 0;
+        for (int i = 1; i <= st.nSp; ++i)
+            if (st.SpFree(i)) ++free;
+        st.nFree = free;
+        return free;
+    }
+
+    /// The Hessian of the refined species by difference quotients, row by row; false
+    /// when the goal function failed or Esc was pressed.
+    bool FillHessian(Mat<double>& H) {
+        int k = 0;
+        for (int i = 1; i <= st.nSp; ++i) {
+            if (!st.SpFree(i)) continue;
+            ++k;
+            if (!Step() || !Diagonal(i, H, k)) return false;
+            int l = k;
+            for (int j = i + 1; j <= st.nSp; ++j) {
+                if (!st.SpFree(j)) continue;
+                ++l;
+                if (!Step() || !OffDiagonal(i, j, H, k, l)) return false;
+            }
+        }
+        return true;
+    }
+
+    /// GErr from the diagonal of the inverted Hessian; false (after Fail) when a
+    /// diagonal element is negative.
+    bool SetIntervals(const Mat<double>& inverse, const Mat<double>& hessian, int m) {
         // Linear parameters: three per Gaussian band, else one extinction
         // coefficient per species and wavelength.
         const double linear =
@@ -140,22 +158,21 @@ struct Phase {
         const double q = Chi2Quantile95(static_cast<int16_t>(m));
         const double f = CheckedDiv(2.0 * q * m * e0, absorbances - linear);
 
-        k = 0;
+        int k = 0;
         for (int i = 1; i <= st.nSp; ++i) {
             if (!st.SpFree(i)) {
                 st.GErr(i) = 0.0f;
                 continue;
             }
             ++k;
-            const double v = H(k, k);
+            const double v = inverse(k, k);
             if (v < 0.0) {
                 Fail("Could not estimate intervals", hessian);
-                return;
+                return false;
             }
             st.GErr(i) = CSng(CheckedSqrt(v * f));
         }
-        SetCorrelation(st, hessian, m);
-        done = true;
+        return true;
     }
 
     /// The curvature that explains the intervals: J'J of the residuals when the goal

@@ -5,6 +5,7 @@
 #include "fit/OptimizeRun.h"
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace lumora {
@@ -27,27 +28,41 @@ private:
             for (size_t k = 0; k < free.size(); ++k) st_.G0Res(free[k]) = CSng(steps.Best()[k]);
         };
         steps.Start(st_.RmsErr * st_.RmsErr);
-        for (;;) {
-            ui_.yield();
-            if (st_.ErrCode != 0) return OptimizeEnd::Stopped; // Esc between two iterations
-            if (!steps.Jacobian()) return OptimizeEnd::Stopped;
-            if (!steps.AnyMoves()) return OptimizeEnd::NothingToOptimize;
-            if (steps.ExpectedGain() > st_.RelTol * steps.Value()) {
-                const Outcome outcome = steps.Descend();
-                if (outcome == Outcome::Stopped) return OptimizeEnd::Stopped;
-                if (outcome == Outcome::Lowered) {
-                    st_.RmsErr = CheckedSqrt(steps.Value());
-                    if (!Report()) return OptimizeEnd::Stopped;
-                    continue;
-                }
-            }
-            // At the minimum as far as the goal function resolves it.
-            const bool converged = ConvergedAtAccuracy();
-            if (!steps.EvaluateAtBest(converged ? -1 : 0)) return OptimizeEnd::Stopped;
-            if (converged) return OptimizeEnd::Converged;
-            st_.RmsErr = CheckedSqrt(steps.Value());
-            steps.ResetDamping(); // the bands' finer fit is a new problem
+        for (;;)
+            if (const std::optional<OptimizeEnd> end = Iteration(steps)) return *end;
+    }
+
+    /// One Jacobian and a damped step down from it, or, when no step pays, the check for
+    /// convergence. Nothing while the run goes on.
+    std::optional<OptimizeEnd> Iteration(MarquardtSteps& steps) {
+        ui_.yield();
+        if (st_.ErrCode != 0) return OptimizeEnd::Stopped; // Esc between two iterations
+        if (!steps.Jacobian()) return OptimizeEnd::Stopped;
+        if (!steps.AnyMoves()) return OptimizeEnd::NothingToOptimize;
+        if (steps.ExpectedGain() > st_.RelTol * steps.Value()) {
+            const Outcome outcome = steps.Descend();
+            if (outcome == Outcome::Stopped) return OptimizeEnd::Stopped;
+            if (outcome == Outcome::Lowered) return Lowered(steps);
         }
+        return AtMinimum(steps);
+    }
+
+    /// The step lowered the goal: report the new error.
+    std::optional<OptimizeEnd> Lowered(const MarquardtSteps& steps) {
+        st_.RmsErr = CheckedSqrt(steps.Value());
+        if (!Report()) return OptimizeEnd::Stopped;
+        return std::nullopt;
+    }
+
+    /// At the minimum as far as the goal function resolves it: converged, or in the
+    /// Gaussian mode on with finer band fits.
+    std::optional<OptimizeEnd> AtMinimum(MarquardtSteps& steps) {
+        const bool converged = ConvergedAtAccuracy();
+        if (!steps.EvaluateAtBest(converged ? -1 : 0)) return OptimizeEnd::Stopped;
+        if (converged) return OptimizeEnd::Converged;
+        st_.RmsErr = CheckedSqrt(steps.Value());
+        steps.ResetDamping(); // the bands' finer fit is a new problem
+        return std::nullopt;
     }
 };
 

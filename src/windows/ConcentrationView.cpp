@@ -22,6 +22,44 @@ namespace lumora {
 namespace {
 constexpr int kInnerW = 4695; // twips
 constexpr int kInnerH = 3855;
+
+/// Concentrations (mol/l) against the solution number, of species s alone unless s is 0.
+void PlotConcentrations(ChartWidget& chart, const State& st, int s) {
+    chart.SetXAxisTitle("Solution number");
+    chart.SetYAxisTitle(QStringLiteral("Concentration (mol/l)"));
+    chart.SetXAxisParts(1);
+    for (int j = 1; j <= st.nSol; ++j) {
+        chart.SetPointData(static_cast<int16_t>(j), 0, static_cast<float>(j));
+        for (int k = 1; k <= st.nSp; ++k)
+            if (s == 0 || k == s)
+                chart.SetPointData(static_cast<int16_t>(j), static_cast<int16_t>(k),
+                                   ChartValue(st.Conc(k, 0) * st.Conc(k, j)));
+    }
+}
+
+/// Extinction coefficients against wavelength, of species s alone unless s is 0.
+void PlotExtinctions(ChartWidget& chart, const State& st, int s) {
+    chart.SetXAxisMin(st.WlStart);
+    chart.SetXAxisMax(st.WlStop);
+    chart.SetXAxisTitle(kWavelengthTitle);
+    chart.SetYAxisTitle(kAbsorptivityTitle);
+    chart.SetYAxisShortTitle(kAbsorptivityShortTitle);
+    for (int w = 1; w <= st.nWl; ++w) {
+        chart.SetPointData(static_cast<int16_t>(w), 0, ChartValue(st.AbsM(0, w)));
+        for (int k = 1; k <= st.nSp; ++k)
+            if (s == 0 || k == s)
+                chart.SetPointData(static_cast<int16_t>(w), static_cast<int16_t>(k),
+                                   ChartValue(st.Eps(k, w)));
+    }
+}
+
+/// Every series named; with one species chosen the others skipped.
+void NameSeries(ChartWidget& chart, const State& st, int s) {
+    for (int k = 1; k <= st.nSp; ++k) {
+        chart.SetSeriesName(static_cast<int16_t>(k), QString::fromStdString(st.SpName(k)));
+        if (s != 0) chart.SetSkipSeries(static_cast<int16_t>(k), k != s);
+    }
+}
 } // namespace
 
 ConcentrationView::ConcentrationView(State& st, MainWindowPort& port, QWidget* owner)
@@ -92,35 +130,12 @@ void ConcentrationView::Build(int16_t mode) {
     chart->SetYAxisLogScale(check->checkState() != Qt::Unchecked);
     if (mode == 1) {
         setWindowTitle("Concentrations of species (mol/l)");
-        chart->SetXAxisTitle("Solution number");
-        chart->SetYAxisTitle(QStringLiteral("Concentration (mol/l)"));
-        chart->SetXAxisParts(1);
-        for (int j = 1; j <= st_.nSol; ++j) {
-            chart->SetPointData(static_cast<int16_t>(j), 0, static_cast<float>(j));
-            for (int k = 1; k <= st_.nSp; ++k)
-                if (s == 0 || k == s)
-                    chart->SetPointData(static_cast<int16_t>(j), static_cast<int16_t>(k),
-                                        ChartValue(st_.Conc(k, 0) * st_.Conc(k, j)));
-        }
+        PlotConcentrations(*chart, st_, s);
     } else {
         setWindowTitle("Extinction coefficients");
-        chart->SetXAxisMin(st_.WlStart);
-        chart->SetXAxisMax(st_.WlStop);
-        chart->SetXAxisTitle(kWavelengthTitle);
-        chart->SetYAxisTitle(kAbsorptivityTitle);
-        chart->SetYAxisShortTitle(kAbsorptivityShortTitle);
-        for (int w = 1; w <= st_.nWl; ++w) {
-            chart->SetPointData(static_cast<int16_t>(w), 0, ChartValue(st_.AbsM(0, w)));
-            for (int k = 1; k <= st_.nSp; ++k)
-                if (s == 0 || k == s)
-                    chart->SetPointData(static_cast<int16_t>(w), static_cast<int16_t>(k),
-                                        ChartValue(st_.Eps(k, w)));
-        }
+        PlotExtinctions(*chart, st_, s);
     }
-    for (int k = 1; k <= st_.nSp; ++k) {
-        chart->SetSeriesName(static_cast<int16_t>(k), QString::fromStdString(st_.SpName(k)));
-        if (s != 0) chart->SetSkipSeries(static_cast<int16_t>(k), k != s);
-    }
+    NameSeries(*chart, st_, s);
     FitCaption(*this);
     chart->Refresh();
 }

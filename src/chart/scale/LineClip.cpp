@@ -12,52 +12,61 @@ namespace {
 int32_t Cut(double a1, double b1, double a2, double b2, double at, double from, double fromB) {
     return PixelRound((b2 - b1) / (a2 - a1) * (at - from) + fromB);
 }
+
+bool Degenerate(const Segment& s) {
+    return s.x1 == s.x2 && s.y1 == s.y2;
+}
+
+/// Both ends on or beyond the same side, or no step at all.
+bool Misses(const Segment& s, const PlotFrame& f) {
+    return (s.x1 <= f.left && s.x2 <= f.left) || (s.x1 >= f.right && s.x2 >= f.right) ||
+           (s.y1 <= f.top && s.y2 <= f.top) || (s.y1 >= f.bottom && s.y2 >= f.bottom) ||
+           Degenerate(s);
+}
+
+/// Moves the start (or the end) of s that is on or beyond the left or right side to the
+/// first pixel inside it.
+void ToLeftRight(Segment& s, bool start, const PlotFrame& f) {
+    int32_t& x = start ? s.x1 : s.x2;
+    int32_t& y = start ? s.y1 : s.y2;
+    if (x <= f.left) {
+        const int32_t L = f.left + 1;
+        y = Cut(s.x1, s.y1, s.x2, s.y2, L, x, y);
+        x = L;
+    } else if (x >= f.right) {
+        const int32_t R = f.right - 1;
+        y = Cut(s.x1, s.y1, s.x2, s.y2, R, x, y);
+        x = R;
+    }
+}
+
+/// The same against the top and bottom; false when the step lies outside. Rounding at a
+/// side can leave both ends on one horizontal line outside the frame; such a step is
+/// skipped, not divided by 0.
+bool ToTopBottom(Segment& s, bool start, const PlotFrame& f) {
+    int32_t& x = start ? s.x1 : s.x2;
+    int32_t& y = start ? s.y1 : s.y2;
+    if (y <= f.top || y >= f.bottom) {
+        if (s.y1 == s.y2) return false;
+        const int32_t at = y <= f.top ? f.top + 1 : f.bottom - 1;
+        x = Cut(s.y1, s.x1, s.y2, s.x2, at, y, x);
+        y = at;
+    }
+    return true;
+}
 } // namespace
 
 std::optional<Segment> ClipSegment(Segment s, const PlotFrame& f) {
-    const int32_t L = f.left + 1, R = f.right - 1, T = f.top + 1, B = f.bottom - 1;
-    int32_t x1 = s.x1, y1 = s.y1, x2 = s.x2, y2 = s.y2;
-    if ((x1 <= f.left && x2 <= f.left) || (x1 >= f.right && x2 >= f.right) ||
-        (y1 <= f.top && y2 <= f.top) || (y1 >= f.bottom && y2 >= f.bottom) ||
-        (x1 == x2 && y1 == y2))
-        return std::nullopt;
-
-    // Start point against the left and right sides (x1 != x2 here: both ends would
-    // be on the same side otherwise)
-    if (x1 <= f.left) {
-        y1 = Cut(x1, y1, x2, y2, L, x1, y1);
-        x1 = L;
-    } else if (x1 >= f.right) {
-        y1 = Cut(x1, y1, x2, y2, R, x1, y1);
-        x1 = R;
-    }
-    if (x1 == x2 && y1 == y2) return std::nullopt;
-    if (x2 <= f.left) {
-        y2 = Cut(x1, y1, x2, y2, L, x2, y2);
-        x2 = L;
-    } else if (x2 >= f.right) {
-        y2 = Cut(x1, y1, x2, y2, R, x2, y2);
-        x2 = R;
-    }
-    if (x1 == x2 && y1 == y2) return std::nullopt;
-
-    // Top and bottom. Rounding at a side can leave both ends on one horizontal line
-    // outside the frame; such a step lies outside and is skipped, not divided by 0.
-    if (y1 <= f.top || y1 >= f.bottom) {
-        if (y1 == y2) return std::nullopt;
-        const int32_t at = y1 <= f.top ? T : B;
-        x1 = Cut(y1, x1, y2, x2, at, y1, x1);
-        y1 = at;
-    }
-    if (x1 == x2 && y1 == y2) return std::nullopt;
-    if (y2 <= f.top || y2 >= f.bottom) {
-        if (y1 == y2) return std::nullopt;
-        const int32_t at = y2 <= f.top ? T : B;
-        x2 = Cut(y1, x1, y2, x2, at, y2, x2);
-        y2 = at;
-    }
-    if (x1 == x2 && y1 == y2) return std::nullopt;
-    return Segment{x1, y1, x2, y2};
+    if (Misses(s, f)) return std::nullopt;
+    // Left and right first (x1 != x2 here: both ends would be on the same side
+    // otherwise), then top and bottom.
+    ToLeftRight(s, true, f);
+    if (Degenerate(s)) return std::nullopt;
+    ToLeftRight(s, false, f);
+    if (Degenerate(s)) return std::nullopt;
+    if (!ToTopBottom(s, true, f) || Degenerate(s)) return std::nullopt;
+    if (!ToTopBottom(s, false, f) || Degenerate(s)) return std::nullopt;
+    return s;
 }
 
 std::optional<RealSegment> ClipToBox(const RealSegment& s, double left, double top, double right,
