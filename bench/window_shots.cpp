@@ -1,8 +1,10 @@
 // Screenshots of every result window for the README: the bundled 25 C example is read
 // and optimized, then each window is grabbed at its first size and at 1200 x 800 and the
-// shots are tiled into two PNG files. A tool, not a test: run it under xvfb-run (or
-// offscreen) with the output folder as its argument.
+// shots are tiled into two PNG files; and the new-data-set template in the sheet window.
+// A tool, not a test: run it under xvfb-run (or offscreen) with the output folder as its
+// argument.
 
+#include "dataset/DataSetTemplate.h"
 #include "dataset/OptimizeCommand.h"
 #include "dataset/ReadDataSet.h"
 #include "engine/EngineFactory.h"
@@ -13,8 +15,10 @@
 #include "windows/FactorWindow.h"
 #include "windows/FittingModeWindow.h"
 #include "windows/GoalScanWindow.h"
+#include "windows/SheetWindow.h"
 #include "windows/WindowPlaces.h"
 #include "xlsx/EmbeddedHost.h"
+#include "xlsx/XlsxWriter.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -72,6 +76,24 @@ QImage Tile(const std::vector<QPixmap>& shots, int perRow, double scale) {
     for (size_t i = 0; i < shots.size(); ++i)
         p.drawPixmap(QRect(at[i], shots[i].size() * scale), shots[i]);
     return image;
+}
+
+/// The template as "New data set..." writes it, in the sheet window at 640 x 440.
+QPixmap TemplateShot(EmbeddedHost& host, const std::filesystem::path& work) {
+    const std::string path = (work / "template.xlsx").string();
+    std::string error;
+    Workbook* book = nullptr;
+    if (WriteNewXlsx(path, {{"Data", DataSetTemplateRows(), {}}}, error))
+        book = host.Open(path, error);
+    if (!book) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return {};
+    }
+    SheetWindow window;
+    window.ShowWorkbook(book, book->ActiveSheet());
+    window.resize(640, 440);
+    QApplication::processEvents();
+    return window.grab();
 }
 
 } // namespace
@@ -134,7 +156,8 @@ int main(int argc, char** argv) {
 
     const QString out = QString::fromLocal8Bit(argv[1]);
     const bool ok = Tile(shots.small, 3, 1.0).save(out + "/windows.png") &&
-                    Tile(shots.large, 2, 0.5).save(out + "/windows-1200x800.png");
+                    Tile(shots.large, 2, 0.5).save(out + "/windows-1200x800.png") &&
+                    TemplateShot(*host, work).save(out + "/sheet-new.png");
     for (size_t i = 0; i < shots.large.size(); ++i)
         shots.large[i].save(QString("%1/shot-%2.png").arg(work.c_str()).arg(i)); // to look at
     return ok ? 0 : 1;

@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTabBar>
+#include <QTableView>
 #include <QUndoStack>
 #include <QVBoxLayout>
 
@@ -26,14 +27,65 @@ namespace lumora {
 
 namespace {
 
+// Empty cells a long text may run into, at most.
+constexpr int kMaxOverflowCells = 12;
+
 /// Cells as a spreadsheet draws them: a number rounded to the digits its column has room
-/// for, and a small red triangle in the top-right corner of a cell with a comment.
+/// for, a text running on into the empty cells to its right, and a small red triangle in
+/// the top-right corner of a cell with a comment.
 class CellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* p, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        QStyledItemDelegate::paint(p, option, index);
+        const QRect wide = OverflowRect(option, index);
+        if (wide == option.rect) {
+            QStyledItemDelegate::paint(p, option, index);
+        } else {
+            QStyleOptionViewItem cell = option;
+            initStyleOption(&cell, index);
+            const QString text = cell.text;
+            cell.text.clear();
+            const QWidget* w = option.widget;
+            (w ? w->style() : QApplication::style())
+                ->drawControl(QStyle::CE_ItemViewItem, &cell, p, w);
+            DrawOverflowText(p, cell, wide, text);
+        }
+        DrawCommentMark(p, option, index);
+    }
+
+private:
+    /// The cell's rectangle, widened over the empty cells right of a text too long for it.
+    static QRect OverflowRect(const QStyleOptionViewItem& option, const QModelIndex& index) {
+        const auto* view = qobject_cast<const QTableView*>(option.widget);
+        if (!view || index.data(SheetModel::kNumberRole).isValid()) return option.rect;
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const int need = option.fontMetrics.horizontalAdvance(text) + 8;
+        QRect r = option.rect;
+        const QAbstractItemModel* model = index.model();
+        for (int c = index.column() + 1, n = 0;
+             r.width() < need && c < model->columnCount() && n < kMaxOverflowCells; ++c, ++n) {
+            if (!model->index(index.row(), c).data(Qt::DisplayRole).toString().isEmpty()) break;
+            r.setRight(r.right() + view->columnWidth(c));
+        }
+        return r;
+    }
+
+    static void DrawOverflowText(QPainter* p, const QStyleOptionViewItem& cell, const QRect& wide,
+                                 const QString& text) {
+        p->save();
+        p->setClipRect(wide);
+        const bool selected = cell.state & QStyle::State_Selected;
+        p->setPen(cell.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        if (const QVariant ink = cell.index.data(Qt::ForegroundRole); ink.canConvert<QColor>())
+            p->setPen(ink.value<QColor>());
+        p->setFont(cell.font);
+        p->drawText(wide.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, text);
+        p->restore();
+    }
+
+    static void DrawCommentMark(QPainter* p, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) {
         if (index.data(SheetModel::kCommentRole).toString().isEmpty()) return;
         const QRect r = option.rect;
         const int k = std::min(6, r.height() / 2);
