@@ -111,6 +111,14 @@ TEST(BatchEndToEnd, RecoversKnownGibbsEnergiesWithinTheirIntervalsAndSavesThem) 
             EXPECT_TRUE(run != &lm || std::fabs(sp.result - other.result) < 0.05 * other.pm);
         }
     }
+    // log K of Co+2 + Cl- = CoCl+ by hand, with the published G of Cl- at 25 C (-31,379
+    // cal/mol, SUPCRT92) and the sheet's G of Co+2.
+    const auto& co = noisy.summary.species.at(0);
+    const auto& cocl = noisy.summary.species.at(1);
+    ASSERT_EQ(cocl.name, "CoCl+");
+    ASSERT_TRUE(cocl.logK);
+    const double rtLn10 = 8.31446e-3 * 298.15 * std::log(10.0);
+    EXPECT_NEAR(*cocl.logK, -(cocl.result - co.result + 31.379 * 4.184) / rtLn10, 1e-3);
     EXPECT_LT(quiet.summary.RmsErr, noisy.summary.RmsErr);
     EXPECT_LE(lm.summary.RmsErr, noisy.summary.RmsErr * (1.0 + 1e-9));
 
