@@ -72,7 +72,7 @@ TEST(XlsxSave, LibreOfficeFileReadThenOnlyWrittenCellsChangeAndTheFileKeepsItsMo
     s->SetValue(7, 6, " \xC2\xB1"s); // new row after the last one
     s->SetValue(1, 3, true);         // new cell inside a row
     s->ClearContents(4, 4, 4, 4);    // value goes, style stays
-    s->Clear(4, 2, 4, 2);            // value and style go
+    s->Clear(4, 2, 4, 3);            // value and style go, also from the styled empty C4
     s->ClearContents(6, 1, 6, 3);    // nothing there: nothing changes
     std::string error;
     ASSERT_TRUE(book->Save(error)) << error;
@@ -90,7 +90,7 @@ TEST(XlsxSave, LibreOfficeFileReadThenOnlyWrittenCellsChangeAndTheFileKeepsItsMo
     ExpectPieces(after[sheet],
                  {"<c r=\"A2\" s=\"0\" t=\"s\"><v>4</v></c>", "<f aca=\"false\">B2*C2</f><v>51</v>",
                   "<c r=\"C3\" s=\"2\" t=\"n\"><v>45352</v></c>", "<legacyDrawing r:id=\"rId2\"/>",
-                  "<c r=\"C4\" s=\"3\"/>", "DejaVu Serif,Book", "<c r=\"B2\" s=\"0\"><v>30</v></c>",
+                  "!r=\"C4\"", "DejaVu Serif,Book", "<c r=\"B2\" s=\"0\"><v>30</v></c>",
                   "<c r=\"C2\" s=\"0\" t=\"inlineStr\"><is><t>text &lt;&amp;&gt;</t></is></c>",
                   "<c r=\"B1\" s=\"0\" t=\"s\"><v>3</v></c><c r=\"C1\" t=\"b\"><v>1</v></c>",
                   "<c r=\"D4\" s=\"0\"/>", "!r=\"B4\"", "!r=\"6\"", "<dimension ref=\"A1:F7\"/>",
@@ -486,6 +486,24 @@ std::optional<std::string> LibreOfficeConvert(const TempDir& dir, const std::str
     return test::ReadBytes(dir.Path(file.substr(0, file.rfind('.')) + "." + format));
 }
 
+/// The horizontal alignment of the cell format that a saved cell of the first sheet
+/// points to ("" when it has none).
+std::string SavedAlignment(const std::string& path, const std::string& ref) {
+    auto parts = test::Parts(path);
+    const std::string& sheet = parts["xl/worksheets/sheet1.xml"];
+    const size_t cell = sheet.find("<c r=\"" + ref + "\"");
+    const size_t s = sheet.find(" s=\"", cell);
+    if (cell == std::string::npos || s == std::string::npos || s > sheet.find('>', cell)) return "";
+    int index = std::stoi(sheet.substr(s + 4));
+    const std::string& styles = parts["xl/styles.xml"];
+    size_t at = styles.find("<xf ", styles.find("<cellXfs"));
+    for (; index > 0 && at != std::string::npos; --index) at = styles.find("<xf ", at + 1);
+    const size_t end = std::min(styles.find("<xf ", at + 1), styles.find("</cellXfs>", at));
+    const size_t h = styles.find("horizontal=\"", at);
+    if (at == std::string::npos || h == std::string::npos || h > end) return "";
+    return styles.substr(h + 12, styles.find('"', h + 12) - h - 12);
+}
+
 // LibreOffice opens what the program wrote, and its own file after the program wrote into
 // it, and sees the comments as the program left them.
 TEST(XlsxRoundTrip, LibreOfficeOpensWhatTheProgramWrote) {
@@ -509,6 +527,7 @@ TEST(XlsxRoundTrip, LibreOfficeOpensWhatTheProgramWrote) {
         own->Worksheets(2)->SetComment(2, 2, "added"s);
         ASSERT_TRUE(made->Save(error) && own->Save(error)) << error;
     }
+    EXPECT_EQ(SavedAlignment(path, "D2"), "center");
     const auto csv = LibreOfficeConvert(dir, "made.xlsx", "csv");
     if (!csv) GTEST_SKIP() << "LibreOffice is not installed";
     EXPECT_EQ(*csv, "Species:,2, \xC2\xB1,\n,0.125,TRUE,written\n\"a,b\",,,\n");
