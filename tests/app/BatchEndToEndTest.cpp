@@ -10,6 +10,7 @@
 #include "dataset/OptimizeCommand.h"
 #include "dataset/ReadDataSet.h"
 #include "engine/EngineFactory.h"
+#include "fit/BuildGaussians.h"
 #include "import/ImportDataSet.h"
 #include "xlsx/EmbeddedHost.h"
 #include "xlsx/GridWorkbook.h"
@@ -19,6 +20,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <regex>
 
 namespace lumora {
@@ -162,6 +164,54 @@ TEST(BatchEndToEnd, RecoversKnownGibbsEnergiesWithinTheirIntervalsAndSavesThem) 
         << s.ErrMsg;
 }
 
+/// The windows' way on a workbook: read, the choice (factors, or "Build" in the fitting
+/// mode), save (a copy as chosen.xlsx beside it), then the same "Optimize". The free
+/// species' energies.
+std::vector<double> ChooseThenOptimize(const std::string& book,
+                                       const std::function<void(State&)>& choose) {
+    State st;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(std::tmpfile(), std::fclose);
+    BatchUi ui(log.get(), log.get());
+    st.ui = &ui;
+    const fs::path dir = fs::path(book).parent_path();
+    UseEngine(st, dir);
+    ReadRequest request;
+    request.fileName = fs::path(book).filename().string();
+    ReadDataSet(st, request);
+    EXPECT_EQ(st.ErrCode, 0) << st.ErrMsg;
+    choose(st);
+    std::string error;
+    EXPECT_TRUE(st.xlBook->Save(error)) << error;
+    fs::copy_file(book, dir / "chosen.xlsx", fs::copy_options::overwrite_existing);
+    st.solver->SetControl(27, 0);
+    OptimizeCommand(st, request, {}, std::nullopt);
+    std::vector<double> g;
+    for (int i = 1; i <= st.nSp; ++i)
+        if (st.SpFree(i)) g.push_back(st.G0(i));
+    EmbeddedHost::Instance()->CloseAll();
+    return g;
+}
+
+// --gauss: the band table "Build" left on the sheet, refined as "Optimize" does in the
+// fitting mode.
+TEST(BatchEndToEnd, GaussianModeAsTheFittingWindowLeavesIt) {
+    const fs::path dir = FreshDir("e2e_gauss");
+    const std::string book = (dir / "co.xlsx").string();
+    fs::copy_file(LUMORA_EXAMPLES_DIR "/co-chloride-25C.xlsx", book);
+    const std::vector<double> byWindows = ChooseThenOptimize(book, [](State& st) {
+        st.RefEps = st.Eps; // the fitting window's reference curves
+        BuildGaussians(st, 33);
+        EXPECT_EQ(st.FitMode, 1);
+    });
+    CommandLine cl;
+    cl.gauss = true;
+    BatchSummary s;
+    ASSERT_EQ(Batch((dir / "chosen.xlsx").string(), true, s, std::nullopt, std::nullopt, cl), 0)
+        << s.ErrMsg;
+    ASSERT_EQ(byWindows.size(), 2u);
+    for (size_t k = 0; k < 2; ++k) EXPECT_NEAR(byWindows[k], s.species[k + 1].result, 1e-9);
+}
+
 // The host-guest example in its two commands: import, then optimize. The refined log K
 // lie within their 95 % intervals of the generating 4.30 and 7.00; with the partners'
 // energies fixed at 0, log K = -G / (RT ln 10) and its half-width pm / (RT ln 10). The
@@ -209,23 +259,9 @@ TEST(BatchEndToEnd, HostGuestTitrationFromCsvToLogK) {
     ASSERT_EQ(run(3, false, reduced), 0) << reduced.ErrMsg;
     EXPECT_NE(reduced.RmsErr, s.RmsErr);
     imported();
-    {
-        State st;
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(std::tmpfile(), std::fclose);
-        BatchUi ui(log.get(), log.get());
-        st.ui = &ui;
-        UseEngine(st, dir);
-        ReadRequest request;
-        request.fileName = "titration.xlsx";
-        ReadDataSet(st, request);
-        ASSERT_EQ(st.ErrCode, 0) << st.ErrMsg;
-        st.nFactors = 3;
-        st.solver->SetControl(27, 0);
-        OptimizeCommand(st, request, {}, std::nullopt);
-        for (int i = 2; i <= 3; ++i)
-            EXPECT_NEAR(st.G0(i), reduced.species[static_cast<size_t>(i - 1)].result, 1e-9);
-    }
-    EmbeddedHost::Instance()->CloseAll();
+    const std::vector<double> byFactors =
+        ChooseThenOptimize(book, [](State& st) { st.nFactors = 3; });
+    for (size_t k = 0; k < 2; ++k) EXPECT_NEAR(byFactors[k], reduced.species[k + 1].result, 1e-9);
     EXPECT_EQ(run(17, false, tooMany), 2);
     EXPECT_EQ(tooMany.ErrMsg, "--factors 17: these data allow 1 to 16 factors");
     EXPECT_EQ(run(0, true, gauss), 2);
