@@ -9,7 +9,7 @@ namespace lumora {
 namespace {
 
 /// One composition per spectrum, named from the description or else the table.
-bool Solutions(const SpectraTable& spectra, const ImportDescription& d,
+bool Solutions(const AbsorbanceTable& spectra, const ImportDescription& d,
                std::vector<LayoutSolution>& out, std::string& error) {
     out = d.solutions;
     if (d.titration)
@@ -28,7 +28,7 @@ bool Solutions(const SpectraTable& spectra, const ImportDescription& d,
 
 } // namespace
 
-bool ImportLayout(const SpectraTable& spectra, const ImportDescription& d, DataSetLayout& sheet,
+bool ImportLayout(const AbsorbanceTable& spectra, const ImportDescription& d, DataSetLayout& sheet,
                   std::string& error) {
     sheet = d.sheet;
     if (!Solutions(spectra, d, sheet.solutions, error)) return false;
@@ -50,10 +50,10 @@ bool ImportDataSet(const std::string& csv, const std::string& description, const
         error = out + ": exists already (--force replaces it)";
         return false;
     }
-    SpectraTable spectra;
+    AbsorbanceTable spectra;
     ImportDescription d;
     DataSetLayout sheet;
-    if (!LoadSpectraCsv(csv, spectra, error) || !LoadImportDescription(description, d, error))
+    if (!LoadAbsorbanceCsv(csv, spectra, error) || !LoadImportDescription(description, d, error))
         return false;
     if (!ImportLayout(spectra, d, sheet, error)) {
         error = description + ": " + error;

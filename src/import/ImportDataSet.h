@@ -3,8 +3,8 @@
 // description (TOML).
 
 #include "dataset/DataSetLayout.h"
+#include "import/AbsorbanceCsv.h"
 #include "import/ImportDescription.h"
-#include "import/SpectraCsv.h"
 
 #include <string>
 
@@ -13,7 +13,7 @@ namespace lumora {
 /// The sheet of the spectra with the description's conditions, species and
 /// compositions (a titration's worked out with dilution); false with a reason when the
 /// two do not fit together (another number of solutions, an empty window).
-bool ImportLayout(const SpectraTable& spectra, const ImportDescription& d, DataSetLayout& sheet,
+bool ImportLayout(const AbsorbanceTable& spectra, const ImportDescription& d, DataSetLayout& sheet,
                   std::string& error);
 
 /// Reads both files and writes the workbook `out` (saved whole or not at all). An

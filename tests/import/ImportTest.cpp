@@ -18,7 +18,7 @@ namespace {
 const std::string kExample = std::string(LUMORA_EXAMPLES_DIR) + "/host-guest-titration/";
 
 // Every dialect gives the same table: 400 and 401 nm, A = (0.1, 0.2) and (0.3, 0.4).
-TEST(SpectraCsv, DialectsGiveTheSameTable) {
+TEST(AbsorbanceCsv, DialectsGiveTheSameTable) {
     const std::pair<const char*, const char*> cases[] = {
         {"wl,A,B\n400,0.1,0.2\n401,0.3,0.4\n", "A B"},
         {"400;0,1;0,2\n401;0,3;+0.4\n", "S1 S2"}, // decimal comma
@@ -27,9 +27,9 @@ TEST(SpectraCsv, DialectsGiveTheSameTable) {
         {"wl;A;B\n\n 400 ; 1e-1 ; 0,2 \n401;0.3;4E-1\n", "A B"},
     };
     for (const auto& [text, names] : cases) {
-        SpectraTable t;
+        AbsorbanceTable t;
         std::string error;
-        ASSERT_TRUE(ReadSpectraCsv(text, t, error)) << text << ": " << error;
+        ASSERT_TRUE(ReadAbsorbanceCsv(text, t, error)) << text << ": " << error;
         std::string got;
         for (const auto& n : t.names) got += (got.empty() ? "" : " ") + n;
         EXPECT_EQ(got, names);
@@ -37,13 +37,13 @@ TEST(SpectraCsv, DialectsGiveTheSameTable) {
         EXPECT_EQ(t.absorbances, (std::vector<std::vector<double>>{{0.1, 0.2}, {0.3, 0.4}}))
             << text;
     }
-    SpectraTable t;
+    AbsorbanceTable t;
     std::string error;
-    ASSERT_TRUE(ReadSpectraCsv("400,,0.2\n", t, error)) << error;
+    ASSERT_TRUE(ReadAbsorbanceCsv("400,,0.2\n", t, error)) << error;
     EXPECT_TRUE(std::isnan(t.absorbances[0][0]) && t.absorbances[0][1] == 0.2);
 }
 
-TEST(SpectraCsv, BadTablesNameLineAndColumn) {
+TEST(AbsorbanceCsv, BadTablesNameLineAndColumn) {
     const std::pair<const char*, const char*> cases[] = {
         {"wl,A,B\n400,0.1,0.2\n401,0.3,x1\n", "line 3, column 3: 'x1' is not a number"},
         {"400;0,1\n401;0,2;0,3\n", "line 2: 3 columns where the first line has 2"},
@@ -55,9 +55,9 @@ TEST(SpectraCsv, BadTablesNameLineAndColumn) {
         {"400\n", "line 1: a wavelength and at least one absorbance needed"},
     };
     for (const auto& [text, says] : cases) {
-        SpectraTable t;
+        AbsorbanceTable t;
         std::string error;
-        EXPECT_FALSE(ReadSpectraCsv(text, t, error)) << text;
+        EXPECT_FALSE(ReadAbsorbanceCsv(text, t, error)) << text;
         EXPECT_NE(error.find(says), std::string::npos) << text << ": " << error;
         EXPECT_TRUE(t.wavelengths.empty());
     }
@@ -98,11 +98,11 @@ std::string ReadAll(const std::string& path) {
 // does not fit the table, or names an unknown key, is refused with its file and line;
 // an existing workbook stays as it was unless forced.
 TEST(ImportDataSet, ExampleSheetRefusalsAndExistingFiles) {
-    SpectraTable spectra;
+    AbsorbanceTable spectra;
     ImportDescription d;
     DataSetLayout sheet;
     std::string error;
-    ASSERT_TRUE(LoadSpectraCsv(kExample + "titration.csv", spectra, error)) << error;
+    ASSERT_TRUE(LoadAbsorbanceCsv(kExample + "titration.csv", spectra, error)) << error;
     ASSERT_TRUE(LoadImportDescription(kExample + "titration.toml", d, error)) << error;
     ASSERT_TRUE(ImportLayout(spectra, d, sheet, error)) << error;
     EXPECT_TRUE(sheet.wlStart == 250 && sheet.wlStop == 550 && sheet.solutions.size() == 17);

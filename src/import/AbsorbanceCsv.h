@@ -10,7 +10,7 @@
 
 namespace lumora {
 
-struct SpectraTable {
+struct AbsorbanceTable {
     /// Solution names from the header row, else "S1", "S2", ...
     std::vector<std::string> names;
     /// Wavelengths (nm), growing
@@ -20,9 +20,9 @@ struct SpectraTable {
 };
 
 /// Reads the table from CSV text; false with "line L, column C: problem" in `error`.
-bool ReadSpectraCsv(const std::string& text, SpectraTable& table, std::string& error);
+bool ReadAbsorbanceCsv(const std::string& text, AbsorbanceTable& table, std::string& error);
 
 /// Reads a CSV file; false with "FILE, line L, column C: problem" in `error`.
-bool LoadSpectraCsv(const std::string& path, SpectraTable& table, std::string& error);
+bool LoadAbsorbanceCsv(const std::string& path, AbsorbanceTable& table, std::string& error);
 
 } // namespace lumora

@@ -1,4 +1,4 @@
-#include "import/SpectraCsv.h"
+#include "import/AbsorbanceCsv.h"
 
 #include "engine/DataPath.h"
 
@@ -68,7 +68,7 @@ class CsvReader {
 public:
     explicit CsvReader(const std::string& text) : text_(text) {}
 
-    void Read(SpectraTable& t) {
+    void Read(AbsorbanceTable& t) {
         std::vector<std::string> fields;
         bool first = true;
         while (NextLine()) {
@@ -112,19 +112,19 @@ private:
         return !ParseNumber(fields[0], decimalComma_, v);
     }
 
-    void Columns(size_t n, SpectraTable& t) {
+    void Columns(size_t n, AbsorbanceTable& t) {
         if (n < 2) throw CsvError{lineNo_, 0, "a wavelength and at least one absorbance needed"};
         columns_ = n;
         for (size_t j = t.names.size() + 1; j < n; ++j) t.names.push_back("S" + std::to_string(j));
     }
 
-    void ReadHeader(const std::vector<std::string>& fields, SpectraTable& t) {
+    void ReadHeader(const std::vector<std::string>& fields, AbsorbanceTable& t) {
         for (size_t j = 1; j < fields.size(); ++j)
             t.names.push_back(fields[j].empty() ? "S" + std::to_string(j) : fields[j]);
         Columns(fields.size(), t);
     }
 
-    void ReadRow(const std::vector<std::string>& fields, SpectraTable& t) {
+    void ReadRow(const std::vector<std::string>& fields, AbsorbanceTable& t) {
         if (fields.size() != columns_)
             throw CsvError{lineNo_, 0,
                            std::to_string(fields.size()) + " columns where the first line has " +
@@ -143,7 +143,7 @@ private:
     }
 
     /// Wavelengths must all grow or all fall.
-    void CheckOrder(double wl, const SpectraTable& t) {
+    void CheckOrder(double wl, const AbsorbanceTable& t) {
         if (t.wavelengths.empty()) return;
         const int dir = wl > t.wavelengths.back() ? 1 : wl < t.wavelengths.back() ? -1 : 0;
         if (dir == 0 || (direction_ != 0 && dir != direction_))
@@ -153,7 +153,7 @@ private:
         direction_ = dir;
     }
 
-    void PutInOrder(SpectraTable& t) const {
+    void PutInOrder(AbsorbanceTable& t) const {
         if (direction_ >= 0) return;
         std::reverse(t.wavelengths.begin(), t.wavelengths.end());
         std::reverse(t.absorbances.begin(), t.absorbances.end());
@@ -179,19 +179,19 @@ std::string Located(const CsvError& e) {
 
 } // namespace
 
-bool ReadSpectraCsv(const std::string& text, SpectraTable& table, std::string& error) {
-    table = SpectraTable{};
+bool ReadAbsorbanceCsv(const std::string& text, AbsorbanceTable& table, std::string& error) {
+    table = AbsorbanceTable{};
     try {
         CsvReader(text).Read(table);
     } catch (const CsvError& e) {
-        table = SpectraTable{};
+        table = AbsorbanceTable{};
         error = Located(e);
         return false;
     }
     return true;
 }
 
-bool LoadSpectraCsv(const std::string& path, SpectraTable& table, std::string& error) {
+bool LoadAbsorbanceCsv(const std::string& path, AbsorbanceTable& table, std::string& error) {
     if (const std::string why = NotARegularFile(path); !why.empty()) {
         error = path + ": " + why;
         return false;
@@ -203,7 +203,7 @@ bool LoadSpectraCsv(const std::string& path, SpectraTable& table, std::string& e
     }
     std::ostringstream text;
     text << in.rdbuf();
-    if (!ReadSpectraCsv(text.str(), table, error)) {
+    if (!ReadAbsorbanceCsv(text.str(), table, error)) {
         error = path + ", " + error;
         return false;
     }
