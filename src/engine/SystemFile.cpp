@@ -32,20 +32,24 @@ bool KnownKind(const std::string& k) {
     return k == "aqueous" || k == "gas" || k == "mineral";
 }
 
-bool ReadComponentNames(const toml::node& node, SystemFile& sys, std::string& message) {
+/// A list of names ('components' or a phase's 'species') and the line of each; `noun`
+/// names one entry in the messages ("a species name must be a non-empty text").
+bool ReadNameList(const toml::node& node, const std::string& path, const std::string& key,
+                  const std::string& noun, std::vector<std::string>& names, std::vector<int>& lines,
+                  std::string& message) {
     const toml::array* list = node.as_array();
     if (list == nullptr) {
-        message = Located(sys.path, LineOf(node), "'components' must be a list of names");
+        message = Located(path, LineOf(node), "'" + key + "' must be a list of names");
         return false;
     }
     for (const toml::node& n : *list) {
         const auto v = n.value_exact<std::string>();
         if (!v || v->empty()) {
-            message = Located(sys.path, LineOf(n), "a component name must be a non-empty text");
+            message = Located(path, LineOf(n), "a " + noun + " name must be a non-empty text");
             return false;
         }
-        sys.components.push_back(*v);
-        sys.componentLines.push_back(LineOf(n));
+        names.push_back(*v);
+        lines.push_back(LineOf(n));
     }
     return true;
 }
@@ -79,31 +83,14 @@ bool ReadTopKeys(const toml::table& root, SystemFile& sys, std::string& message)
             }
             sys.database = *v;
         } else if (key == "components") {
-            if (!ReadComponentNames(node, sys, message)) return false;
+            if (!ReadNameList(node, sys.path, "components", "component", sys.components,
+                              sys.componentLines, message))
+                return false;
         } else if (key != "phase") {
             message =
                 Located(sys.path, LineOf(node), "unknown key '" + std::string(key.str()) + "'");
             return false;
         }
-    }
-    return true;
-}
-
-bool ReadSpeciesNames(const toml::node& node, const std::string& path, SystemPhase& ph,
-                      std::string& message) {
-    const toml::array* list = node.as_array();
-    if (list == nullptr) {
-        message = Located(path, LineOf(node), "'species' must be a list of names");
-        return false;
-    }
-    for (const toml::node& sn : *list) {
-        const auto v = sn.value_exact<std::string>();
-        if (!v || v->empty()) {
-            message = Located(path, LineOf(sn), "a species name must be a non-empty text");
-            return false;
-        }
-        ph.species.push_back(*v);
-        ph.lines.push_back(LineOf(sn));
     }
     return true;
 }
@@ -121,7 +108,8 @@ bool ReadPhaseKeys(const toml::table& t, const std::string& path, SystemPhase& p
             }
             (k == "name" ? ph.name : ph.kind) = *v;
         } else if (k == "species") {
-            if (!ReadSpeciesNames(node, path, ph, message)) return false;
+            if (!ReadNameList(node, path, "species", "species", ph.species, ph.lines, message))
+                return false;
         } else {
             message = Located(path, LineOf(node), "unknown key '" + k + "' in a phase");
             return false;
