@@ -1,10 +1,10 @@
 #include "xlsx/GridWorkbook.h"
 
 #include "base/AtomicTextFile.h"
+#include "base/NumText.h"
 #include "xlsx/XlsxPatch.h"
 #include "xlsx/XlsxRead.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -15,11 +15,6 @@ namespace {
 
 /// Files larger than this are refused before they are read.
 constexpr std::streamoff kMaxFileSize = 1024LL * 1024 * 1024;
-
-std::string LowerCase(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
@@ -109,7 +104,7 @@ void GridWorkbook::Adopt(Loaded&& loaded) {
     std::vector<bool> matched(fresh.size(), false);
     for (auto& old : entries_) {
         for (size_t i = 0; old.sheet && i < fresh.size(); ++i) {
-            if (!matched[i] && fresh[i].sheet && LowerCase(fresh[i].name) == LowerCase(old.name)) {
+            if (!matched[i] && fresh[i].sheet && LCase(fresh[i].name) == LCase(old.name)) {
                 takeOver(old, fresh[i]);
                 matched[i] = true;
             }
@@ -163,7 +158,7 @@ void GridWorkbook::Activate() {
 
 GridSheet* GridWorkbook::SheetByName(const std::string& name) {
     for (auto& e : entries_)
-        if (e.sheet && LowerCase(e.name) == LowerCase(name)) return e.sheet.get();
+        if (e.sheet && LCase(e.name) == LCase(name)) return e.sheet.get();
     return nullptr;
 }
 

@@ -1,10 +1,10 @@
 #include "xlsx/XlsxRead.h"
 
+#include "base/NumText.h"
 #include "sheet/CellRef.h"
 #include "xlsx/XlsxPackage.h"
 #include "xlsx/XlsxSheetText.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -23,11 +23,6 @@ bool ParseDouble(std::string_view s, double& x) {
     if (s.empty()) return false;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), x);
     return ec == std::errc() && end == s.data() + s.size() && std::isfinite(x);
-}
-
-std::string LowerCase(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 /// Cell elements ("<c ...>", "<x:c ...>") of a sheet's text, counted before it is parsed.
@@ -118,7 +113,7 @@ private:
     bool CheckPackage() {
         std::set<std::string> names;
         for (const auto& name : zip_.Names())
-            if (!names.insert(LowerCase(name)).second) return Fail("two parts named " + name);
+            if (!names.insert(LCase(name)).second) return Fail("two parts named " + name);
         uint64_t size = 0;
         if (!zip_.DeclaredSize(size, error_)) return false;
         if (size > limits_.unpackedBytes)
@@ -131,12 +126,12 @@ private:
     /// show now, not after a long run.
     bool VerifyUnreadParts() {
         for (const auto& name : zip_.Names())
-            if (!read_.count(LowerCase(name)) && !zip_.Verify(name, error_)) return false;
+            if (!read_.count(LCase(name)) && !zip_.Verify(name, error_)) return false;
         return true;
     }
 
     bool ReadText(const std::string& part, std::string& text) {
-        read_.insert(LowerCase(part));
+        read_.insert(LCase(part));
         return zip_.Read(part, text, error_);
     }
 
@@ -146,7 +141,7 @@ private:
     }
 
     bool ReadRels(const std::string& part, std::vector<Relationship>& rels) {
-        read_.insert(LowerCase(RelsPartOf(part)));
+        read_.insert(LCase(RelsPartOf(part)));
         return ReadRelationships(zip_, part, rels, error_);
     }
 

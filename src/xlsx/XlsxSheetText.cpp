@@ -1,8 +1,7 @@
 #include "xlsx/XlsxSheetText.h"
 
+#include "base/NumText.h"
 #include "xlsx/XlsxPackage.h"
-
-#include <cctype>
 
 namespace lumora {
 
@@ -137,12 +136,6 @@ private:
     size_t pos_ = 0;
 };
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 /// True for UTF-8 text as the parser reads it; UTF-16, UTF-32 and a declared Latin-1
 /// (or any other declared encoding) go through the parser first.
 bool PlainUtf8(const std::string& text) {
@@ -152,7 +145,9 @@ bool PlainUtf8(const std::string& text) {
     if (text.compare(0, 5, "<?xml") != 0) return true;
     const auto encoding =
         RawAttribute(std::string_view(text).substr(0, text.find("?>")), "encoding");
-    return !encoding || Lower(*encoding) == "utf-8" || Lower(*encoding) == "utf8";
+    if (!encoding) return true;
+    const std::string name = LCase(std::string(*encoding));
+    return name == "utf-8" || name == "utf8";
 }
 
 /// The text without its rows.
