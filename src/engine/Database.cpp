@@ -2,6 +2,7 @@
 
 #include "engine/DataPath.h"
 #include "engine/Formula.h"
+#include "engine/TomlNode.h"
 
 #include <toml++/toml.h>
 
@@ -28,10 +29,6 @@ struct LoadError {
     int line = 0;
 };
 
-int LineOf(const toml::node& n) {
-    return static_cast<int>(n.source().begin.line);
-}
-
 std::optional<SpeciesModel> ModelFromName(std::string_view s) {
     if (s == "water") return SpeciesModel::Water;
     if (s == "proton") return SpeciesModel::Proton;
@@ -41,17 +38,6 @@ std::optional<SpeciesModel> ModelFromName(std::string_view s) {
     if (s == "fixed") return SpeciesModel::Fixed;
     if (s == "other") return SpeciesModel::Other;
     return std::nullopt;
-}
-
-/// A finite number (integer or floating point) of a node; nothing otherwise.
-std::optional<double> NumberOf(const toml::node& n) {
-    std::optional<double> v;
-    if (n.is_integer())
-        v = static_cast<double>(*n.value_exact<int64_t>());
-    else if (n.is_floating_point())
-        v = *n.value_exact<double>();
-    if (v && !std::isfinite(*v)) v.reset();
-    return v;
 }
 
 /// A capital letter and lower-case letters: what the formula reader takes as one name.
@@ -83,7 +69,7 @@ public:
             if (required) Throw(n, std::string("missing '") + key + "'");
             return fallback;
         }
-        const std::optional<double> v = NumberOf(*n);
+        const std::optional<double> v = TomlNumber(*n);
         if (!v) Throw(n, std::string("'") + key + "' must be a finite number");
         return *v;
     }
@@ -99,7 +85,7 @@ public:
     }
 
     [[noreturn]] void Throw(const toml::node* n, const std::string& why) const {
-        throw LoadError{what_ + ": " + why, n != nullptr ? LineOf(*n) : LineOf(t_)};
+        throw LoadError{what_ + ": " + why, n != nullptr ? TomlLine(*n) : TomlLine(t_)};
     }
 
     const toml::table& table() const { return t_; }
@@ -146,7 +132,7 @@ LogKParams ReadLogK(const TableReader& outer) {
     LogKParams k;
     const toml::table* reaction = r.Table("reaction", true);
     for (const auto& [key, node] : *reaction) {
-        const std::optional<double> nu = NumberOf(node);
+        const std::optional<double> nu = TomlNumber(node);
         if (!nu || *nu == 0)
             r.Throw(&node, "reaction coefficient of '" + std::string(key.str()) +
                                "' must be a non-zero number");
@@ -176,7 +162,7 @@ FixedParams ReadFixed(const TableReader& r) {
     for (const toml::node& pair : *g->as_array()) {
         const toml::array* a = pair.as_array();
         if (a == nullptr || a->size() != 2) r.Throw(&pair, shape);
-        const std::optional<double> T = NumberOf(*a->get(0)), G = NumberOf(*a->get(1));
+        const std::optional<double> T = TomlNumber(*a->get(0)), G = TomlNumber(*a->get(1));
         if (!T || !G || (!f.points.empty() && !(*T > f.points.back().first))) r.Throw(&pair, shape);
         f.points.emplace_back(*T, *G);
     }
@@ -199,20 +185,20 @@ void ReadComponents(const toml::table& root, std::vector<ElementInfo>& elements)
     const toml::node* n = root.get("components");
     if (n == nullptr) return;
     const toml::array* list = n->as_array();
-    if (list == nullptr) throw LoadError{"'components' must be a list of names", LineOf(*n)};
+    if (list == nullptr) throw LoadError{"'components' must be a list of names", TomlLine(*n)};
     int code = kFirstComponentCode;
     for (const toml::node& c : *list) {
         const auto name = c.value_exact<std::string>();
         if (!name || !IsSymbolShaped(*name))
             throw LoadError{"a component name is a capital letter and lower-case letters "
                             "(\"Host\", \"Guest\")",
-                            LineOf(c)};
+                            TomlLine(c)};
         if (IsElementSymbol(*name))
-            throw LoadError{"component '" + *name + "' is an element symbol", LineOf(c)};
+            throw LoadError{"component '" + *name + "' is an element symbol", TomlLine(c)};
         for (const ElementInfo& old : elements)
             if (old.symbol == *name)
-                throw LoadError{"component '" + *name + "' defined twice", LineOf(c)};
-        if (code > kLastComponentCode) throw LoadError{"too many components", LineOf(c)};
+                throw LoadError{"component '" + *name + "' defined twice", TomlLine(c)};
+        if (code > kLastComponentCode) throw LoadError{"too many components", TomlLine(c)};
         elements.push_back({*name, static_cast<int16_t>(code++), 0.0});
     }
 }
@@ -226,11 +212,11 @@ std::vector<ElementInfo> ReadElements(const toml::table& root) {
     for (const toml::node& n : *els) {
         ++number;
         if (!n.is_table())
-            throw LoadError{"element " + std::to_string(number) + " must be a table", LineOf(n)};
+            throw LoadError{"element " + std::to_string(number) + " must be a table", TomlLine(n)};
         ElementInfo e = ReadElement(*n.as_table(), number);
         for (const ElementInfo& old : elements)
             if (old.symbol == e.symbol || old.z == e.z)
-                throw LoadError{"element '" + e.symbol + "' defined twice", LineOf(n)};
+                throw LoadError{"element '" + e.symbol + "' defined twice", TomlLine(n)};
         elements.push_back(std::move(e));
     }
     return elements;
@@ -250,7 +236,7 @@ public:
             ++number;
             if (!n.is_table())
                 throw LoadError{"species " + std::to_string(number) + " must be a table",
-                                LineOf(n)};
+                                TomlLine(n)};
             species_.push_back(ReadOne(*n.as_table(), number));
         }
         if (species_.size() > 32767) throw LoadError{"too many species", 0};

@@ -3,6 +3,7 @@
 #include "engine/DataPath.h"
 #include "engine/Database.h"
 #include "engine/Formula.h"
+#include "engine/TomlNode.h"
 
 #include <toml++/toml.h>
 
@@ -24,10 +25,6 @@ std::string Located(const std::string& path, int line, const std::string& proble
     return os.str();
 }
 
-int LineOf(const toml::node& n) {
-    return static_cast<int>(n.source().begin.line);
-}
-
 bool KnownKind(const std::string& k) {
     return k == "aqueous" || k == "gas" || k == "mineral";
 }
@@ -39,17 +36,17 @@ bool ReadNameList(const toml::node& node, const std::string& path, const std::st
                   std::string& message) {
     const toml::array* list = node.as_array();
     if (list == nullptr) {
-        message = Located(path, LineOf(node), "'" + key + "' must be a list of names");
+        message = Located(path, TomlLine(node), "'" + key + "' must be a list of names");
         return false;
     }
     for (const toml::node& n : *list) {
         const auto v = n.value_exact<std::string>();
         if (!v || v->empty()) {
-            message = Located(path, LineOf(n), "a " + noun + " name must be a non-empty text");
+            message = Located(path, TomlLine(n), "a " + noun + " name must be a non-empty text");
             return false;
         }
         names.push_back(*v);
-        lines.push_back(LineOf(n));
+        lines.push_back(TomlLine(n));
     }
     return true;
 }
@@ -78,7 +75,7 @@ bool ReadTopKeys(const toml::table& root, SystemFile& sys, std::string& message)
         if (key == "database") {
             const auto v = node.value_exact<std::string>();
             if (!v) {
-                message = Located(sys.path, LineOf(node), "'database' must be a text");
+                message = Located(sys.path, TomlLine(node), "'database' must be a text");
                 return false;
             }
             sys.database = *v;
@@ -88,7 +85,7 @@ bool ReadTopKeys(const toml::table& root, SystemFile& sys, std::string& message)
                 return false;
         } else if (key != "phase") {
             message =
-                Located(sys.path, LineOf(node), "unknown key '" + std::string(key.str()) + "'");
+                Located(sys.path, TomlLine(node), "unknown key '" + std::string(key.str()) + "'");
             return false;
         }
     }
@@ -103,7 +100,7 @@ bool ReadPhaseKeys(const toml::table& t, const std::string& path, SystemPhase& p
         if (k == "name" || k == "kind") {
             const auto v = node.value_exact<std::string>();
             if (!v || v->empty()) {
-                message = Located(path, LineOf(node), "'" + k + "' must be a non-empty text");
+                message = Located(path, TomlLine(node), "'" + k + "' must be a non-empty text");
                 return false;
             }
             (k == "name" ? ph.name : ph.kind) = *v;
@@ -111,7 +108,7 @@ bool ReadPhaseKeys(const toml::table& t, const std::string& path, SystemPhase& p
             if (!ReadNameList(node, path, "species", "species", ph.species, ph.lines, message))
                 return false;
         } else {
-            message = Located(path, LineOf(node), "unknown key '" + k + "' in a phase");
+            message = Located(path, TomlLine(node), "unknown key '" + k + "' in a phase");
             return false;
         }
     }
@@ -140,10 +137,10 @@ bool ReadPhase(const toml::node& pn, const std::string& path, SystemPhase& ph,
                std::string& message) {
     const toml::table* t = pn.as_table();
     if (t == nullptr) {
-        message = Located(path, LineOf(pn), "a phase must be a table");
+        message = Located(path, TomlLine(pn), "a phase must be a table");
         return false;
     }
-    ph.line = LineOf(pn);
+    ph.line = TomlLine(pn);
     return ReadPhaseKeys(*t, path, ph, message) && CheckPhase(ph, path, message);
 }
 

@@ -1,11 +1,11 @@
 #include "import/ImportDescription.h"
 
 #include "engine/DataPath.h"
+#include "engine/TomlNode.h"
 
 #include <toml++/toml.h>
 
 #include <algorithm>
-#include <cmath>
 #include <initializer_list>
 #include <string_view>
 
@@ -20,7 +20,7 @@ struct DescriptionError {
 };
 
 int LineOf(const toml::node* n) {
-    return n != nullptr ? static_cast<int>(n->source().begin.line) : 0;
+    return n != nullptr ? TomlLine(*n) : 0;
 }
 
 [[noreturn]] void Throw(const toml::node* n, const std::string& what) {
@@ -38,10 +38,8 @@ void OnlyKeys(const toml::table& t, std::initializer_list<std::string_view> know
 
 /// A finite number; `what` names it in the message otherwise.
 double NumberNode(const toml::node& n, const std::string& what) {
-    std::optional<double> v;
-    if (n.is_integer()) v = static_cast<double>(*n.value_exact<int64_t>());
-    if (n.is_floating_point()) v = *n.value_exact<double>();
-    if (!v || !std::isfinite(*v)) Throw(&n, what + " must be a number");
+    const std::optional<double> v = TomlNumber(n);
+    if (!v) Throw(&n, what + " must be a number");
     return *v;
 }
 
