@@ -14,17 +14,27 @@ bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+/// The value after the option args[i], i moved onto it; nullptr with `missing` as the
+/// error when the option ends the line.
+const std::string* TakeValue(const std::vector<std::string>& args, size_t& i,
+                             const std::string& missing, std::string& error) {
+    if (i + 1 >= args.size()) {
+        error = missing;
+        return nullptr;
+    }
+    return &args[++i];
+}
+
 /// The value after the option args[i], which `named` turns into one of `values`; false
 /// with the error when it is missing or unknown.
 template <class T, class Named>
 bool TakeChoice(const std::vector<std::string>& args, size_t& i, const std::string& what,
                 const std::string& values, Named named, std::optional<T>& out, std::string& error) {
-    if (i + 1 >= args.size()) {
-        error = args[i] + " needs a value (" + values + ")";
-        return false;
-    }
-    out = named(args[++i]);
-    if (!out) error = "Unknown " + what + " \"" + args[i] + "\" (" + values + ")";
+    const std::string* value =
+        TakeValue(args, i, args[i] + " needs a value (" + values + ")", error);
+    if (!value) return false;
+    out = named(*value);
+    if (!out) error = "Unknown " + what + " \"" + *value + "\" (" + values + ")";
     return out.has_value();
 }
 
@@ -46,39 +56,22 @@ bool SetFlag(const std::string& a, CommandLine& cl) {
     return false;
 }
 
-bool TakeHost(const std::vector<std::string>& args, size_t& i, std::string& host,
-              std::string& error) {
-    if (i + 1 >= args.size()) {
-        error = "--host needs a value (embedded or libreoffice)";
-        return false;
-    }
-    host = LCase(args[++i]);
-    if (host != "embedded" && host != "libreoffice") {
-        error = "Unknown host \"" + args[i] + "\" (embedded or libreoffice)";
-        return false;
-    }
-    return true;
+std::optional<std::string> HostNamed(const std::string& name) {
+    std::string host = LCase(name);
+    if (host != "embedded" && host != "libreoffice") return std::nullopt;
+    return host;
 }
 
 bool TakeFactors(const std::vector<std::string>& args, size_t& i, int16_t& factors,
                  std::string& error) {
-    const std::optional<double> n = i + 1 < args.size() ? TextToNumber(args[i + 1]) : std::nullopt;
+    const std::string needs = "--factors needs a whole number of factors, 1 or more";
+    const std::string* value = TakeValue(args, i, needs, error);
+    const std::optional<double> n = value ? TextToNumber(*value) : std::nullopt;
     if (!n || *n < 1 || *n > 32767 || *n != std::floor(*n)) {
-        error = "--factors needs a whole number of factors, 1 or more";
+        error = needs;
         return false;
     }
     factors = static_cast<int16_t>(*n);
-    ++i;
-    return true;
-}
-
-bool TakeNewFile(const std::vector<std::string>& args, size_t& i, std::string& newFile,
-                 std::string& error) {
-    if (i + 1 >= args.size()) {
-        error = "--new needs the file to create";
-        return false;
-    }
-    newFile = args[++i];
     return true;
 }
 
@@ -90,19 +83,24 @@ Taken TakeValueOption(const std::vector<std::string>& args, size_t& i, CommandLi
                       std::string& error) {
     const std::string& a = args[i];
     bool ok = false;
-    if (a == "--host")
-        ok = TakeHost(args, i, cl.host, error);
-    else if (a == "--method")
+    if (a == "--host") {
+        std::optional<std::string> host;
+        ok = TakeChoice(args, i, "host", "embedded or libreoffice", HostNamed, host, error);
+        if (ok) cl.host = *host;
+    } else if (a == "--method") {
         ok = TakeChoice(args, i, "method", "lm or descent", MethodNamed, cl.method, error);
-    else if (a == "--intervals")
+    } else if (a == "--intervals") {
         ok = TakeChoice(args, i, "interval method", "hessian or profile", IntervalMethodNamed,
                         cl.intervals, error);
-    else if (a == "--factors")
+    } else if (a == "--factors") {
         ok = TakeFactors(args, i, cl.factors, error);
-    else if (a == "--new")
-        ok = TakeNewFile(args, i, cl.newFile, error);
-    else
+    } else if (a == "--new") {
+        const std::string* file = TakeValue(args, i, "--new needs the file to create", error);
+        if (file) cl.newFile = *file;
+        ok = file != nullptr;
+    } else {
         return Taken::No;
+    }
     return ok ? Taken::Yes : Taken::Failed;
 }
 

@@ -145,6 +145,11 @@ void MakeRectangular(CellBlock& block) {
     for (auto& row : block) row.resize(width);
 }
 
+/// Whether row holds a species that the number in its "Result" cell fixes.
+bool FixedSpeciesRow(const Worksheet* sheet, int row) {
+    return sheet && FindSpeciesRows(*sheet).Contains(row) && SpeciesFixed(*sheet, row);
+}
+
 } // namespace
 
 void SheetView::keyPressEvent(QKeyEvent* e) {
@@ -369,9 +374,7 @@ int SheetWindow::SpeciesRowAtCursor() const {
 }
 
 bool SheetWindow::FreeSpecies(int row) {
-    Worksheet* sheet = model_.Sheet();
-    if (!sheet || !FindSpeciesRows(*sheet).Contains(row) || !SpeciesFixed(*sheet, row))
-        return false;
+    if (!FixedSpeciesRow(model_.Sheet(), row)) return false;
     return Edit(row, kResultCol, {{CellValue{}}}, "Free the species");
 }
 
@@ -404,10 +407,7 @@ bool SheetWindow::KeyPressed(QKeyEvent* e) {
 }
 
 void SheetWindow::contextMenuEvent(QContextMenuEvent* e) {
-    Worksheet* sheet = model_.Sheet();
-    const int row = SpeciesRowAtCursor();
-    freeAction_->setEnabled(sheet && FindSpeciesRows(*sheet).Contains(row) &&
-                            SpeciesFixed(*sheet, row));
+    freeAction_->setEnabled(FixedSpeciesRow(model_.Sheet(), SpeciesRowAtCursor()));
     QMenu menu(this);
     menu.addAction("Copy", this, [this] { Copy(); });
     menu.addAction("Paste", this, [this] { Paste(); });
