@@ -1,7 +1,7 @@
 #include "fit/GoalResiduals.h"
 
 #include "base/RuntimeError.h"
-#include "model/GaussBand.h"
+#include "fit/Goal.h"
 
 namespace lumora {
 
@@ -9,12 +9,6 @@ namespace {
 
 bool Valid(double a) {
     return a < kMissingLimit;
-}
-
-/// What the goal function divides the weighted sum of mean squares by.
-double DegreesOfFreedom(const State& st) {
-    if (st.FitMode == 1) return st.nSol - CheckedDiv(3.0 * BandCount(st), st.nWl);
-    return static_cast<double>(st.nSol - st.nSp);
 }
 
 /// The model arrays that CalculatedAbsorbance reads unchecked cover every solution and
@@ -27,7 +21,7 @@ void CheckModelBounds(const State& st) {
 } // namespace
 
 std::vector<double> ResidualScales(const State& st) {
-    const double dof = DegreesOfFreedom(st);
+    const double dof = GoalDegreesOfFreedom(st);
     (void)st.AbsM(st.nSol, st.nWl);
     std::vector<double> scale(static_cast<size_t>(st.nSol) + 1, 0.0);
     for (int j = 1; j <= st.nSol; ++j) {
