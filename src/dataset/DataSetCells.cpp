@@ -16,15 +16,15 @@ bool StartsWith(const std::string& s, const char* prefix) {
     return s.rfind(prefix, 0) == 0;
 }
 
-CellValue Quiet(const Worksheet& sheet, int row, int col) {
+} // namespace
+
+CellValue QuietValue(const Worksheet& sheet, int row, int col) {
     try {
         return sheet.Value(row, col);
     } catch (const RuntimeError&) {
         return {};
     }
 }
-
-} // namespace
 
 bool IsLayoutKeyword(int row, int col, const CellValue& value) {
     const auto* text = std::get_if<std::string>(&value);
@@ -45,8 +45,8 @@ bool IsLayoutKeyword(int row, int col, const CellValue& value) {
 SpeciesRows FindSpeciesRows(const Worksheet& sheet) {
     SpeciesRows rows;
     rows.first = kSpeciesRow + 1;
-    const CellValue key = Quiet(sheet, kSpeciesRow, 1);
-    const CellValue n = Quiet(sheet, kSpeciesRow, 2);
+    const CellValue key = QuietValue(sheet, kSpeciesRow, 1);
+    const CellValue n = QuietValue(sheet, kSpeciesRow, 2);
     const auto* count = std::get_if<double>(&n);
     if (key != CellValue{std::string("Species:")} || !count) return rows;
     if (*count >= 1 && *count <= kMaxSpeciesRows && *count == static_cast<int>(*count))
@@ -55,7 +55,7 @@ SpeciesRows FindSpeciesRows(const Worksheet& sheet) {
 }
 
 bool SpeciesFixed(const Worksheet& sheet, int row) {
-    return !IsEmpty(Quiet(sheet, row, kResultCol));
+    return !IsEmpty(QuietValue(sheet, row, kResultCol));
 }
 
 } // namespace lumora

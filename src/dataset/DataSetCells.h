@@ -14,6 +14,9 @@ inline constexpr int kResultCol = 4;
 /// Most species a data set refines.
 inline constexpr int kMaxSpeciesRows = 8;
 
+/// The value of cell (row, col); empty when the sheet cannot give it.
+CellValue QuietValue(const Worksheet& sheet, int row, int col);
+
 /// True when value, standing at (row, col), is one of the layout's keywords there
 /// ("Database:" in A2, "Result" in D9, the "molality" line, "Wavelength, nm", ...).
 bool IsLayoutKeyword(int row, int col, const CellValue& value);

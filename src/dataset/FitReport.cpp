@@ -1,5 +1,6 @@
 #include "dataset/FitReport.h"
 
+#include "dataset/DataSetCells.h"
 #include "dataset/FormationConstants.h"
 #include "fit/GoalResiduals.h"
 
@@ -9,12 +10,9 @@ namespace {
 
 double CellNumber(State& st, int row, int col, double fallback) {
     if (!st.xlSheet) return fallback;
-    try {
-        const CellValue v = st.xlSheet->Value(row, col);
-        if (const double* d = std::get_if<double>(&v)) return *d;
-    } catch (const RuntimeError&) {
-    }
-    return fallback;
+    const CellValue v = QuietValue(*st.xlSheet, row, col);
+    const double* d = std::get_if<double>(&v);
+    return d ? *d : fallback;
 }
 
 std::vector<std::vector<double>> CorrelationRows(const State& st) {

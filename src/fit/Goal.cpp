@@ -792,12 +792,15 @@ double Evaluate(State& st) {
     const bool gauss = st.FitMode == 1;
     if (!(gauss ? FitGaussian(st, a, wk) : FitNormal(st, a, wk))) return 0.0;
     const double total = Misfit(st, a, wk);
-    const double dof = gauss ? st.nSol - CheckedDiv(3.0 * BandCount(st), st.nWl)
-                             : static_cast<double>(st.nSol - st.nSp);
-    return CheckedDiv(total, dof);
+    return CheckedDiv(total, GoalDegreesOfFreedom(st));
 }
 
 } // namespace
+
+double GoalDegreesOfFreedom(const State& st) {
+    if (st.FitMode == 1) return st.nSol - CheckedDiv(3.0 * BandCount(st), st.nWl);
+    return static_cast<double>(st.nSol - st.nSp);
+}
 
 GoalTuning& GoalSettings() {
     static GoalTuning tuning;

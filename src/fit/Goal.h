@@ -18,6 +18,11 @@ namespace lumora {
 /// then restored on exit and Eps recomputed from it, so a probe never moves the bands.
 double Goal(State& st, int16_t probe);
 
+/// What the goal function divides the weighted sum of the solutions' mean squares by:
+/// the solutions less the species, in the Gaussian mode less the band parameters per
+/// wavelength.
+double GoalDegreesOfFreedom(const State& st);
+
 /// How the normal mode spends its effort. No setting changes a bit of the results but
 /// eliminationOnly, which changes them by rounding.
 struct GoalTuning {

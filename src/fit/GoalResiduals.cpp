@@ -1,7 +1,7 @@
 #include "fit/GoalResiduals.h"
 
 #include "base/RuntimeError.h"
-#include "model/GaussBand.h"
+#include "fit/Goal.h"
 
 namespace lumora {
 
@@ -11,12 +11,6 @@ bool Valid(double a) {
     return a < kMissingLimit;
 }
 
-/// What the goal function divides the weighted sum of mean squares by.
-double DegreesOfFreedom(const State& st) {
-    if (st.FitMode == 1) return st.nSol - CheckedDiv(3.0 * BandCount(st), st.nWl);
-    return static_cast<double>(st.nSol - st.nSp);
-}
-
 /// The model arrays that CalculatedAbsorbance reads unchecked cover every solution and
 /// wavelength ("Subscript out of range" otherwise).
 void CheckModelBounds(const State& st) {
@@ -24,15 +18,40 @@ void CheckModelBounds(const State& st) {
     (void)st.Conc(st.nSp, st.nSol);
 }
 
+/// The number of valid measurements of solution j (AbsM checked by the caller).
+int ValidValues(const State& st, int j) {
+    int n = 0;
+    for (int w = 1; w <= st.nWl; ++w) n += Valid(st.AbsM.At(j, w));
+    return n;
+}
+
+/// f(j, calculated minus measured absorbance) of every valid measurement, solution after
+/// solution.
+template <class F> void EachDifference(const State& st, F f) {
+    (void)st.AbsM(st.nSol, st.nWl);
+    CheckModelBounds(st);
+    for (int j = 1; j <= st.nSol; ++j)
+        for (int w = 1; w <= st.nWl; ++w) {
+            const double m = st.AbsM.At(j, w);
+            if (Valid(m)) f(j, CalculatedAbsorbance(st, j, w) - m);
+        }
+}
+
 } // namespace
 
+int ValidAbsorbances(const State& st) {
+    (void)st.AbsM(st.nSol, st.nWl);
+    int n = 0;
+    for (int j = 1; j <= st.nSol; ++j) n += ValidValues(st, j);
+    return n;
+}
+
 std::vector<double> ResidualScales(const State& st) {
-    const double dof = DegreesOfFreedom(st);
+    const double dof = GoalDegreesOfFreedom(st);
     (void)st.AbsM(st.nSol, st.nWl);
     std::vector<double> scale(static_cast<size_t>(st.nSol) + 1, 0.0);
     for (int j = 1; j <= st.nSol; ++j) {
-        int n = 0;
-        for (int w = 1; w <= st.nWl; ++w) n += Valid(st.AbsM.At(j, w));
+        const int n = ValidValues(st, j);
         if (n > 0)
             scale[j] = CheckedSqrt(CheckedDiv(static_cast<double>(st.SolWeight(j)), n * dof));
     }
@@ -53,28 +72,17 @@ bool HasResiduals(const State& st) {
 void GoalResiduals(const State& st, std::vector<double>& r) {
     if (st.residualsOverride) return st.residualsOverride(st, r);
     const std::vector<double> scale = ResidualScales(st);
-    CheckModelBounds(st);
     r.clear();
-    for (int j = 1; j <= st.nSol; ++j)
-        for (int w = 1; w <= st.nWl; ++w) {
-            const double m = st.AbsM.At(j, w);
-            if (Valid(m)) r.push_back(scale[j] * (CalculatedAbsorbance(st, j, w) - m));
-        }
+    EachDifference(st, [&](int j, double d) { r.push_back(scale[j] * d); });
 }
 
 double PlainRms(const State& st) {
-    (void)st.AbsM(st.nSol, st.nWl);
-    CheckModelBounds(st);
     double sum = 0.0;
     long n = 0;
-    for (int j = 1; j <= st.nSol; ++j)
-        for (int w = 1; w <= st.nWl; ++w) {
-            const double m = st.AbsM.At(j, w);
-            if (!Valid(m)) continue;
-            const double d = CalculatedAbsorbance(st, j, w) - m;
-            sum += d * d;
-            ++n;
-        }
+    EachDifference(st, [&](int, double d) {
+        sum += d * d;
+        ++n;
+    });
     return CheckedSqrt(CheckedDiv(sum, static_cast<double>(n)));
 }
 

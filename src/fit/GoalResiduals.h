@@ -24,6 +24,9 @@ void GoalResiduals(const State& st, std::vector<double>& r);
 /// of the solution x degrees of freedom)); 0 for a solution without valid values.
 std::vector<double> ResidualScales(const State& st);
 
+/// The number of valid measured absorbances (AbsM) over every solution and wavelength.
+int ValidAbsorbances(const State& st);
+
 /// The plain root-mean-square of calculated minus measured absorbances over every valid
 /// measurement (unweighted, without degrees of freedom): what other programs call the
 /// RMS of a fit. Run-time errors (no valid value) reach the caller.

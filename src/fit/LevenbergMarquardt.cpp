@@ -1,6 +1,7 @@
 #include "fit/LevenbergMarquardt.h"
 
 #include "base/RuntimeError.h"
+#include "fit/IntervalDiagnostics.h"
 #include "fit/MarquardtSteps.h"
 #include "fit/OptimizeRun.h"
 
@@ -20,9 +21,7 @@ private:
     using Outcome = MarquardtSteps::Outcome;
 
     OptimizeEnd Iterate() override {
-        std::vector<int> free;
-        for (int i = 1; i <= st_.nSp; ++i)
-            if (st_.SpFree(i)) free.push_back(i);
+        const std::vector<int> free = FreeSpecies(st_);
         MarquardtSteps steps(st_, free, true);
         steps.onAccept = [&] {
             for (size_t k = 0; k < free.size(); ++k) st_.G0Res(free[k]) = CSng(steps.Best()[k]);

@@ -2,6 +2,7 @@
 
 #include "base/RuntimeError.h"
 #include "fit/CallGoal.h"
+#include "fit/GoalResiduals.h"
 #include "fit/IntervalDiagnostics.h"
 #include "fit/IntervalPhase.h"
 #include "fit/MarquardtSteps.h"
@@ -32,13 +33,6 @@ constexpr double kBlindStep = 1.0;
 
 double AsSeen(double g) {
     return static_cast<double>(CSng(g));
-}
-
-int ValidAbsorbances(const State& st) {
-    int n = 0;
-    for (int j = 1; j <= st.nSol; ++j)
-        for (int w = 1; w <= st.nWl; ++w) n += st.AbsM(j, w) < kMissingLimit;
-    return n;
 }
 
 /// How the others follow species k along its profile in the quadratic model of the
