@@ -24,10 +24,6 @@ namespace lumora {
 namespace {
 
 /// Whether profile bounds were sought for the species.
-bool HasBounds(const FitReport::Species& sp) {
-    return sp.lo || sp.hi || !sp.determined;
-}
-
 std::string JsonBound(const std::optional<double>& b) {
     return b ? JsonNumber(*b) : JsonString("n.d.");
 }
@@ -41,7 +37,7 @@ void IntervalLines(const BatchSummary& s, std::ostringstream& o) {
     char line[256];
     bool header = false;
     for (const auto& sp : s.species) {
-        if (!HasBounds(sp)) continue;
+        if (!sp.HasProfileBounds()) continue;
         if (!header) o << "95 % profile intervals (kJ/mol):\n";
         header = true;
         std::snprintf(line, sizeof line, "%-16s %14s %14s\n", sp.name.c_str(),
@@ -211,7 +207,8 @@ std::string SummaryJson(const BatchSummary& s) {
           << ",\"initial\":" << JsonNumber(sp.initial) << ",\"result\":" << JsonNumber(sp.result)
           << ",\"pm\":" << JsonNumber(sp.pm) << ",\"free\":" << (sp.free ? "true" : "false")
           << ",\"logK\":" << JsonOptional(sp.logK) << ",\"logK_pm\":" << JsonOptional(sp.logK_pm);
-        if (HasBounds(sp)) o << ",\"lo\":" << JsonBound(sp.lo) << ",\"hi\":" << JsonBound(sp.hi);
+        if (sp.HasProfileBounds())
+            o << ",\"lo\":" << JsonBound(sp.lo) << ",\"hi\":" << JsonBound(sp.hi);
         o << "}";
     }
     o << "],\"correlation\":[";

@@ -32,6 +32,8 @@ struct FitReport {
         bool determined = true;
         /// log10 of the formation constant from the system's basis, and its 95 % half-width
         std::optional<double> logK, logK_pm;
+        /// Whether the profile method sought this species' bounds
+        bool HasProfileBounds() const { return lo || hi || !determined; }
     };
     std::vector<Species> species;
     /// Correlation matrix of the refined energies, in the order of the free species

@@ -87,7 +87,7 @@ void ResultPanel::FillSpecies(const FitReport& report) {
         species_->setItem(i, kInitial, Item(Energy(sp.initial)));
         species_->setItem(i, kResult, Item(Energy(sp.result)));
         species_->setItem(i, kPm, Item(sp.pm != 0 ? Energy(sp.pm) : QString()));
-        const bool hasBounds = sp.lo || sp.hi || !sp.determined;
+        const bool hasBounds = sp.HasProfileBounds();
         bounds = bounds || hasBounds;
         const QString nd = sp.determined ? QString() : QString("n.d.");
         species_->setItem(i, kLo, Item(sp.lo && sp.determined ? Energy(*sp.lo) : nd));
